@@ -1,0 +1,45 @@
+# One helper per kind of target: libraries, tests, binaries and benchmarks.
+include_guard(GLOBAL)
+
+# hux_cc_library(NAME OUTPUT_NAME name SRCS ... [PUBLIC_DEPS ...] [PRIVATE_DEPS ...])
+# Builds the shared library hux_NAME with the alias hux::NAME.
+function(hux_cc_library NAME)
+  cmake_parse_arguments(A "" "OUTPUT_NAME" "SRCS;PUBLIC_DEPS;PRIVATE_DEPS" ${ARGN})
+  add_library(hux_${NAME} SHARED ${A_SRCS})
+  add_library(hux::${NAME} ALIAS hux_${NAME})
+  set_target_properties(hux_${NAME} PROPERTIES EXPORT_NAME ${NAME})
+  if(A_OUTPUT_NAME)
+    set_target_properties(hux_${NAME} PROPERTIES OUTPUT_NAME "${A_OUTPUT_NAME}")
+  endif()
+  target_compile_definitions(hux_${NAME} PRIVATE HUX_BUILDING_LIBRARY)
+  target_include_directories(hux_${NAME}
+    PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
+    PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(hux_${NAME} PUBLIC ${A_PUBLIC_DEPS} PRIVATE ${A_PRIVATE_DEPS})
+endfunction()
+
+# hux_cc_test(NAME SRCS ... [DEPS ...] [LABELS ...])
+# A GoogleTest executable whose tests ctest runs one by one.
+function(hux_cc_test NAME)
+  cmake_parse_arguments(A "" "" "SRCS;DEPS;LABELS" ${ARGN})
+  add_executable(${NAME} ${A_SRCS})
+  target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${NAME} PRIVATE hux::common GTest::gtest GTest::gmock GTest::gtest_main ${A_DEPS})
+  gtest_discover_tests(${NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "HUX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+endfunction()
+
+# hux_cc_binary(NAME SRCS ... [DEPS ...])
+function(hux_cc_binary NAME)
+  cmake_parse_arguments(A "" "" "SRCS;DEPS" ${ARGN})
+  add_executable(${NAME} ${A_SRCS})
+  target_link_libraries(${NAME} PRIVATE hux::common ${A_DEPS})
+endfunction()
+
+# hux_cc_benchmark(NAME SRCS ... [DEPS ...])
+function(hux_cc_benchmark NAME)
+  cmake_parse_arguments(A "" "" "SRCS;DEPS" ${ARGN})
+  add_executable(${NAME} ${A_SRCS})
+  target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${NAME} PRIVATE hux::common benchmark::benchmark ${A_DEPS})
+endfunction()

@@ -1,0 +1,16 @@
+// Umbrella header: every public header of the library.
+#pragma once
+
+#include <hux/export.h>
+
+// Archive and I/O devices
+#include <hux/io/archive.h>
+#include <hux/io/filestream.h>
+#include <hux/io/iodevice.h>
+#include <hux/io/memstream.h>
+
+// Object model
+#include <hux/object/base.h>
+#include <hux/object/datatype.h>
+#include <hux/object/factory.h>
+#include <hux/object/referenced.h>

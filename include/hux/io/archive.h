@@ -1,0 +1,226 @@
+// The archive: typed little-endian values framed into nested, versioned
+// objects made of sized blocks, over a byte device.
+//
+// An object is a 2-byte version and a 1-byte block count followed by its
+// blocks; a block is a 1-byte id and a 4-byte size followed by its contents.
+// Writers leave sizes and counts as placeholders and patch them on close, so
+// readers can skip any block or object they do not know.
+//
+// Whether an archive stores or loads follows its device's mode. An archive
+// never owns its device. One thread at a time uses an archive.
+//
+// Damaged input: the typed reads leave a destination unchanged for bytes the
+// device did not deliver; strings, wide strings and byte blocks allocate no
+// more than the device delivers (plus one bounded chunk) and never expose
+// undelivered memory. Framing errors while writing (a 256th block, a block of
+// 4 GiB or more, a key that has no open object) throw ArchiveError, which the
+// serializers' rollback handles like any other exception.
+#pragma once
+
+#include <deque>
+#include <map>
+#include <set>
+#include <stdexcept>
+#include <string>
+
+#include <hux/export.h>
+#include <hux/object/datatype.h>
+
+namespace hux {
+
+class CReferenced;
+class GIODevice;
+
+// Thrown for framing that the format cannot represent or a misuse of the
+// object keys; derived from std::exception like every library exception.
+class HUX_API ArchiveError : public std::runtime_error {
+ public:
+  explicit ArchiveError(const std::string& what) : std::runtime_error(what) {}
+};
+
+class HUX_API GDbArchive {
+ public:
+  enum SEEKFROM { SEEKFROM_CURRENT = 0, SEEKFROM_BEGIN = 1 };
+
+  GDbArchive();
+  virtual ~GDbArchive();
+
+  virtual bool IsLoading() = 0;
+  virtual GDbArchive& operator<<(const std::string& value) = 0;
+  // Wide strings are stored as UTF-16: a count of code units, then UTF-16LE.
+  virtual GDbArchive& operator<<(const std::wstring& value) = 0;
+  virtual GDbArchive& operator<<(double value) = 0;
+  virtual GDbArchive& operator<<(unsigned __int64 value) = 0;
+  virtual GDbArchive& operator<<(__int64 value) = 0;
+  virtual GDbArchive& operator<<(float value) = 0;
+  virtual GDbArchive& operator<<(unsigned int value) = 0;
+  virtual GDbArchive& operator<<(int value) = 0;
+  virtual GDbArchive& operator<<(unsigned short value) = 0;
+  virtual GDbArchive& operator<<(short value) = 0;
+  virtual GDbArchive& operator<<(unsigned char value) = 0;
+  virtual GDbArchive& operator<<(char value) = 0;
+  virtual GDbArchive& operator<<(bool value) = 0;
+  // String reads with a count <= 0 leave the destination unchanged.
+  virtual GDbArchive& operator>>(std::string& value) = 0;
+  virtual GDbArchive& operator>>(std::wstring& value) = 0;
+  virtual GDbArchive& operator>>(double& value) = 0;
+  virtual GDbArchive& operator>>(unsigned __int64& value) = 0;
+  virtual GDbArchive& operator>>(__int64& value) = 0;
+  virtual GDbArchive& operator>>(float& value) = 0;
+  virtual GDbArchive& operator>>(unsigned int& value) = 0;
+  virtual GDbArchive& operator>>(int& value) = 0;
+  virtual GDbArchive& operator>>(unsigned short& value) = 0;
+  virtual GDbArchive& operator>>(short& value) = 0;
+  virtual GDbArchive& operator>>(unsigned char& value) = 0;
+  virtual GDbArchive& operator>>(char& value) = 0;
+  virtual GDbArchive& operator>>(bool& value) = 0;
+  // A count as int, then the bytes.
+  virtual GDbArchive& WriteBytes(void* data, int size) = 0;
+  // Reads a count and that many bytes into a block allocated with operator new
+  // (the caller frees it with operator delete). `size` is set to the bytes
+  // actually delivered; `data` is null when it is 0.
+  virtual GDbArchive& ReadBytes(void*& data, int& size) = 0;
+  virtual GDbArchive& ReadRawData(void* data, int size) = 0;
+  virtual GDbArchive& WriteRawData(void* data, int size) = 0;
+  // Reads an object header and skips all its blocks by their sizes.
+  virtual void SkipObject() = 0;
+  virtual void ReadBlock(unsigned char& id, unsigned int& size) = 0;
+  // Reads an object header and pushes its version.
+  virtual void ReadObject(unsigned char& count, unsigned short& version) = 0;
+  virtual void EndReadObject() = 0;
+  virtual void BeginWriteBlock(unsigned char id, const void* key) = 0;
+  virtual void EndWriteBlock(unsigned char id, const void* key) = 0;
+  virtual void BeginWriteObject(const void* key, unsigned short version) = 0;
+  virtual void EndWriteObject(const void* key) = 0;
+  virtual void SeekPos(int offset, SEEKFROM origin) = 0;
+  virtual bool WriteEmptyObject() = 0;
+  virtual bool ReadEmptyObject() = 0;
+  // Replaces the object that began at `position` by an empty object.
+  virtual void RollbackWriteObject(int position) = 0;
+  // Skips the object that began at `position`; reading goes on after it.
+  virtual void RollbackReadObject(int position) = 0;
+  virtual __int64 DevicePos() = 0;
+  // Hook through which serializers report a problem (caption, text).
+  virtual void ErrorMsgBox(std::string caption, std::string text) = 0;
+  // Keys for BeginWriteObject, unique within this archive: 1, 2, 3, ...
+  virtual __int64 CreateNewObjectID() = 0;
+  // The version of the innermost object being read or written, or 0.
+  virtual unsigned short GetVersion() = 0;
+
+  int CurrentVersion() { return m_nCurrentVersion; }
+  void SetCurrentVersion(int version) { m_nCurrentVersion = version; }
+  // Shared objects a client recorded as already archived (no references held).
+  std::set<CReferenced*>& GetArchivedObject() { return m_setArchivedObject; }
+  // Type codes whose property scheme this archive already holds.
+  std::set<eXOMDataType>& GetArchivedPropertyScheme() { return m_setArchivedPropertyScheme; }
+  // The stored-id to current-id map of a type code; created when `create` is
+  // true, otherwise null when the code has none.
+  std::map<unsigned short, unsigned short>* GetMapPropertyID(eXOMDataType type, bool create);
+
+ private:
+  std::set<CReferenced*> m_setArchivedObject;
+  std::set<eXOMDataType> m_setArchivedPropertyScheme;
+  std::map<eXOMDataType, std::map<unsigned short, unsigned short>> m_mapPropertyID;
+  int m_nCurrentVersion;
+};
+
+class HUX_API GDbArchiveImpl : public GDbArchive {
+ public:
+  // Binds the device (not owned) and rewinds it to position 0.
+  explicit GDbArchiveImpl(GIODevice* device);
+  // A copy shares the device; copying while objects are open is not supported.
+  GDbArchiveImpl(const GDbArchiveImpl& other);
+  GDbArchiveImpl& operator=(const GDbArchiveImpl& other);
+  ~GDbArchiveImpl() override;
+
+  bool IsLoading() override;
+  GDbArchive& operator<<(const std::string& value) override;
+  GDbArchive& operator<<(const std::wstring& value) override;
+  GDbArchive& operator<<(double value) override;
+  GDbArchive& operator<<(unsigned __int64 value) override;
+  GDbArchive& operator<<(__int64 value) override;
+  GDbArchive& operator<<(float value) override;
+  GDbArchive& operator<<(unsigned int value) override;
+  GDbArchive& operator<<(int value) override;
+  GDbArchive& operator<<(unsigned short value) override;
+  GDbArchive& operator<<(short value) override;
+  GDbArchive& operator<<(unsigned char value) override;
+  GDbArchive& operator<<(char value) override;
+  GDbArchive& operator<<(bool value) override;
+  GDbArchive& operator>>(std::string& value) override;
+  GDbArchive& operator>>(std::wstring& value) override;
+  GDbArchive& operator>>(double& value) override;
+  GDbArchive& operator>>(unsigned __int64& value) override;
+  GDbArchive& operator>>(__int64& value) override;
+  GDbArchive& operator>>(float& value) override;
+  GDbArchive& operator>>(unsigned int& value) override;
+  GDbArchive& operator>>(int& value) override;
+  GDbArchive& operator>>(unsigned short& value) override;
+  GDbArchive& operator>>(short& value) override;
+  GDbArchive& operator>>(unsigned char& value) override;
+  GDbArchive& operator>>(char& value) override;
+  GDbArchive& operator>>(bool& value) override;
+  GDbArchive& WriteBytes(void* data, int size) override;
+  GDbArchive& ReadBytes(void*& data, int& size) override;
+  GDbArchive& ReadRawData(void* data, int size) override;
+  GDbArchive& WriteRawData(void* data, int size) override;
+  void SkipObject() override;
+  void ReadBlock(unsigned char& id, unsigned int& size) override;
+  void ReadObject(unsigned char& count, unsigned short& version) override;
+  void EndReadObject() override;
+  void BeginWriteBlock(unsigned char id, const void* key) override;
+  void EndWriteBlock(unsigned char id, const void* key) override;
+  void BeginWriteObject(const void* key, unsigned short version) override;
+  void EndWriteObject(const void* key) override;
+  void SeekPos(int offset, SEEKFROM origin) override;
+  bool WriteEmptyObject() override;
+  bool ReadEmptyObject() override;
+  void RollbackWriteObject(int position) override;
+  void RollbackReadObject(int position) override;
+  __int64 DevicePos() override;
+  void ErrorMsgBox(std::string caption, std::string text) override;
+  __int64 CreateNewObjectID() override;
+  unsigned short GetVersion() override;
+
+  virtual bool IsStoring();
+  // `long` is 64-bit here: all 8 bytes are written and read (the file format
+  // of the 32-bit edition, which sign- or zero-extends to 8 bytes).
+  virtual GDbArchive& operator<<(unsigned long value);
+  virtual GDbArchive& operator<<(long value);
+  virtual GDbArchive& operator>>(unsigned long& value);
+  virtual GDbArchive& operator>>(long& value);
+  virtual GIODevice* GetDevice();
+
+  bool IsAllWriteDataOK() { return true; }
+
+ private:
+  struct ArchivePosData {
+    __int64 sizePos = 0;    // position of the current block's size field
+    __int64 dataStart = 0;  // position just after that size field
+    __int64 countPos = 0;   // position of the object's block-count byte
+    unsigned char blockCount = 0;
+  };
+
+  void SetActiveObject(const void* key);
+  void GetCurPos(__int64& pos);
+  void WriteSize(const __int64& pos, const unsigned int* size, unsigned char* count);
+  void InitArchivePosData();
+  void Q_ASSERTBlockID(unsigned char, bool) {}
+  GIODevice& Device();
+  void Put(const void* data, unsigned int size);
+  void Get(void* data, unsigned int size);
+
+  GIODevice* m_pDevice;
+  std::map<const void*, ArchivePosData> m_mapObjects;
+  ArchivePosData* m_pActive;
+  __int64 m_nKeyCounter;
+  std::deque<unsigned short> m_dequeVersion;
+  // Start position of each object on the version stack, so that a rollback
+  // can drop exactly the objects that began at or after the failed one.
+  std::deque<__int64> m_dequeStart;
+  void PushVersion(unsigned short version, __int64 start);
+  void PopVersion();
+  void PopVersionsFrom(__int64 position);
+};
+
+}  // namespace hux

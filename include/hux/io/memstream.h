@@ -1,0 +1,63 @@
+// GMemStream: a byte device in memory, reference counted.
+//
+// The stream either owns a growing buffer (the default) or works over a
+// caller's fixed buffer, which it never grows or frees. The active buffer is
+// GetData()/capacity; reads are bounded by the capacity, not by what was
+// written, and growth zero-fills.
+#pragma once
+
+#include <vector>
+
+#include <hux/io/iodevice.h>
+#include <hux/object/referenced.h>
+
+namespace hux {
+
+class HUX_API GMemStream : public GIODevice, public CReferenced {
+ public:
+  // Loading mode, empty, growable; the first write sizes the buffer.
+  GMemStream();
+  // With a buffer: works over the caller's `size` bytes (never grown, never
+  // freed). With a null buffer: owns 200 zero bytes and grows on demand.
+  GMemStream(bool storing, char* buffer, unsigned int size);
+  // A copy duplicates owned bytes and shares a caller's buffer; count 0.
+  GMemStream(const GMemStream& other);
+  GMemStream& operator=(const GMemStream& other);
+  ~GMemStream() override;
+
+  __int64 pos() override { return m_nPos; }
+  // Grows an owned buffer as needed. Over a caller's buffer, a write that would
+  // pass its end or start before it writes nothing and returns false.
+  // Throws std::length_error when an owned buffer would need 4 GiB or more.
+  bool Write(void* data, unsigned int size) override;
+  // All or nothing: returns 0 and copies nothing when the bytes are not all
+  // inside the buffer; otherwise copies them and returns `size`.
+  unsigned int Read(void* data, unsigned int size) override;
+  // Owned buffer: clamps to [0, capacity - 1]. Caller's buffer: any position.
+  bool seek(__int64 pos) override;
+
+  // Grows an owned buffer so that position `needed` lies inside it.
+  void EnsureResizeVector(__int64 needed);
+  // Resizes an owned buffer to `size` bytes (kept bytes, zeroed new ones).
+  void Resize(unsigned int size);
+  char* GetData() { return m_pData; }
+  // Storing: the written length (low 32 bits of the position). Loading: the capacity.
+  unsigned int GetDataSize();
+  // Copies `size` bytes from `src` (may overlap this stream's buffer) into an
+  // owned buffer and rewinds. Nothing happens when size <= 0.
+  void SetData(char* src, int size);
+
+  unsigned int GetCapacity() const { return m_nCapacity; }
+  bool IsGrowable() const { return m_bGrowable; }
+
+ private:
+  void Grow(__int64 needed);
+
+  std::vector<char> m_vecStorage;
+  __int64 m_nPos;
+  char* m_pData;
+  unsigned int m_nCapacity;
+  bool m_bGrowable;
+};
+
+}  // namespace hux
