@@ -14,3 +14,6 @@
 #include <hux/object/datatype.h>
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
+
+// Platform layer
+#include <hux/platform/debug.h>

@@ -1,0 +1,113 @@
+// Debugger output, debugger presence and breaks, and message boxes.
+#include <hux/platform/debug.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <utility>
+
+#include "util/unicode.h"
+
+namespace hux::platform {
+
+namespace {
+
+// Hooks are installed at start-up and read without a lock, as the header says.
+DebugOutputHandler& OutputHandler() {
+  static DebugOutputHandler handler;
+  return handler;
+}
+DebuggerPresenceHook& PresenceHook() {
+  static DebuggerPresenceHook hook;
+  return hook;
+}
+DebugBreakHook& BreakHook() {
+  static DebugBreakHook hook;
+  return hook;
+}
+MessageBoxHandler& BoxHandler() {
+  static MessageBoxHandler handler;
+  return handler;
+}
+
+// One write(2) per text, so lines from several threads do not interleave
+// within a text of ordinary length.
+void WriteAllToStderr(const std::string& text) {
+  const char* p = text.data();
+  size_t left = text.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, left);
+    if (n <= 0) return;
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+}
+
+// Reads the TracerPid line of /proc/self/status: nonzero means a tracer
+// (a debugger) is attached.
+bool ProcessIsTraced() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  char buf[4096];
+  const ssize_t n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  if (n <= 0) return false;
+  buf[n] = '\0';
+  const char* line = std::strstr(buf, "TracerPid:");
+  if (!line) return false;
+  line += std::strlen("TracerPid:");
+  while (*line == ' ' || *line == '\t') ++line;
+  return *line != '0' && *line >= '1' && *line <= '9';
+}
+
+}  // namespace
+
+void WriteDebugOutput(const std::string& utf8) {
+  const DebugOutputHandler& handler = OutputHandler();
+  if (handler)
+    handler(utf8);
+  else
+    WriteAllToStderr(utf8);
+}
+
+void WriteDebugOutput(const std::wstring& text) { WriteDebugOutput(detail::WideToUtf8(text)); }
+
+DebugOutputHandler SetDebugOutputHandler(DebugOutputHandler handler) {
+  return std::exchange(OutputHandler(), std::move(handler));
+}
+
+bool IsDebuggerAttached() {
+  const DebuggerPresenceHook& hook = PresenceHook();
+  return hook ? hook() : ProcessIsTraced();
+}
+
+DebuggerPresenceHook SetDebuggerPresenceHook(DebuggerPresenceHook hook) {
+  return std::exchange(PresenceHook(), std::move(hook));
+}
+
+void DebugBreakIfAttached() {
+  if (const DebugBreakHook& hook = BreakHook()) {
+    hook();
+    return;
+  }
+  // Without a tracer SIGTRAP would end the process: raise it only under one.
+  if (ProcessIsTraced()) ::raise(SIGTRAP);
+}
+
+DebugBreakHook SetDebugBreakHook(DebugBreakHook hook) { return std::exchange(BreakHook(), std::move(hook)); }
+
+int ShowMessageBox(const std::wstring& caption, const std::wstring& text, unsigned int style) {
+  if (const MessageBoxHandler& handler = BoxHandler()) return handler(caption, text, style);
+  // No desktop here: show the box as text on the standard error and answer OK.
+  WriteAllToStderr("[" + detail::WideToUtf8(caption) + "] " + detail::WideToUtf8(text) + "\n");
+  return MB_RESULT_OK;
+}
+
+MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
+  return std::exchange(BoxHandler(), std::move(handler));
+}
+
+}  // namespace hux::platform
