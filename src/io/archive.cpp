@@ -28,9 +28,9 @@ void ReadCounted(GIODevice& device, Buffer& buf, unsigned long long bytes) {
   while (got < bytes) {
     const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kReadChunk, bytes - got));
     buf.resize((got + want + sizeof(Unit) - 1) / sizeof(Unit));
-    const unsigned int r = device.Read(reinterpret_cast<char*>(buf.data()) + got, want);
-    got += std::min(r, want);
-    if (r < want) break;
+    const unsigned int r = std::min(device.Read(reinterpret_cast<char*>(buf.data()) + got, want), want);
+    got += r;
+    if (r == 0) break;  // the device has nothing more to give
   }
   buf.resize(got / sizeof(Unit));
 }
