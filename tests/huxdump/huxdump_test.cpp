@@ -1,0 +1,127 @@
+// huxdump against good and damaged archives: the tree it prints and the
+// offsets --check names.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <hux/io/archive.h>
+#include <hux/io/memstream.h>
+
+#include "test_util.h"
+
+namespace {
+
+struct Result {
+  int exitCode = -1;
+  std::string out;  // standard output and standard error together
+};
+
+Result RunHuxdump(const std::string& args, const std::vector<unsigned char>& file) {
+  const auto path = std::filesystem::temp_directory_path() /
+                    ("huxdump_test_" + std::to_string(::getpid()) + ".bin");
+  {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
+  }
+  Result r;
+  const std::string cmd = std::string(HUXDUMP_PATH) + " " + args + " " + path.string() + " 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
+  const int status = ::pclose(p);
+  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::filesystem::remove(path);
+  return r;
+}
+
+// Version 3, block 1 holding 7 and L"ab", then block 2 holding a nested
+// empty object: 28 bytes.
+std::vector<unsigned char> GoodArchive() {
+  hux::GMemStream mem(true, nullptr, 0);
+  hux::GDbArchiveImpl ar(&mem);
+  int key = 0;
+  ar.BeginWriteObject(&key, 3);
+  ar.BeginWriteBlock(1, &key);
+  ar << 7 << std::wstring(L"ab");
+  ar.EndWriteBlock(1, &key);
+  ar.BeginWriteBlock(2, &key);
+  ar.WriteEmptyObject();
+  ar.EndWriteBlock(2, &key);
+  ar.EndWriteObject(&key);
+  return hux::test::Bytes(mem);
+}
+
+TEST(Huxdump, PrintsTheTreeWithNesting) {
+  const Result r = RunHuxdump("", GoodArchive());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("object @0  version 3  2 blocks"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("block 1 @3  size 12  [07 00 00 00 02 00 00 00 61 00 62 00]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("block 2 @20  size 3  (1 nested object)"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("    object @25  version 1  0 blocks"), std::string::npos) << r.out;
+}
+
+TEST(Huxdump, JsonCarriesTheSameTree) {
+  const Result r = RunHuxdump("--json", GoodArchive());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("\"version\": 3, \"blockCount\": 2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"offset\": 20, \"id\": 2, \"size\": 3, \"dataOffset\": 25"), std::string::npos) << r.out;
+}
+
+TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
+  const std::vector<unsigned char> good = GoodArchive();
+  struct Case {
+    const char* name;
+    std::vector<unsigned char> bytes;
+    std::string expected;  // part of the message, offset included
+  };
+  std::vector<Case> cases = {
+      {"empty file", {}, "offset 0: the file is empty"},
+      {"truncated header", {0x01, 0x00}, "offset 0: object header needs 3 bytes, 2 left"},
+      {"truncated in block 1", std::vector<unsigned char>(good.begin(), good.begin() + 10),
+       "offset 3: block 1 of size 12 runs past the end of the file (2 bytes left)"},
+      {"block size 0xFFFFFFFF", hux::test::Hex("01 00 01 05 FF FF FF FF 00"),
+       "offset 3: block 5 of size 4294967295 runs past"},
+      {"255 blocks claimed, one present", hux::test::Hex("01 00 FF 01 01 00 00 00 AA"),
+       "offset 9: object at offset 0 claims 255 blocks, only 1 present"},
+      {"left-over byte after an object", hux::test::Hex("01 00 00 7F"),
+       "offset 3: object header needs 3 bytes, 1 left in the file (after 1 whole object)"},
+  };
+  for (const Case& c : cases) {
+    const Result r = RunHuxdump("--check", c.bytes);
+    EXPECT_EQ(r.exitCode, 1) << c.name << ": " << r.out;
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.name << ": " << r.out;
+  }
+  const Result ok = RunHuxdump("--check", good);
+  EXPECT_EQ(ok.exitCode, 0) << ok.out;
+}
+
+TEST(Huxdump, DamagedFilesNeverCrashIt) {
+  // Every truncation of a good archive, and deep nesting.
+  const std::vector<unsigned char> good = GoodArchive();
+  for (size_t len = 0; len < good.size(); ++len) {
+    const Result r = RunHuxdump("", std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(len)));
+    EXPECT_EQ(r.exitCode, 0) << len << ": " << r.out;
+  }
+  // 1000 objects, each the only block of the one around it: deeper than the
+  // inspector follows.
+  std::vector<unsigned char> deep = {0x01, 0x00, 0x00};
+  for (int i = 0; i < 1000; ++i) {
+    const unsigned int size = static_cast<unsigned int>(deep.size());
+    std::vector<unsigned char> outer = {0x01, 0x00, 0x01, 0x01};
+    for (int b = 0; b < 4; ++b) outer.push_back(static_cast<unsigned char>(size >> (8 * b)));
+    outer.insert(outer.end(), deep.begin(), deep.end());
+    deep.swap(outer);
+  }
+  const Result r = RunHuxdump("--check", deep);
+  EXPECT_EQ(r.exitCode, 0) << "the outer framing is sound: " << r.out;
+  EXPECT_EQ(RunHuxdump("", deep).exitCode, 0);
+}
+
+}  // namespace
