@@ -18,7 +18,9 @@ else
   SAN_ARGS := -DHUX_SANITIZE=address,undefined
 endif
 
-.PHONY: all deps configure build demo test bench clean
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps configure build demo test bench fuzz clean
 
 all: build
 
@@ -37,5 +39,21 @@ demo: build
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
 
+# Benchmarks against the anchors, optimised; results in bench/RESULTS.md.
+bench:
+	@tools/install-deps.sh libbenchmark-dev libcereal-dev libboost-serialization-dev libspdlog-dev python3
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DHUX_BUILD_BENCH=ON -DHUX_BUILD_TESTS=OFF \
+	  -DHUX_BUILD_EXAMPLES=OFF $(CMAKE_ARGS)
+	cmake --build build-bench -j $(JOBS)
+	tools/run-bench.py build-bench bench/RESULTS.md
+
+# libFuzzer targets built with clang, each run for FUZZ_SECONDS.
+fuzz:
+	@tools/install-deps.sh clang-14 libclang-rt-14-dev
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHUX_FUZZ=ON \
+	  -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 $(CMAKE_ARGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz-targets
+	tools/run-fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -1,0 +1,32 @@
+// Feeds every file of the folders (or files) named on the command line to the
+// fuzz target once: the ordinary test run replays the corpus and every past
+// finding without a fuzzer.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+int main(int argc, char** argv) {
+  size_t files = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::vector<std::filesystem::path> inputs;
+    if (std::filesystem::is_directory(argv[i])) {
+      for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i]))
+        if (entry.is_regular_file()) inputs.push_back(entry.path());
+    } else {
+      inputs.emplace_back(argv[i]);
+    }
+    for (const auto& path : inputs) {
+      std::ifstream in(path, std::ios::binary);
+      std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+      ++files;
+    }
+  }
+  std::printf("replayed %zu inputs\n", files);
+  return files > 0 ? 0 : 1;
+}

@@ -1,0 +1,97 @@
+#!/usr/bin/env python3
+"""Runs every benchmark program of a build, prints each workload's figure for
+hux, for each anchor measured in the same run, and their ratio, and writes the
+table to a Markdown file with the machine's description and the date.
+
+Benchmark names are "Group/implementation[/argument]"; the entry named "hux"
+in a group is compared with every other entry of the same group and argument.
+Ratio = hux time / anchor time (below 1: hux is faster).
+"""
+import datetime
+import json
+import os
+import platform
+import subprocess
+import sys
+
+
+def machine():
+    model = "unknown CPU"
+    try:
+        with open("/proc/cpuinfo") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return f"{os.cpu_count()} cores, {model}, {platform.system()} {platform.release()}"
+
+
+def run(program):
+    out = subprocess.run([program, "--benchmark_format=json"], check=True, capture_output=True, text=True)
+    return json.loads(out.stdout)["benchmarks"]
+
+
+def split(name):
+    parts = name.split("/")
+    impl = parts[1] if len(parts) > 1 else "hux"
+    arg = "/".join(parts[2:])
+    return parts[0], impl, arg
+
+
+def fmt(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("us", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def main():
+    build, results = sys.argv[1], sys.argv[2]
+    bench_dir = os.path.join(build, "bench")
+    programs = sorted(os.path.join(bench_dir, p) for p in os.listdir(bench_dir)
+                      if p.endswith("_bench") and os.access(os.path.join(bench_dir, p), os.X_OK))
+    rows = []
+    for program in programs:
+        print(f"== {os.path.basename(program)}", flush=True)
+        entries = run(program)
+        times = {}
+        for e in entries:
+            if e.get("run_type") == "aggregate":
+                continue
+            scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[e.get("time_unit", "ns")]
+            group, impl, arg = split(e["name"])
+            times[(group, arg, impl)] = e["real_time"] * scale
+        for (group, arg, impl), t in sorted(times.items()):
+            if impl == "hux":
+                continue
+            hux = times.get((group, arg, "hux"))
+            if hux is None:
+                continue
+            label = group + (f"/{arg}" if arg else "")
+            rows.append((label, hux, impl, t, hux / t))
+        for (group, arg, impl), t in sorted(times.items()):
+            if impl == "hux" and not any(k[0] == group and k[1] == arg and k[2] != "hux" for k in times):
+                rows.append((group + (f"/{arg}" if arg else ""), t, "-", None, None))
+    header = "| Workload | hux | Anchor | Anchor time | Ratio (hux / anchor) |\n|---|---|---|---|---|\n"
+    lines = [f"| {w} | {fmt(h)} | {a} | {fmt(t) if t else '-'} | {f'{r:.2f}' if r else '-'} |"
+             for w, h, a, t, r in rows]
+    table = header + "\n".join(lines) + "\n"
+    print()
+    print(table)
+    with open(results, "w") as f:
+        f.write("# Benchmark results\n\n")
+        f.write(f"Measured {datetime.date.today().isoformat()} on {machine()} by `make bench`.\n")
+        f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n\n")
+        f.write(table)
+        notes = os.path.join(os.path.dirname(results), "NOTES.md")
+        if os.path.exists(notes):
+            f.write("\n")
+            with open(notes) as n:
+                f.write(n.read())
+    print(f"written to {results}")
+
+
+if __name__ == "__main__":
+    main()

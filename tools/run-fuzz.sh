@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Runs every libFuzzer target of a fuzz build for a number of seconds each,
+# growing its committed corpus and keeping any finding beside it, so that the
+# ordinary test run replays it.
+#   tools/run-fuzz.sh BUILD_DIR SECONDS [TARGET...]
+set -euo pipefail
+build=$1
+seconds=$2
+shift 2
+root=$(cd "$(dirname "$0")/.." && pwd)
+targets=("$@")
+if [[ ${#targets[@]} -eq 0 ]]; then
+  for f in "$root"/tests/fuzz/targets/*_fuzz.cpp; do targets+=("$(basename "$f" .cpp)"); done
+fi
+status=0
+for t in "${targets[@]}"; do
+  corpus="$root/tests/fuzz/corpus/$t"
+  mkdir -p "$corpus"
+  echo "== fuzzing $t for ${seconds}s"
+  if ! "$build/tests/fuzz/$t" "$corpus" -max_total_time="$seconds" -rss_limit_mb=512 -malloc_limit_mb=64 \
+      -timeout=5 -artifact_prefix="$corpus/finding-" -print_final_stats=1 2>"$build/$t.log"; then
+    echo "!! $t found a fault; the input is kept in $corpus (finding-*)"
+    tail -40 "$build/$t.log"
+    status=1
+  fi
+  grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$build/$t.log" | sed "s/^/   /" || true
+done
+exit $status
