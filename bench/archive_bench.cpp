@@ -40,11 +40,18 @@ struct Record {
   void serialize(Archive& ar) {
     ar(id, x, y, z, stamp, weight, flags, visible, color, name, note);
   }
-  template <class Archive>
-  void serialize(Archive& ar, unsigned int) {
-    ar & id & x & y & z & stamp & weight & flags & visible & color & name & note;
-  }
 };
+
+}  // namespace
+
+namespace boost::serialization {
+template <class Archive>
+void serialize(Archive& ar, Record& r, unsigned int) {
+  ar & r.id & r.x & r.y & r.z & r.stamp & r.weight & r.flags & r.visible & r.color & r.name & r.note;
+}
+}  // namespace boost::serialization
+
+namespace {
 
 const std::vector<Record>& Records() {
   static const std::vector<Record> records = [] {

@@ -12,6 +12,9 @@ function(hux_cc_library NAME)
     set_target_properties(hux_${NAME} PROPERTIES OUTPUT_NAME "${A_OUTPUT_NAME}")
   endif()
   target_compile_definitions(hux_${NAME} PRIVATE HUX_BUILDING_LIBRARY)
+  # Calls inside the library bind to its own definitions: they can be inlined
+  # and need no PLT, while exported symbols stay visible to clients.
+  target_compile_options(hux_${NAME} PRIVATE -fno-semantic-interposition)
   target_include_directories(hux_${NAME}
     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
     PRIVATE ${PROJECT_SOURCE_DIR}/src)

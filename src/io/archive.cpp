@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <typeinfo>
 #include <vector>
 
 #include <hux/io/iodevice.h>
+#include <hux/io/memstream.h>
 
 #include "util/unicode.h"
 
@@ -56,28 +58,35 @@ std::map<unsigned short, unsigned short>* GDbArchive::GetMapPropertyID(eXOMDataT
 
 // ---- GDbArchiveImpl: set-up ------------------------------------------------
 
-GDbArchiveImpl::GDbArchiveImpl(GIODevice* device) : m_pDevice(device), m_pActive(nullptr), m_nKeyCounter(0) {
-  if (m_pDevice) m_pDevice->seek(0);
+GDbArchiveImpl::GDbArchiveImpl(GIODevice* device)
+    : m_pDevice(device), m_pMem(nullptr), m_nPlain(-1), m_nActive(kNone), m_nKeyCounter(0) {
+  if (m_pDevice) {
+    if (typeid(*m_pDevice) == typeid(GMemStream)) m_pMem = static_cast<GMemStream*>(m_pDevice);
+    m_pDevice->seek(0);
+  }
 }
 
 GDbArchiveImpl::GDbArchiveImpl(const GDbArchiveImpl& other)
     : GDbArchive(other),
       m_pDevice(other.m_pDevice),
-      m_mapObjects(other.m_mapObjects),
-      m_pActive(nullptr),
+      m_pMem(other.m_pMem),
+      m_nPlain(-1),
+      m_vecOpen(other.m_vecOpen),
+      m_nActive(kNone),
       m_nKeyCounter(other.m_nKeyCounter),
-      m_dequeVersion(other.m_dequeVersion),
-      m_dequeStart(other.m_dequeStart) {}
+      m_vecVersion(other.m_vecVersion),
+      m_vecStart(other.m_vecStart) {}
 
 GDbArchiveImpl& GDbArchiveImpl::operator=(const GDbArchiveImpl& other) {
   if (this == &other) return *this;
   GDbArchive::operator=(other);
   m_pDevice = other.m_pDevice;
-  m_mapObjects = other.m_mapObjects;
-  m_pActive = nullptr;
+  m_pMem = other.m_pMem;
+  m_vecOpen = other.m_vecOpen;
+  m_nActive = kNone;
   m_nKeyCounter = other.m_nKeyCounter;
-  m_dequeVersion = other.m_dequeVersion;
-  m_dequeStart = other.m_dequeStart;
+  m_vecVersion = other.m_vecVersion;
+  m_vecStart = other.m_vecStart;
   return *this;
 }
 
@@ -88,8 +97,53 @@ GIODevice& GDbArchiveImpl::Device() {
   return *m_pDevice;
 }
 
-void GDbArchiveImpl::Put(const void* data, unsigned int size) { Device().Write(const_cast<void*>(data), size); }
-void GDbArchiveImpl::Get(void* data, unsigned int size) { Device().Read(data, size); }
+inline void GDbArchiveImpl::Put(const void* data, unsigned int size) {
+  if (m_pMem)
+    m_pMem->WriteDirect(data, size);
+  else
+    Device().Write(const_cast<void*>(data), size);
+}
+
+inline void GDbArchiveImpl::Get(void* data, unsigned int size) {
+  if (m_pMem)
+    m_pMem->ReadDirect(data, size);
+  else
+    Device().Read(data, size);
+}
+
+inline void GDbArchiveImpl::SeekDevice(__int64 pos) {
+  if (m_pMem)
+    m_pMem->GMemStream::seek(pos);
+  else
+    Device().seek(pos);
+}
+
+inline void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = m_pMem ? m_pMem->PosDirect() : Device().pos(); }
+
+// Framing fields go through the virtual typed operators, so that a derived
+// archive that overrides one changes the framing with it. When this archive
+// is exactly a GDbArchiveImpl nothing is overridden and the field can be moved
+// directly, which is the same bytes without a dispatch per field.
+inline bool GDbArchiveImpl::Plain() {
+  if (m_nPlain < 0) m_nPlain = typeid(*this) == typeid(GDbArchiveImpl) ? 1 : 0;
+  return m_nPlain == 1;
+}
+
+template <class T>
+inline void GDbArchiveImpl::PutField(T value) {
+  if (Plain())
+    Put(&value, sizeof value);
+  else
+    *this << value;
+}
+
+template <class T>
+inline void GDbArchiveImpl::GetField(T& value) {
+  if (Plain())
+    Get(&value, sizeof value);
+  else
+    *this >> value;
+}
 
 bool GDbArchiveImpl::IsLoading() { return Device().IsLoading(); }
 bool GDbArchiveImpl::IsStoring() { return Device().IsStoring(); }
@@ -97,21 +151,21 @@ __int64 GDbArchiveImpl::DevicePos() { return Device().pos(); }
 GIODevice* GDbArchiveImpl::GetDevice() { return m_pDevice; }
 void GDbArchiveImpl::ErrorMsgBox(std::string, std::string) {}
 __int64 GDbArchiveImpl::CreateNewObjectID() { return ++m_nKeyCounter; }
-unsigned short GDbArchiveImpl::GetVersion() { return m_dequeVersion.empty() ? 0 : m_dequeVersion.back(); }
+unsigned short GDbArchiveImpl::GetVersion() { return m_vecVersion.empty() ? 0 : m_vecVersion.back(); }
 
 void GDbArchiveImpl::PushVersion(unsigned short version, __int64 start) {
-  m_dequeVersion.push_back(version);
-  m_dequeStart.push_back(start);
+  m_vecVersion.push_back(version);
+  m_vecStart.push_back(start);
 }
 
 void GDbArchiveImpl::PopVersion() {
-  if (m_dequeVersion.empty()) return;
-  m_dequeVersion.pop_back();
-  m_dequeStart.pop_back();
+  if (m_vecVersion.empty()) return;
+  m_vecVersion.pop_back();
+  m_vecStart.pop_back();
 }
 
 void GDbArchiveImpl::PopVersionsFrom(__int64 position) {
-  while (!m_dequeStart.empty() && m_dequeStart.back() >= position) PopVersion();
+  while (!m_vecStart.empty() && m_vecStart.back() >= position) PopVersion();
 }
 
 // ---- typed values ----------------------------------------------------------
@@ -166,7 +220,14 @@ GDbArchive& GDbArchiveImpl::operator>>(std::string& value) {
   int n = 0;
   Get(&n, sizeof n);
   if (n <= 0) return *this;
-  ReadCounted(Device(), value, static_cast<unsigned long long>(n));
+  const __int64 pos = m_pMem ? m_pMem->PosDirect() : -1;
+  if (pos >= 0 && n <= m_pMem->GetCapacity() - pos) {
+    // The bytes are all in memory: one copy, no chunking needed.
+    value.resize(static_cast<size_t>(n));
+    m_pMem->ReadDirect(value.data(), static_cast<unsigned int>(n));
+  } else {
+    ReadCounted(Device(), value, static_cast<unsigned long long>(n));
+  }
   // An embedded zero (or the end of what was delivered) ends the value.
   const size_t zero = value.find('\0');
   if (zero != std::string::npos) value.resize(zero);
@@ -230,71 +291,119 @@ GDbArchive& GDbArchiveImpl::WriteRawData(void* data, int size) {
 // ---- framing: writing ------------------------------------------------------
 
 void GDbArchiveImpl::SetActiveObject(const void* key) {
-  auto it = m_mapObjects.find(key);
-  m_pActive = it == m_mapObjects.end() ? nullptr : &it->second;
+  if (m_nActive < m_vecOpen.size() && m_vecOpen[m_nActive].key == key) return;
+  m_nActive = kNone;
+  for (size_t i = m_vecOpen.size(); i-- > 0;) {
+    if (m_vecOpen[i].key == key) {
+      m_nActive = i;
+      return;
+    }
+  }
 }
 
-void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = Device().pos(); }
-
 void GDbArchiveImpl::WriteSize(const __int64& pos, const unsigned int* size, unsigned char* count) {
+  if (!size && !count) return;
+  if (m_pMem && Plain() && pos >= 0) {
+    // Patch in place: the same bytes as seeking there, writing and seeking back.
+    const __int64 capacity = m_pMem->GetCapacity();
+    if (size && pos + 4 <= capacity) {
+      std::memcpy(m_pMem->GetData() + pos, size, 4);
+      return;
+    }
+    if (!size && pos + 1 <= capacity) {
+      m_pMem->GetData()[pos] = static_cast<char>(*count);
+      return;
+    }
+  }
   __int64 back = 0;
   GetCurPos(back);
-  Device().seek(pos);
+  SeekDevice(pos);
   if (size)
     *this << *size;
-  else if (count)
+  else
     *this << *count;
-  Device().seek(back);
+  SeekDevice(back);
 }
 
 void GDbArchiveImpl::InitArchivePosData() {
-  m_pActive = nullptr;
+  m_nActive = kNone;
   m_nKeyCounter = 0;
 }
 
 void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
   __int64 start = 0;
   GetCurPos(start);
-  *this << version;
+  char* header = m_pMem && Plain() ? m_pMem->TakeDirect(3) : nullptr;
+  if (header) {
+    // Memory fast path: the version and a zero count placeholder in one step.
+    std::memcpy(header, &version, 2);
+    header[2] = 0;
+  } else {
+    PutField(version);
+  }
   PushVersion(version, start);
-  ArchivePosData& data = m_mapObjects[key];
+  SetActiveObject(key);
+  if (m_nActive == kNone) {
+    m_vecOpen.emplace_back();
+    m_nActive = m_vecOpen.size() - 1;
+  }
+  ArchivePosData& data = m_vecOpen[m_nActive];
   data = ArchivePosData();
-  m_pActive = &data;
-  GetCurPos(data.countPos);
-  data.blockCount = 0;
-  *this << data.blockCount;
+  data.key = key;
+  if (header) {
+    data.countPos = start + 2;
+  } else {
+    GetCurPos(data.countPos);
+    PutField(data.blockCount);
+  }
 }
 
 void GDbArchiveImpl::BeginWriteBlock(unsigned char id, const void* key) {
   SetActiveObject(key);
-  if (!m_pActive) throw ArchiveError("GDbArchive: BeginWriteBlock for an object that is not open");
+  if (m_nActive == kNone) throw ArchiveError("GDbArchive: BeginWriteBlock for an object that is not open");
+  ArchivePosData& data = m_vecOpen[m_nActive];
   // The count is one byte: a 256th block would be read back as none.
-  if (m_pActive->blockCount == 255) throw ArchiveError("GDbArchive: an object holds at most 255 blocks");
-  *this << id;
-  GetCurPos(m_pActive->sizePos);
-  *this << static_cast<unsigned int>(0);
-  GetCurPos(m_pActive->dataStart);
-  ++m_pActive->blockCount;
+  if (data.blockCount == 255) throw ArchiveError("GDbArchive: an object holds at most 255 blocks");
+  if (m_pMem && Plain()) {
+    // Memory fast path: the id and a zero size placeholder in one step.
+    const __int64 at = m_pMem->PosDirect();
+    if (char* p = m_pMem->TakeDirect(5)) {
+      p[0] = static_cast<char>(id);
+      std::memset(p + 1, 0, 4);
+      data.sizePos = at + 1;
+      data.dataStart = at + 5;
+      ++data.blockCount;
+      return;
+    }
+  }
+  PutField(id);
+  GetCurPos(data.sizePos);
+  PutField(static_cast<unsigned int>(0));
+  GetCurPos(data.dataStart);
+  ++data.blockCount;
 }
 
 void GDbArchiveImpl::EndWriteBlock(unsigned char, const void* key) {
   SetActiveObject(key);
-  if (!m_pActive) throw ArchiveError("GDbArchive: EndWriteBlock for an object that is not open");
+  if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteBlock for an object that is not open");
+  const __int64 sizePos = m_vecOpen[m_nActive].sizePos;
   __int64 end = 0;
   GetCurPos(end);
-  const __int64 size = end - m_pActive->dataStart;
+  const __int64 size = end - m_vecOpen[m_nActive].dataStart;
   // The size field is 32 bits: a block of 4 GiB or more would be misread.
   if (size < 0 || size > 0xFFFFFFFFll) throw ArchiveError("GDbArchive: a block must hold less than 4 GiB");
   const unsigned int size32 = static_cast<unsigned int>(size);
-  WriteSize(m_pActive->sizePos, &size32, nullptr);
+  WriteSize(sizePos, &size32, nullptr);
 }
 
 void GDbArchiveImpl::EndWriteObject(const void* key) {
   SetActiveObject(key);
-  if (!m_pActive) throw ArchiveError("GDbArchive: EndWriteObject for an object that is not open");
-  WriteSize(m_pActive->countPos, nullptr, &m_pActive->blockCount);
-  m_mapObjects.erase(key);
-  m_pActive = nullptr;
+  if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteObject for an object that is not open");
+  unsigned char count = m_vecOpen[m_nActive].blockCount;
+  const __int64 countPos = m_vecOpen[m_nActive].countPos;
+  WriteSize(countPos, nullptr, &count);
+  m_vecOpen.erase(m_vecOpen.begin() + static_cast<std::ptrdiff_t>(m_nActive));
+  m_nActive = kNone;
   PopVersion();
 }
 
@@ -309,10 +418,10 @@ void GDbArchiveImpl::RollbackWriteObject(int position) {
   // Objects opened at or after the failed object's start are abandoned with
   // it: drop their records and versions so the enclosing object's bookkeeping
   // is what it was before the failed object began.
-  std::erase_if(m_mapObjects, [position](const auto& entry) { return entry.second.countPos > position; });
+  std::erase_if(m_vecOpen, [position](const ArchivePosData& data) { return data.countPos > position; });
   PopVersionsFrom(position);
-  m_pActive = nullptr;
-  Device().seek(position);
+  m_nActive = kNone;
+  SeekDevice(position);
   WriteEmptyObject();
 }
 
@@ -321,14 +430,30 @@ void GDbArchiveImpl::RollbackWriteObject(int position) {
 void GDbArchiveImpl::ReadObject(unsigned char& count, unsigned short& version) {
   __int64 start = 0;
   GetCurPos(start);
-  *this >> version;
-  *this >> count;
+  char buf[3];
+  if (m_pMem && Plain() && m_pMem->ReadDirect(buf, 3) == 3) {
+    std::memcpy(&version, buf, 2);
+    count = static_cast<unsigned char>(buf[2]);
+  } else {
+    GetField(version);
+    GetField(count);
+  }
   PushVersion(version, start);
 }
 
 void GDbArchiveImpl::ReadBlock(unsigned char& id, unsigned int& size) {
-  *this >> id;
-  *this >> size;
+  if (m_pMem && Plain()) {
+    // Both fields at once when all five bytes are there; otherwise one by one,
+    // so that a short read keeps what it keeps.
+    char buf[5];
+    if (m_pMem->ReadDirect(buf, 5) == 5) {
+      id = static_cast<unsigned char>(buf[0]);
+      std::memcpy(&size, buf + 1, 4);
+      return;
+    }
+  }
+  GetField(id);
+  GetField(size);
 }
 
 void GDbArchiveImpl::EndReadObject() { PopVersion(); }
@@ -341,7 +466,9 @@ void GDbArchiveImpl::SkipObject() {
     unsigned char id = 0;
     unsigned int size = 0;
     ReadBlock(id, size);
-    Device().seek(Device().pos() + size);
+    __int64 pos = 0;
+    GetCurPos(pos);
+    SeekDevice(pos + size);
   }
   // Pop what ReadObject pushed, so GetVersion is the enclosing object's again.
   EndReadObject();
@@ -356,14 +483,18 @@ void GDbArchiveImpl::RollbackReadObject(int position) {
   // The failed object (and any object it had begun inside) never reached its
   // EndReadObject: drop their versions before skipping it.
   PopVersionsFrom(position);
-  Device().seek(position);
+  SeekDevice(position);
   SkipObject();
 }
 
 void GDbArchiveImpl::SeekPos(int offset, SEEKFROM origin) {
   // Relative targets are computed in 64 bits, so skipping works past 2 GiB.
-  const __int64 target = origin == SEEKFROM_CURRENT ? Device().pos() + offset : static_cast<__int64>(offset);
-  Device().seek(target);
+  __int64 target = offset;
+  if (origin == SEEKFROM_CURRENT) {
+    GetCurPos(target);
+    target += offset;
+  }
+  SeekDevice(target);
 }
 
 }  // namespace hux

@@ -445,6 +445,59 @@ TEST(Archive, CountedDataSurvivesDevicesThatDeliverInPieces) {
   EXPECT_EQ(back, text);
 }
 
+// A derived archive that counts the framing fields passing through its
+// typed operators.
+class CountingArchive : public GDbArchiveImpl {
+ public:
+  using GDbArchiveImpl::GDbArchiveImpl;
+  using GDbArchiveImpl::operator<<;
+  using GDbArchiveImpl::operator>>;
+  GDbArchive& operator<<(unsigned int v) override {
+    ++sizesWritten;
+    return GDbArchiveImpl::operator<<(v);
+  }
+  GDbArchive& operator<<(unsigned char v) override {
+    ++bytesWritten;
+    return GDbArchiveImpl::operator<<(v);
+  }
+  GDbArchive& operator>>(unsigned int& v) override {
+    ++sizesRead;
+    return GDbArchiveImpl::operator>>(v);
+  }
+  int sizesWritten = 0, bytesWritten = 0, sizesRead = 0;
+};
+
+TEST(Archive, FramingGoesThroughOverriddenOperatorsAndAnyDevice) {
+  auto write = [](GDbArchive& a) {
+    int key = 0;
+    a.BeginWriteObject(&key, 3);
+    for (unsigned char id = 1; id <= 2; ++id) {
+      a.BeginWriteBlock(id, &key);
+      a << std::string("block");
+      a.EndWriteBlock(id, &key);
+    }
+    a.EndWriteObject(&key);
+  };
+  const std::vector<unsigned char> plain = Written(write);
+
+  GMemStream mem(true, nullptr, 0);
+  CountingArchive counting(&mem);
+  write(counting);
+  EXPECT_EQ(Bytes(mem), plain);
+  EXPECT_EQ(counting.sizesWritten, 4) << "a placeholder and a patch per block";
+  EXPECT_EQ(counting.bytesWritten, 4) << "count placeholder, two ids, count patch";
+
+  test::FlakyDevice other({}, true);
+  GDbArchiveImpl generic(&other);
+  write(generic);
+  EXPECT_EQ(other.data, plain) << "a device of another type gets the same bytes";
+
+  mem.SetOpenMode(false);
+  CountingArchive reader(&mem);
+  reader.SkipObject();
+  EXPECT_EQ(reader.sizesRead, 2);
+}
+
 TEST(Archive, BookkeepingMembers) {
   GMemStream mem(true, nullptr, 0);
   GDbArchiveImpl ar(&mem);

@@ -17,11 +17,11 @@
 // serializers' rollback handles like any other exception.
 #pragma once
 
-#include <deque>
 #include <map>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <hux/export.h>
 #include <hux/object/datatype.h>
@@ -30,6 +30,7 @@ namespace hux {
 
 class CReferenced;
 class GIODevice;
+class GMemStream;
 
 // Thrown for framing that the format cannot represent or a misuse of the
 // object keys; derived from std::exception like every library exception.
@@ -194,12 +195,15 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   bool IsAllWriteDataOK() { return true; }
 
  private:
+  // The bookkeeping of one object being written.
   struct ArchivePosData {
+    const void* key = nullptr;
     __int64 sizePos = 0;    // position of the current block's size field
     __int64 dataStart = 0;  // position just after that size field
     __int64 countPos = 0;   // position of the object's block-count byte
     unsigned char blockCount = 0;
   };
+  static constexpr size_t kNone = static_cast<size_t>(-1);
 
   void SetActiveObject(const void* key);
   void GetCurPos(__int64& pos);
@@ -209,18 +213,31 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   GIODevice& Device();
   void Put(const void* data, unsigned int size);
   void Get(void* data, unsigned int size);
-
-  GIODevice* m_pDevice;
-  std::map<const void*, ArchivePosData> m_mapObjects;
-  ArchivePosData* m_pActive;
-  __int64 m_nKeyCounter;
-  std::deque<unsigned short> m_dequeVersion;
-  // Start position of each object on the version stack, so that a rollback
-  // can drop exactly the objects that began at or after the failed one.
-  std::deque<__int64> m_dequeStart;
+  void SeekDevice(__int64 pos);
+  bool Plain();
+  template <class T>
+  void PutField(T value);
+  template <class T>
+  void GetField(T& value);
   void PushVersion(unsigned short version, __int64 start);
   void PopVersion();
   void PopVersionsFrom(__int64 position);
+
+  GIODevice* m_pDevice;
+  // The device when it is exactly a GMemStream: device calls need no dispatch.
+  GMemStream* m_pMem;
+  // 1 when this archive is exactly a GDbArchiveImpl (no typed operator is
+  // overridden, so framing fields may bypass them); -1 until first asked.
+  int m_nPlain;
+  // Open objects, innermost last. Objects nest, so the key a framing call
+  // names is almost always the last one.
+  std::vector<ArchivePosData> m_vecOpen;
+  size_t m_nActive;  // index of the active record, or kNone
+  __int64 m_nKeyCounter;
+  // The version stack, and the start position of each object on it, so that
+  // a rollback drops exactly the objects that began at or after the failed one.
+  std::vector<unsigned short> m_vecVersion;
+  std::vector<__int64> m_vecStart;
 };
 
 }  // namespace hux

@@ -6,6 +6,7 @@
 // written, and growth zero-fills.
 #pragma once
 
+#include <cstring>
 #include <vector>
 
 #include <hux/io/iodevice.h>
@@ -48,6 +49,34 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   void SetData(char* src, int size);
 
   unsigned int GetCapacity() const { return m_nCapacity; }
+
+  // Non-virtual forms of Write and Read with the same results, for callers
+  // that know the device is exactly a GMemStream (the archive's fast path).
+  bool WriteDirect(const void* data, unsigned int size) {
+    const __int64 end = m_nPos + size;
+    if (m_nPos >= 0 && end < static_cast<__int64>(m_nCapacity)) {
+      std::memcpy(m_pData + m_nPos, data, size);
+      m_nPos = end;
+      return true;
+    }
+    return GMemStream::Write(const_cast<void*>(data), size);
+  }
+  unsigned int ReadDirect(void* data, unsigned int size) {
+    if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return 0;
+    std::memcpy(data, m_pData + m_nPos, size);
+    m_nPos += size;
+    return size;
+  }
+  __int64 PosDirect() const { return m_nPos; }
+  // The next `size` bytes of the buffer when they lie strictly inside it (as a
+  // write of them would need no growth), advancing past them; else null and
+  // nothing changes.
+  char* TakeDirect(unsigned int size) {
+    if (m_nPos < 0 || m_nPos + size >= static_cast<__int64>(m_nCapacity)) return nullptr;
+    char* p = m_pData + m_nPos;
+    m_nPos += size;
+    return p;
+  }
   bool IsGrowable() const { return m_bGrowable; }
 
  private:
