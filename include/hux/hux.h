@@ -17,3 +17,7 @@
 
 // Platform layer
 #include <hux/platform/debug.h>
+
+// Utilities: strings
+#include <hux/util/inputparser.h>
+#include <hux/util/stringtrans.h>
