@@ -15,6 +15,10 @@
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 
+// Values
+#include <hux/value/geometry.h>
+#include <hux/value/variant.h>
+
 // Platform layer
 #include <hux/platform/debug.h>
 
