@@ -75,8 +75,8 @@ class Node : public CReferenced {
   ~Node() override { --live; }
 };
 
-// A shared object registered with the factory, which serializes an int inside
-// an object of its own.
+// A shared object registered with the factory, which serializes an int and a
+// variant inside an object of its own.
 constexpr eXOMDataType kRegisteredNodeCode = static_cast<eXOMDataType>(5002);
 
 class RegisteredNode : public Node, public IBase {
@@ -90,16 +90,19 @@ class RegisteredNode : public Node, public IBase {
         unsigned char id = 0;
         unsigned int size = 0;
         archive.ReadBlock(id, size);
-        if (id == 1)
+        if (id == 1) {
           archive >> number;
-        else
+          payload.Serialize(archive);
+        } else {
           archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
+        }
       }
       archive.EndReadObject();
     } else {
       archive.BeginWriteObject(this, 1);
       archive.BeginWriteBlock(1, this);
       archive << number;
+      payload.Serialize(archive);
       archive.EndWriteBlock(1, this);
       archive.EndWriteObject(this);
     }
