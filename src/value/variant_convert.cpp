@@ -16,7 +16,7 @@ namespace hux {
 
 namespace {
 
-// The scalar of `width` bytes at the start of the value word.
+// The scalar T stored from the first byte of the value word.
 template <class T>
 T Word(unsigned __int64 word) {
   if constexpr (std::is_same_v<T, bool>) {
@@ -54,79 +54,62 @@ const Text* HeldText(const VariantStru& s, eXOMDataType code, bool& holds) {
   return holds ? reinterpret_cast<const Text*>(s.value) : nullptr;
 }
 
-}  // namespace
+// A floating value as the numeric intermediate R: truncated for the integer
+// one, unchanged for double.
+template <class R>
+R FromFloating(double value) {
+  if constexpr (std::is_same_v<R, double>)
+    return value;
+  else
+    return TruncateToInt64(value);
+}
 
-__int64 CVariant::GetNumberInt64(CVariant const& v, bool& ok) {
+// Text as the numeric intermediate R, read as _atoi64 or atof would (without
+// the locale); a held string whose pointer is null reads as empty text.
+template <class R, class Text>
+R FromText(const Text* text) {
+  if (!text) return R();
+  if constexpr (std::is_same_v<R, double>)
+    return detail::ParseDouble(text->data(), text->size());
+  else
+    return detail::ParseInt64(text->data(), text->size());
+}
+
+// The value of a scalar or text variant as a signed 64-bit integer or a
+// double; ok false (and 0) for every other content.
+template <class R>
+R NumberOf(const VariantStru& s, bool& ok) {
   ok = false;
-  const VariantStru& s = v.m_stru;
-  long long result = 0;
+  R result = 0;
+  bool holds = true;
   switch (s.type) {
-    case DT_INT: result = Word<int>(s.value); break;
-    case DT_DOUBLE: result = TruncateToInt64(Word<double>(s.value)); break;
-    case DT_INT64:
-    case DT_UINT64: result = Word<long long>(s.value); break;  // the 64 bits as they are
+    case DT_INT: result = static_cast<R>(Word<int>(s.value)); break;
+    case DT_DOUBLE: result = FromFloating<R>(Word<double>(s.value)); break;
+    case DT_INT64: result = static_cast<R>(Word<long long>(s.value)); break;
+    // As an integer the 64 bits as they are (above 2^63-1 negative); as a
+    // double the unsigned value.
+    case DT_UINT64: result = static_cast<R>(Word<unsigned long long>(s.value)); break;
     case DT_BOOL:
-    case DT_UCHAR: result = Word<unsigned char>(s.value); break;
-    case DT_CHAR: result = Word<signed char>(s.value); break;
-    case DT_SHORT: result = Word<short>(s.value); break;
-    case DT_USHORT: result = Word<unsigned short>(s.value); break;
-    case DT_UINT: result = Word<unsigned int>(s.value); break;
-    case DT_FLOAT: result = TruncateToInt64(Word<float>(s.value)); break;
-    case DT_STRING: {
-      bool holds = false;
-      const std::string* text = HeldText<std::string>(s, DT_STRING, holds);
-      if (!holds) return 0;
-      result = text ? detail::ParseInt64(text->data(), text->size()) : 0;
-      break;
-    }
-    case DT_WSTRING: {
-      bool holds = false;
-      const std::wstring* text = HeldText<std::wstring>(s, DT_WSTRING, holds);
-      if (!holds) return 0;
-      result = text ? detail::ParseInt64(text->data(), text->size()) : 0;
-      break;
-    }
+    case DT_UCHAR: result = static_cast<R>(Word<unsigned char>(s.value)); break;
+    case DT_CHAR: result = static_cast<R>(Word<signed char>(s.value)); break;
+    case DT_SHORT: result = static_cast<R>(Word<short>(s.value)); break;
+    case DT_USHORT: result = static_cast<R>(Word<unsigned short>(s.value)); break;
+    case DT_UINT: result = static_cast<R>(Word<unsigned int>(s.value)); break;
+    case DT_FLOAT: result = FromFloating<R>(Word<float>(s.value)); break;
+    case DT_STRING: result = FromText<R>(HeldText<std::string>(s, DT_STRING, holds)); break;
+    case DT_WSTRING: result = FromText<R>(HeldText<std::wstring>(s, DT_WSTRING, holds)); break;
     default: return 0;  // empty, object ids, geometry, objects
   }
+  if (!holds) return 0;  // a string code on a pointer the variant does not own
   ok = true;
   return result;
 }
 
-double CVariant::GetNumberDouble(CVariant const& v, bool& ok) {
-  ok = false;
-  const VariantStru& s = v.m_stru;
-  double result = 0.0;
-  switch (s.type) {
-    case DT_INT: result = Word<int>(s.value); break;
-    case DT_DOUBLE: result = Word<double>(s.value); break;
-    case DT_INT64: result = static_cast<double>(Word<long long>(s.value)); break;
-    case DT_UINT64: result = static_cast<double>(Word<unsigned long long>(s.value)); break;
-    case DT_BOOL:
-    case DT_UCHAR: result = Word<unsigned char>(s.value); break;
-    case DT_CHAR: result = Word<signed char>(s.value); break;
-    case DT_SHORT: result = Word<short>(s.value); break;
-    case DT_USHORT: result = Word<unsigned short>(s.value); break;
-    case DT_UINT: result = Word<unsigned int>(s.value); break;
-    case DT_FLOAT: result = Word<float>(s.value); break;
-    case DT_STRING: {
-      bool holds = false;
-      const std::string* text = HeldText<std::string>(s, DT_STRING, holds);
-      if (!holds) return 0.0;
-      result = text ? detail::ParseDouble(text->data(), text->size()) : 0.0;
-      break;
-    }
-    case DT_WSTRING: {
-      bool holds = false;
-      const std::wstring* text = HeldText<std::wstring>(s, DT_WSTRING, holds);
-      if (!holds) return 0.0;
-      result = text ? detail::ParseDouble(text->data(), text->size()) : 0.0;
-      break;
-    }
-    default: return 0.0;
-  }
-  ok = true;
-  return result;
-}
+}  // namespace
+
+__int64 CVariant::GetNumberInt64(CVariant const& v, bool& ok) { return NumberOf<long long>(v.m_stru, ok); }
+
+double CVariant::GetNumberDouble(CVariant const& v, bool& ok) { return NumberOf<double>(v.m_stru, ok); }
 
 bool CVariant::ConvertVariantToString(CVariant const& v, std::string& text) {
   const VariantStru& s = v.m_stru;

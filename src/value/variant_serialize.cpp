@@ -146,14 +146,7 @@ bool CVariant::SerializeCutomObject(GDbArchive& archive) {
   if (!object) {
     // An owned default object of the code, or a null object when the code
     // has no factory record (the code is kept either way).
-    const eXOMDataType code = m_stru.type;
-    void* created = factory.CreateVoidObject(code);
-    Destruct(true);
-    m_stru.type = code;
-    m_stru.value = reinterpret_cast<unsigned __int64>(created);
-    m_stru.isBlank = 0;
-    m_stru.isRefPtr = 0;
-    m_stru.isObject = 1;
+    SetValue2(factory.CreateVoidObject(m_stru.type), m_stru.type, false);
   }
   if (!present) return true;
 

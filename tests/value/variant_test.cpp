@@ -317,17 +317,11 @@ TEST(VariantRegistrations, StringAndValueRecordsAreMerged) {
   EXPECT_EQ(CVariant::GetDataTypeFromClassName(nullptr), DT_NONE);
 }
 
-TEST(DataTypeNames, EveryCodeOfTheTableHasItsName) {
-  const std::pair<int, const char*> names[] = {
-      {-1, "DT_NONE"},        {0, "DT_UNDEFINED"},      {1, "DT_INT"},           {2, "DT_DOUBLE"},
-      {10, "DT_LOCAL_BOX"},   {11, "DT_LOCAL_VEC2D"},   {12, "DT_LOCAL_VEC3D"},  {14, "DT_INT64"},
-      {15, "DT_BOOL"},        {16, "DT_FILE_ADDRESS"},  {21, "DT_LOCAL_COORD3D"}, {100, "DT_CHAR"},
-      {101, "DT_UCHAR"},      {102, "DT_SHORT"},        {103, "DT_USHORT"},      {104, "DT_UINT"},
-      {105, "DT_FLOAT"},      {106, "DT_UINT64"},       {107, "DT_OBJECT_ID"},   {1000, "DT_REF_OBJECT"},
-      {1001, "DT_STRING"},    {1002, "DT_WSTRING"},     {1003, "DT_MEM_STREAM"}, {1500, "DT_PROJECT"},
-  };
-  for (const auto& [code, name] : names) EXPECT_STREQ(GetDataTypeName(static_cast<eXOMDataType>(code)), name);
+TEST(DataTypeNames, NamedCodesAndUnknownOnes) {
+  EXPECT_STREQ(GetDataTypeName(DT_LOCAL_COORD3D), "DT_LOCAL_COORD3D");
+  EXPECT_STREQ(GetDataTypeName(static_cast<eXOMDataType>(-1)), "DT_NONE");
   EXPECT_EQ(GetDataTypeName(static_cast<eXOMDataType>(3)), nullptr);
+  EXPECT_EQ(GetDataTypeName(static_cast<eXOMDataType>(5001)), nullptr);
 }
 
 }  // namespace
