@@ -15,5 +15,9 @@
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 
+// Diagnostics: assertions
+#include <hux/diag/assert.h>
+
 // Platform layer
+#include <hux/platform/coredump.h>
 #include <hux/platform/debug.h>
