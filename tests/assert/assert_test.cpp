@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include <hux/platform/coredump.h>
@@ -170,6 +171,13 @@ TEST_F(AssertReport, MacroRecordsExpressionPlaceAndChainedValues) {
   HUX_ASSERT(s == nullptr).warn(nullptr);  // no values at all
   ASSERT_EQ(outputs_.size(), 1u);
   EXPECT_EQ(outputs_[0].substr(0, 21), "Failed:s == nullptr\nF");
+
+  // Commas outside brackets, in the condition and in a value.
+  outputs_.clear();
+  HUX_ASSERT(std::is_same_v<int, long>)(std::is_same_v<int, int>).warn(nullptr);
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_EQ(outputs_[0].substr(0, 37), "Failed:std::is_same_v<int, long>\nFile");
+  EXPECT_NE(outputs_[0].find("\nstd::is_same_v<int, int>=1\n"), std::string::npos);
 }
 
 TEST_F(AssertReport, MacroEvaluatesOnceAndOnlyOnFailure) {

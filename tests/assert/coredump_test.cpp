@@ -195,8 +195,8 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   }
   // Unchanged code is read from the files, not copied.
   EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
-  // The dump stays small: far below the 1 GiB this process has reserved.
-  EXPECT_LT(core.size(), uint64_t{256} << 20);
+  // Either left-out range alone would take the dump past 1 GiB.
+  EXPECT_LT(core.size(), uint64_t{1} << 30);
 
   ::munmap(reserved, size_t{1} << 30);
   ::munmap(secret, 16 * page);

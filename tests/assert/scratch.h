@@ -31,9 +31,20 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+// In one read: dumps are large, and byte-wise reading is slow under ASan.
 inline std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return std::string();
+  const std::streamoff size = in.tellg();
+  if (size <= 0) {  // procfs files report no size: read them as a stream
+    in.seekg(0);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
 }
 
 inline void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {

@@ -109,14 +109,15 @@ class HUX_API ExceptionWithMinidump : public std::exception {
 
 // HUX_ASSERT(condition)(value)...(value).report(message): see the top of this
 // file. The condition is evaluated once; the values only when it fails. Safe
-// in an unbraced if/else.
-#define HUX_ASSERT(condition)       \
-  if (static_cast<bool>(condition)) { \
-  } else                              \
-    ::hux::Assert().print_context(#condition, __FILE__, __LINE__).HUX_ASSERT_A
+// in an unbraced if/else. Condition and values may hold unbracketed commas
+// (template arguments).
+#define HUX_ASSERT(...)                 \
+  if (static_cast<bool>(__VA_ARGS__)) { \
+  } else                                \
+    ::hux::Assert().print_context(#__VA_ARGS__, __FILE__, __LINE__).HUX_ASSERT_A
 
 // Each value step records the value under its own text and names the other
 // step's member, so the next "(value)" expands the other macro; this is what
 // lets one macro take any number of values.
-#define HUX_ASSERT_A(value) HUX_ASSERT_A.print_current_val((value), #value).HUX_ASSERT_B
-#define HUX_ASSERT_B(value) HUX_ASSERT_B.print_current_val((value), #value).HUX_ASSERT_A
+#define HUX_ASSERT_A(...) HUX_ASSERT_A.print_current_val((__VA_ARGS__), #__VA_ARGS__).HUX_ASSERT_B
+#define HUX_ASSERT_B(...) HUX_ASSERT_B.print_current_val((__VA_ARGS__), #__VA_ARGS__).HUX_ASSERT_A
