@@ -12,6 +12,15 @@
 #error "The core-dump writer knows the x86-64 register layout only."
 #endif
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include <asm/prctl.h>
 #include <elf.h>
 #include <fcntl.h>
@@ -26,21 +35,14 @@
 #include <ucontext.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdint>
-#include <cstdio>
-#include <cstring>
-#include <vector>
-
 namespace hux::platform {
 
 namespace {
 
 // A single range larger than this is left out (the calling thread's stack
 // excepted), and so is any range that would take the dump past the total.
-// Sanitizer shadows are marked "do not dump" and never reach these limits;
-// they stop a runaway dump of a huge heap.
+// The limits stop a runaway dump of a huge heap; sanitizer shadows are marked
+// "do not dump" and never reach them.
 constexpr uint64_t kMaxRangeBytes = uint64_t{1} << 30;
 constexpr uint64_t kMaxTotalBytes = uint64_t{4} << 30;
 // A core file with PN_XNUM or more program headers needs the extended
@@ -59,6 +61,7 @@ struct Mapping {
   bool shared = false;
   bool doNotDump = false;      // VmFlags dd (madvise DONTDUMP), io or pf
   uint64_t anonymousKb = 0;    // pages of the range no longer backed by the file
+  bool detailed = false;       // smaps gave anonymousKb
   std::string path;            // empty for anonymous memory, "[stack]" and the like
 };
 
@@ -128,6 +131,7 @@ std::vector<Mapping> ReadMappings() {
     Mapping& last = mappings.back();
     if (line.compare(0, 10, "Anonymous:") == 0) {
       last.anonymousKb = std::strtoull(line.c_str() + 10, nullptr, 10);
+      last.detailed = true;
     } else if (line.compare(0, 8, "VmFlags:") == 0) {
       // Two-letter flags separated by spaces.
       for (size_t i = 8; i + 1 < line.size(); ++i) {
@@ -154,8 +158,9 @@ bool WantsRange(const Mapping& m) {
   const bool fileBacked = !m.path.empty() && m.path[0] == '/';
   if (!fileBacked) return true;  // heap, stacks, anonymous memory, [vdso]
   // Writable data, and read-only ranges the loader relocated (RELRO), which
-  // hold pages that differ from the file.
-  return m.writable || m.anonymousKb > 0;
+  // hold pages that differ from the file: gdb finds the libraries through
+  // them. Without smaps, every read-only data range may be one of those.
+  return m.writable || m.anonymousKb > 0 || (!m.detailed && !m.executable);
 }
 
 // Reads the process's own memory without touching it directly, so a page that
@@ -544,8 +549,6 @@ __attribute__((noinline)) bool WriteCoreDump(const std::string& path) {
   if (::close(fd) != 0) ok = false;
   // A partial dump would pass for a complete one (or for an older one).
   if (!ok) ::unlink(path.c_str());
-  // Keeps `context` alive past the writer so the call above is not a tail call.
-  asm volatile("" : : "r"(&context) : "memory");
   return ok;
 }
 
