@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -139,6 +140,33 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   EXPECT_EQ(value, 0x4EA94EA94EA94EA9ULL);
   ASSERT_TRUE(core.Read(Address(&stackMarker), &value, sizeof value));
   EXPECT_EQ(value, 0x57AC57AC57AC57ACULL);
+}
+
+TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "thread.dmp";
+  bool written = false;
+  pid_t tid = 0;
+  uint64_t local = 0;
+  std::thread worker([&] {
+    volatile uint64_t marker = 0x7E7E7E7E7E7E7E7EULL;
+    local = Address(&marker);
+    tid = ::gettid();
+    written = WriteCoreDump(path.string());
+  });
+  worker.join();
+  ASSERT_TRUE(written);
+  CoreReader core;
+  ASSERT_EQ(core.Parse(ReadWholeFile(path)), "");
+  elf_prstatus prstatus;
+  std::memcpy(&prstatus, core.FindNote(NT_PRSTATUS)->desc.data(), sizeof prstatus);
+  EXPECT_EQ(prstatus.pr_pid, tid);
+  user_regs_struct regs;
+  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
+  EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(local));
+  uint64_t value = 0;
+  ASSERT_TRUE(core.Read(local, &value, sizeof value));
+  EXPECT_EQ(value, 0x7E7E7E7E7E7E7E7EULL);
 }
 
 TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
