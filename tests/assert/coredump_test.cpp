@@ -93,7 +93,8 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
     EXPECT_EQ(note.name, "CORE");
     types.push_back(note.type);
   }
-  EXPECT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
+  // Fatal if wrong: the checks below read each of these notes.
+  ASSERT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
 
   // The thread's status: its id, and registers taken inside the writer: the
   // stack pointer lies in the dumped stack, below this test's own variable.
@@ -158,8 +159,10 @@ TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
   ASSERT_TRUE(written);
   CoreReader core;
   ASSERT_EQ(core.Parse(ReadWholeFile(path)), "");
+  const auto* status = core.FindNote(NT_PRSTATUS);
+  ASSERT_TRUE(status && status->desc.size() == sizeof(elf_prstatus));
   elf_prstatus prstatus;
-  std::memcpy(&prstatus, core.FindNote(NT_PRSTATUS)->desc.data(), sizeof prstatus);
+  std::memcpy(&prstatus, status->desc.data(), sizeof prstatus);
   EXPECT_EQ(prstatus.pr_pid, tid);
   user_regs_struct regs;
   std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
