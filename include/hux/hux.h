@@ -19,7 +19,11 @@
 #include <hux/value/geometry.h>
 #include <hux/value/variant.h>
 
+// Diagnostics: assertions
+#include <hux/diag/assert.h>
+
 // Platform layer
+#include <hux/platform/coredump.h>
 #include <hux/platform/debug.h>
 
 // Utilities: strings

@@ -1,0 +1,44 @@
+// Crash dumps of the running process: an ELF core file that gdb opens.
+//
+// The dump is written by the process itself, which keeps running: the calling
+// thread's registers (taken inside WriteCoreDump), the process's auxiliary
+// vector, its file mappings and its writable memory go into the file; code and
+// unmodified read-only file data stay out, as the debugger reads them from the
+// executable and the libraries. Other threads keep running while the dump is
+// written and appear only through their memory. The functions may be called
+// from any thread; concurrent dumps to the same path are not serialised.
+#pragma once
+
+#include <string>
+
+#include <hux/export.h>
+
+namespace hux::platform {
+
+// The full path of the process's executable (from /proc/self/exe); empty when
+// it cannot be read. A deleted executable's " (deleted)" mark is dropped.
+HUX_API std::string ExecutablePath();
+
+// The dump path that belongs to the executable `exePath`: the extension of its
+// file name (from its last '.', not counting a leading one) replaced by
+// ".dmp", or ".dmp" appended when the file name has none. Dots in directory
+// names are left alone. An empty path gives an empty result.
+HUX_API std::string DumpPathForExecutable(const std::string& exePath);
+
+// DumpPathForExecutable(ExecutablePath()): the executable's path with ".dmp".
+HUX_API std::string CoreDumpPath();
+
+// Writes an ELF core file of the running process to `path`, replacing an older
+// regular file there; a symbolic link, directory, device or pipe at the path
+// is left alone and the call fails. Holds the calling thread's registers as
+// they are inside this call, so the debugger's innermost frames are this
+// function's, then its caller's. Memory that cannot be read is written as
+// zeros; ranges marked "do not dump", inaccessible reservations and shared
+// file mappings are left out, as is any single range over 1 GiB and whatever
+// would take the memory in the dump past 4 GiB (the calling thread's stack
+// always goes in). The file gets owner-only access (it holds the process's
+// memory). Returns false when the file cannot be created or fully written; a
+// file it began is then removed, so no partial or older dump stays behind.
+HUX_API bool WriteCoreDump(const std::string& path);
+
+}  // namespace hux::platform

@@ -1,0 +1,246 @@
+// Assertion reports: the text, what each level does, the macro, and the
+// exception of a failed assertion at level EL_ERROR.
+#include <hux/diag/assert.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <hux/platform/coredump.h>
+#include <hux/platform/debug.h>
+
+#include "scratch.h"
+
+namespace hux {
+namespace {
+
+// Records what the platform layer is asked to do, in order, and simulates a
+// debugger when told to; restores the previous hooks afterwards.
+class AssertReport : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previousOutput_ = platform::SetDebugOutputHandler([this](const std::string& text) {
+      events_.push_back("output");
+      outputs_.push_back(text);
+    });
+    previousBox_ = platform::SetMessageBoxHandler([this](const std::wstring& caption, const std::wstring& text,
+                                                         unsigned int style) {
+      events_.push_back("box");
+      boxCaption_ = caption, boxText_ = text, boxStyle_ = style;
+      return static_cast<int>(platform::MB_RESULT_OK);
+    });
+    previousBreak_ = platform::SetDebugBreakHook([this] { events_.push_back("break"); });
+    previousPresence_ = platform::SetDebuggerPresenceHook([this] { return debugger_; });
+  }
+  void TearDown() override {
+    platform::SetDebugOutputHandler(previousOutput_);
+    platform::SetMessageBoxHandler(previousBox_);
+    platform::SetDebugBreakHook(previousBreak_);
+    platform::SetDebuggerPresenceHook(previousPresence_);
+  }
+
+  bool debugger_ = false;
+  std::vector<std::string> events_;
+  std::vector<std::string> outputs_;
+  std::wstring boxCaption_, boxText_;
+  unsigned int boxStyle_ = 0;
+
+ private:
+  platform::DebugOutputHandler previousOutput_;
+  platform::MessageBoxHandler previousBox_;
+  platform::DebugBreakHook previousBreak_;
+  platform::DebuggerPresenceHook previousPresence_;
+};
+
+using Events = std::vector<std::string>;
+
+TEST_F(AssertReport, TextRecordsContextValuesAndMessage) {
+  const struct {
+    std::function<void(Assert&)> record;
+    const char* message;
+    std::string text;
+  } cases[] = {
+      // The example report: a failed x > 0 at line 12 of "reader", x = -1.
+      {[](Assert& a) { a.print_context("x > 0", "reader", 12).print_current_val(-1, "x"); }, "bad x",
+       "Failed:x > 0\nFile:\nreader(12)\nx=-1\nbad x"},
+      {[](Assert& a) { a.print_current_val(INT_MIN, "n").print_current_val(0, "z"); }, "",
+       "n=-2147483648\nz=0\n"},
+      // Doubles in the stream's default form: six significant digits.
+      {[](Assert& a) {
+         a.print_current_val(3.14159265, "pi").print_current_val(1e20, "big").print_current_val(0.1, "d");
+         a.print_current_val(1234567.0, "m").print_current_val(-2.5, "neg");
+       },
+       nullptr, "pi=3.14159\nbig=1e+20\nd=0.1\nm=1.23457e+06\nneg=-2.5\n"},
+      {[](Assert& a) { a.print_current_val("as it is", "s").print_current_val(static_cast<char const*>(nullptr), "p"); },
+       "!", "s=as it is\np=(null)\n!"},
+      // Null texts add nothing and break nothing.
+      {[](Assert& a) { a.print_context(nullptr, nullptr, 7).print_current_val(1, nullptr); }, nullptr,
+       "Failed:\nFile:\n(7)\n=1\n"},
+      {[](Assert&) {}, nullptr, ""},
+  };
+  for (const auto& c : cases) {
+    outputs_.clear();
+    Assert a;
+    c.record(a);
+    a.warn(c.message);
+    ASSERT_EQ(outputs_.size(), 1u);
+    EXPECT_EQ(outputs_[0], c.text);
+  }
+}
+
+TEST_F(AssertReport, WarnAndUnknownLevelsOnlyWriteTheDebuggerOutput) {
+  for (bool debugger : {false, true}) {
+    debugger_ = debugger;
+    events_.clear();
+    Assert().print_current_val(1, "a").warn("w");
+    Assert().print_current_val(2, "b").level(static_cast<Assert::ErrorLevel>(3), "three");
+    Assert().level(static_cast<Assert::ErrorLevel>(-1), nullptr);
+    Assert().level(static_cast<Assert::ErrorLevel>(1000), "big");
+    EXPECT_EQ(events_, (Events{"output", "output", "output", "output"})) << debugger;
+  }
+  EXPECT_EQ(outputs_[0], "a=1\nw");
+  EXPECT_EQ(outputs_[1], "b=2\nthree");
+}
+
+TEST_F(AssertReport, DebugShowsTheBoxAndBreaksOnlyUnderADebugger) {
+  Assert().print_context("p != 0", "view.cpp", 40).debug("no view");
+  EXPECT_EQ(events_, (Events{"output", "box"}));
+  EXPECT_EQ(boxCaption_, L"SMART_ASSERT triggered!");
+  EXPECT_EQ(boxText_, L"Failed:p != 0\nFile:\nview.cpp(40)\nno view");
+  EXPECT_EQ(boxStyle_, static_cast<unsigned int>(platform::MB_STYLE_OK | platform::MB_STYLE_ICON_ERROR));
+
+  debugger_ = true;
+  events_.clear();
+  Assert().level(Assert::EL_DEBUG, "again");
+  EXPECT_EQ(events_, (Events{"output", "box", "break"}));
+}
+
+TEST_F(AssertReport, ErrorUnderADebuggerBehavesAsDebug) {
+  debugger_ = true;
+  EXPECT_NO_THROW(Assert().print_current_val(5, "k").error("stop here"));
+  EXPECT_EQ(events_, (Events{"output", "box", "break"}));
+  EXPECT_EQ(boxText_, L"k=5\nstop here");
+}
+
+TEST_F(AssertReport, BoxShowsUtf8ReportAndMarksBrokenBytes) {
+  Assert().print_current_val("\xE5\x90\x8D\xE5\x89\x8D", "name").debug(nullptr);
+  EXPECT_EQ(boxText_, L"name=\u540D\u524D\n");
+  Assert().print_current_val("a\xFF" "b\xE5\x90", "raw").debug("\xE5\x90\x8D");
+  EXPECT_EQ(boxText_, L"raw=a\uFFFDb\uFFFD\uFFFD\n\u540D");
+}
+
+// The only test here that writes the dump beside this test program.
+TEST_F(AssertReport, ErrorWithoutADebuggerWritesTheDumpAndThrows) {
+  const std::string dumpPath = platform::CoreDumpPath();
+  std::string what;
+  try {
+    Assert().print_context("ok", "io.cpp", 3).print_current_val(2.5, "t").error("write failed");
+    ADD_FAILURE() << "no exception";
+  } catch (const ExceptionWithMinidump& e) {
+    what = e.what();
+  }
+  EXPECT_EQ(what, "minidump file path:\n" + dumpPath + "\nFailed:ok\nFile:\nio.cpp(3)\nt=2.5\nwrite failed");
+  EXPECT_EQ(events_, (Events{"output"}));
+  EXPECT_EQ(test::ReadWholeFile(dumpPath).substr(0, 4), "\x7F" "ELF");
+  std::filesystem::remove(dumpPath);
+}
+
+TEST_F(AssertReport, MacroRecordsExpressionPlaceAndChainedValues) {
+  int x = -1;
+  double d = 2.5;
+  const char* s = "abc";
+  std::string str = "def";
+  size_t n = 7;
+  long l = -8;
+  char c = 'A';
+  bool b = true;
+  uint8_t byte = 200;
+  const int line = __LINE__ + 1;
+  HUX_ASSERT(x > 0)(x)(d)(s)(str)(n)(l)(c)(b)(byte)(x * 2).warn("msg");
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_EQ(outputs_[0], "Failed:x > 0\nFile:\n" + std::string(__FILE__) + "(" + std::to_string(line) +
+                             ")\nx=-1\nd=2.5\ns=abc\nstr=def\nn=7\nl=-8\nc=65\nb=1\nbyte=200\nx * 2=-2\nmsg");
+
+  outputs_.clear();
+  HUX_ASSERT(s == nullptr).warn(nullptr);  // no values at all
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_EQ(outputs_[0].substr(0, 21), "Failed:s == nullptr\nF");
+
+  // Commas outside brackets, in the condition and in a value.
+  outputs_.clear();
+  HUX_ASSERT(std::is_same_v<int, long>)(std::is_same_v<int, int>).warn(nullptr);
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_EQ(outputs_[0].substr(0, 37), "Failed:std::is_same_v<int, long>\nFile");
+  EXPECT_NE(outputs_[0].find("\nstd::is_same_v<int, int>=1\n"), std::string::npos);
+}
+
+TEST_F(AssertReport, MacroEvaluatesOnceAndOnlyOnFailure) {
+  int conditions = 0, values = 0;
+  HUX_ASSERT(++conditions > 0)(++values).warn("never");
+  EXPECT_EQ(conditions, 1);
+  EXPECT_EQ(values, 0);
+  EXPECT_TRUE(events_.empty());
+
+  // One statement: an unbraced if/else keeps its else.
+  bool otherBranch = false;
+  const bool flag = false;
+  if (flag)
+    HUX_ASSERT(false).warn("not taken");
+  else
+    otherBranch = true;
+  EXPECT_TRUE(otherBranch);
+  EXPECT_TRUE(events_.empty());
+}
+
+TEST_F(AssertReport, AssertionWithoutReportIsNotLostSilently) {
+  const int v = 3;
+  HUX_ASSERT(v == 4)(v);
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_NE(outputs_[0].find("Failed:v == 4\n"), std::string::npos);
+  EXPECT_NE(outputs_[0].find("v=3\n"), std::string::npos);
+  // A reported one is not written again, and an empty one writes nothing.
+  outputs_.clear();
+  Assert().print_current_val(1, "once").warn(nullptr);
+  { Assert unused; }
+  EXPECT_EQ(outputs_, std::vector<std::string>{"once=1\n"});
+}
+
+// No hooks: the child writes the report to the standard error, where the
+// death test finds it.
+TEST(AssertDeath, FatalAndAbortLevelEndTheProcess) {
+  EXPECT_DEATH(Assert().print_context("a < b", "calc.cpp", 9).fatal("fatal end"),
+               "Failed:a < b\nFile:\ncalc.cpp\\(9\\)\nfatal end");
+  EXPECT_DEATH(Assert().print_current_val(2, "lvl").level(Assert::EL_ABORT, "abort level"), "lvl=2\nabort level");
+  const int x = 0;
+  EXPECT_DEATH(HUX_ASSERT(x != 0)(x).fatal("via macro"), "x=0\nvia macro");
+  // Also under a debugger: level 2 ends the process, it does not break.
+  EXPECT_DEATH(
+      {
+        platform::SetDebuggerPresenceHook([] { return true; });
+        Assert().level(Assert::EL_ABORT, "still ends");
+      },
+      "still ends");
+}
+
+TEST(ExceptionWithMinidump, MessageFormAndCopies) {
+  const ExceptionWithMinidump e("/opt/app.v2/bin/tool.dmp", "Failed:x\n");
+  EXPECT_STREQ(e.what(), "minidump file path:\n/opt/app.v2/bin/tool.dmp\nFailed:x\n");
+  const ExceptionWithMinidump copy(e);
+  EXPECT_STREQ(copy.what(), e.what());
+  EXPECT_NE(copy.what(), e.what());  // its own text
+  EXPECT_STREQ(ExceptionWithMinidump(nullptr, nullptr).what(), "minidump file path:\n\n");
+  try {
+    throw ExceptionWithMinidump("p.dmp", "t");
+  } catch (const std::exception& caught) {
+    EXPECT_STREQ(caught.what(), "minidump file path:\np.dmp\nt");
+  }
+}
+
+}  // namespace
+}  // namespace hux

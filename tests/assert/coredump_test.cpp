@@ -1,0 +1,316 @@
+// The core-dump writer: the file's structure, what it holds and leaves out,
+// unreadable memory, and the dump path. The platform layer is tested here
+// against the process's real memory map, so the test sets up mappings itself.
+#include <hux/platform/coredump.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/procfs.h>
+#include <sys/resource.h>
+#include <sys/user.h>
+#include <unistd.h>
+
+#include "core_reader.h"
+#include "scratch.h"
+
+namespace hux::platform {
+namespace {
+
+namespace fs = std::filesystem;
+using test::CoreReader;
+using test::ReadWholeFile;
+using test::ScratchDir;
+
+volatile uint64_t g_dataMarker = 0x5EED0F00DCAFEF00ULL;
+
+uint64_t Address(const volatile void* p) { return reinterpret_cast<uint64_t>(p); }
+
+CoreReader DumpSelf(const fs::path& path) {
+  CoreReader core;
+  EXPECT_TRUE(WriteCoreDump(path.string()));
+  EXPECT_EQ(core.Parse(ReadWholeFile(path)), "");
+  return core;
+}
+
+// The range of the line in /proc/self/maps named `name`, or {0, 0}.
+std::pair<uint64_t, uint64_t> RangeNamed(const std::string& name) {
+  std::istringstream maps(ReadWholeFile("/proc/self/maps"));
+  std::string line;
+  while (std::getline(maps, line)) {
+    if (line.size() < name.size() || line.compare(line.size() - name.size(), name.size(), name) != 0) continue;
+    uint64_t start = std::stoull(line.substr(0, line.find('-')), nullptr, 16);
+    uint64_t end = std::stoull(line.substr(line.find('-') + 1), nullptr, 16);
+    return {start, end};
+  }
+  return {0, 0};
+}
+
+TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
+  ScratchDir dir;
+  volatile uint64_t stackMarker = 0x57AC57AC57AC57ACULL;
+  std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
+  const fs::path path = dir.path() / "self.dmp";
+  const CoreReader core = DumpSelf(path);
+  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+
+  // One note segment first, then load segments: page-aligned offsets past the
+  // notes, whole in the file, neither overlapping in the file nor in memory.
+  const auto& segments = core.segments();
+  ASSERT_GE(segments.size(), 3u);
+  EXPECT_EQ(segments[0].p_type, static_cast<uint32_t>(PT_NOTE));
+  uint64_t fileEnd = segments[0].p_offset + segments[0].p_filesz;
+  uint64_t memoryEnd = 0;
+  for (size_t i = 1; i < segments.size(); ++i) {
+    const Elf64_Phdr& p = segments[i];
+    SCOPED_TRACE("segment " + std::to_string(i));
+    EXPECT_EQ(p.p_type, static_cast<uint32_t>(PT_LOAD));
+    EXPECT_EQ(p.p_offset % 4096, 0u);
+    EXPECT_GE(p.p_offset, fileEnd);
+    EXPECT_GE(p.p_vaddr, memoryEnd);
+    EXPECT_EQ(p.p_filesz, p.p_memsz);
+    EXPECT_GT(p.p_filesz, 0u);
+    EXPECT_NE(p.p_flags & PF_R, 0u);
+    fileEnd = p.p_offset + p.p_filesz;
+    memoryEnd = p.p_vaddr + p.p_memsz;
+  }
+  EXPECT_EQ(core.size(), fileEnd);
+
+  // The notes in the kernel's order.
+  std::vector<uint32_t> types;
+  for (const auto& note : core.notes()) {
+    EXPECT_EQ(note.name, "CORE");
+    types.push_back(note.type);
+  }
+  // Fatal if wrong: the checks below read each of these notes.
+  ASSERT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
+
+  // The thread's status: its id, and registers taken inside the writer: the
+  // stack pointer lies in the dumped stack, below this test's own variable.
+  const auto* status = core.FindNote(NT_PRSTATUS);
+  ASSERT_NE(status, nullptr);
+  ASSERT_EQ(status->desc.size(), sizeof(elf_prstatus));
+  elf_prstatus prstatus;
+  std::memcpy(&prstatus, status->desc.data(), sizeof prstatus);
+  EXPECT_EQ(prstatus.pr_pid, ::gettid());
+  user_regs_struct regs;
+  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
+  const Elf64_Phdr* stack = core.LoadAt(regs.rsp);
+  ASSERT_NE(stack, nullptr);
+  EXPECT_EQ(stack, core.LoadAt(Address(&stackMarker)));
+  EXPECT_LT(regs.rsp, Address(&stackMarker));
+
+  elf_prpsinfo psinfo;
+  ASSERT_EQ(core.FindNote(NT_PRPSINFO)->desc.size(), sizeof psinfo);
+  std::memcpy(&psinfo, core.FindNote(NT_PRPSINFO)->desc.data(), sizeof psinfo);
+  EXPECT_EQ(psinfo.pr_pid, ::getpid());
+
+  // The auxiliary vector as the kernel reports it.
+  EXPECT_EQ(core.FindNote(NT_AUXV)->desc, ReadWholeFile("/proc/self/auxv"));
+
+  // NT_FILE: count, page size, (start, end, page offset) per mapping, then
+  // the names, each ended by a zero byte; the program and the library are
+  // among them.
+  const std::string& files = core.FindNote(NT_FILE)->desc;
+  uint64_t head[2] = {};
+  ASSERT_GE(files.size(), sizeof head);
+  std::memcpy(head, files.data(), sizeof head);
+  EXPECT_EQ(head[1], static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)));
+  ASSERT_GE(files.size(), 16 + head[0] * 24);
+  const std::string names = files.substr(16 + head[0] * 24);
+  EXPECT_EQ(static_cast<uint64_t>(std::count(names.begin(), names.end(), '\0')), head[0]);
+  EXPECT_NE(names.find(fs::read_symlink("/proc/self/exe").string() + '\0'), std::string::npos);
+  EXPECT_NE(names.find("libCommon.QRV.6.0.so"), std::string::npos);
+
+  // Data, heap and stack hold what the process held.
+  uint64_t value = 0;
+  ASSERT_TRUE(core.Read(Address(&g_dataMarker), &value, sizeof value));
+  EXPECT_EQ(value, 0x5EED0F00DCAFEF00ULL);
+  ASSERT_TRUE(core.Read(Address(&heap[4095]), &value, sizeof value));
+  EXPECT_EQ(value, 0x4EA94EA94EA94EA9ULL);
+  ASSERT_TRUE(core.Read(Address(&stackMarker), &value, sizeof value));
+  EXPECT_EQ(value, 0x57AC57AC57AC57ACULL);
+}
+
+TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "thread.dmp";
+  bool written = false;
+  pid_t tid = 0;
+  uint64_t local = 0;
+  std::thread worker([&] {
+    volatile uint64_t marker = 0x7E7E7E7E7E7E7E7EULL;
+    local = Address(&marker);
+    tid = ::gettid();
+    written = WriteCoreDump(path.string());
+  });
+  worker.join();
+  ASSERT_TRUE(written);
+  CoreReader core;
+  ASSERT_EQ(core.Parse(ReadWholeFile(path)), "");
+  const auto* status = core.FindNote(NT_PRSTATUS);
+  ASSERT_TRUE(status && status->desc.size() == sizeof(elf_prstatus));
+  elf_prstatus prstatus;
+  std::memcpy(&prstatus, status->desc.data(), sizeof prstatus);
+  EXPECT_EQ(prstatus.pr_pid, tid);
+  user_regs_struct regs;
+  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
+  EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(local));
+  uint64_t value = 0;
+  ASSERT_TRUE(core.Read(local, &value, sizeof value));
+  EXPECT_EQ(value, 0x7E7E7E7E7E7E7E7EULL);
+}
+
+TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
+  ScratchDir dir;
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  // A large inaccessible reservation, as a mapped-file heap makes.
+  void* reserved = ::mmap(nullptr, size_t{1} << 30, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(reserved, MAP_FAILED);
+  // Memory marked "do not dump".
+  void* secret = ::mmap(nullptr, 16 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(secret, MAP_FAILED);
+  std::memset(secret, 0x5A, 16 * page);
+  ASSERT_EQ(::madvise(secret, 16 * page, MADV_DONTDUMP), 0);
+  // A shared file mapping: the file holds its contents.
+  const fs::path sharedFile = dir.path() / "shared.bin";
+  test::WriteWholeFile(sharedFile, std::string(4 * page, 'S'));
+  const int fd = ::open(sharedFile.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  void* shared = ::mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  ::close(fd);
+  ASSERT_NE(shared, MAP_FAILED);
+  static_cast<char*>(shared)[0] = 'T';
+  // A writable range over the 1 GiB limit, with one page in use.
+  const size_t hugeSize = (size_t{1} << 30) + 16 * page;
+  void* huge = ::mmap(nullptr, hugeSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  ASSERT_NE(huge, MAP_FAILED);
+  static_cast<char*>(huge)[0] = 1;
+
+  const CoreReader core = DumpSelf(dir.path() / "self.dmp");
+  const uint64_t r = Address(reserved), s = Address(secret), sh = Address(shared), h = Address(huge);
+  EXPECT_FALSE(core.Covers(r, r + (size_t{1} << 30)));
+  EXPECT_FALSE(core.Covers(s, s + 16 * page));
+  EXPECT_FALSE(core.Covers(sh, sh + 4 * page));
+  EXPECT_FALSE(core.Covers(h, h + hugeSize));
+  const auto vvar = RangeNamed("[vvar]");
+  if (vvar.first) {
+    EXPECT_FALSE(core.Covers(vvar.first, vvar.second));
+  }
+  // Unchanged code is read from the files, not copied.
+  EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
+  // Either left-out range alone would take the dump past 1 GiB.
+  EXPECT_LT(core.size(), uint64_t{1} << 30);
+
+  ::munmap(reserved, size_t{1} << 30);
+  ::munmap(secret, 16 * page);
+  ::munmap(shared, 4 * page);
+  ::munmap(huge, hugeSize);
+}
+
+TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
+  ScratchDir dir;
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  // A private writable mapping of a one-page file, three pages long: the two
+  // pages past the file's end raise SIGBUS when touched.
+  const fs::path file = dir.path() / "short.bin";
+  test::WriteWholeFile(file, std::string(page, 'A'));
+  const int fd = ::open(file.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  char* mapped = static_cast<char*>(::mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0));
+  ::close(fd);
+  ASSERT_NE(mapped, MAP_FAILED);
+  mapped[0] = 'B';
+
+  const CoreReader core = DumpSelf(dir.path() / "self.dmp");
+  const Elf64_Phdr* segment = core.LoadAt(Address(mapped));
+  ASSERT_NE(segment, nullptr);
+  EXPECT_GE(segment->p_vaddr + segment->p_filesz, Address(mapped) + 3 * page);
+  std::string bytes(3 * page, '?');
+  ASSERT_TRUE(core.Read(Address(mapped), bytes.data(), bytes.size()));
+  EXPECT_EQ(bytes, "B" + std::string(page - 1, 'A') + std::string(2 * page, '\0'));
+  ::munmap(mapped, 3 * page);
+}
+
+TEST(CoreDump, ReplacesAnOlderDumpButNothingElse) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "self.dmp";
+  test::WriteWholeFile(path, std::string(100000, 'x'));
+  CoreReader core;
+  ASSERT_TRUE(WriteCoreDump(path.string()));
+  EXPECT_EQ(core.Parse(ReadWholeFile(path)), "");
+
+  // A directory, a link, a missing folder or no path: false, nothing touched.
+  const fs::path folder = dir.path() / "folder.dmp";
+  fs::create_directory(folder);
+  const fs::path target = dir.path() / "target.txt";
+  test::WriteWholeFile(target, "keep me");
+  const fs::path link = dir.path() / "link.dmp";
+  fs::create_symlink(target, link);
+  for (const std::string& bad : {folder.string(), link.string(), (dir.path() / "missing" / "x.dmp").string(),
+                                 std::string()}) {
+    SCOPED_TRACE(bad);
+    EXPECT_FALSE(WriteCoreDump(bad));
+  }
+  EXPECT_TRUE(fs::is_directory(folder));
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(ReadWholeFile(target), "keep me");
+  EXPECT_FALSE(fs::exists(dir.path() / "missing"));
+}
+
+TEST(CoreDump, DumpThatCannotBeCompletedLeavesNoFile) {
+  ScratchDir dir;
+  const fs::path path = dir.path() / "self.dmp";
+  test::WriteWholeFile(path, "an older dump");
+  // The file-size limit stops the writer part-way (SIGXFSZ ignored, so the
+  // write fails with EFBIG instead of ending the process).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 64 * 1024;
+  auto previous = std::signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool written = WriteCoreDump(path.string());
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, previous);
+  EXPECT_FALSE(written);
+  EXPECT_FALSE(fs::exists(path));
+}
+
+TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {
+  const struct {
+    const char* exe;
+    const char* dump;
+  } cases[] = {
+      {"/usr/bin/program.exe", "/usr/bin/program.dmp"},
+      {"/opt/app.v2/bin/tool", "/opt/app.v2/bin/tool.dmp"},  // a dot in a folder name is no extension
+      {"/opt/app.v2/bin/tool.bin", "/opt/app.v2/bin/tool.dmp"},
+      {"/a/archive.tar.gz", "/a/archive.tar.dmp"},
+      {"/a/name.", "/a/name.dmp"},
+      {"/a/.hidden", "/a/.hidden.dmp"},  // a leading dot starts no extension
+      {"/a/.hidden.x", "/a/.hidden.dmp"},
+      {"tool", "tool.dmp"},
+      {"tool.exe", "tool.dmp"},
+      {"./tool", "./tool.dmp"},
+      {"", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DumpPathForExecutable(c.exe), c.dump) << c.exe;
+
+  const std::string exe = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(ExecutablePath(), exe);
+  EXPECT_EQ(CoreDumpPath(), DumpPathForExecutable(exe));
+}
+
+}  // namespace
+}  // namespace hux::platform

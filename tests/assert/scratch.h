@@ -1,0 +1,66 @@
+// Helpers of the assertion tests: scratch folders, whole files, programs.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+
+namespace hux::test {
+
+// A fresh folder under the temporary directory, removed with its contents.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::random_device random;
+    path_ = std::filesystem::temp_directory_path() /
+            ("hux_assert_" + std::to_string(random()) + "_" + std::to_string(random()));
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// In one read: dumps are large, and byte-wise reading is slow under ASan.
+inline std::string ReadWholeFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) return std::string();
+  const std::streamoff size = in.tellg();
+  if (size <= 0) {  // procfs files report no size: read them as a stream
+    in.seekg(0);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::string bytes(static_cast<size_t>(size), '\0');
+  in.seekg(0);
+  in.read(bytes.data(), size);
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
+}
+
+inline void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Runs `command` through the shell and returns its exit status (-1 when it
+// did not exit normally), with its standard output in `output`, also its
+// standard error when `withErrors` (otherwise that goes to outputFile.err).
+inline int RunCommand(const std::string& command, const std::filesystem::path& outputFile, std::string& output,
+                      bool withErrors) {
+  const std::string errors = withErrors ? std::string("2>&1") : "2>'" + outputFile.string() + ".err'";
+  const int status = std::system((command + " >'" + outputFile.string() + "' " + errors).c_str());
+  output = ReadWholeFile(outputFile);
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+}  // namespace hux::test
