@@ -12,6 +12,7 @@
 
 #include <hux/io/archive.h>
 #include <hux/io/memstream.h>
+#include <hux/value/variant.h>
 
 #include "test_util.h"
 
@@ -100,6 +101,28 @@ TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
   }
   const Result ok = RunHuxdump("--check", good);
   EXPECT_EQ(ok.exitCode, 0) << ok.out;
+}
+
+TEST(Huxdump, DecodesVariantsAsTheLibraryReadsThem) {
+  hux::GMemStream mem(true, nullptr, 0);
+  {
+    hux::GDbArchiveImpl ar(&mem);
+    hux::CVariant values[] = {hux::CVariant(true), hux::CVariant(std::string("ab")), hux::CVariant(2.5),
+                              hux::CVariant(std::wstring(L"\u4e2d"))};
+    for (hux::CVariant& v : values) v.Serialize(ar);
+  }
+  const Result text = RunHuxdump("--as variant", hux::test::Bytes(mem));
+  EXPECT_EQ(text.exitCode, 0) << text.out;
+  EXPECT_NE(text.out.find("variant 0 @0  DT_BOOL (15)  1"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("variant 1 @5  DT_STRING (1001)  ab"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("DT_DOUBLE (2)  2.5"), std::string::npos) << text.out;
+  EXPECT_NE(text.out.find("DT_WSTRING (1002)  \xE4\xB8\xAD"), std::string::npos) << text.out;
+  const Result json = RunHuxdump("--as variant --json", hux::test::Bytes(mem));
+  EXPECT_NE(json.out.find("{\"index\": 1, \"offset\": 5, \"code\": 1001, \"type\": \"DT_STRING\", \"value\": \"ab\"}"),
+            std::string::npos)
+      << json.out;
+  const Result cut = RunHuxdump("--as variant", hux::test::Hex("E9 03 00 00 01 00 01 02"));
+  EXPECT_EQ(cut.exitCode, 1) << cut.out;
 }
 
 TEST(Huxdump, DamagedFilesNeverCrashIt) {
