@@ -17,3 +17,11 @@
 
 // Platform layer
 #include <hux/platform/debug.h>
+#include <hux/platform/process.h>
+
+// Utilities
+#include <hux/util/bitwise.h>
+#include <hux/util/color.h>
+#include <hux/util/endian.h>
+#include <hux/util/random.h>
+#include <hux/util/system.h>
