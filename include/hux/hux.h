@@ -13,10 +13,12 @@
 #include <hux/object/base.h>
 #include <hux/object/datatype.h>
 #include <hux/object/factory.h>
+#include <hux/object/mapped_memory.h>
 #include <hux/object/referenced.h>
 
 // Platform layer
 #include <hux/platform/debug.h>
+#include <hux/platform/mapped_file.h>
 #include <hux/platform/process.h>
 
 // Utilities
