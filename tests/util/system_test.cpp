@@ -60,14 +60,6 @@ TEST(CoreSystem, ParentProcessIdMatchesTheKernelsRecord) {
   EXPECT_GT(ppid, 0);
 }
 
-TEST(CoreSystem, InstanceIsOneObjectAndCopyable) {
-  GCoreSystem* instance = GCoreSystem::GetInstance();
-  ASSERT_NE(instance, nullptr);
-  EXPECT_EQ(instance, GCoreSystem::GetInstance());
-  GCoreSystem copy(*instance);
-  copy = *instance;
-}
-
 TEST(CoreSystem, ProcessPathOfMissingProcessesIsEmpty) {
   for (int pid : {-1, 0, 0x7FFFFFFF}) EXPECT_EQ(GCoreSystem::GetProcessPath(pid), "") << pid;
 }
