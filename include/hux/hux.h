@@ -15,6 +15,7 @@
 #include <hux/object/factory.h>
 #include <hux/object/mapped_memory.h>
 #include <hux/object/referenced.h>
+#include <hux/object/weak_ptr.h>
 
 // Platform layer
 #include <hux/platform/debug.h>
