@@ -90,7 +90,8 @@ std::string CurrentDirectory() {
 int ParentProcessId() { return static_cast<int>(::getppid()); }
 
 bool PathExists(const std::string& path) {
-  if (path.empty()) return false;
+  // A NUL would end the name early: the system would see another path.
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
   if (path.size() < PATH_MAX) return ::access(path.c_str(), F_OK) == 0;
   // Too long for one system call: open each directory in turn.
   const std::vector<std::string> parts = Components(path);
@@ -106,7 +107,7 @@ bool PathExists(const std::string& path) {
 }
 
 bool CreateDirectoryPath(const std::string& path) {
-  if (path.empty()) return false;
+  if (path.empty() || path.find('\0') != std::string::npos) return false;
   const std::vector<std::string> parts = Components(path);
   if (parts.empty()) return true;  // only separators: the root
   // Each level is created relative to a descriptor of its parent, so the

@@ -124,6 +124,7 @@ TEST(SystemHelper, MakeDirectoryCreatesEachMissingLevel) {
   };
   const Case cases[] = {
       {L"", false, {}},
+      {std::wstring(L"nul\0x", 5), false, {}},  // must not create "nul"
       {L"a/b/c", true, {"a", "a/b", "a/b/c"}},
       {L"x\\y\\z", true, {"x", "x/y", "x/y/z"}},
       {L"mixed\\one/two\\", true, {"mixed/one/two"}},
@@ -146,6 +147,7 @@ TEST(SystemHelper, MakeDirectoryCreatesEachMissingLevel) {
   EXPECT_EQ(ReadFile("file.txt"), "keep");
   EXPECT_EQ(ReadFile("old/inner/note"), "unchanged");
   EXPECT_FALSE(fs::exists("file.txt/sub"));
+  EXPECT_FALSE(fs::exists("nul"));
 }
 
 TEST(SystemHelper, MakeDirectoryHandlesPathsBeyondTheSystemLimit) {
@@ -184,6 +186,7 @@ TEST(SystemHelper, FileExistsForFilesAndDirectories) {
   EXPECT_FALSE(CSystemHelper::FileExists(L"missing"));
   EXPECT_FALSE(CSystemHelper::FileExists(L"d\\missing"));
   EXPECT_FALSE(CSystemHelper::FileExists(L""));
+  EXPECT_FALSE(CSystemHelper::FileExists(std::wstring(L"f\0ghost", 7)));
 }
 
 }  // namespace

@@ -26,14 +26,15 @@ HUX_API std::string CurrentDirectory();
 HUX_API int ParentProcessId();
 
 // True when `path` names an existing file or directory (a symbolic link
-// counts when its target exists). Paths longer than the system's path limit
-// are resolved one directory at a time.
+// counts when its target exists); false for a path containing NUL, which no
+// file can have. Paths longer than the system's path limit are resolved one
+// directory at a time.
 HUX_API bool PathExists(const std::string& path);
 // Creates every missing directory along `path`, whose components are
 // separated by '/'; a leading '/' makes it absolute. A component that exists
 // is accepted whatever it is; a file in the middle of the path makes the next
 // level fail. Works for paths of any length. Returns true when the whole path
-// exists afterwards. An empty path gives false.
+// exists afterwards. An empty path, or one containing NUL, gives false.
 HUX_API bool CreateDirectoryPath(const std::string& path);
 
 }  // namespace hux::platform

@@ -50,7 +50,7 @@ class HUX_API CSystemHelper {
   // components, and paths of any length are handled. A component that exists
   // is accepted whether it is a file or a directory (a file in the middle
   // makes the next level fail). True when the whole path exists afterwards;
-  // false for an empty path.
+  // false for an empty path or one containing NUL.
   static bool MakeDirectory(const std::wstring& path);
   // True when `path` exists, as a file or a directory. A path containing '\'
   // that does not exist as written is tested again with '/' in its place.

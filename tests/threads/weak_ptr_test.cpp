@@ -1,12 +1,20 @@
-// Weak references: AddRefLock on plain objects and the owner's protocol.
+// Weak references: AddRefLock on plain objects, the owner's protocol, and
+// AddRefLock racing the final release of the observed object on another
+// thread. With the protocol kept, no AddRefLock may touch freed memory or hand
+// out a dead object: AddressSanitizer and ThreadSanitizer check the memory
+// side, the live count and the object's marker the rest.
 #include <hux/object/weak_ptr.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 namespace hux {
 namespace {
 
-int g_live = 0;
+std::atomic<int> g_live{0};
 
 // An ordinary reference-counted object, not keeping the protocol.
 class Plain : public CReferenced {
@@ -27,14 +35,18 @@ class Watched : public CReferenced {
   void Ref() override { m_pWeak->RefObserved(); }
   void Unref() override { m_pWeak->UnrefObserved(); }
   CWeakPtrCounter* Weak() const { return m_pWeak; }
+  bool Alive() const { return m_marker == kAlive; }
 
  protected:
   ~Watched() override {
+    m_marker = 0;
     --g_live;
     m_pWeak->Unref();
   }
 
  private:
+  static constexpr unsigned kAlive = 0xA11FE;
+  unsigned m_marker = kAlive;
   CWeakPtrCounter* m_pWeak;
 };
 
@@ -52,7 +64,7 @@ TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
   // Count 0: unowned, so no reference is handed out, and nothing is deleted.
   EXPECT_EQ(weak->AddRefLock(), nullptr);
   EXPECT_EQ(object->ReferenceCount(), 0);
-  EXPECT_EQ(g_live, 1);
+  EXPECT_EQ(g_live.load(), 1);
   // Count 2: one more reference.
   object->Ref();
   object->Ref();
@@ -64,7 +76,7 @@ TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
   EXPECT_EQ(weak->GetObserverdObject(), nullptr);
   EXPECT_EQ(object->ReferenceCount(), 3);  // the object itself is not touched
   for (int i = 0; i < 3; ++i) object->Unref();
-  EXPECT_EQ(g_live, 0);
+  EXPECT_EQ(g_live.load(), 0);
   weak->Unref();
 }
 
@@ -80,11 +92,11 @@ TEST(WeakPtrCounter, ProtocolStopsObservingAtTheFinalRelease) {
   ASSERT_EQ(strong, object);
   EXPECT_EQ(object->ReferenceCount(), 2);
   object->Unref();  // the owner lets go; the weak holder's reference remains
-  EXPECT_EQ(g_live, 1);
+  EXPECT_EQ(g_live.load(), 1);
   EXPECT_EQ(weak->GetObserverdObject(), object);
 
   strong->Unref();  // the last reference: cleared, then destroyed
-  EXPECT_EQ(g_live, 0);
+  EXPECT_EQ(g_live.load(), 0);
   EXPECT_EQ(weak->GetObserverdObject(), nullptr);
   EXPECT_EQ(weak->AddRefLock(), nullptr);
   EXPECT_FALSE(weak->UnrefObserved());
@@ -101,10 +113,59 @@ TEST(WeakPtrCounter, UnrefObservedReportsTheFinalRelease) {
   weak->RefObserved();
   EXPECT_EQ(object->ReferenceCount(), 2);
   EXPECT_FALSE(weak->UnrefObserved());
-  EXPECT_EQ(g_live, 1);
+  EXPECT_EQ(g_live.load(), 1);
   EXPECT_TRUE(weak->UnrefObserved());
-  EXPECT_EQ(g_live, 0);
+  EXPECT_EQ(g_live.load(), 0);
   weak->Unref();
+}
+
+TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
+  constexpr int kRounds = 2000;
+  constexpr int kReaders = 2;
+  int handedOut = 0;
+  int bad = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    Watched* object = new Watched;
+    object->Ref();  // the owner's one reference
+    CWeakPtrCounter* weak = object->Weak();
+    weak->Ref();  // the readers' share, taken before they start
+
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
+    for (int r = 0; r < kReaders; ++r) {
+      threads.emplace_back([&, r] {
+        ++started;
+        while (started.load() <= kReaders) std::this_thread::yield();
+        // Until the object is gone: every reference handed out is to a live
+        // object. The reader's own Unref may be the final one.
+        while (CReferenced* p = weak->AddRefLock()) {
+          if (!static_cast<Watched*>(p)->Alive()) ++wrong[r];
+          ++got[r];
+          p->Unref();
+        }
+      });
+    }
+    threads.emplace_back([&, round] {
+      ++started;
+      while (started.load() <= kReaders) std::this_thread::yield();
+      // Vary the moment of the release a little from round to round.
+      std::atomic<int> spin{0};
+      while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
+      }
+      object->Unref();
+    });
+    for (std::thread& t : threads) t.join();
+
+    EXPECT_EQ(g_live.load(), 0) << "round " << round;
+    EXPECT_EQ(weak->AddRefLock(), nullptr);
+    EXPECT_EQ(weak->ReferenceCount(), 1);
+    weak->Unref();
+    for (int r = 0; r < kReaders; ++r) handedOut += got[r], bad += wrong[r];
+  }
+  EXPECT_EQ(bad, 0);
+  // The race was real: readers did get references before the release.
+  EXPECT_GT(handedOut, 0);
 }
 
 }  // namespace
