@@ -13,7 +13,9 @@
 #include <hux/object/base.h>
 #include <hux/object/datatype.h>
 #include <hux/object/factory.h>
+#include <hux/object/mapped_memory.h>
 #include <hux/object/referenced.h>
+#include <hux/object/weak_ptr.h>
 
 // Values
 #include <hux/value/geometry.h>
@@ -25,7 +27,16 @@
 // Platform layer
 #include <hux/platform/coredump.h>
 #include <hux/platform/debug.h>
+#include <hux/platform/mapped_file.h>
+#include <hux/platform/process.h>
 
-// Utilities: strings
+// Utilities
+#include <hux/util/bitwise.h>
+#include <hux/util/color.h>
+#include <hux/util/endian.h>
 #include <hux/util/inputparser.h>
+#include <hux/util/mutex.h>
+#include <hux/util/random.h>
+#include <hux/util/singleton.h>
 #include <hux/util/stringtrans.h>
+#include <hux/util/system.h>

@@ -1,0 +1,56 @@
+#include <hux/object/weak_ptr.h>
+
+namespace hux {
+
+CWeakPtrCounter::CWeakPtrCounter(const CReferenced* object)
+    : m_pObserved(const_cast<CReferenced*>(object)) {}
+
+CWeakPtrCounter::~CWeakPtrCounter() = default;
+
+CReferenced* CWeakPtrCounter::AddRefLock() {
+  CLock lock(m_lock);
+  CReferenced* object = m_pObserved.load();
+  if (!object) return nullptr;
+  // Through the virtual slot: an object that keeps the protocol comes back
+  // into this (recursive) mutex in RefObserved.
+  object->Ref();
+  if (object->ReferenceCount() == 1) {
+    // Nobody held it: undo without destroying anything.
+    object->UnrefNoDelete();
+    return nullptr;
+  }
+  return object;
+}
+
+void CWeakPtrCounter::RefObserved() {
+  CLock lock(m_lock);
+  // The base operation by name: the object's own Ref is what called us.
+  if (CReferenced* object = m_pObserved.load()) object->CReferenced::Ref();
+}
+
+bool CWeakPtrCounter::UnrefObserved() {
+  CReferenced* last = nullptr;
+  {
+    CLock lock(m_lock);
+    CReferenced* object = m_pObserved.load();
+    if (!object) return false;
+    if (object->ReferenceCount() != 1) {
+      object->UnrefNoDelete();
+      return false;
+    }
+    // Unreachable for AddRefLock from here on.
+    m_pObserved.store(nullptr);
+    last = object;
+  }
+  // Outside the mutex: the destructor may release this counter, and with it
+  // the mutex.
+  last->CReferenced::Unref();
+  return true;
+}
+
+void CWeakPtrCounter::ClearObservedObject() {
+  CLock lock(m_lock);
+  m_pObserved.store(nullptr);
+}
+
+}  // namespace hux

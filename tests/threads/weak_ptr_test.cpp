@@ -1,0 +1,172 @@
+// Weak references: AddRefLock on plain objects, the owner's protocol, and
+// AddRefLock racing the final release of the observed object on another
+// thread. With the protocol kept, no AddRefLock may touch freed memory or hand
+// out a dead object: AddressSanitizer and ThreadSanitizer check the memory
+// side, the live count and the object's marker the rest.
+#include <hux/object/weak_ptr.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace hux {
+namespace {
+
+std::atomic<int> g_live{0};
+
+// An ordinary reference-counted object, not keeping the protocol.
+class Plain : public CReferenced {
+ public:
+  Plain() { ++g_live; }
+
+ protected:
+  ~Plain() override { --g_live; }
+};
+
+// An object that keeps the protocol, as the header's example does.
+class Watched : public CReferenced {
+ public:
+  Watched() : m_pWeak(new CWeakPtrCounter(this)) {
+    m_pWeak->Ref();
+    ++g_live;
+  }
+  void Ref() override { m_pWeak->RefObserved(); }
+  void Unref() override { m_pWeak->UnrefObserved(); }
+  CWeakPtrCounter* Weak() const { return m_pWeak; }
+  bool Alive() const { return m_marker == kAlive; }
+
+ protected:
+  ~Watched() override {
+    m_marker = 0;
+    --g_live;
+    m_pWeak->Unref();
+  }
+
+ private:
+  static constexpr unsigned kAlive = 0xA11FE;
+  unsigned m_marker = kAlive;
+  CWeakPtrCounter* m_pWeak;
+};
+
+TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
+  CWeakPtrCounter* none = new CWeakPtrCounter(nullptr);
+  none->Ref();
+  EXPECT_EQ(none->AddRefLock(), nullptr);
+  none->Unref();
+
+  Plain* object = new Plain;
+  CWeakPtrCounter* weak = new CWeakPtrCounter(object);
+  weak->Ref();
+  EXPECT_EQ(weak->GetObserverdObject(), object);
+  EXPECT_EQ(static_cast<const CWeakPtrCounter*>(weak)->GetObserverdObject(), object);
+  // Count 0: unowned, so no reference is handed out, and nothing is deleted.
+  EXPECT_EQ(weak->AddRefLock(), nullptr);
+  EXPECT_EQ(object->ReferenceCount(), 0);
+  EXPECT_EQ(g_live.load(), 1);
+  // Count 2: one more reference.
+  object->Ref();
+  object->Ref();
+  EXPECT_EQ(weak->AddRefLock(), object);
+  EXPECT_EQ(object->ReferenceCount(), 3);
+
+  weak->ClearObservedObject();
+  EXPECT_EQ(weak->AddRefLock(), nullptr);
+  EXPECT_EQ(weak->GetObserverdObject(), nullptr);
+  EXPECT_EQ(object->ReferenceCount(), 3);  // the object itself is not touched
+  for (int i = 0; i < 3; ++i) object->Unref();
+  EXPECT_EQ(g_live.load(), 0);
+  weak->Unref();
+}
+
+TEST(WeakPtrCounter, ProtocolStopsObservingAtTheFinalRelease) {
+  Watched* object = new Watched;
+  CWeakPtrCounter* weak = object->Weak();
+  weak->Ref();  // a weak holder
+  EXPECT_EQ(weak->AddRefLock(), nullptr);  // nobody owns it yet
+  EXPECT_EQ(object->ReferenceCount(), 0);
+
+  object->Ref();
+  CReferenced* strong = weak->AddRefLock();
+  ASSERT_EQ(strong, object);
+  EXPECT_EQ(object->ReferenceCount(), 2);
+  object->Unref();  // the owner lets go; the weak holder's reference remains
+  EXPECT_EQ(g_live.load(), 1);
+  EXPECT_EQ(weak->GetObserverdObject(), object);
+
+  strong->Unref();  // the last reference: cleared, then destroyed
+  EXPECT_EQ(g_live.load(), 0);
+  EXPECT_EQ(weak->GetObserverdObject(), nullptr);
+  EXPECT_EQ(weak->AddRefLock(), nullptr);
+  EXPECT_FALSE(weak->UnrefObserved());
+  weak->RefObserved();  // nothing observed: no effect
+  EXPECT_EQ(weak->ReferenceCount(), 1);  // only the holder's: the object gave its own back
+  weak->Unref();
+}
+
+TEST(WeakPtrCounter, UnrefObservedReportsTheFinalRelease) {
+  Watched* object = new Watched;
+  CWeakPtrCounter* weak = object->Weak();
+  weak->Ref();
+  weak->RefObserved();
+  weak->RefObserved();
+  EXPECT_EQ(object->ReferenceCount(), 2);
+  EXPECT_FALSE(weak->UnrefObserved());
+  EXPECT_EQ(g_live.load(), 1);
+  EXPECT_TRUE(weak->UnrefObserved());
+  EXPECT_EQ(g_live.load(), 0);
+  weak->Unref();
+}
+
+TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
+  constexpr int kRounds = 2000;
+  constexpr int kReaders = 2;
+  int handedOut = 0;
+  int bad = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    Watched* object = new Watched;
+    object->Ref();  // the owner's one reference
+    CWeakPtrCounter* weak = object->Weak();
+    weak->Ref();  // the readers' share, taken before they start
+
+    std::atomic<int> started{0};
+    std::vector<std::thread> threads;
+    std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
+    for (int r = 0; r < kReaders; ++r) {
+      threads.emplace_back([&, r] {
+        ++started;
+        while (started.load() <= kReaders) std::this_thread::yield();
+        // Until the object is gone: every reference handed out is to a live
+        // object. The reader's own Unref may be the final one.
+        while (CReferenced* p = weak->AddRefLock()) {
+          if (!static_cast<Watched*>(p)->Alive()) ++wrong[r];
+          ++got[r];
+          p->Unref();
+        }
+      });
+    }
+    threads.emplace_back([&, round] {
+      ++started;
+      while (started.load() <= kReaders) std::this_thread::yield();
+      // Vary the moment of the release a little from round to round.
+      std::atomic<int> spin{0};
+      while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
+      }
+      object->Unref();
+    });
+    for (std::thread& t : threads) t.join();
+
+    EXPECT_EQ(g_live.load(), 0) << "round " << round;
+    EXPECT_EQ(weak->AddRefLock(), nullptr);
+    EXPECT_EQ(weak->ReferenceCount(), 1);
+    weak->Unref();
+    for (int r = 0; r < kReaders; ++r) handedOut += got[r], bad += wrong[r];
+  }
+  EXPECT_EQ(bad, 0);
+  // The race was real: readers did get references before the release.
+  EXPECT_GT(handedOut, 0);
+}
+
+}  // namespace
+}  // namespace hux

@@ -1,0 +1,78 @@
+// The recursive mutex, its scoped lock and the singleton template.
+#include <hux/util/mutex.h>
+#include <hux/util/singleton.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+namespace hux {
+namespace {
+
+TEST(Mutex, OwnerLocksAgainWithoutBlocking) {
+  CMutex mutex;
+  mutex.Lock();
+  {
+    CLock inner(mutex);  // would deadlock on a non-recursive mutex
+    CLock again(mutex);
+  }
+  // Still held once by this thread: another thread must wait.
+  auto other = std::async(std::launch::async, [&] { CLock lock(mutex); });
+  EXPECT_EQ(other.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout);
+  mutex.Unlock();
+  EXPECT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+}
+
+TEST(Mutex, SerialisesThreads) {
+  CMutex mutex;
+  long counter = 0;  // deliberately not atomic: only the lock protects it
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 20000; ++i) {
+        CLock lock(mutex);
+        CLock again(mutex);
+        ++counter;
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(counter, 80000);
+}
+
+TEST(Mutex, CopyHasItsOwnMutex) {
+  CMutex original;
+  CLock held(original);
+  CMutex copy(original);
+  // The copy is free although the original is held by this thread.
+  auto other = std::async(std::launch::async, [&] {
+    CLock lock(copy);
+    return true;
+  });
+  ASSERT_EQ(other.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_TRUE(other.get());
+}
+
+struct Counted : CSingleton<Counted> {
+  Counted() { ++constructed; }
+  static std::atomic<int> constructed;
+  int value = 7;
+};
+std::atomic<int> Counted::constructed{0};
+
+TEST(Singleton, CreatedOnceOnFirstUseFromAnyThread) {
+  EXPECT_EQ(Counted::constructed, 0);
+  std::vector<std::thread> threads;
+  std::vector<Counted*> seen(4);
+  for (int t = 0; t < 4; ++t) threads.emplace_back([&, t] { seen[t] = &CSingleton<Counted>::GetInstance(); });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(Counted::constructed, 1);
+  for (Counted* p : seen) EXPECT_EQ(p, CSingleton<Counted>::GetInstancePtr());
+  EXPECT_EQ(CSingleton<Counted>::GetInstance().value, 7);
+}
+
+}  // namespace
+}  // namespace hux
