@@ -35,6 +35,8 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <hux/platform/process.h>
+
 namespace hux::platform {
 
 namespace {
@@ -503,23 +505,6 @@ int CreateDumpFile(const std::string& path) {
 }
 
 }  // namespace
-
-std::string ExecutablePath() {
-  std::vector<char> buffer(4096);
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < buffer.size()) {
-      std::string path(buffer.data(), static_cast<size_t>(n));
-      static const std::string kDeleted = " (deleted)";
-      if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
-        path.resize(path.size() - kDeleted.size());
-      return path;
-    }
-    if (buffer.size() >= (size_t{1} << 20)) return std::string();
-    buffer.resize(buffer.size() * 2);
-  }
-}
 
 std::string DumpPathForExecutable(const std::string& exePath) {
   if (exePath.empty()) return std::string();

@@ -69,7 +69,14 @@ bool ExistsAt(int dir, const std::string& name) { return ::faccessat(dir, name.c
 
 }  // namespace
 
-std::string ExecutablePath() { return ReadLink("/proc/self/exe"); }
+std::string ExecutablePath() {
+  std::string path = ReadLink("/proc/self/exe");
+  // The kernel marks an executable replaced or removed since it started.
+  static const std::string kDeleted = " (deleted)";
+  if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
+    path.resize(path.size() - kDeleted.size());
+  return path;
+}
 
 std::string ProcessExecutablePath(int processId) {
   if (processId <= 0) return std::string();

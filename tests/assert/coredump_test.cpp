@@ -2,6 +2,7 @@
 // unreadable memory, and the dump path. The platform layer is tested here
 // against the process's real memory map, so the test sets up mappings itself.
 #include <hux/platform/coredump.h>
+#include <hux/platform/process.h>
 
 #include <gtest/gtest.h>
 

@@ -15,17 +15,14 @@
 
 namespace hux::platform {
 
-// The full path of the process's executable (from /proc/self/exe); empty when
-// it cannot be read. A deleted executable's " (deleted)" mark is dropped.
-HUX_API std::string ExecutablePath();
-
 // The dump path that belongs to the executable `exePath`: the extension of its
 // file name (from its last '.', not counting a leading one) replaced by
 // ".dmp", or ".dmp" appended when the file name has none. Dots in directory
 // names are left alone. An empty path gives an empty result.
 HUX_API std::string DumpPathForExecutable(const std::string& exePath);
 
-// DumpPathForExecutable(ExecutablePath()): the executable's path with ".dmp".
+// DumpPathForExecutable(ExecutablePath()) (see platform/process.h): the
+// executable's path with ".dmp".
 HUX_API std::string CoreDumpPath();
 
 // Writes an ELF core file of the running process to `path`, replacing an older
