@@ -9,6 +9,7 @@ packages=(
   libboost-dev libboost-timer-dev libboost-date-time-dev
   libsqlite3-dev
   gdb
+  locales
   "$@"
 )
 

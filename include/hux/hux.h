@@ -19,5 +19,13 @@
 #include <hux/object/project.h>
 #include <hux/object/referenced.h>
 
+// Values
+#include <hux/value/geometry.h>
+#include <hux/value/variant.h>
+
 // Platform layer
 #include <hux/platform/debug.h>
+
+// Utilities: strings
+#include <hux/util/inputparser.h>
+#include <hux/util/stringtrans.h>

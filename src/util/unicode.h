@@ -23,8 +23,10 @@ std::wstring Utf16ToWide(const char16_t* units, size_t count);
 // Standard UTF-8 of code points: a surrogate pair in the text is combined
 // first, a lone surrogate or a value beyond U+10FFFF becomes U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
+std::string WideToUtf8(const wchar_t* text, size_t count);
 // Strict UTF-8 decoding (no overlong forms, no surrogates, nothing beyond
-// U+10FFFF). Returns false, leaving `out` empty, on any invalid input.
+// U+10FFFF), one wchar_t per code point. Returns false, leaving `out` empty,
+// on any invalid input. Both directions copy ASCII runs without decoding.
 bool Utf8ToWide(const char* data, size_t size, std::wstring& out);
 
 }  // namespace hux::detail

@@ -5,6 +5,8 @@
 // writes through the factory.
 #pragma once
 
+#include <hux/export.h>
+
 namespace hux {
 
 enum eXOMDataType : int {
@@ -33,5 +35,9 @@ enum eXOMDataType : int {
   DT_MEM_STREAM = 1003,   // GMemStream
   DT_PROJECT = 1500,      // the type code an IBaseProject reports
 };
+
+// The name of a code of the table above ("DT_INT" for 1), for diagnostics and
+// tools; null for a code the library does not define.
+HUX_API const char* GetDataTypeName(eXOMDataType type);
 
 }  // namespace hux

@@ -1,0 +1,209 @@
+// CVariant: the library's tagged value.
+//
+// A variant holds at most one value, named by an eXOMDataType code: a scalar
+// kept inline in a 64-bit word (no allocation), an object id, an owned copy
+// of a string, a geometric value or any object the factory can copy, a
+// shared reference-counted object (one reference held), or a pointer it does
+// not own. Owned objects are copied, destroyed, written and read through the
+// factory record of their code, so the variant handles any registered type;
+// the strings and geometric values are registered by the library at load.
+//
+// Ownership: a variant owns its strings and value objects (copies are deep),
+// holds one reference on a shared object (copies share it), and takes no
+// ownership of a pointer given to SetDBValueRefPtr. A moved-from variant is
+// empty. A variant is a plain value without locks: one thread at a time uses
+// a given variant; reading the factory from several threads is safe once the
+// load-time registrations are done.
+#pragma once
+
+#include <string>
+
+#include <hux/export.h>
+#include <hux/object/datatype.h>
+#include <hux/value/geometry.h>
+
+namespace hux {
+
+class CReferenced;
+class GDbArchive;
+
+// The whole storage of a variant. Copying it copies the five fields and takes
+// no ownership into account.
+struct VariantStru {
+  VariantStru() { Init(); }
+  // Empty: value 0, type DT_NONE, blank, no flags.
+  void Init() {
+    value = 0;
+    type = DT_NONE;
+    isBlank = 1;
+    isRefPtr = 0;
+    isObject = 0;
+  }
+
+  // A scalar's bits from the word's first byte (the rest zero), an object id,
+  // or the object pointer of the object kinds.
+  unsigned __int64 value;
+  eXOMDataType type;
+  // 1 from construction or reset until a value is stored; releasing a blank
+  // variant does nothing.
+  unsigned char isBlank;
+  // 1 when value is a CReferenced on which the variant holds one reference.
+  unsigned char isRefPtr;
+  // 1 when value is an object pointer; owned (destroyed through the factory)
+  // unless isRefPtr is also 1.
+  unsigned char isObject;
+};
+
+class HUX_API CVariant {
+ public:
+  // Empty: IsNull() is true.
+  CVariant();
+  // Scalars, stored inline under their codes: bool 15, char 100, unsigned
+  // char 101, short 102, unsigned short 103, int 1, unsigned int 104, float
+  // 105, long long 14, unsigned long long 106, double 2.
+  CVariant(bool value);
+  CVariant(char value);
+  CVariant(unsigned char value);
+  CVariant(short value);
+  CVariant(unsigned short value);
+  CVariant(int value);
+  CVariant(unsigned int value);
+  CVariant(float value);
+  CVariant(long long value);
+  CVariant(unsigned long long value);
+  CVariant(double value);
+  // long is 64-bit here (as is size_t): stored as the 64-bit codes 14 and 106,
+  // which is what such values are on the Windows edition's 64-bit builds.
+  CVariant(long value) : CVariant(static_cast<long long>(value)) {}
+  CVariant(unsigned long value) : CVariant(static_cast<unsigned long long>(value)) {}
+  // Owned copies of text: narrow strings under 1001, wide strings under 1002.
+  // A C string is copied up to its terminating zero; a null pointer is taken
+  // as the empty string.
+  CVariant(std::string const& text);
+  CVariant(std::wstring const& text);
+  CVariant(char const* text);
+  CVariant(wchar_t const* text);
+  // Owned copies of geometric values (codes 10, 21, 11, 12) and addresses (16).
+  CVariant(CBox3<double> const& box);
+  CVariant(CCoord3<double> const& coord);
+  CVariant(CVec2<double> const& vec);
+  CVariant(CVec3<double> const& vec);
+  CVariant(FileAddress const& address);
+  // A deep copy of owned objects; a shared object gains one reference.
+  CVariant(CVariant const& other);
+  // Takes over the content; `other` is left empty.
+  CVariant(CVariant&& other) noexcept;
+  // Releases the content (destroys an owned object, drops a reference).
+  ~CVariant();
+
+  // Each assignment releases the former content and stores the new value as
+  // the matching constructor does.
+  CVariant& operator=(bool value);
+  CVariant& operator=(char value);
+  CVariant& operator=(unsigned char value);
+  CVariant& operator=(short value);
+  CVariant& operator=(unsigned short value);
+  CVariant& operator=(int value);
+  CVariant& operator=(unsigned int value);
+  CVariant& operator=(float value);
+  CVariant& operator=(long long value);
+  CVariant& operator=(unsigned long long value);
+  CVariant& operator=(double value);
+  CVariant& operator=(long value) { return *this = static_cast<long long>(value); }
+  CVariant& operator=(unsigned long value) { return *this = static_cast<unsigned long long>(value); }
+  CVariant& operator=(std::string const& text);
+  CVariant& operator=(std::wstring const& text);
+  CVariant& operator=(char const* text);
+  CVariant& operator=(wchar_t const* text);
+  CVariant& operator=(CBox3<double> const& box);
+  CVariant& operator=(CCoord3<double> const& coord);
+  CVariant& operator=(CVec2<double> const& vec);
+  CVariant& operator=(CVec3<double> const& vec);
+  CVariant& operator=(FileAddress const& address);
+  // A deep copy (see the copy constructor). Assigning a variant to itself, or
+  // a variant that lives inside the object this one releases, is safe: the
+  // copy is made before the former content is released.
+  CVariant& operator=(CVariant const& other);
+  CVariant& operator=(CVariant&& other) noexcept;
+
+  // Holds `object` shared: one reference is taken (Ref) and dropped on
+  // release. The code is the one registered for the object's dynamic class,
+  // or DT_REF_OBJECT (1000). A null object leaves the variant empty.
+  void SetValueRefPtr(CReferenced* object);
+  // The shared object, or null when the variant holds none.
+  CReferenced* GetValueRefPtr() const;
+  // Refers to `object` under `code` without owning it or taking a reference:
+  // the caller keeps the object alive while the variant refers to it.
+  void SetDBValueRefPtr(CReferenced* object, eXOMDataType code);
+  // The value word as a pointer, whatever the content.
+  CReferenced* GetDBValueRefPtr() const;
+  // An object id (code 107).
+  void SetObjectID(unsigned long long id);
+  // The id when the variant holds one (*ok true), otherwise 0 (*ok false).
+  unsigned long long toObjectID(bool* ok = nullptr) const;
+
+  // True exactly when the code is DT_NONE (an owned object whose pointer is
+  // null is not null in this sense).
+  bool IsNull() const;
+  // The storage; geometric values and addresses are read back through its
+  // value word, which points to the owned LocalBox, LocalVec2d, ... (or is
+  // null when the variant was loaded from an archive, which does not store
+  // them).
+  const VariantStru& GetVariantStru() const;
+  // The code the factory holds for a run-time class name (as FactoryClassName
+  // spells it), or DT_NONE; null gives DT_NONE.
+  static eXOMDataType GetDataTypeFromClassName(char const* name);
+
+  // Conversions. Each clears *ok (when given) at entry and sets it on
+  // success. Scalars, strings and the text kinds convert to every target
+  // through a 64-bit integer, a double or a narrow string; empty variants,
+  // object ids, geometric values and objects fail. On failure the result is
+  // 0 (false, 0.0), 48 ('0') for toUChar, or the empty string. Text that is
+  // not a number converts to 0 with success. Number text is locale-independent.
+  bool toBool(bool* ok = nullptr) const;
+  char toChar(bool* ok = nullptr) const;
+  unsigned char toUChar(bool* ok = nullptr) const;
+  short toShort(bool* ok = nullptr) const;
+  unsigned short toUShort(bool* ok = nullptr) const;
+  int toInt(bool* ok = nullptr) const;
+  unsigned int toUInt(bool* ok = nullptr) const;
+  float toFloat(bool* ok = nullptr) const;
+  __int64 toInt64(bool* ok = nullptr) const;
+  unsigned __int64 toUInt64(bool* ok = nullptr) const;
+  double toDouble(bool* ok = nullptr) const;
+  // Narrow text is code page 936; floating values have 8 significant digits.
+  std::string toString(bool* ok = nullptr) const;
+  std::wstring toWString(bool* ok = nullptr) const;
+
+  // Writes or reads the variant, following the archive's direction: the code
+  // as int, then a scalar by its width, or for codes from 1000 up the custom
+  // object through the factory. Loading replaces the content. Returns true.
+  bool Serialize(GDbArchive& archive);
+
+ private:
+  bool _IsRefPtr() const { return m_stru.isRefPtr != 0; }
+  void Construct() { m_stru.Init(); }
+  // Releases the content; with `reset` the storage returns to empty.
+  void Destruct(bool reset);
+  // Stores an owned object under `code`: adopts `object` (copy false) or a
+  // copy made by the code's createVoidObject (copy true; null when the code
+  // has no record or no create function).
+  void SetValue2(void const* object, eXOMDataType code, bool copy);
+  template <class T>
+  void StoreScalar(T value, eXOMDataType code);
+  void CopyFrom(CVariant const& other);
+
+  static __int64 GetNumberInt64(CVariant const& v, bool& ok);
+  static double GetNumberDouble(CVariant const& v, bool& ok);
+  static bool ConvertVariant(CVariant const& from, eXOMDataType to, CVariant& dest);
+  static bool ConvertVariantToString(CVariant const& v, std::string& text);
+  static CVariant const* GetConvertVariant(CVariant const& from, eXOMDataType to, CVariant& scratch);
+  template <class T>
+  T ReadScalar(eXOMDataType target, T failure, bool* ok) const;
+
+  bool SerializeCutomObject(GDbArchive& archive);
+
+  VariantStru m_stru;
+};
+
+}  // namespace hux

@@ -1,0 +1,261 @@
+// CVariant storage: construction, assignment, release and deep copies.
+#include <hux/value/variant.h>
+
+#include <atomic>
+#include <cstring>
+#include <cwchar>
+#include <typeinfo>
+
+#include <hux/object/factory.h>
+#include <hux/object/referenced.h>
+
+namespace hux {
+
+namespace {
+
+// The code registered for class T, looked up by its run-time name. A found
+// code is remembered (registrations happen at load and do not change it), so
+// that storing a string costs no lookup; an unregistered class is asked again
+// next time, in case its registration has not run yet.
+template <class T>
+eXOMDataType CodeOf() {
+  static std::atomic<int> cached{DT_NONE};
+  int code = cached.load(std::memory_order_relaxed);
+  if (code != DT_NONE) return static_cast<eXOMDataType>(code);
+  code = CVariant::GetDataTypeFromClassName(FactoryClassName<T>().c_str());
+  if (code != DT_NONE) cached.store(code, std::memory_order_relaxed);
+  return static_cast<eXOMDataType>(code);
+}
+
+template <class Local, class Geometry>
+Local ToLocal(const Geometry& value) {
+  static_assert(sizeof(Local) == sizeof(Geometry));
+  Local local;
+  std::memcpy(&local, &value, sizeof local);
+  return local;
+}
+
+}  // namespace
+
+// ---- construction ----------------------------------------------------------
+
+template <class T>
+void CVariant::StoreScalar(T value, eXOMDataType code) {
+  static_assert(sizeof(T) <= sizeof(m_stru.value));
+  Destruct(true);
+  m_stru.value = 0;
+  std::memcpy(&m_stru.value, &value, sizeof value);
+  m_stru.type = code;
+  m_stru.isBlank = 0;
+  m_stru.isRefPtr = 0;
+  m_stru.isObject = 0;
+}
+
+CVariant::CVariant() { Construct(); }
+CVariant::CVariant(bool value) { StoreScalar(value, DT_BOOL); }
+CVariant::CVariant(char value) { StoreScalar(value, DT_CHAR); }
+CVariant::CVariant(unsigned char value) { StoreScalar(value, DT_UCHAR); }
+CVariant::CVariant(short value) { StoreScalar(value, DT_SHORT); }
+CVariant::CVariant(unsigned short value) { StoreScalar(value, DT_USHORT); }
+CVariant::CVariant(int value) { StoreScalar(value, DT_INT); }
+CVariant::CVariant(unsigned int value) { StoreScalar(value, DT_UINT); }
+CVariant::CVariant(float value) { StoreScalar(value, DT_FLOAT); }
+CVariant::CVariant(long long value) { StoreScalar(value, DT_INT64); }
+CVariant::CVariant(unsigned long long value) { StoreScalar(value, DT_UINT64); }
+CVariant::CVariant(double value) { StoreScalar(value, DT_DOUBLE); }
+
+CVariant::CVariant(std::string const& text) { *this = text; }
+CVariant::CVariant(std::wstring const& text) { *this = text; }
+CVariant::CVariant(char const* text) { *this = text; }
+CVariant::CVariant(wchar_t const* text) { *this = text; }
+CVariant::CVariant(CBox3<double> const& box) { *this = box; }
+CVariant::CVariant(CCoord3<double> const& coord) { *this = coord; }
+CVariant::CVariant(CVec2<double> const& vec) { *this = vec; }
+CVariant::CVariant(CVec3<double> const& vec) { *this = vec; }
+CVariant::CVariant(FileAddress const& address) { *this = address; }
+
+CVariant::CVariant(CVariant const& other) { CopyFrom(other); }
+
+CVariant::CVariant(CVariant&& other) noexcept : m_stru(other.m_stru) { other.m_stru.Init(); }
+
+CVariant::~CVariant() { Destruct(false); }
+
+// ---- assignment ------------------------------------------------------------
+
+CVariant& CVariant::operator=(bool value) { StoreScalar(value, DT_BOOL); return *this; }
+CVariant& CVariant::operator=(char value) { StoreScalar(value, DT_CHAR); return *this; }
+CVariant& CVariant::operator=(unsigned char value) { StoreScalar(value, DT_UCHAR); return *this; }
+CVariant& CVariant::operator=(short value) { StoreScalar(value, DT_SHORT); return *this; }
+CVariant& CVariant::operator=(unsigned short value) { StoreScalar(value, DT_USHORT); return *this; }
+CVariant& CVariant::operator=(int value) { StoreScalar(value, DT_INT); return *this; }
+CVariant& CVariant::operator=(unsigned int value) { StoreScalar(value, DT_UINT); return *this; }
+CVariant& CVariant::operator=(float value) { StoreScalar(value, DT_FLOAT); return *this; }
+CVariant& CVariant::operator=(long long value) { StoreScalar(value, DT_INT64); return *this; }
+CVariant& CVariant::operator=(unsigned long long value) { StoreScalar(value, DT_UINT64); return *this; }
+CVariant& CVariant::operator=(double value) { StoreScalar(value, DT_DOUBLE); return *this; }
+
+CVariant& CVariant::operator=(std::string const& text) {
+  SetValue2(&text, CodeOf<std::string>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(std::wstring const& text) {
+  SetValue2(&text, CodeOf<std::wstring>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(char const* text) { return *this = std::string(text ? text : ""); }
+
+CVariant& CVariant::operator=(wchar_t const* text) { return *this = std::wstring(text ? text : L""); }
+
+CVariant& CVariant::operator=(CBox3<double> const& box) {
+  const LocalBox local = ToLocal<LocalBox>(box);
+  SetValue2(&local, CodeOf<LocalBox>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(CCoord3<double> const& coord) {
+  const LocalCoord3d local = ToLocal<LocalCoord3d>(coord);
+  SetValue2(&local, CodeOf<LocalCoord3d>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(CVec2<double> const& vec) {
+  const LocalVec2d local = ToLocal<LocalVec2d>(vec);
+  SetValue2(&local, CodeOf<LocalVec2d>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(CVec3<double> const& vec) {
+  const LocalVec3d local = ToLocal<LocalVec3d>(vec);
+  SetValue2(&local, CodeOf<LocalVec3d>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(FileAddress const& address) {
+  SetValue2(&address, CodeOf<FileAddress>(), true);
+  return *this;
+}
+
+CVariant& CVariant::operator=(CVariant const& other) {
+  if (this == &other) return *this;
+  // Copy first, release after: `other` may live inside the object this
+  // variant releases (a variant held by a shared object held here), and a
+  // failed copy then leaves this variant as it was.
+  CVariant copy(other);
+  Destruct(true);
+  m_stru = copy.m_stru;
+  copy.m_stru.Init();
+  return *this;
+}
+
+CVariant& CVariant::operator=(CVariant&& other) noexcept {
+  if (this == &other) return *this;
+  const VariantStru taken = other.m_stru;
+  other.m_stru.Init();
+  Destruct(true);
+  m_stru = taken;
+  return *this;
+}
+
+void CVariant::CopyFrom(CVariant const& other) {
+  Construct();
+  const VariantStru& src = other.m_stru;
+  if (src.isBlank) return;
+  if (src.isRefPtr) {
+    SetValueRefPtr(reinterpret_cast<CReferenced*>(src.value));
+  } else if (src.isObject) {
+    // A deep copy through the factory. An owned object whose pointer is null
+    // (its code had no record) copies as the same null object.
+    if (src.value)
+      SetValue2(reinterpret_cast<const void*>(src.value), src.type, true);
+    else
+      SetValue2(nullptr, src.type, false);
+  } else {
+    m_stru = src;  // scalars, object ids, unowned pointers
+  }
+}
+
+// ---- storage ---------------------------------------------------------------
+
+void CVariant::Destruct(bool reset) {
+  if (m_stru.isBlank) return;
+  if (m_stru.isRefPtr) {
+    if (m_stru.value) reinterpret_cast<CReferenced*>(m_stru.value)->Unref();
+  } else if (m_stru.isObject && m_stru.value) {
+    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(m_stru.type);
+    if (record && record->deleteVoidObject) record->deleteVoidObject(reinterpret_cast<void*>(m_stru.value));
+  }
+  if (reset) m_stru.Init();
+}
+
+void CVariant::SetValue2(void const* object, eXOMDataType code, bool copy) {
+  // The new object is made before the old content is released, so that a
+  // source that is the variant's own object (v = *held string) is still
+  // alive while it is copied.
+  void* stored = const_cast<void*>(object);
+  if (copy) {
+    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(code);
+    stored = record && record->createVoidObject ? record->createVoidObject(object) : nullptr;
+  }
+  Destruct(true);
+  m_stru.type = code;
+  m_stru.value = reinterpret_cast<unsigned __int64>(stored);
+  m_stru.isBlank = 0;
+  m_stru.isRefPtr = 0;
+  m_stru.isObject = 1;
+}
+
+// ---- shared and unowned objects, ids ---------------------------------------
+
+void CVariant::SetValueRefPtr(CReferenced* object) {
+  if (!object) {
+    Destruct(true);
+    return;
+  }
+  eXOMDataType code = GetDataTypeFromClassName(typeid(*object).name());
+  if (code == DT_NONE) code = DT_REF_OBJECT;
+  // Take the new reference before dropping the old one: the object may be
+  // the one this variant holds, with no other owner.
+  object->Ref();
+  Destruct(true);
+  m_stru.type = code;
+  m_stru.value = reinterpret_cast<unsigned __int64>(object);
+  m_stru.isBlank = 0;
+  m_stru.isRefPtr = 1;
+  m_stru.isObject = 1;
+}
+
+CReferenced* CVariant::GetValueRefPtr() const {
+  return m_stru.isRefPtr ? reinterpret_cast<CReferenced*>(m_stru.value) : nullptr;
+}
+
+void CVariant::SetDBValueRefPtr(CReferenced* object, eXOMDataType code) {
+  Destruct(true);
+  m_stru.type = code;
+  m_stru.value = reinterpret_cast<unsigned __int64>(object);
+  m_stru.isBlank = 0;
+}
+
+CReferenced* CVariant::GetDBValueRefPtr() const { return reinterpret_cast<CReferenced*>(m_stru.value); }
+
+void CVariant::SetObjectID(unsigned long long id) { StoreScalar(id, DT_OBJECT_ID); }
+
+unsigned long long CVariant::toObjectID(bool* ok) const {
+  const bool isId = m_stru.type == DT_OBJECT_ID;
+  if (ok) *ok = isId;
+  return isId ? m_stru.value : 0;
+}
+
+// ---- inspection ------------------------------------------------------------
+
+bool CVariant::IsNull() const { return m_stru.type == DT_NONE; }
+
+const VariantStru& CVariant::GetVariantStru() const { return m_stru; }
+
+eXOMDataType CVariant::GetDataTypeFromClassName(char const* name) {
+  if (!name) return DT_NONE;
+  return GetBaseObjectFactory().GetDataTypeByClassName(std::string(name));
+}
+
+}  // namespace hux

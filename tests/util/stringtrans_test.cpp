@@ -1,0 +1,261 @@
+// Transcoding: code page 936 against iconv as the reference answer, UTF-8
+// against the standard's forms, and the small formatting helpers.
+#include <hux/util/stringtrans.h>
+
+#include <gtest/gtest.h>
+
+#include <iconv.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace hux {
+namespace {
+
+// The reference: glibc's iconv, one character or byte sequence at a time, so
+// that its answer does not depend on how the library splits or resumes.
+class Reference {
+ public:
+  Reference() : m_toCp(iconv_open("CP936", "UTF-32LE")), m_toWide(iconv_open("UTF-32LE", "CP936")) {}
+  ~Reference() {
+    iconv_close(m_toCp);
+    iconv_close(m_toWide);
+  }
+  // The code page form of one code point, or false when it has none.
+  bool Encode(wchar_t c, std::string& out) {
+    char buf[16];
+    char* in = reinterpret_cast<char*>(&c);
+    size_t inLeft = sizeof c;
+    char* o = buf;
+    size_t outLeft = sizeof buf;
+    iconv(m_toCp, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(m_toCp, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) return false;
+    out.assign(buf, o);
+    return true;
+  }
+  // The code points of a whole byte sequence, or false when it is not valid.
+  bool Decode(const std::string& bytes, std::wstring& out) {
+    wchar_t buf[16];
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* o = reinterpret_cast<char*>(buf);
+    size_t outLeft = sizeof buf;
+    iconv(m_toWide, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(m_toWide, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) return false;
+    out.assign(buf, reinterpret_cast<wchar_t*>(o));
+    return true;
+  }
+
+ private:
+  iconv_t m_toCp;
+  iconv_t m_toWide;
+};
+
+TEST(CodePage936, EveryBmpCharacterEncodesAsIconvSaysOrAsQuestionMark) {
+  Reference ref;
+  std::wstring all;
+  std::string expected;
+  for (wchar_t c = 1; c <= 0xFFFF; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;  // not characters
+    std::string one;
+    expected += ref.Encode(c, one) ? one : "?";
+    all.push_back(c);
+  }
+  EXPECT_EQ(GStdStringTrans::WstringToString(all), expected);
+}
+
+TEST(CodePage936, EveryDoubleByteSequenceDecodesAsIconvSays) {
+  Reference ref;
+  std::string valid;
+  std::wstring validExpected;
+  int checked = 0;
+  for (int lead = 0x81; lead <= 0xFE; ++lead) {
+    for (int trail = 0x40; trail <= 0xFE; ++trail) {
+      const std::string pair{static_cast<char>(lead), static_cast<char>(trail)};
+      std::wstring expected;
+      if (ref.Decode(pair, expected)) {
+        valid += pair;
+        validExpected += expected;
+      } else {
+        // An undecodable lead byte becomes U+FFFD and decoding resumes at the
+        // trail byte, which is kept when it is ASCII.
+        std::wstring trailAlone;
+        expected = L"\xFFFD";
+        expected += ref.Decode(pair.substr(1), trailAlone) ? trailAlone : L"\xFFFD";
+      }
+      ASSERT_EQ(GStdStringTrans::StringToWString(pair), expected) << std::hex << lead << ' ' << trail;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 126 * 191);
+  // All valid pairs at once: the bulk path agrees with the one-by-one answer.
+  EXPECT_GT(valid.size(), 40000u);
+  EXPECT_EQ(GStdStringTrans::StringToWString(valid), validExpected);
+}
+
+TEST(CodePage936, ReplacementsKeepTheRestOfTheText) {
+  struct Case {
+    std::wstring wide;
+    std::string narrow;
+  };
+  const Case toNarrow[] = {
+      {L"abc", "abc"},
+      {L"a\u4e2d\u6587b", "a\xD6\xD0\xCE\xC4" "b"},
+      {L"\u20AC", "\x80"},                    // the euro sign of code page 936
+      {L"x\U0001F600y", "x?y"},               // outside the code page
+      {L"x\xD83D\xDE00y", "x?y"},             // a UTF-16 pair is one character
+      {L"\u00ff\u4e2d\u0100", "?\xD6\xD0?"},  // y-diaeresis and A-macron have no form
+      {std::wstring(L"ab\0cd", 5), "ab"},     // the text ends at its first zero
+  };
+  for (const Case& c : toNarrow) EXPECT_EQ(GStdStringTrans::WstringToString(c.wide), c.narrow);
+
+  const Case toWide[] = {
+      {L"a\u4e2d\u6587b", "a\xD6\xD0\xCE\xC4" "b"},
+      {L"ab\xFFFD", "ab\xD6"},         // a lead byte at the end
+      {L"\xFFFD" L"A", "\xFF" "A"},    // 0xFF is no lead byte; A is kept
+      {L"\xFFFD" L"0\u4e2d", "\x81" "0\xD6\xD0"},  // 0x30 is no trail byte
+      {L"ab", std::string("ab\0\xD6\xD0", 5)},
+  };
+  for (const Case& c : toWide) EXPECT_EQ(GStdStringTrans::StringToWString(c.narrow), c.wide);
+}
+
+TEST(CodePage936, RawArraysAreTerminatedCopies) {
+  std::unique_ptr<wchar_t[]> wide(GStdStringTrans::AnsiToUnicode("z\xD6\xD0"));
+  EXPECT_EQ(std::wstring(wide.get()), L"z\u4e2d");
+  std::unique_ptr<char[]> narrow(GStdStringTrans::UnicodeToAnsi(L"\u4e2dz"));
+  EXPECT_EQ(std::string(narrow.get()), "\xD6\xD0z");
+  EXPECT_EQ(GStdStringTrans::Utf8ToAnsi("\xE4\xB8\xAD!"), "\xD6\xD0!");
+  EXPECT_EQ(GStdStringTrans::Utf8ToAnsi("\xC0\xAF"), "");
+}
+
+TEST(CodePage936, ThreadsConvertAtTheSameTime) {
+  const std::wstring text = L"\u4e2d\u6587 text \u20AC \U0001F600";
+  const std::string expected = GStdStringTrans::WstringToString(text);
+  std::vector<std::thread> threads;
+  std::vector<int> failures(4, 0);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 2000; ++i) {
+        const std::string n = GStdStringTrans::WstringToString(text);
+        if (n != expected || GStdStringTrans::StringToWString(n) != L"\u4e2d\u6587 text \u20AC ?") ++failures[t];
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+}
+
+std::wstring FromUtf8(const char* text) {
+  std::unique_ptr<wchar_t[]> out(GStdStringTrans::Utf8ToUnicode(text));
+  return out.get();
+}
+
+std::string ToUtf8(const std::wstring& text) {
+  std::unique_ptr<char[]> out(GStdStringTrans::UnicodeToUtf8(text.c_str()));
+  return out.get();
+}
+
+TEST(Utf8, DecodesValidAndRejectsEveryInvalidForm) {
+  struct Case {
+    const char* utf8;
+    std::wstring wide;
+  };
+  const Case cases[] = {
+      {"plain ascii text, longer than one word", L"plain ascii text, longer than one word"},
+      {"\xE4\xB8\xAD", L"\u4e2d"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},  // one code point, one wchar_t
+      {"a\xC3\xA9z", L"a\u00e9z"},
+      {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+      {"\xED\x9F\xBF", L"\uD7FF"},
+      {"\xEF\xBF\xBF", L"\uFFFF"},
+      // Every invalid input gives the empty string.
+      {"\xED\xA0\x80", L""},              // an encoded surrogate
+      {"\x80", L""},                      // a stray continuation byte
+      {"ok\xE4\xB8", L""},                // cut short at the end
+      {"\xE4" "a\xAD", L""},              // continuation byte missing
+      {"\xC0\xAF", L""},                  // overlong '/'
+      {"\xC0\x81", L""},                  // overlong control character
+      {"\xE0\x80\xAF", L""},              // overlong, three bytes
+      {"\xF0\x80\x80\xAF", L""},          // overlong, four bytes
+      {"\xC1\xBF", L""},                  // overlong U+007F
+      {"\xF4\x90\x80\x80", L""},          // past U+10FFFF
+      {"\xF8\x88\x80\x80\x80", L""},      // five-byte form
+      {"\xFF", L""},
+      {"", L""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(FromUtf8(c.utf8), c.wide) << c.utf8;
+}
+
+TEST(Utf8, EncodesCodePointsAndCombinesSurrogatePairs) {
+  struct Case {
+    std::wstring wide;
+    const char* utf8;
+  };
+  const Case cases[] = {
+      {L"abc", "abc"},
+      {L"\u00e9\u4e2d", "\xC3\xA9\xE4\xB8\xAD"},
+      {L"\U0001F600", "\xF0\x9F\x98\x80"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},  // a UTF-16 pair: one code point
+      {L"a\xD83Dz", "a\xEF\xBF\xBDz"},        // lone high surrogate
+      {L"\xDE00", "\xEF\xBF\xBD"},            // lone low surrogate
+      {L"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {std::wstring(1, static_cast<wchar_t>(0x110000)), "\xEF\xBF\xBD"},
+      {L"\u07FF\u0800\uFFFF\U00010000", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(ToUtf8(c.wide), c.utf8);
+}
+
+TEST(Utf8, EveryCodePointRoundTrips) {
+  // Compared against iconv's UTF-8 as the reference, in one text of every
+  // scalar value.
+  std::wstring all;
+  for (wchar_t c = 1; c <= 0x10FFFF; ++c)
+    if (c < 0xD800 || c > 0xDFFF) all.push_back(c);
+  const std::string utf8 = ToUtf8(all);
+  iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
+  std::string ref(all.size() * 4, '\0');
+  char* in = reinterpret_cast<char*>(all.data());
+  size_t inLeft = all.size() * sizeof(wchar_t);
+  char* o = ref.data();
+  size_t outLeft = ref.size();
+  ASSERT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), static_cast<size_t>(-1));
+  iconv_close(cd);
+  ref.resize(static_cast<size_t>(o - ref.data()));
+  EXPECT_EQ(utf8, ref);
+  EXPECT_EQ(FromUtf8(utf8.c_str()), all);
+}
+
+TEST(FFormatString, FormatsAnyLengthAndFailsEmpty) {
+  EXPECT_EQ(FFormatString("%d-%s", 7, "x"), "7-x");
+  EXPECT_EQ(FFormatString("%s", ""), "");
+  for (size_t n : {1023u, 1024u, 1025u, 5000u, 100000u}) {
+    const std::string big(n, 'q');
+    EXPECT_EQ(FFormatString("<%s>", big.c_str()), "<" + big + ">") << n;
+  }
+  // An encoding error (a wide character the C locale cannot encode) is no
+  // lack of space: the result is empty and the buffer does not grow forever.
+  EXPECT_EQ(FFormatString("%ls", L"\u4e2d"), "");
+  const std::string big(3000, 'q');
+  EXPECT_EQ(FFormatString("%s%ls", big.c_str(), L"\u4e2d"), "");
+}
+
+TEST(IsNullPointer, NullAndTheSixtyFourBitFillPatterns) {
+  const unsigned long long patterns[] = {0,
+                                         0xCDCDCDCDCDCDCDCDull,
+                                         0xCCCCCCCCCCCCCCCCull,
+                                         0xFDFDFDFDFDFDFDFDull,
+                                         0xFEEEFEEEFEEEFEEEull,
+                                         0xDDDDDDDDDDDDDDDDull,
+                                         0xABABABABABABABABull,
+                                         0xFEFEFEFEFEFEFEFEull};
+  for (unsigned long long p : patterns) EXPECT_TRUE(IsNullPointer(reinterpret_cast<void*>(p))) << std::hex << p;
+  const unsigned long long others[] = {0xFEEEFEEEull, 0xCDCDCDCDull, 0xCDCDCDCDCDCDCDCCull, 1};
+  for (unsigned long long p : others) EXPECT_FALSE(IsNullPointer(reinterpret_cast<void*>(p))) << std::hex << p;
+  int local = 0;
+  EXPECT_FALSE(IsNullPointer(&local));
+}
+
+}  // namespace
+}  // namespace hux

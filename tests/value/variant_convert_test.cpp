@@ -1,0 +1,252 @@
+// The conversion matrix: every source kind read as every target, the failure
+// values and the ok flag; number text against the C library in the C locale
+// as the reference answer, and under a comma-decimal locale.
+#include <hux/value/variant.h>
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <hux/object/referenced.h>
+
+#include "comma_locale.h"
+#include "value_test_util.h"
+
+namespace hux {
+namespace {
+
+// What every target read gives for one source; `ok` is the flag of all reads
+// (the matrix has no source that converts to some targets and not others).
+struct Row {
+  const char* what;
+  CVariant source;
+  bool ok;
+  bool b;
+  int c, uc, s, us;
+  long long i;
+  unsigned long long ui;
+  float f;
+  long long l;
+  unsigned long long ul;
+  double d;
+  std::string str;
+  std::wstring wstr;
+};
+
+constexpr unsigned long long kMax64 = ~0ull;
+
+CVariant Id(unsigned long long id) {
+  CVariant v;
+  v.SetObjectID(id);
+  return v;
+}
+
+TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
+  test::Node* node = new test::Node;
+  node->Ref();
+  CVariant shared;
+  shared.SetValueRefPtr(node);
+  CVariant unowned;
+  unowned.SetDBValueRefPtr(node, static_cast<eXOMDataType>(4242));
+  CVariant unownedAsText;  // a pointer that is not a string under the string code
+  unownedAsText.SetDBValueRefPtr(node, DT_STRING);
+
+  const double pi = 3.14159265358979;
+  {  // the rows hold copies of the shared variants
+    const std::vector<Row> rows = {
+        // what, source, ok, then toBool, toChar, toUChar, toShort, toUShort, toInt, toUInt, toFloat,
+        // toInt64, toUInt64, toDouble, toString, toWString
+        {"bool true", CVariant(true), true, true, 1, 1, 1, 1, 1, 1, 1.0f, 1, 1, 1.0, "1", L"1"},
+        {"bool false", CVariant(false), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "0", L"0"},
+        {"char -5", CVariant(static_cast<char>(-5)), true, true, -5, 251, -5, 65531, -5, 4294967291u, -5.0f, -5, kMax64 - 4, -5.0, "-5", L"-5"},
+        {"uchar 200", CVariant(static_cast<unsigned char>(200)), true, true, -56, 200, 200, 200, 200, 200, 200.0f, 200, 200, 200.0, "200", L"200"},
+        {"short -300", CVariant(static_cast<short>(-300)), true, true, -44, 212, -300, 65236, -300, 4294966996u, -300.0f, -300, kMax64 - 299, -300.0, "-300", L"-300"},
+        {"ushort 65000", CVariant(static_cast<unsigned short>(65000)), true, true, -24, 232, -536, 65000, 65000, 65000, 65000.0f, 65000, 65000, 65000.0, "65000", L"65000"},
+        {"int 300", CVariant(300), true, true, 44, 44, 300, 300, 300, 300, 300.0f, 300, 300, 300.0, "300", L"300"},
+        {"int 70000", CVariant(70000), true, true, 112, 112, 4464, 4464, 70000, 70000, 70000.0f, 70000, 70000, 70000.0, "70000", L"70000"},
+        {"int -5", CVariant(-5), true, true, -5, 251, -5, 65531, -5, 4294967291u, -5.0f, -5, kMax64 - 4, -5.0, "-5", L"-5"},
+        {"uint 4e9", CVariant(4000000000u), true, true, 0, 0, 10240, 10240, -294967296, 4000000000u, 4e9f, 4000000000, 4000000000, 4e9, "4000000000", L"4000000000"},
+        {"float 2.9", CVariant(2.9f), true, true, 2, 2, 2, 2, 2, 2, 2.9f, 2, 2, static_cast<double>(2.9f), "2.9000001", L"2.9000001"},
+        {"int64 -7", CVariant(-7LL), true, true, -7, 249, -7, 65529, -7, 4294967289u, -7.0f, -7, kMax64 - 6, -7.0, "-7", L"-7"},
+        {"uint64 max", CVariant(kMax64), true, true, -1, 255, -1, 65535, -1, 4294967295u, 18446744073709551616.0f, -1, kMax64, 18446744073709551616.0, "-1", L"-1"},
+        {"double -0.5", CVariant(-0.5), true, false, 0, 0, 0, 0, 0, 0, -0.5f, 0, 0, -0.5, "-0.5", L"-0.5"},
+        {"double 0.5", CVariant(0.5), true, false, 0, 0, 0, 0, 0, 0, 0.5f, 0, 0, 0.5, "0.5", L"0.5"},
+        {"double 2.9", CVariant(2.9), true, true, 2, 2, 2, 2, 2, 2, 2.9f, 2, 2, 2.9, "2.9", L"2.9"},
+        {"double pi", CVariant(pi), true, true, 3, 3, 3, 3, 3, 3, static_cast<float>(pi), 3, 3, pi, "3.1415927", L"3.1415927"},
+        {"double 1e30", CVariant(1e30), true, true, 0, 0, 0, 0, 0, 0, 1e30f, LLONG_MIN, 1ull << 63, 1e30, "1e+30", L"1e+30"},
+        {"double 1e300", CVariant(1e300), true, true, 0, 0, 0, 0, 0, 0, std::numeric_limits<float>::infinity(), LLONG_MIN, 1ull << 63, 1e300, "1e+300", L"1e+300"},
+        {"text 12abc", CVariant("12abc"), true, true, 12, 12, 12, 12, 12, 12, 12.0f, 12, 12, 12.0, "12abc", L"12abc"},
+        {"text 1e3", CVariant("1e3"), true, true, 1, 1, 1, 1, 1, 1, 1000.0f, 1, 1, 1000.0, "1e3", L"1e3"},
+        {"text 3.5", CVariant(std::string("3.5")), true, true, 3, 3, 3, 3, 3, 3, 3.5f, 3, 3, 3.5, "3.5", L"3.5"},
+        {"text abc", CVariant("abc"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "abc", L"abc"},
+        {"text empty", CVariant(""), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"text 300", CVariant(" -300"), true, true, -44, 212, -300, 65236, -300, 4294966996u, -300.0f, -300, kMax64 - 299, -300.0, " -300", L" -300"},
+        {"text zhong", CVariant("\xD6\xD0"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "\xD6\xD0", L"\u4e2d"},
+        {"wide 17x", CVariant(L" 17x"), true, true, 17, 17, 17, 17, 17, 17, 17.0f, 17, 17, 17.0, " 17x", L" 17x"},
+        {"wide -2.5", CVariant(L"-2.5e0"), true, true, -2, 254, -2, 65534, -2, 4294967294u, -2.5f, -2, kMax64 - 1, -2.5, "-2.5e0", L"-2.5e0"},
+        {"wide zhong", CVariant(L"\u4e2d\U0001F600"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "\xD6\xD0?", L"\u4e2d\U0001F600"},
+        // Kinds that do not convert: 0, 48 for toUChar, empty text, flag false.
+        {"empty", CVariant(), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"object id", Id(42), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"box", CVariant(CBox3<double>{{1, 2, 3}, {4, 5, 6}}), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"vec3", CVariant(CVec3<double>{1, 2, 3}), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"shared", shared, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"unowned", unowned, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+        {"unowned as text", unownedAsText, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
+    };
+
+    for (const Row& r : rows) {
+      SCOPED_TRACE(r.what);
+      const CVariant& v = r.source;
+      // Every read must set the flag, whatever it held before.
+#define HUX_EXPECT_READ(read, expected)          \
+  {                                              \
+    bool ok = !r.ok;                             \
+    EXPECT_EQ(v.read(&ok), expected) << #read;   \
+    EXPECT_EQ(ok, r.ok) << #read;                \
+  }
+      HUX_EXPECT_READ(toBool, r.b)
+      HUX_EXPECT_READ(toChar, static_cast<char>(r.c))
+      HUX_EXPECT_READ(toUChar, r.uc)
+      HUX_EXPECT_READ(toShort, r.s)
+      HUX_EXPECT_READ(toUShort, r.us)
+      HUX_EXPECT_READ(toInt, r.i)
+      HUX_EXPECT_READ(toUInt, r.ui)
+      HUX_EXPECT_READ(toFloat, r.f)
+      HUX_EXPECT_READ(toInt64, r.l)
+      HUX_EXPECT_READ(toUInt64, r.ul)
+      HUX_EXPECT_READ(toDouble, r.d)
+      HUX_EXPECT_READ(toString, r.str)
+      HUX_EXPECT_READ(toWString, r.wstr)
+#undef HUX_EXPECT_READ
+      // Without a flag the values are the same.
+      EXPECT_EQ(v.toInt(), r.i);
+      EXPECT_EQ(v.toString(), r.str);
+  }
+  }
+  shared = 0;
+  unowned = 0;
+  unownedAsText = 0;
+  EXPECT_EQ(node->ReferenceCount(), 1);  // conversions took no reference
+  node->Unref();
+}
+
+TEST(VariantConversion, SpecialCases) {
+  bool ok = false;
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(CVariant(nan).toInt64(&ok), LLONG_MIN);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(CVariant(-nan).toInt64(), LLONG_MIN);
+  EXPECT_EQ(CVariant(9223372036854775807.0).toInt64(), LLONG_MIN);  // 2^63 does not fit
+  EXPECT_EQ(CVariant(-9223372036854775808.0).toInt64(), LLONG_MIN);
+  EXPECT_EQ(CVariant(9223372036854774784.0).toInt64(), 9223372036854774784LL);
+  EXPECT_EQ(CVariant(-std::numeric_limits<float>::infinity()).toInt64(), LLONG_MIN);
+  EXPECT_TRUE(std::isnan(CVariant(nan).toFloat()));
+  EXPECT_EQ(CVariant(-1e300).toFloat(), -std::numeric_limits<float>::infinity());
+  EXPECT_EQ(CVariant(3.4028235e38).toFloat(), std::numeric_limits<float>::max());
+  EXPECT_EQ(CVariant(nan).toString(), "nan");
+  EXPECT_EQ(CVariant(std::numeric_limits<double>::infinity()).toString(), "inf");
+  EXPECT_EQ(CVariant("nan").toString(), "nan");
+  EXPECT_TRUE(std::isnan(CVariant("nan").toDouble()));
+  // A narrow string with an embedded zero: whole for toString, cut for the
+  // other text targets.
+  const CVariant embedded(std::string("12\0 34", 6));
+  EXPECT_EQ(embedded.toString(), std::string("12\0 34", 6));
+  EXPECT_EQ(embedded.toWString(), L"12");
+  EXPECT_EQ(embedded.toInt(), 12);
+  // The text read back from a formatted double parses to the same bits as the
+  // C library's reading of that text.
+  for (double d : {1.0 / 3, 2e-310, 123456789.0, -0.0, 1e21, 5e-324}) {
+    const std::string text = CVariant(d).toString();
+    EXPECT_EQ(CVariant(text).toDouble(), std::strtod(text.c_str(), nullptr)) << text;
+  }
+  // Same-type reads return the stored word unchanged.
+  EXPECT_EQ(CVariant(static_cast<unsigned char>(7)).toUChar(&ok), 7);
+  EXPECT_TRUE(ok);
+}
+
+TEST(VariantConversion, IntegerTextReadsAsStrtollDoes) {
+  const char* inputs[] = {"0", "-0", "+12", "  \t\n42", "12abc", "1e3", "0x1F", "007", "-", "+", "", " ", "- 1",
+                          "--5", "+-5", "9223372036854775807", "9223372036854775808", "-9223372036854775808",
+                          "-9223372036854775809", "99999999999999999999999", "-99999999999999999999999",
+                          "18446744073709551615", "123456789012", "\xD6\xD0" "12", "\v\f\r7"};
+  for (const char* in : inputs) {
+    const long long expected = std::strtoll(in, nullptr, 10);
+    bool ok = false;
+    EXPECT_EQ(CVariant(in).toInt64(&ok), expected) << '"' << in << '"';
+    EXPECT_TRUE(ok);
+    const std::wstring wide(in, in + std::strlen(in));  // the ASCII inputs, widened
+    if (std::strchr(in, '\xD6') == nullptr) {
+      EXPECT_EQ(CVariant(wide).toInt64(), expected) << '"' << in << '"';
+    }
+  }
+}
+
+TEST(VariantConversion, FloatingTextReadsAsStrtodDoes) {
+  const char* inputs[] = {
+      "0", "-0", "1.5", "  -7.25e-3xyz", "+.5", ".5", ".", ".e1", "1.", "1e", "1e+", "1e-2", "1E2", "0x1p3", "0X1P-2",
+      "0x", "0xg", "0x.8", "0x.", "-0x10", "0x1.8p1", "inf", "-Infinity", "INFINITYX", "infin", "nan", "-nan",
+      "nan(123)", "nan(", "NaN", "1e400", "-1e400", "1e-400", "4e-320", "1.797693134862315808e308",
+      "1.7976931348623157e308", "2.2250738585072011e-308", "123456789012345678901234567890", "\t\n 42", "--5",
+      "+-5", "- 5", "0000123.4500", "1,5", "abc", "", " ", "1e99999999999999999999", "1e-99999999999999999999",
+      "0x1.fffffffffffffp1023", "0x1p-1080", "0x1p99999", "0x1p-99999", "9007199254740993", "1_000",
+      "0.000000000000000000000000000000000000000001e-300", "100000000000000000000000000000000000e300",
+      "0.0000e99999", "00000000000000000000000000000000000000000000000001", "3.14159265358979323846264338327950288"};
+  for (const char* in : inputs) {
+    const double expected = std::strtod(in, nullptr);
+    bool ok = false;
+    const double got = CVariant(in).toDouble(&ok);
+    EXPECT_TRUE(ok);
+    if (std::isnan(expected)) {
+      EXPECT_TRUE(std::isnan(got)) << '"' << in << '"';
+      EXPECT_EQ(std::signbit(got), std::signbit(expected)) << '"' << in << '"';
+    } else {
+      EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << '"' << in << "\" gave " << got << " not " << expected;
+    }
+    const std::wstring wide(in, in + std::strlen(in));
+    const double wgot = CVariant(wide).toDouble();
+    EXPECT_TRUE(std::isnan(expected) ? std::isnan(wgot) : std::memcmp(&wgot, &expected, sizeof wgot) == 0) << in;
+  }
+}
+
+TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
+  std::vector<double> values = {0.0, -0.0, 1.0, 0.1, 1e-5, 1e-4, 1.5e-5, 12345678.0, 123456789.0, 1e7, 1e8, 99999999.5,
+                                -2.5e-300, 5e-324, 1.7976931348623157e308, 3.14159265358979, 100.0, 1234.5678901};
+  // And a spread of values from a fixed generator, over many magnitudes.
+  unsigned long long state = 0x9E3779B97F4A7C15ull;
+  for (int i = 0; i < 2000; ++i) {
+    state = state * 6364136223846793005ull + 1442695040888963407ull;
+    double d;
+    const unsigned long long bits = (state & ~(0x7FFull << 52)) | ((1023ull - 40 + (state >> 58)) << 52);
+    std::memcpy(&d, &bits, sizeof d);
+    values.push_back(d);
+  }
+  for (double d : values) {
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%.8g", d);
+    EXPECT_EQ(CVariant(d).toString(), expected);
+    std::snprintf(expected, sizeof expected, "%.8g", static_cast<double>(static_cast<float>(d)));
+    EXPECT_EQ(CVariant(static_cast<float>(d)).toString(), expected);
+  }
+}
+
+TEST(VariantConversion, NumberTextIgnoresACommaDecimalLocale) {
+  test::CommaLocale locale;
+  if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma could be made";
+  EXPECT_EQ(CVariant(3.5).toString(), "3.5");
+  EXPECT_EQ(CVariant(3.5f).toWString(), L"3.5");
+  EXPECT_EQ(CVariant("3.5").toDouble(), 3.5);
+  EXPECT_EQ(CVariant(L"2.25").toFloat(), 2.25f);
+  EXPECT_EQ(CVariant("3,5").toDouble(), 3.0);  // the comma is no decimal point here
+  EXPECT_EQ(CVariant(-1234567.0).toString(), "-1234567");
+}
+
+}  // namespace
+}  // namespace hux

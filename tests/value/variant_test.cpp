@@ -1,0 +1,334 @@
+// The variant's storage and ownership: codes and bits of every kind, deep
+// copies of owned objects, reference counts of shared ones, and no leaks
+// (live instances are counted through the factory records).
+#include <hux/value/variant.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <hux/object/factory.h>
+#include <hux/object/referenced.h>
+
+#include "value_test_util.h"
+
+namespace hux {
+namespace {
+
+using test::LiveStrings;
+using test::Node;
+using test::RegisteredNode;
+
+unsigned long long Bits(const void* p, size_t n) {
+  unsigned long long word = 0;
+  std::memcpy(&word, p, n);
+  return word;
+}
+
+TEST(Variant, NewVariantIsEmpty) {
+  CVariant v;
+  EXPECT_TRUE(v.IsNull());
+  EXPECT_EQ(v.GetValueRefPtr(), nullptr);
+  EXPECT_EQ(v.GetDBValueRefPtr(), nullptr);
+  const VariantStru& s = v.GetVariantStru();
+  EXPECT_EQ(s.type, DT_NONE);
+  EXPECT_EQ(s.isBlank, 1);
+  EXPECT_EQ(s.value, 0u);
+  static_assert(sizeof(CVariant) == sizeof(VariantStru), "one storage record, no vtable");
+}
+
+TEST(Variant, ScalarsKeepTheirCodeAndBitsInline) {
+  const float f = 3.5f;
+  const double d = -2.25;
+  struct Case {
+    CVariant v;
+    eXOMDataType type;
+    unsigned long long word;
+  };
+  const Case cases[] = {
+      {CVariant(true), DT_BOOL, 1},
+      {CVariant(static_cast<char>(-1)), DT_CHAR, 0xFF},
+      {CVariant(static_cast<unsigned char>(200)), DT_UCHAR, 200},
+      {CVariant(static_cast<short>(-2)), DT_SHORT, 0xFFFE},
+      {CVariant(static_cast<unsigned short>(65535)), DT_USHORT, 0xFFFF},
+      {CVariant(-1), DT_INT, 0xFFFFFFFF},
+      {CVariant(7u), DT_UINT, 7},
+      {CVariant(f), DT_FLOAT, Bits(&f, 4)},
+      {CVariant(5LL), DT_INT64, 5},
+      {CVariant(-1LL), DT_INT64, ~0ull},
+      {CVariant(5ULL), DT_UINT64, 5},
+      {CVariant(d), DT_DOUBLE, Bits(&d, 8)},
+      {CVariant(-3L), DT_INT64, static_cast<unsigned long long>(-3LL)},
+      {CVariant(std::size_t{9}), DT_UINT64, 9},
+  };
+  for (const Case& c : cases) {
+    const VariantStru& s = c.v.GetVariantStru();
+    EXPECT_EQ(s.type, c.type);
+    EXPECT_EQ(s.value, c.word) << c.type;
+    EXPECT_EQ(s.isBlank + s.isRefPtr + s.isObject, 0) << c.type;
+    // The assignment stores as the constructor does, over any former content.
+    CVariant a(L"former text");
+    a = c.v;
+    EXPECT_EQ(a.GetVariantStru().type, c.type);
+    EXPECT_EQ(a.GetVariantStru().value, c.word);
+  }
+  CVariant a("text");
+  a = static_cast<char>(-1);
+  EXPECT_EQ(a.GetVariantStru().type, DT_CHAR);
+  EXPECT_EQ(a.GetVariantStru().value, 0xFFu);  // the rest of the word is cleared
+  a = 2.5f;
+  EXPECT_EQ(a.GetVariantStru().type, DT_FLOAT);
+  a = 1.0;
+  EXPECT_EQ(a.GetVariantStru().type, DT_DOUBLE);
+}
+
+const std::string& Narrow(const CVariant& v) {
+  return *reinterpret_cast<const std::string*>(v.GetVariantStru().value);
+}
+const std::wstring& Wide(const CVariant& v) {
+  return *reinterpret_cast<const std::wstring*>(v.GetVariantStru().value);
+}
+
+TEST(Variant, StringsAreOwnedCopies) {
+  LiveStrings live;
+  {
+    std::string source = "abc";
+    CVariant a(source);
+    source = "changed";
+    EXPECT_EQ(a.GetVariantStru().type, DT_STRING);
+    EXPECT_EQ(a.GetVariantStru().isObject, 1);
+    EXPECT_EQ(Narrow(a), "abc");
+    CVariant b(a);
+    EXPECT_NE(a.GetVariantStru().value, b.GetVariantStru().value);
+    EXPECT_EQ(live.count(), 2);
+    const_cast<std::string&>(Narrow(b)) = "other";
+    EXPECT_EQ(Narrow(a), "abc");
+    CVariant c(L"wide \u4e2d");
+    EXPECT_EQ(c.GetVariantStru().type, DT_WSTRING);
+    EXPECT_EQ(Wide(c), L"wide \u4e2d");
+    EXPECT_EQ(live.count(), 3);
+    c = 5;  // the string is destroyed before the int is stored
+    EXPECT_EQ(live.count(), 2);
+    a = std::wstring(L"w");
+    b = "x";
+    EXPECT_EQ(live.count(), 2);
+    CVariant e(static_cast<const char*>(nullptr));  // no crash: the empty string
+    EXPECT_EQ(e.GetVariantStru().type, DT_STRING);
+    EXPECT_EQ(Narrow(e), "");
+    CVariant f(static_cast<const wchar_t*>(nullptr));
+    EXPECT_EQ(Wide(f), L"");
+  }
+  EXPECT_EQ(live.count(), 0);
+}
+
+TEST(Variant, SelfAssignmentAndAliasedSourcesStayIntact) {
+  LiveStrings live;
+  {
+    CVariant a("keep me");
+    CVariant& alias = a;
+    a = alias;
+    EXPECT_EQ(Narrow(a), "keep me");
+    // A source string that is the variant's own object.
+    a = Narrow(a);
+    EXPECT_EQ(Narrow(a), "keep me");
+    CVariant w(L"wide");
+    w = Wide(w).c_str();
+    EXPECT_EQ(Wide(w), L"wide");
+    EXPECT_EQ(live.count(), 2);
+  }
+  EXPECT_EQ(live.count(), 0);
+  // A source that lives inside the shared object the target releases.
+  Node::live = 0;
+  {
+    Node* node = new Node;
+    node->payload = CVariant("inner");
+    CVariant holder;
+    holder.SetValueRefPtr(node);  // the only reference
+    holder = node->payload;       // releasing the node frees the source
+    EXPECT_EQ(holder.GetVariantStru().type, DT_STRING);
+    EXPECT_EQ(Narrow(holder), "inner");
+    EXPECT_EQ(Node::live, 0);
+  }
+  EXPECT_EQ(live.count(), 0);
+}
+
+TEST(Variant, GeometricValuesAreCopiedBitwise) {
+  CBox3<double> box{{1, 2, 3}, {4, 5, 6}};
+  CVariant v(box);
+  box.lower.x = 99;  // the variant holds its own copy
+  const auto* local = reinterpret_cast<const LocalBox*>(v.GetVariantStru().value);
+  EXPECT_EQ(v.GetVariantStru().type, DT_LOCAL_BOX);
+  ASSERT_NE(local, nullptr);
+  EXPECT_EQ(local->lower.x, 1);
+  EXPECT_EQ(local->upper.z, 6);
+
+  CCoord3<double> coord{};
+  for (int i = 0; i < 12; ++i) reinterpret_cast<double*>(&coord)[i] = i + 0.5;
+  CVariant c;
+  c = coord;
+  EXPECT_EQ(c.GetVariantStru().type, DT_LOCAL_COORD3D);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(c.GetVariantStru().value), &coord, sizeof coord), 0);
+
+  CVariant v2(CVec2<double>{7, 8});
+  EXPECT_EQ(v2.GetVariantStru().type, DT_LOCAL_VEC2D);
+  EXPECT_EQ(reinterpret_cast<const LocalVec2d*>(v2.GetVariantStru().value)->y, 8);
+  CVariant v3(CVec3<double>{1, 2, 3});
+  EXPECT_EQ(v3.GetVariantStru().type, DT_LOCAL_VEC3D);
+  EXPECT_EQ(reinterpret_cast<const LocalVec3d*>(v3.GetVariantStru().value)->z, 3);
+  CVariant fa(FileAddress{0x1122334455667788ull});
+  EXPECT_EQ(fa.GetVariantStru().type, DT_FILE_ADDRESS);
+  EXPECT_EQ(reinterpret_cast<const FileAddress*>(fa.GetVariantStru().value)->address, 0x1122334455667788ull);
+
+  // Copies are deep.
+  CVariant copy(v);
+  EXPECT_NE(copy.GetVariantStru().value, v.GetVariantStru().value);
+  EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(copy.GetVariantStru().value), local, sizeof(LocalBox)), 0);
+}
+
+TEST(Variant, SharedObjectsAreCountedOncePerVariant) {
+  Node::live = 0;
+  {
+    Node* node = new Node;
+    node->Ref();  // the test's own reference
+    {
+      CVariant a;
+      a.SetValueRefPtr(node);
+      EXPECT_EQ(node->ReferenceCount(), 2);
+      EXPECT_EQ(a.GetValueRefPtr(), node);
+      EXPECT_EQ(a.GetVariantStru().type, DT_REF_OBJECT);  // class not registered
+      EXPECT_EQ(a.GetVariantStru().isRefPtr, 1);
+      EXPECT_EQ(a.GetVariantStru().isObject, 1);
+      CVariant b(a);
+      EXPECT_EQ(node->ReferenceCount(), 3);
+      EXPECT_EQ(b.GetValueRefPtr(), node);
+      CVariant c;
+      c = b;
+      EXPECT_EQ(node->ReferenceCount(), 4);
+      c = 1;  // drops its reference
+      EXPECT_EQ(node->ReferenceCount(), 3);
+      a.SetValueRefPtr(node);  // the same object again: still one reference
+      EXPECT_EQ(node->ReferenceCount(), 3);
+      CVariant moved(std::move(b));
+      EXPECT_EQ(node->ReferenceCount(), 3);
+      EXPECT_TRUE(b.IsNull());
+    }
+    EXPECT_EQ(node->ReferenceCount(), 1);
+    node->Unref();
+    EXPECT_EQ(Node::live, 0);
+  }
+  {
+    // Re-setting the only reference does not destroy the object on the way.
+    CVariant a;
+    a.SetValueRefPtr(new Node);
+    a.SetValueRefPtr(a.GetValueRefPtr());
+    EXPECT_EQ(Node::live, 1);
+    EXPECT_EQ(a.GetValueRefPtr()->ReferenceCount(), 1);
+    a.SetValueRefPtr(nullptr);
+    EXPECT_TRUE(a.IsNull());
+    EXPECT_EQ(Node::live, 0);
+  }
+  {
+    CVariant r;
+    r.SetValueRefPtr(new RegisteredNode);
+    EXPECT_EQ(r.GetVariantStru().type, test::kRegisteredNodeCode);
+  }
+  EXPECT_EQ(Node::live, 0);
+}
+
+TEST(Variant, UnownedPointersAndIdsCarryNoLifetime) {
+  Node::live = 0;
+  Node* node = new Node;
+  node->Ref();
+  {
+    CVariant v;
+    v.SetDBValueRefPtr(node, static_cast<eXOMDataType>(4242));
+    EXPECT_EQ(v.GetVariantStru().type, 4242);
+    EXPECT_EQ(v.GetDBValueRefPtr(), node);
+    EXPECT_EQ(v.GetValueRefPtr(), nullptr);
+    CVariant copy(v);
+    EXPECT_EQ(copy.GetDBValueRefPtr(), node);
+  }
+  EXPECT_EQ(node->ReferenceCount(), 1);
+  EXPECT_EQ(Node::live, 1);
+  node->Unref();
+
+  CVariant id;
+  id.SetObjectID(42);
+  bool ok = false;
+  EXPECT_EQ(id.toObjectID(&ok), 42u);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(id.toObjectID(), 42u);
+  EXPECT_EQ(CVariant(42).toObjectID(&ok), 0u);
+  EXPECT_FALSE(ok);
+}
+
+TEST(Variant, VectorsOfVariantsMoveWithoutCopying) {
+  LiveStrings live;
+  {
+    std::vector<CVariant> values;
+    for (int i = 0; i < 100; ++i) values.emplace_back(std::to_string(i));
+    EXPECT_EQ(live.count(), 100);
+    EXPECT_EQ(live.created(), 100);  // growth moved them, never copied
+    std::vector<CVariant> copy = values;
+    EXPECT_EQ(live.count(), 200);
+    values.erase(values.begin(), values.begin() + 50);
+    EXPECT_EQ(live.count(), 150);
+    EXPECT_EQ(Narrow(values.front()), "50");
+  }
+  EXPECT_EQ(live.count(), 0);
+}
+
+TEST(VariantRegistrations, StringAndValueRecordsAreMerged) {
+  GBaseObjectFactory& f = GetBaseObjectFactory();
+  for (eXOMDataType code : {DT_STRING, DT_WSTRING}) {
+    const sClassFunctionPtr* r = f.GetFunctionPtr(code);
+    ASSERT_NE(r, nullptr);
+    EXPECT_TRUE(r->createVoidObject && r->deleteVoidObject && r->saveObject && r->loadObject) << code;
+  }
+  EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<std::string>()), DT_STRING);
+  EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<std::wstring>()), DT_WSTRING);
+  struct Value {
+    eXOMDataType code;
+    std::string name;
+    size_t size;
+  };
+  const Value values[] = {
+      {DT_LOCAL_BOX, FactoryClassName<LocalBox>(), sizeof(LocalBox)},
+      {DT_LOCAL_VEC2D, FactoryClassName<LocalVec2d>(), sizeof(LocalVec2d)},
+      {DT_LOCAL_VEC3D, FactoryClassName<LocalVec3d>(), sizeof(LocalVec3d)},
+      {DT_FILE_ADDRESS, FactoryClassName<FileAddress>(), sizeof(FileAddress)},
+      {DT_LOCAL_COORD3D, FactoryClassName<LocalCoord3d>(), sizeof(LocalCoord3d)},
+  };
+  for (const Value& v : values) {
+    const sClassFunctionPtr* r = f.GetFunctionPtr(v.code);
+    ASSERT_NE(r, nullptr);
+    EXPECT_EQ(r->className, v.name);
+    EXPECT_EQ(CVariant::GetDataTypeFromClassName(v.name.c_str()), v.code);
+    EXPECT_EQ(r->saveObject, nullptr);  // value objects are not persisted
+    // A null source gives a zero object.
+    void* zero = r->createVoidObject(nullptr);
+    EXPECT_EQ(std::memcmp(zero, std::string(v.size, '\0').data(), v.size), 0);
+    r->deleteVoidObject(zero);
+  }
+  EXPECT_EQ(CVariant::GetDataTypeFromClassName("no such class"), DT_NONE);
+  EXPECT_EQ(CVariant::GetDataTypeFromClassName(nullptr), DT_NONE);
+}
+
+TEST(DataTypeNames, EveryCodeOfTheTableHasItsName) {
+  const std::pair<int, const char*> names[] = {
+      {-1, "DT_NONE"},        {0, "DT_UNDEFINED"},      {1, "DT_INT"},           {2, "DT_DOUBLE"},
+      {10, "DT_LOCAL_BOX"},   {11, "DT_LOCAL_VEC2D"},   {12, "DT_LOCAL_VEC3D"},  {14, "DT_INT64"},
+      {15, "DT_BOOL"},        {16, "DT_FILE_ADDRESS"},  {21, "DT_LOCAL_COORD3D"}, {100, "DT_CHAR"},
+      {101, "DT_UCHAR"},      {102, "DT_SHORT"},        {103, "DT_USHORT"},      {104, "DT_UINT"},
+      {105, "DT_FLOAT"},      {106, "DT_UINT64"},       {107, "DT_OBJECT_ID"},   {1000, "DT_REF_OBJECT"},
+      {1001, "DT_STRING"},    {1002, "DT_WSTRING"},     {1003, "DT_MEM_STREAM"}, {1500, "DT_PROJECT"},
+  };
+  for (const auto& [code, name] : names) EXPECT_STREQ(GetDataTypeName(static_cast<eXOMDataType>(code)), name);
+  EXPECT_EQ(GetDataTypeName(static_cast<eXOMDataType>(3)), nullptr);
+}
+
+}  // namespace
+}  // namespace hux
