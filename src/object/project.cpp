@@ -15,6 +15,7 @@
 #include <hux/io/archive.h>
 #include <hux/object/dbdevice.h>
 #include <hux/platform/debug.h>
+#include <hux/value/variant.h>
 
 namespace hux {
 
@@ -91,7 +92,12 @@ IBaseProject::~IBaseProject() {
   m_pDBDevice = nullptr;
 }
 
-__int64 IBaseProject::GetUniqueID() { return ++m_nUniqueID; }
+__int64 IBaseProject::GetUniqueID() {
+  // A counter read from a damaged archive may stand at the top already; the
+  // next id would overflow into "none assigned".
+  if (m_nUniqueID == LLONG_MAX) throw std::overflow_error("IBaseProject: no object ids are left");
+  return ++m_nUniqueID;
+}
 
 void IBaseProject::SetProjectDBDevice(GDBDevice* device) { m_pDBDevice = device; }
 
@@ -195,6 +201,32 @@ void IBaseProject::SaveProject(const std::wstring& path) {
   device->OpenDB(path);
   facade->PrepareSave(device);
   RunInAccess(*device, IODeviceContext::FLAG_SAVING, [&] { facade->SaveProjectData(this, device); });
+}
+
+IBaseProject* IBaseProject::LoadProject(__int64 projectId, const std::wstring& path, GDBDevice* device) {
+  if (!device) return nullptr;
+  IDataIOFacade* facade = GetIOFacade();
+  if (!facade) {
+    platform::WriteDebugOutput("hux: LoadProject: no I/O facade is installed; nothing was loaded\n");
+    return nullptr;
+  }
+  if (!device->OpenDB(path)) return nullptr;
+  if (projectId == 0) {
+    // The project is the entity without a parent.
+    std::vector<CVariant> result;
+    device->QueryTable("EntityTable", {"ID"}, "PID", 0, result);
+    // No row (or a value that is no number): there is no project to load,
+    // and nothing may be read that is not there.
+    bool ok = false;
+    if (!result.empty()) projectId = result.front().toInt64(&ok);
+    if (!ok) return nullptr;
+  }
+  IBaseEntity* root = nullptr;
+  RunInAccess(*device, IODeviceContext::FLAG_LOADING, [&] { root = facade->LoadProjectData(projectId, device); });
+  if (auto* project = dynamic_cast<IBaseProject*>(root)) return project;
+  // The caller would get null and could not free what the facade built.
+  delete root;
+  return nullptr;
 }
 
 }  // namespace hux

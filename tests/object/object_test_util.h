@@ -72,13 +72,13 @@ class RecordingDevice : public GDBDevice {
     if (throwInBeginAccess) throw std::runtime_error("BeginAccess failed");
   }
   void EndAccess() override { m_log->push_back("EndAccess" + Flags(this)); }
+  void CancelAccess() override { m_log->push_back("CancelAccess"); }
   bool EnsureTable(const std::string&, const std::vector<std::string>&) override { return true; }
   bool WriteRow(const std::string&, const std::vector<std::string>&, const std::vector<CVariant>&) override {
     return true;
   }
   __int64 DeleteRows(const std::string&, const std::string&, __int64) override { return 0; }
   bool ClearTable(const std::string&) override { return true; }
-  __int64 CountRows(const std::string&, const std::string&, __int64) override { return 0; }
   bool QueryAllRows(const std::string&, const std::vector<std::string>&, std::vector<CVariant>&) override {
     return true;
   }

@@ -154,6 +154,17 @@ TEST(ProjectArchive, RoundTripReplacesCounter) {
   EXPECT_EQ(after, "after");
 }
 
+TEST(ProjectArchive, CounterAtTopHandsOutNoMoreIds) {
+  IBaseProject project;
+  GMemStream mem;
+  test::Load(mem, Hex("01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF 7F"));
+  GDbArchiveImpl ar(&mem);
+  project.Serialize(ar);
+  EXPECT_EQ(project.GetUniqueID(), 0x7FFFFFFFFFFFFFFFll);
+  EXPECT_THROW(project.GetUniqueID(), std::overflow_error) << "the next id would wrap to \"none assigned\"";
+  EXPECT_EQ(project.GetLastUniqueID(), 0x7FFFFFFFFFFFFFFFll);
+}
+
 // ---- reports: each scenario in a fresh process -----------------------------
 
 // The line `line` of the library's project source, when the source tree is known.

@@ -88,8 +88,11 @@ class HUX_API IODeviceContext {
 // (IBaseProject::SetProjectDBDevice) owns it and destroys it with itself.
 //
 // Rows are exchanged as variants, column by column; a byte block travels as a
-// variant holding a GMemStream (type code 1003). The first column given to
-// EnsureTable is the table's unique key.
+// variant holding a GMemStream (type code 1003), and a stored null comes back
+// as an empty variant. The first column given to EnsureTable is the table's
+// unique key; results come row after row in the order of that key. The
+// virtual operations are declared in slot order (destructor, then slots 1 to
+// 12).
 class HUX_API GDBDevice {
  public:
   // Context with its construction values, empty objects state.
@@ -110,11 +113,20 @@ class HUX_API GDBDevice {
   // facade's work. A device may use them as a transaction.
   virtual void BeginAccess() = 0;
   virtual void EndAccess() = 0;
-  // Creates `table` with `columns` when it does not exist; columns[0] is the
-  // unique key. True when the table exists afterwards.
+  // Marks the access in progress as failed: the EndAccess that closes it
+  // discards what was written during it instead of keeping it. A facade calls
+  // it when a save goes wrong; nothing happens outside an access.
+  virtual void CancelAccess() = 0;
+  // Creates `table` with `columns` when it does not exist, and adds the
+  // columns it lacks; columns[0] is the table's unique 64-bit integer key.
+  // True when the table has all the columns afterwards.
   virtual bool EnsureTable(const std::string& table, const std::vector<std::string>& columns) = 0;
-  // Writes one row: values[i] goes to columns[i] (the two have the same
-  // length). A row with the same key (columns[0]) is replaced. True on success.
+  // Writes the named columns of one row: values[i] goes to columns[i] (the
+  // two have the same length) and columns[0] is the key. A new key inserts a
+  // row; an existing one updates only the named columns. Integer, floating
+  // and text variants are stored as such, a variant holding a GMemStream as
+  // its bytes, an empty variant as null. False for any other value or a
+  // failed statement.
   virtual bool WriteRow(const std::string& table, const std::vector<std::string>& columns,
                         const std::vector<CVariant>& values) = 0;
   // Removes the rows whose `keyColumn` equals `keyValue`; returns how many
@@ -122,9 +134,6 @@ class HUX_API GDBDevice {
   virtual __int64 DeleteRows(const std::string& table, const std::string& keyColumn, __int64 keyValue) = 0;
   // Removes every row of `table`. True on success (also when it was empty).
   virtual bool ClearTable(const std::string& table) = 0;
-  // The number of rows whose `keyColumn` equals `keyValue`, or -1 when the
-  // query failed.
-  virtual __int64 CountRows(const std::string& table, const std::string& keyColumn, __int64 keyValue) = 0;
   // Replaces the contents of `result` with the named columns of every row of
   // `table`, row after row, in the order of the table's key. True when the
   // query ran.
@@ -149,6 +158,8 @@ class HUX_API GDBDevice {
 // with SetIOFacade. It reads and writes whole projects and single entities.
 // Whether one is installed decides whether deletions are recorded, entity
 // data can be swapped out and in, and the flag rules of IBaseEntity apply.
+// The virtual operations are declared in slot order (destructor, then slots 1
+// to 10).
 class HUX_API IDataIOFacade {
  public:
   virtual ~IDataIOFacade();

@@ -32,6 +32,7 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
   IBaseProject& operator=(const IBaseProject&) = delete;
 
   // Adds 1 to the counter and returns it: 2, 3, ... on a new project.
+  // Throws std::overflow_error when the counter is at its largest value.
   __int64 GetUniqueID();
   // The last id handed out.
   __int64 GetLastUniqueID() const { return m_nUniqueID; }
