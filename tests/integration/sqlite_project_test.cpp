@@ -274,20 +274,23 @@ class DamagedDbTest : public ProjectDbTest {
   }
 };
 
-TEST_F(DamagedDbTest, UnknownTypeFailsTheLoadAndKeepsTheDevice) {
-  Damage([](SqliteDevice& d) { d.WriteRow("EntityTable", {"ID", "TYPE"}, {CVariant(5LL), CVariant(424242LL)}); });
-  auto* device = new SqliteDevice();
-  EXPECT_EQ(IBaseProject::LoadProject(0, path, device), nullptr);
-  EXPECT_NE(facade.LastError().find("424242"), std::string::npos) << facade.LastError();
-  EXPECT_FALSE(device->InAccess());
-  delete device;  // still the caller's
-}
-
-TEST_F(DamagedDbTest, RootThatIsNoProjectFails) {
-  Damage([](SqliteDevice& d) {
-    d.WriteRow("EntityTable", {"ID", "TYPE"}, {CVariant(1LL), CVariant(static_cast<long long>(huxhost::DT_SAMPLE_PART))});
-  });
-  EXPECT_EQ(Reopen(), nullptr);
+TEST_F(DamagedDbTest, UnbuildableTreeFailsTheLoadAndKeepsTheDevice) {
+  const struct {
+    long long id, type;
+    const char* error;
+  } cases[] = {
+      {5, 424242, "424242"},                                          // a type the factory does not know
+      {1, static_cast<long long>(huxhost::DT_SAMPLE_PART), "project"},  // a root that is no project
+  };
+  for (const auto& c : cases) {
+    SetUp();
+    Damage([&](SqliteDevice& d) { d.WriteRow("EntityTable", {"ID", "TYPE"}, {CVariant(c.id), CVariant(c.type)}); });
+    auto* device = new SqliteDevice();
+    EXPECT_EQ(IBaseProject::LoadProject(0, path, device), nullptr);
+    EXPECT_NE(facade.LastError().find(c.error), std::string::npos) << facade.LastError();
+    EXPECT_FALSE(device->InAccess());
+    delete device;  // still the caller's
+  }
 }
 
 TEST_F(DamagedDbTest, OrphansAndCyclesAreNotReached) {

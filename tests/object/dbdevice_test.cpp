@@ -16,40 +16,35 @@ using test::RecordingFacade;
 
 static_assert(sizeof(IODeviceContext) == 16, "twelve one-byte flags and a 32-bit mode");
 
-TEST(DeviceContext, ConstructionValues) {
+TEST(DBDevice, NewDeviceAndCopies) {
   const bool expected[12] = {false, false, false, false, false, true, false, false, true, false, true, true};
   CallLog log;
   RecordingDevice device(&log);
-  IODeviceContext& c = device.GetContext();
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(c.GetFlag(i), expected[i]) << "flag " << i;
-  EXPECT_FALSE(c.IsLoading());
-  EXPECT_FALSE(c.IsSaving());
-  EXPECT_FALSE(c.IsRecordDeleteOff());
-  EXPECT_EQ(c.GetMode(), 2);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(device.GetContext().GetFlag(i), expected[i]) << "flag " << i;
+  EXPECT_FALSE(device.GetContext().IsLoading() || device.GetContext().IsSaving() ||
+               device.GetContext().IsRecordDeleteOff());
+  EXPECT_EQ(device.GetContext().GetMode(), 2);
   std::vector<__int64> ids{99};
   device.GetObjectsState().GetDeleteList(ids);
   EXPECT_TRUE(ids.empty());
+
+  // Flags by index: 0 loading, 1 saving, 4 recording off; others ignored.
+  device.GetContext().SetFlag(0, true);
+  device.GetContext().SetFlag(4, true);
+  device.GetContext().SetFlag(-1, true);
+  device.GetContext().SetFlag(12, true);
+  EXPECT_TRUE(device.GetContext().IsLoading() && device.GetContext().IsRecordDeleteOff());
+  EXPECT_FALSE(device.GetContext().GetFlag(-1) || device.GetContext().GetFlag(12));
+  device.GetContext().SetMode(0);
+  device.GetObjectsState().RegisterDeleteObject(5);
+  RecordingDevice copy(device);
+  copy.GetObjectsState().GetDeleteList(ids);
+  EXPECT_EQ(ids, std::vector<__int64>{5});
+  EXPECT_TRUE(copy.GetContext().IsLoading() && copy.GetContext().IsRecordDeleteOff());
+  EXPECT_EQ(copy.GetContext().GetMode(), 0);
 }
 
-TEST(DeviceContext, FlagsByIndexAndName) {
-  IODeviceContext c;
-  c.SetFlag(IODeviceContext::FLAG_LOADING, true);
-  c.SetSaving(true);
-  c.SetFlag(4, true);
-  EXPECT_TRUE(c.IsLoading());
-  EXPECT_TRUE(c.GetFlag(1));
-  EXPECT_TRUE(c.IsRecordDeleteOff());
-  // Indices outside 0..11 are ignored and read false.
-  c.SetFlag(-1, true);
-  c.SetFlag(12, true);
-  EXPECT_FALSE(c.GetFlag(-1));
-  EXPECT_FALSE(c.GetFlag(12));
-  IODeviceContext copy;
-  copy = c;
-  for (int i = 0; i < 12; ++i) EXPECT_EQ(copy.GetFlag(i), c.GetFlag(i)) << "flag " << i;
-}
-
-TEST(DeviceContext, LazyModifiedModeOnlyReplacesZero) {
+TEST(DBDevice, LazyModifiedModeOnlyReplacesZero) {
   const struct {
     int before, after;
   } cases[] = {{0, 2}, {1, 1}, {2, 2}, {3, 3}, {-1, -1}};
@@ -61,12 +56,12 @@ TEST(DeviceContext, LazyModifiedModeOnlyReplacesZero) {
   }
 }
 
-TEST(ObjectsState, KeepsOrderAndDuplicates) {
+TEST(DBDevice, ObjectsStateKeepsOrderAndDuplicates) {
   ::GObjectsState state;
   for (__int64 id : {7, 7, 3}) state.RegisterDeleteObject(id);
   std::vector<__int64> ids{1, 2, 3, 4};
   state.GetDeleteList(ids);
-  EXPECT_EQ(ids, (std::vector<__int64>{7, 7, 3}));
+  EXPECT_EQ(ids, (std::vector<__int64>{7, 7, 3})) << "replaces the given contents";
   ::GObjectsState copy(state);
   state.ClearAllList();
   state.GetDeleteList(ids);
@@ -75,28 +70,12 @@ TEST(ObjectsState, KeepsOrderAndDuplicates) {
   EXPECT_EQ(ids, (std::vector<__int64>{7, 7, 3})) << "a copy has its own list";
 }
 
-TEST(DBDevice, CopyCopiesContextAndObjectsState) {
-  CallLog log;
-  RecordingDevice a(&log);
-  a.GetContext().SetLoading(true);
-  a.GetContext().SetMode(0);
-  a.GetObjectsState().RegisterDeleteObject(5);
-  RecordingDevice b(a);
-  std::vector<__int64> ids;
-  b.GetObjectsState().GetDeleteList(ids);
-  EXPECT_EQ(ids, std::vector<__int64>{5});
-  EXPECT_TRUE(b.GetContext().IsLoading());
-  EXPECT_EQ(b.GetContext().GetMode(), 0);
-}
-
-TEST(IOFacade, InstalledFacadeIsReturnedAndNotOwned) {
+TEST(DBDevice, FacadeIsInstalledNotOwned) {
   EXPECT_EQ(GetIOFacade(), nullptr) << "no facade until the host installs one";
   CallLog log;
   {
-    RecordingFacade first(&log);
-    RecordingFacade second(&log);
+    RecordingFacade first(&log), second(&log);
     SetIOFacade(&first);
-    EXPECT_EQ(GetIOFacade(), &first);
     SetIOFacade(&second);
     EXPECT_EQ(GetIOFacade(), &second);
     SetIOFacade(nullptr);

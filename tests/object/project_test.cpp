@@ -2,10 +2,9 @@
 // order of SaveProject.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cstdlib>
 #include <fstream>
-#include <regex>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -71,33 +70,20 @@ ReadResult ReadProject(const std::string& hex) {
   return {project.GetLastUniqueID(), next, ar.GetVersion(), ar.reports};
 }
 
-std::string StoreProject(IBaseProject& project) {
+std::vector<unsigned char> Store(IBaseProject& project) {
   GMemStream mem(true, nullptr, 0);
-  ProbeArchive ar(&mem);
+  GDbArchiveImpl ar(&mem);
   EXPECT_TRUE(project.Serialize(ar));
-  std::ostringstream hex;
-  for (unsigned char b : Bytes(mem)) hex << (hex.tellp() ? " " : "") << std::uppercase << std::hex
-                                          << (b < 16 ? "0" : "") << static_cast<int>(b);
-  return hex.str();
+  return Bytes(mem);
 }
 
 TEST(ProjectArchive, NewProjectIsSixteenBytes) {
   IBaseProject project;
-  EXPECT_EQ(StoreProject(project), "01 00 01 01 08 00 00 00 01 00 00 00 00 00 00 00");
+  EXPECT_EQ(Store(project), Hex("01 00 01 01 08 00 00 00 01 00 00 00 00 00 00 00"));
   EXPECT_EQ(project.GetUniqueID(), 2);
   EXPECT_EQ(project.GetUniqueID(), 3);
-  EXPECT_EQ(StoreProject(project), "01 00 01 01 08 00 00 00 03 00 00 00 00 00 00 00");
+  EXPECT_EQ(Store(project), Hex("01 00 01 01 08 00 00 00 03 00 00 00 00 00 00 00"));
   EXPECT_EQ(project.GetObjectType(), DT_PROJECT);
-}
-
-TEST(ProjectArchive, WritesAtCurrentPositionInsideOtherData) {
-  IBaseProject project;
-  GMemStream mem(true, nullptr, 0);
-  GDbArchiveImpl ar(&mem);
-  ar << 0x11223344;
-  ar << static_cast<const IBase&>(project);
-  ar << static_cast<short>(-1);
-  EXPECT_EQ(Bytes(mem), Hex("44 33 22 11 01 00 01 01 08 00 00 00 01 00 00 00 00 00 00 00 FF FF"));
 }
 
 TEST(ProjectArchive, ReadingRules) {
@@ -136,21 +122,23 @@ TEST(ProjectArchive, ReadingRules) {
   }
 }
 
-TEST(ProjectArchive, RoundTripReplacesCounter) {
+TEST(ProjectArchive, RoundTripInsideOtherData) {
   IBaseProject source;
   for (int i = 0; i < 1000; ++i) source.GetUniqueID();
   GMemStream mem(true, nullptr, 0);
   {
     GDbArchiveImpl ar(&mem);
+    ar << 0x11223344;
     ar << static_cast<const IBase&>(source) << std::string("after");
   }
+  EXPECT_EQ(mem.GetDataSize(), 4u + 16u + 9u);
   mem.SetOpenMode(false);
   IBaseProject target;
   GDbArchiveImpl ar(&mem);
+  int before = 0;
   std::string after;
-  ar >> static_cast<const IBase&>(target) >> after;
+  ar >> before >> static_cast<const IBase&>(target) >> after;
   EXPECT_EQ(target.GetLastUniqueID(), 1001);
-  EXPECT_EQ(target.GetUniqueID(), 1002);
   EXPECT_EQ(after, "after");
 }
 
@@ -178,14 +166,18 @@ std::string SourceLine(int line) {
   return text;
 }
 
-// Checks a report against `pattern` (whose first group is the line number)
-// and that the line it names is a reporting statement.
-std::string CheckReport(const std::string& report, const std::string& pattern) {
-  std::smatch match;
-  if (!std::regex_match(report, match, std::regex(pattern))) return "report \"" + report + "\" does not match";
-  const std::string line = SourceLine(std::stoi(match[1]));
+// Checks a report against `expected`, in which # stands for the decimal line
+// number, and that the line it names is a reporting statement.
+std::string CheckReport(const std::string& report, const std::string& expected) {
+  const size_t hash = expected.find('#');
+  const std::string head = expected.substr(0, hash), tail = expected.substr(hash + 1);
+  size_t end = head.size();
+  while (end < report.size() && std::isdigit(static_cast<unsigned char>(report[end]))) ++end;
+  if (report.compare(0, head.size(), head) != 0 || end == head.size() || report.substr(end) != tail)
+    return "report \"" + report + "\" is not \"" + expected + "\"";
+  const std::string line = SourceLine(std::stoi(report.substr(head.size(), end - head.size())));
   if (std::getenv("HUX_SOURCE_DIR") && line.find("Report(") == std::string::npos)
-    return "the report names line " + match[1].str() + ", which is no report: " + line;
+    return "the report names a line that is no report: " + line;
   return "";
 }
 
@@ -197,7 +189,7 @@ TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
     ReadResult first = ReadProject(hex);
     if (first.counter != 5 || first.next != 0x7A7A7A7A) return std::string("first read misaligned");
     if (first.reports.size() != 1) return "expected one report, got " + std::to_string(first.reports.size());
-    std::string bad = CheckReport(first.reports[0], "load data\\|read block error :\nfile: project\\.cpp:([0-9]+)");
+    std::string bad = CheckReport(first.reports[0], "load data|read block error :\nfile: project.cpp:#");
     if (!bad.empty()) return bad;
     // Later problems of any kind are repaired but no longer reported.
     ReadResult second = ReadProject(hex);
@@ -228,7 +220,7 @@ TEST(ProjectReports, SaveFailureIsReportedAndRolledBack) {
     if (ar.reports.size() != 1) return "expected one report, got " + std::to_string(ar.reports.size());
     std::string bad = CheckReport(
         ar.reports[0],
-        "SAVE_DATA\\|SAVE_DATA\nfile: project\\.cpp:([0-9]+)\ntypename: hux::\\(anonymous namespace\\)::NamedProject");
+        "SAVE_DATA|SAVE_DATA\nfile: project.cpp:#\ntypename: hux::(anonymous namespace)::NamedProject");
     if (!bad.empty()) return bad;
     // The archive is usable for whole objects again.
     project.Serialize(ar);
@@ -253,7 +245,7 @@ TEST(ProjectReports, LoadFailureIsReportedAndSkipped) {
     if (ar.reports.size() != 1) return "expected one report, got " + std::to_string(ar.reports.size());
     return CheckReport(
         ar.reports[0],
-        "LOAD_DATA\\|LOAD_DATA\nfile: project\\.cpp:([0-9]+)\ntypename: hux::\\(anonymous namespace\\)::NamedProject");
+        "LOAD_DATA|LOAD_DATA\nfile: project.cpp:#\ntypename: hux::(anonymous namespace)::NamedProject");
   });
 }
 
