@@ -141,8 +141,8 @@ int main() {
   Check(deleted.size() == 1 + kPartsPerAssembly, "every deleted stored entity was recorded");
   const int writtenBefore = facade.GetStats().rowsWritten;
   Check(facade.SaveModifiedData(project.get(), project->GetProjectDBDevice()), "SaveModifiedData succeeded");
-  std::printf("  %d rows written, %d rows removed in all\n", facade.GetStats().rowsWritten - writtenBefore,
-              facade.GetStats().rowsDeleted);
+  std::printf("  rows updated: %d (every entity's place, the changed part's data), rows removed: %d\n",
+              facade.GetStats().rowsWritten - writtenBefore, facade.GetStats().rowsDeleted);
   project.reset();
   project = Reopen(path, facade);
   Check(project && Signature(project.get()) == edited, "reopened: the database holds exactly the edited project");
