@@ -12,8 +12,12 @@
 // Object model
 #include <hux/object/base.h>
 #include <hux/object/datatype.h>
+#include <hux/object/dbdevice.h>
+#include <hux/object/entity.h>
 #include <hux/object/factory.h>
 #include <hux/object/mapped_memory.h>
+#include <hux/object/objtag.h>
+#include <hux/object/project.h>
 #include <hux/object/referenced.h>
 #include <hux/object/weak_ptr.h>
 

@@ -1,0 +1,103 @@
+#include "sample_model.h"
+
+#include <cstdint>
+
+#include <hux/io/archive.h>
+#include <hux/object/factory.h>
+
+namespace huxhost {
+
+namespace {
+
+const void* NewKey(hux::GDbArchive& archive) {
+  return reinterpret_cast<const void*>(static_cast<intptr_t>(archive.CreateNewObjectID()));
+}
+
+// Reads the blocks of an object, handing each to `read` (which returns false
+// for a block it does not know); unknown blocks and whatever a reader left
+// unread are skipped by the block's size, so the archive stays aligned.
+template <class Read>
+void ReadBlocks(hux::GDbArchive& archive, Read&& read) {
+  unsigned char count = 0;
+  unsigned short version = 0;
+  archive.ReadObject(count, version);
+  for (unsigned int i = 0; i < count; ++i) {
+    unsigned char id = 0;
+    unsigned int size = 0;
+    archive.ReadBlock(id, size);
+    const __int64 end = archive.DevicePos() + size;
+    read(id, size);
+    if (archive.DevicePos() != end) archive.SeekPos(static_cast<int>(end), hux::GDbArchive::SEEKFROM_BEGIN);
+  }
+  archive.EndReadObject();
+}
+
+template <class T>
+hux::IBase* Create() {
+  return new T();
+}
+
+}  // namespace
+
+bool PartData::Serialize(hux::GDbArchive& archive) {
+  if (!archive.IsLoading()) {
+    const void* key = NewKey(archive);
+    archive.BeginWriteObject(key, 1);
+    archive.BeginWriteBlock(1, key);
+    archive << name << mass;
+    archive.EndWriteBlock(1, key);
+    archive.BeginWriteBlock(2, key);
+    archive << static_cast<unsigned int>(points.size());
+    for (double p : points) archive << p;
+    archive.EndWriteBlock(2, key);
+    archive.EndWriteObject(key);
+    return true;
+  }
+  ReadBlocks(archive, [this, &archive](unsigned char id, unsigned int size) {
+    if (id == 1) {
+      archive >> name >> mass;
+    } else if (id == 2) {
+      unsigned int n = 0;
+      archive >> n;
+      // A damaged count cannot make us read past the block.
+      const unsigned int fit = size >= 4 ? (size - 4) / sizeof(double) : 0;
+      points.assign(n < fit ? n : fit, 0.0);
+      for (double& p : points) archive >> p;
+    }
+  });
+  return true;
+}
+
+bool AssemblyData::Serialize(hux::GDbArchive& archive) {
+  if (!archive.IsLoading()) {
+    const void* key = NewKey(archive);
+    archive.BeginWriteObject(key, 1);
+    archive.BeginWriteBlock(1, key);
+    archive << label << revision;
+    archive.EndWriteBlock(1, key);
+    archive.EndWriteObject(key);
+    return true;
+  }
+  ReadBlocks(archive, [this, &archive](unsigned char id, unsigned int) {
+    if (id == 1) archive >> label >> revision;
+  });
+  return true;
+}
+
+void RegisterSampleTypes() {
+  static const bool registered = [] {
+    auto add = [](hux::eXOMDataType type, hux::IBase* (*create)(), std::string name) {
+      hux::sClassFunctionPtr record;
+      record.createBaseObject = create;
+      record.className = std::move(name);
+      hux::GetBaseObjectFactory().RegitsterObjectPointers(type, record);
+    };
+    add(hux::DT_PROJECT, &Create<SampleProject>, hux::FactoryClassName<SampleProject>());
+    add(DT_SAMPLE_ASSEMBLY, &Create<AssemblyEntity>, hux::FactoryClassName<AssemblyEntity>());
+    add(DT_SAMPLE_PART, &Create<PartEntity>, hux::FactoryClassName<PartEntity>());
+    return true;
+  }();
+  (void)registered;
+}
+
+}  // namespace huxhost

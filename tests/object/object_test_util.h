@@ -1,0 +1,168 @@
+// Test doubles for the object-model tests: entities and implementation
+// objects that count live instances, and a device and a facade that record
+// every call made to them (with the device's loading and saving flags at
+// the time of the call).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <hux/object/dbdevice.h>
+#include <hux/object/entity.h>
+#include <hux/object/project.h>
+
+namespace hux::test {
+
+// Live-instance counters.
+inline int g_liveEntities = 0;
+inline int g_liveImpls = 0;
+
+class CountedImpl : public IBaseEntityImpl {
+ public:
+  CountedImpl() { ++g_liveImpls; }
+  ~CountedImpl() override { --g_liveImpls; }
+  int value = 0;
+};
+
+class CountedEntity : public IBaseEntity {
+ public:
+  CountedEntity() { ++g_liveEntities; }
+  explicit CountedEntity(__int64 id) : CountedEntity() { SetObjectID(id); }
+  ~CountedEntity() override { --g_liveEntities; }
+  IBaseEntityImpl* CreateBaseEntityImpl() override { return new CountedImpl(); }
+};
+
+class CountedProject : public IBaseProject {
+ public:
+  CountedProject() { ++g_liveEntities; }
+  ~CountedProject() override { --g_liveEntities; }
+};
+
+// Records each call as text; the calls of a device and a facade go to one
+// shared log so their interleaving can be checked.
+using CallLog = std::vector<std::string>;
+
+inline std::string Flags(GDBDevice* device) {
+  if (!device) return "";
+  IODeviceContext& c = device->GetContext();
+  return std::string(" L") + (c.IsLoading() ? "1" : "0") + " S" + (c.IsSaving() ? "1" : "0");
+}
+
+class RecordingDevice : public GDBDevice {
+ public:
+  explicit RecordingDevice(CallLog* log) : m_log(log) {}
+  ~RecordingDevice() override {
+    if (destroyed) *destroyed = true;
+  }
+
+  bool OpenDB(const std::wstring& path) override {
+    m_log->push_back("OpenDB " + std::string(path.begin(), path.end()));
+    return openResult;
+  }
+  void CloseDB() override { m_log->push_back("CloseDB"); }
+  bool IsDBOpen() override { return true; }
+  void BeginAccess() override {
+    m_log->push_back("BeginAccess" + Flags(this));
+    if (throwInBeginAccess) throw std::runtime_error("BeginAccess failed");
+  }
+  void EndAccess() override { m_log->push_back("EndAccess" + Flags(this)); }
+  void CancelAccess() override { m_log->push_back("CancelAccess"); }
+  bool EnsureTable(const std::string&, const std::vector<std::string>&) override { return true; }
+  bool WriteRow(const std::string&, const std::vector<std::string>&, const std::vector<CVariant>&) override {
+    return true;
+  }
+  __int64 DeleteRows(const std::string&, const std::string&, __int64) override { return 0; }
+  bool ClearTable(const std::string&) override { return true; }
+  bool QueryAllRows(const std::string&, const std::vector<std::string>&, std::vector<CVariant>&) override {
+    return true;
+  }
+  bool QueryTable(const std::string& table, const std::vector<std::string>& columns, const std::string& keyColumn,
+                  __int64 keyValue, std::vector<CVariant>& result) override {
+    std::string call = "QueryTable " + table + " (";
+    for (const std::string& c : columns) call += c + ",";
+    call += ") " + keyColumn + "=" + std::to_string(keyValue) + (result.empty() ? " empty" : " filled");
+    m_log->push_back(call);
+    if (onQuery) onQuery(result);
+    return true;
+  }
+
+  bool openResult = true;
+  bool throwInBeginAccess = false;
+  // Fills the query's result (set where CVariant is complete).
+  std::function<void(std::vector<CVariant>&)> onQuery;
+  bool* destroyed = nullptr;
+
+ private:
+  CallLog* m_log;
+};
+
+class RecordingFacade : public IDataIOFacade {
+ public:
+  explicit RecordingFacade(CallLog* log) : m_log(log) {}
+
+  void SaveProjectData(IBaseProject* project, GDBDevice* device) override {
+    m_log->push_back("SaveProjectData " + std::to_string(project ? project->GetObjectID() : 0) + Flags(device));
+    if (onSave) onSave(project, device);
+  }
+  IBaseEntity* LoadProjectData(__int64 id, GDBDevice* device) override {
+    m_log->push_back("LoadProjectData " + std::to_string(id) + Flags(device));
+    return onLoad ? onLoad(id, device) : nullptr;
+  }
+  bool SaveEntityData(IBaseEntity*, GDBDevice*) override { return true; }
+  bool SaveModifiedData(IBaseProject*, GDBDevice*) override { return true; }
+  IBaseEntity* LoadEntity(__int64, GDBDevice*) override { return nullptr; }
+  bool DeleteEntityData(__int64, GDBDevice*) override { return false; }
+  bool IsEntityStored(__int64, GDBDevice*) override { return false; }
+  void LoadEntityData(IBaseEntity* entity, GDBDevice* device) override {
+    m_log->push_back("LoadEntityData " + std::to_string(entity->GetObjectID()) + (device ? " device" : " null"));
+    if (onLoadEntity) onLoadEntity(entity, device);
+  }
+  void SwapOutEntityData(IBaseEntity* entity, GDBDevice* device) override {
+    m_log->push_back("SwapOutEntityData " + std::to_string(entity->GetObjectID()) + (device ? " device" : " null"));
+    if (onSwapOut) onSwapOut(entity, device);
+  }
+  void PrepareSave(GDBDevice* device) override { m_log->push_back("PrepareSave" + Flags(device)); }
+
+  std::function<void(IBaseProject*, GDBDevice*)> onSave;
+  std::function<IBaseEntity*(__int64, GDBDevice*)> onLoad;
+  std::function<void(IBaseEntity*, GDBDevice*)> onLoadEntity;
+  std::function<void(IBaseEntity*, GDBDevice*)> onSwapOut;
+
+ private:
+  CallLog* m_log;
+};
+
+// Installs a facade for the length of a scope and removes it afterwards, so
+// every test starts without one.
+class ScopedFacade {
+ public:
+  explicit ScopedFacade(IDataIOFacade* facade) { SetIOFacade(facade); }
+  ~ScopedFacade() { SetIOFacade(nullptr); }
+  ScopedFacade(const ScopedFacade&) = delete;
+  ScopedFacade& operator=(const ScopedFacade&) = delete;
+};
+
+// Runs `scenario` in a new process (the test binary started again for this
+// test alone), so that process-wide state such as the once-per-process
+// report counter starts fresh. The scenario returns an empty string on
+// success or a description of what went wrong.
+#define HUX_EXPECT_IN_FRESH_PROCESS(...)                                       \
+  do {                                                                         \
+    auto huxScenario = __VA_ARGS__;                                            \
+    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
+    EXPECT_EXIT(                                                               \
+        {                                                                      \
+          const std::string failure = huxScenario();                           \
+          if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()); \
+          std::exit(failure.empty() ? 0 : 1);                                  \
+        },                                                                     \
+        ::testing::ExitedWithCode(0), "");                                     \
+  } while (0)
+
+}  // namespace hux::test
