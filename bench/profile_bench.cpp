@@ -20,12 +20,12 @@ std::vector<std::wstring> WideNames(int siblings) {
   return names;
 }
 
-std::vector<hux::QProfile*> QNames(int siblings) {
+std::vector<QProfile*> QNames(int siblings) {
   static std::vector<std::string> storage;  // QProfile keeps the name pointer
-  std::vector<hux::QProfile*> profiles;
+  std::vector<QProfile*> profiles;
   for (int i = 0; i < siblings; ++i) {
     storage.push_back("bench scope " + std::to_string(siblings) + "/" + std::to_string(i));
-    profiles.push_back(new hux::QProfile(storage.back().c_str()));
+    profiles.push_back(new QProfile(storage.back().c_str()));
   }
   return profiles;
 }
@@ -55,16 +55,16 @@ BENCHMARK(Scopes_CProfile)->Name("ScopesCProfile/hux")->Arg(8)->Arg(64)->Iterati
 void Scopes_QProfile(benchmark::State& state) {
   const int siblings = static_cast<int>(state.range(0));
   const auto profiles = QNames(siblings);
-  hux::QProfile* frameProfile = new hux::QProfile("bench frame");
-  hux::QProfile* innerProfile = new hux::QProfile("bench inner");
+  QProfile* frameProfile = new QProfile("bench frame");
+  QProfile* innerProfile = new QProfile("bench inner");
   for (auto _ : state) {
     long done = 0;
     while (done < kScopes) {
-      hux::QProfileStarter frame(frameProfile);
+      QProfileStarter frame(frameProfile);
       ++done;
       for (int s = 0; s < siblings && done < kScopes; ++s, done += 2) {
-        hux::QProfileStarter scope(profiles[static_cast<size_t>(s)]);
-        hux::QProfileStarter nested(innerProfile);
+        QProfileStarter scope(profiles[static_cast<size_t>(s)]);
+        QProfileStarter nested(innerProfile);
       }
     }
   }

@@ -125,6 +125,16 @@ TEST(Huxdump, DecodesVariantsAsTheLibraryReadsThem) {
   EXPECT_EQ(cut.exitCode, 1) << cut.out;
 }
 
+TEST(Huxdump, DecodesTheProjectCounterAndItsReports) {
+  const Result good = RunHuxdump("--as project", hux::test::Hex("01 00 01 01 08 00 00 00 2A 00 00 00 00 00 00 00"));
+  EXPECT_EQ(good.exitCode, 0) << good.out;
+  EXPECT_NE(good.out.find("project @0  counter 42  (16 bytes)"), std::string::npos) << good.out;
+  const Result shortBlock = RunHuxdump("--as project --json", hux::test::Hex("01 00 01 01 04 00 00 00 09 00 00 00"));
+  EXPECT_NE(shortBlock.out.find("\"counter\": 1, \"bytes\": 12, \"reports\": [\"load data: read block error"),
+            std::string::npos)
+      << shortBlock.out;
+}
+
 TEST(Huxdump, DamagedFilesNeverCrashIt) {
   // Every truncation of a good archive, and deep nesting.
   const std::vector<unsigned char> good = GoodArchive();

@@ -4,6 +4,7 @@
 
 #include <hux/io/archive.h>
 #include <hux/io/memstream.h>
+#include <hux/object/project.h>
 #include <hux/util/stringtrans.h>
 #include <hux/value/variant.h>
 
@@ -79,6 +80,41 @@ bool DecodeVariants(const std::vector<unsigned char>& data, bool json, std::stri
   return true;
 }
 
+// An archive that collects the serializers' reports instead of dropping them.
+class ReportingArchive : public hux::GDbArchiveImpl {
+ public:
+  using hux::GDbArchiveImpl::GDbArchiveImpl;
+  void ErrorMsgBox(std::string caption, std::string text) override {
+    reports.push_back(caption + ": " + text);
+  }
+  std::vector<std::string> reports;
+};
+
+bool DecodeProject(const std::vector<unsigned char>& data, bool json, std::string& error) {
+  std::vector<char> copy(data.begin(), data.end());
+  if (copy.empty()) {
+    error = "the file is empty";
+    return false;
+  }
+  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+  ReportingArchive ar(&mem);
+  hux::IBaseProject project;
+  project.Serialize(ar);
+  const long long end = ar.DevicePos();
+  if (json) {
+    std::printf("{\"counter\": %lld, \"bytes\": %lld, \"reports\": [", project.GetLastUniqueID(), end);
+    for (size_t i = 0; i < ar.reports.size(); ++i)
+      std::printf("%s%s", i ? ", " : "", Json(ar.reports[i]).c_str());
+    std::printf("]}\n");
+  } else {
+    std::printf("project @0  counter %lld  (%lld bytes)\n", project.GetLastUniqueID(), end);
+    for (const std::string& r : ar.reports) std::printf("  report: %s\n", r.c_str());
+  }
+  if (end < static_cast<long long>(data.size()))
+    std::printf("%lld bytes after the project object\n", static_cast<long long>(data.size()) - end);
+  return true;
+}
+
 }  // namespace
 
 bool IsDecoderKind(const std::string& kind) {
@@ -87,6 +123,7 @@ bool IsDecoderKind(const std::string& kind) {
 
 bool Decode(const std::string& kind, const std::vector<unsigned char>& data, bool json, std::string& error) {
   if (kind == "variant") return DecodeVariants(data, json, error);
+  if (kind == "project") return DecodeProject(data, json, error);
   error = "decoding as " + kind + " is not available in this build";
   return false;
 }
