@@ -393,6 +393,10 @@ void GDbArchiveImpl::EndWriteBlock(unsigned char, const void* key) {
   // The size field is 32 bits: a block of 4 GiB or more would be misread.
   if (size < 0 || size > 0xFFFFFFFFll) throw ArchiveError("GDbArchive: a block must hold less than 4 GiB");
   const unsigned int size32 = static_cast<unsigned int>(size);
+  if (m_pMem && Plain() && sizePos >= 0 && sizePos + 4 <= m_pMem->GetCapacity()) {
+    std::memcpy(m_pMem->GetData() + sizePos, &size32, 4);  // WriteSize's fast path, inline
+    return;
+  }
   WriteSize(sizePos, &size32, nullptr);
 }
 
