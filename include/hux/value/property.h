@@ -114,8 +114,22 @@ class HUX_API CPropertyCollection {
   // True when a value was removed.
   virtual bool RemoveProperty(const std::wstring& name);
   // Writes or reads the whole collection, the owner class's scheme with the
-  // first collection of that class in the archive. Loading replaces the values
-  // and translates the file's ids into this process's. Returns true.
+  // first collection of that class in the archive (and the product table with
+  // the archive's first scheme). Without an owner no scheme is written.
+  // Returns true.
+  //
+  // Loading replaces the values. A scheme read is taken into the owner's class
+  // (without an owner, the class the file names): adopted as it stands when
+  // the process has no names for the class and the file's ids fit the
+  // process's product ids, otherwise merged name by name, each file id that
+  // the process numbers differently recorded in the archive's remap
+  // (GetMapPropertyID) and applied to every later collection of the class in
+  // that archive. A remap target of 0 drops the property; the merge records
+  // one for a name the process cannot number (tables full) and for a file id
+  // the file leaves unnamed while the process gave it to another of the file's
+  // names, which would otherwise land on that name. Two properties of one
+  // collection on one id (only from a damaged file) keep the first read.
+  // Counts are trusted only as far as the archive delivers entries.
   virtual bool Serialize(GDbArchive& archive);
 
   // The name's id in the active scheme, or 0; never assigns.

@@ -16,22 +16,15 @@
 #include <hux/object/base.h>
 #include <hux/value/property.h>
 
+#include "value/property_test_util.h"
+
 namespace {
 
 using namespace hux;
 
 constexpr size_t kMaxCollections = 64;
 
-class Owner : public IBase {
- public:
-  explicit Owner(int code) : m_code(static_cast<eXOMDataType>(code)) {}
-  eXOMDataType GetObjectType() override { return m_code; }
-
- private:
-  eXOMDataType m_code;
-};
-
-Owner g_a(0x7101), g_b(0x7102);
+test::Owner g_a(0x7101), g_b(0x7102);
 
 IBase* OwnerOf(size_t i) {
   switch (i % 4) {
