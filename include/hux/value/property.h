@@ -150,12 +150,12 @@ class HUX_API CPropertyCollection {
   bool SetActiveProduct(const std::wstring& productName);
   const std::wstring& GetActiveProduct() const { return m_strActiveProduct; }
   // The product's id, assigned when the name is new (1, 2, 3, ... in order of
-  // first use, or the lowest free id once 63 has been handed out); 0 when all
-  // 63 ids are taken (nothing is entered).
+  // first use; the lowest free id when the next would pass 63, which only a
+  // loaded table can cause); 0 when all 63 ids are taken (nothing is entered).
   static unsigned char AssignProducutID(const std::wstring& productName);
   // The id of `propertyName` in the owner class's scheme for `productName`,
-  // assigned when new (next index after the highest; the lowest free index once
-  // 1023 has been handed out). `productID` may name the product's id or be 0;
+  // assigned when new (next index after the highest; the lowest free index
+  // when the next would pass 1023). `productID` may name the product's id or be 0;
   // the id stored always carries the product's current id in the product
   // table, so a stale argument cannot make two products share ids. Returns 0,
   // entering nothing, without an owner or when no id is free.
@@ -166,8 +166,10 @@ class HUX_API CPropertyCollection {
   // none for the active product, an empty one is created and returned.
   sOneClassSchemeIDName* FindActiveSchemeIDName() const;
   // Empties the scheme tables of the process. Collections keep their ids and
-  // values, but the names are gone until assigned or loaded again; the next
-  // product table and schemes read from an archive are adopted as they stand.
+  // values, but the names are gone until assigned or loaded again. The next
+  // schemes read from an archive are adopted as they stand, and so is its
+  // product table while the table is still empty (constructing a collection
+  // numbers "HUX" again).
   static void ClearPropertyScheme();
 
  protected:
