@@ -23,6 +23,7 @@
 
 // Values
 #include <hux/value/geometry.h>
+#include <hux/value/property.h>
 #include <hux/value/variant.h>
 
 // Diagnostics: assertions

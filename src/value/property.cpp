@@ -1,0 +1,261 @@
+// CPropertyCollection: values by id, names through the process-wide schemes.
+#include <hux/value/property.h>
+
+#include <algorithm>
+#include <bitset>
+#include <cstdint>
+
+#include <hux/object/base.h>
+
+namespace hux {
+
+std::map<eXOMDataType, sOneClassAllScheme> CPropertyCollection::m_mapAllClassScheme;
+std::map<std::wstring, unsigned char, WStringUtf16Less> CPropertyCollection::m_mapAllProducutID;
+
+namespace {
+
+constexpr unsigned kMaxProductID = 63;       // 6 bits
+constexpr unsigned kMaxPropertyIndex = 1023;  // 10 bits
+constexpr wchar_t kDefaultProduct[] = L"HUX";
+
+// Steps through the UTF-16 code units of wide text as the archive writes them:
+// a character above U+FFFF is a surrogate pair, a value beyond U+10FFFF is
+// U+FFFD.
+class Utf16Units {
+ public:
+  Utf16Units(const wchar_t* begin, const wchar_t* end) : m_p(begin), m_end(end) {}
+  bool Done() const { return m_low == 0 && m_p == m_end; }
+  char16_t Next() {
+    if (m_low != 0) {
+      const char16_t unit = m_low;
+      m_low = 0;
+      return unit;
+    }
+    const auto c = static_cast<char32_t>(*m_p++);
+    if (c <= 0xFFFF) return static_cast<char16_t>(c);
+    if (c > 0x10FFFF) return u'\xFFFD';
+    m_low = static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
+    return static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
+  }
+
+ private:
+  const wchar_t* m_p;
+  const wchar_t* m_end;
+  char16_t m_low = 0;  // the low surrogate still to come, or 0
+};
+
+}  // namespace
+
+bool WStringUtf16Less::operator()(const std::wstring& a, const std::wstring& b) const {
+  const size_t n = std::min(a.size(), b.size());
+  size_t i = 0;
+  while (i < n && a[i] == b[i]) ++i;
+  if (i == n) return a.size() < b.size();
+  const auto ca = static_cast<char32_t>(a[i]);
+  const auto cb = static_cast<char32_t>(b[i]);
+  // Two different single units decide at once (the common case).
+  if (ca <= 0xFFFF && cb <= 0xFFFF) return ca < cb;
+  Utf16Units x(a.data() + i, a.data() + a.size());
+  Utf16Units y(b.data() + i, b.data() + b.size());
+  while (!x.Done() && !y.Done()) {
+    const char16_t u = x.Next();
+    const char16_t v = y.Next();
+    if (u != v) return u < v;
+  }
+  if (x.Done() != y.Done()) return x.Done();
+  // The same units from different characters: order by the characters.
+  return std::lexicographical_compare(a.begin() + static_cast<std::ptrdiff_t>(i), a.end(),
+                                      b.begin() + static_cast<std::ptrdiff_t>(i), b.end(),
+                                      [](wchar_t l, wchar_t r) { return static_cast<uint32_t>(l) < static_cast<uint32_t>(r); });
+}
+
+CPropertyCollection::CPropertyCollection(IBase* owner)
+    : m_itNext(m_mapProperty.end()), m_pObject(owner), m_strActiveProduct(kDefaultProduct), m_nActiveProductID(0) {
+  AssignProducutID(m_strActiveProduct);
+  const auto it = m_mapAllProducutID.find(m_strActiveProduct);
+  m_nActiveProductID = it == m_mapAllProducutID.end() ? 0 : it->second;
+}
+
+CPropertyCollection::CPropertyCollection(const CPropertyCollection& other)
+    : m_mapProperty(other.m_mapProperty),
+      m_itNext(m_mapProperty.end()),
+      m_pObject(other.m_pObject),
+      m_strActiveProduct(other.m_strActiveProduct),
+      m_nActiveProductID(other.m_nActiveProductID) {}
+
+CPropertyCollection& CPropertyCollection::operator=(const CPropertyCollection& other) {
+  if (this == &other) return *this;
+  m_mapProperty = other.m_mapProperty;
+  m_itNext = m_mapProperty.end();
+  m_pObject = other.m_pObject;
+  m_strActiveProduct = other.m_strActiveProduct;
+  m_nActiveProductID = other.m_nActiveProductID;
+  return *this;
+}
+
+CPropertyCollection::~CPropertyCollection() = default;
+
+void CPropertyCollection::CopyFrom(const CPropertyCollection& other) {
+  if (this == &other) return;
+  m_mapProperty = other.m_mapProperty;
+  m_itNext = m_mapProperty.end();
+}
+
+bool CPropertyCollection::SetProperty(unsigned short id, const CVariant& value) {
+  // Id 0 is what every unknown name resolves to; a value stored under it would
+  // answer lookups of names that were never set.
+  if (id == 0) return false;
+  m_mapProperty[sPropertyID::FromPacked(id)] = value;
+  return true;
+}
+
+bool CPropertyCollection::SetProperty(const std::wstring& name, const CVariant& value) {
+  const sPropertyID id = AssignPropertyID(m_strActiveProduct, m_nActiveProductID, name);
+  if (id.IsNull()) return false;
+  m_mapProperty[id] = value;
+  return true;
+}
+
+CVariant CPropertyCollection::GetProperty(unsigned short id) const {
+  const auto it = m_mapProperty.find(sPropertyID::FromPacked(id));
+  return it == m_mapProperty.end() ? CVariant() : it->second;
+}
+
+CVariant CPropertyCollection::GetProperty(const std::wstring& name) const {
+  const sPropertyID id = GetPropertyID(name);
+  if (id.IsNull()) return CVariant();
+  const auto it = m_mapProperty.find(id);
+  return it == m_mapProperty.end() ? CVariant() : it->second;
+}
+
+bool CPropertyCollection::RemoveProperty(const std::wstring& name) {
+  const sPropertyID id = GetPropertyID(name);
+  if (id.IsNull()) return false;
+  const auto it = m_mapProperty.find(id);
+  if (it == m_mapProperty.end()) return false;
+  if (it == m_itNext) ++m_itNext;
+  m_mapProperty.erase(it);
+  return true;
+}
+
+sPropertyID CPropertyCollection::GetPropertyID(const std::wstring& name) const {
+  const sOneClassSchemeIDName* scheme = FindActiveSchemeIDName();
+  if (!scheme) return sPropertyID();
+  const auto it = scheme->mapNameToID.find(name);
+  return it == scheme->mapNameToID.end() ? sPropertyID() : it->second;
+}
+
+void CPropertyCollection::GetPropertyName(sPropertyID id, std::wstring& productName, std::wstring& propertyName) const {
+  productName.clear();
+  propertyName.clear();
+  if (!m_pObject) return;
+  const auto cls = m_mapAllClassScheme.find(m_pObject->GetObjectType());
+  if (cls == m_mapAllClassScheme.end()) return;
+  for (const auto& [product, scheme] : cls->second.mapProductScheme) {
+    const auto it = scheme.mapIDToName.find(id);
+    if (it != scheme.mapIDToName.end()) {
+      productName = product;
+      propertyName = it->second;
+      return;
+    }
+  }
+}
+
+void CPropertyCollection::First() { m_itNext = m_mapProperty.begin(); }
+
+bool CPropertyCollection::Next(std::wstring& productName, std::wstring& propertyName, CVariant& value) {
+  if (m_itNext == m_mapProperty.end()) return false;
+  GetPropertyName(m_itNext->first, productName, propertyName);
+  value = m_itNext->second;
+  ++m_itNext;
+  return true;
+}
+
+bool CPropertyCollection::SetActiveProduct(const std::wstring& productName) {
+  const unsigned char id = AssignProducutID(productName);
+  if (id == 0) return false;
+  m_strActiveProduct = productName;
+  m_nActiveProductID = id;
+  return true;
+}
+
+unsigned char CPropertyCollection::AssignProducutID(const std::wstring& productName) {
+  auto& table = m_mapAllProducutID;
+  const auto it = table.find(productName);
+  if (it != table.end()) return it->second;
+  // The table holds at most 63 entries, all with ids 1 to 63 (loaded tables
+  // are checked), so these scans are short.
+  unsigned highest = 0;
+  for (const auto& entry : table) highest = std::max<unsigned>(highest, entry.second);
+  unsigned id = highest + 1;
+  if (id > kMaxProductID) {
+    // A 64th id would not fit the 6 bits and would collide with product 0's
+    // ids; take a free id below instead, or refuse.
+    std::bitset<kMaxProductID + 1> used;
+    for (const auto& entry : table) used.set(entry.second);
+    id = 1;
+    while (id <= kMaxProductID && used.test(id)) ++id;
+    if (id > kMaxProductID) return 0;
+  }
+  table.emplace(productName, static_cast<unsigned char>(id));
+  return static_cast<unsigned char>(id);
+}
+
+sPropertyID CPropertyCollection::AssignPropertyID(const std::wstring& productName, unsigned char /*productID*/,
+                                                  const std::wstring& propertyName) {
+  if (!m_pObject) return sPropertyID();
+  return AssignInClass(m_pObject->GetObjectType(), productName, propertyName);
+}
+
+sPropertyID CPropertyCollection::AssignInClass(eXOMDataType code, const std::wstring& productName,
+                                               const std::wstring& propertyName) {
+  // Look before creating anything, so that a refusal leaves no trace.
+  auto cls = m_mapAllClassScheme.find(code);
+  sOneClassSchemeIDName* scheme = nullptr;
+  if (cls != m_mapAllClassScheme.end()) {
+    const auto product = cls->second.mapProductScheme.find(productName);
+    if (product != cls->second.mapProductScheme.end()) {
+      scheme = &product->second;
+      const auto it = scheme->mapNameToID.find(propertyName);
+      if (it != scheme->mapNameToID.end()) return it->second;
+    }
+  }
+  // The product part is always the product's id in the table: an id the
+  // caller kept from before ClearPropertyScheme or a loaded product table
+  // could belong to another product by now.
+  const unsigned char productID = AssignProducutID(productName);
+  if (productID == 0) return sPropertyID();
+  unsigned index = 1;
+  if (scheme && !scheme->mapIDToName.empty()) {
+    index = scheme->mapIDToName.rbegin()->first.propertyIndex + 1u;
+    if (index > kMaxPropertyIndex) {
+      std::bitset<kMaxPropertyIndex + 1> used;
+      for (const auto& entry : scheme->mapIDToName) used.set(entry.first.propertyIndex);
+      index = 1;
+      while (index <= kMaxPropertyIndex && used.test(index)) ++index;
+      if (index > kMaxPropertyIndex) return sPropertyID();
+    }
+  }
+  if (!scheme) {
+    if (cls == m_mapAllClassScheme.end()) cls = m_mapAllClassScheme.emplace(code, sOneClassAllScheme()).first;
+    scheme = &cls->second.mapProductScheme[productName];
+  }
+  const sPropertyID id(productID, index);
+  scheme->mapIDToName.emplace(id, propertyName);
+  scheme->mapNameToID.emplace(propertyName, id);
+  return id;
+}
+
+sOneClassSchemeIDName* CPropertyCollection::FindActiveSchemeIDName() const {
+  if (!m_pObject) return nullptr;
+  const auto cls = m_mapAllClassScheme.find(m_pObject->GetObjectType());
+  if (cls == m_mapAllClassScheme.end()) return nullptr;
+  return &cls->second.mapProductScheme[m_strActiveProduct];
+}
+
+void CPropertyCollection::ClearPropertyScheme() {
+  m_mapAllClassScheme.clear();
+  m_mapAllProducutID.clear();
+}
+
+}  // namespace hux

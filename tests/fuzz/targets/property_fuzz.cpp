@@ -1,0 +1,128 @@
+// Property collections read from an archive: product tables, class schemes
+// adopted or merged, the archive's remap, several collections per archive.
+// The first byte chooses what the process knows before reading; the rest is
+// the archive, read as collections whose owners are of the classes 0x7101,
+// 0x7101, 0x7102 and none, repeating. What is read, written back and read
+// again in the same process must be equal, the written form a fixed point,
+// and a process that knows nothing must read the same ids and values.
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <hux/io/archive.h>
+#include <hux/io/memstream.h>
+#include <hux/object/base.h>
+#include <hux/value/property.h>
+
+#include "value/property_test_util.h"
+
+namespace {
+
+using namespace hux;
+
+constexpr size_t kMaxCollections = 64;
+
+test::Owner g_a(0x7101), g_b(0x7102);
+
+IBase* OwnerOf(size_t i) {
+  switch (i % 4) {
+    case 0:
+    case 1: return &g_a;
+    case 2: return &g_b;
+    default: return nullptr;
+  }
+}
+
+using Collections = std::vector<std::unique_ptr<CPropertyCollection>>;
+
+Collections Make(size_t n) {
+  Collections out;
+  for (size_t i = 0; i < n; ++i) out.push_back(std::make_unique<CPropertyCollection>(OwnerOf(i)));
+  return out;
+}
+
+// What the process knows before the first reading.
+void Prelude(unsigned char choice) {
+  CPropertyCollection::ClearPropertyScheme();
+  CPropertyCollection a(&g_a), b(&g_b);  // "HUX" is product 1
+  switch (choice % 4) {
+    case 0:
+      CPropertyCollection::ClearPropertyScheme();  // the file's tables are adopted
+      break;
+    case 1:  // the names of the pinned archives, numbered in another order
+      for (const wchar_t* n : {L"X", L"V", L"W"}) a.AssignPropertyID(L"HUX", 0, n);
+      b.AssignPropertyID(L"HUX", 0, L"X");
+      break;
+    case 2:  // products in another order
+      CPropertyCollection::ClearPropertyScheme();
+      CPropertyCollection::AssignProducutID(L"ACME");
+      b.SetActiveProduct(L"ACME");
+      b.SetProperty(L"W", CVariant(0));
+      break;
+    default:  // a full product table: new products get no id
+      for (int i = 2; i <= 63; ++i) CPropertyCollection::AssignProducutID(L"P" + std::to_wstring(i));
+      break;
+  }
+}
+
+// Reads into `collections`, one after the other while the input lasts;
+// returns how many were read.
+size_t ReadInto(const std::vector<char>& bytes, Collections& collections) {
+  std::vector<char> copy(bytes);
+  if (copy.empty()) return 0;
+  GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+  GDbArchiveImpl archive(&mem);
+  size_t n = 0;
+  while (n < collections.size()) {
+    const __int64 start = archive.DevicePos();
+    if (start >= static_cast<__int64>(copy.size())) break;
+    collections[n++]->Serialize(archive);
+    if (archive.DevicePos() == start) break;
+  }
+  return n;
+}
+
+std::vector<char> WriteAll(const Collections& collections, size_t n) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl archive(&mem);
+  for (size_t i = 0; i < n; ++i) collections[i]->Serialize(archive);
+  return std::vector<char>(mem.GetData(), mem.GetData() + mem.GetDataSize());
+}
+
+// The ids and values of a collection: its archive form without the scheme.
+std::vector<char> Content(CPropertyCollection& c, size_t i) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl archive(&mem);
+  if (IBase* owner = OwnerOf(i)) archive.GetArchivedPropertyScheme().insert(owner->GetObjectType());
+  c.Serialize(archive);
+  return std::vector<char>(mem.GetData(), mem.GetData() + mem.GetDataSize());
+}
+
+void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size < 2) return 0;
+  Prelude(data[0]);
+  const std::vector<char> input(data + 1, data + size);
+  Collections first = Make(kMaxCollections);
+  const size_t n = ReadInto(input, first);
+
+  const std::vector<char> written = WriteAll(first, n);
+  Collections second = Make(n);
+  Require(ReadInto(written, second) == n || written.empty());
+  for (size_t i = 0; i < n; ++i) Require(Content(*first[i], i) == Content(*second[i], i));
+  Require(WriteAll(second, n) == written);
+
+  Collections fresh = Make(n);
+  CPropertyCollection::ClearPropertyScheme();
+  ReadInto(written, fresh);
+  for (size_t i = 0; i < n; ++i) Require(Content(*first[i], i) == Content(*fresh[i], i));
+  CPropertyCollection::ClearPropertyScheme();
+  return 0;
+}

@@ -1,0 +1,239 @@
+// Property collections in archives: the bytes of schemes and collections,
+// adoption and merging on load with the archive's remap, and damaged input.
+#include <hux/value/property.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "property_test_util.h"
+
+namespace hux {
+namespace {
+
+using test::Hex;
+using test::Owner;
+using test::ReadAll;
+using test::Tables;
+using test::WriteAll;
+using Remap = std::map<unsigned short, unsigned short>;
+
+class PropertySerialize : public ::testing::Test {
+ protected:
+  void SetUp() override { CPropertyCollection::ClearPropertyScheme(); }
+  void TearDown() override { CPropertyCollection::ClearPropertyScheme(); }
+};
+
+// Archives pinned byte for byte; the fuzz corpus is seeded from them (its
+// owners are of the classes 0x7101, 0x7101, 0x7102).
+const char kWorkedExample[] =
+    "01 01 01000000 03000000 480055005800 01 01710000"
+    " 01000000 03000000 480055005800 01000000 0104 01000000 5700"
+    " 01000000 0104 01000000 07000000";
+const char kTwoClasses[] =
+    "01 01 01000000 03000000 480055005800 01 01710000"  // product table, class 0x7101
+    " 01000000 03000000 480055005800 02000000 0104 01000000 5700 0204 01000000 5800"
+    " 01000000 0104 01000000 07000000"
+    " 00 01000000 0204 01000000 09000000"                // the class again: no scheme
+    " 01 00 02710000 01000000 03000000 480055005800 01000000 0104 01000000 5700"  // 0x7102
+    " 01000000 0104 01000000 01000000";
+
+TEST_F(PropertySerialize, WritesSchemesOncePerClassAndArchive) {
+  Owner a(0x7101), b(0x7102);
+  const struct {
+    const char* what;
+    std::function<std::vector<unsigned char>()> write;
+    const char* bytes;
+  } cases[] = {
+      {"worked example", [&] {
+         CPropertyCollection c(&a);
+         c.SetProperty(L"W", CVariant(7));
+         return WriteAll({&c});
+       }, kWorkedExample},
+      {"two collections of a class, then a second class", [&] {
+         CPropertyCollection c1(&a), c2(&a), c3(&b);
+         c1.SetProperty(L"W", CVariant(7));
+         c2.SetProperty(L"X", CVariant(9));
+         c3.SetProperty(L"W", CVariant(1));
+         return WriteAll({&c1, &c2, &c3});
+       }, kTwoClasses},
+      {"ids only without names or owner; then the first scheme", [&] {
+         CPropertyCollection plain(&a), orphan, empty(&a);
+         plain.SetProperty(static_cast<unsigned short>(1025), CVariant(true));
+         orphan.SetProperty(static_cast<unsigned short>(2049), CVariant(true));
+         std::vector<unsigned char> out = WriteAll({&plain});
+         empty.AssignPropertyID(L"HUX", 0, L"n");
+         for (unsigned char byte : WriteAll({&orphan, &empty})) out.push_back(byte);
+         return out;
+       }, "00 01000000 0104 0F000000 01  00 01000000 0108 0F000000 01"
+          " 01 01 01000000 03000000 480055005800 01 01710000"
+          " 01000000 03000000 480055005800 01000000 0104 01000000 6E00 00000000"},
+      {"products in UTF-16 order", [&] {
+         CPropertyCollection c(&a);
+         c.SetActiveProduct(L"\uFFFF");      // 2
+         c.SetActiveProduct(L"\U00010000");  // 3, units D800 DC00: before U+FFFF
+         c.SetProperty(L"n", CVariant(1));
+         return WriteAll({&c});
+       }, "01 01 03000000 03000000 480055005800 01 02000000 00D800DC 03 01000000 FFFF 02 01710000"
+          " 01000000 02000000 00D800DC 01000000 010C 01000000 6E00 01000000 010C 01000000 01000000"},
+  };
+  for (const auto& k : cases) {
+    CPropertyCollection::ClearPropertyScheme();
+    EXPECT_EQ(k.write(), Hex(k.bytes)) << k.what;
+  }
+}
+
+TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
+  struct Step {
+    const wchar_t* product;
+    const wchar_t* name;  // null: only the product is numbered
+  };
+  const struct {
+    const char* what;
+    std::vector<Step> written;  // in order of assignment by the writer
+    std::vector<Step> prior;    // what the reader numbered first (empty: nothing)
+    Remap remap;
+  } cases[] = {
+      {"adopted by an empty process", {{L"HUX", L"a"}, {L"ACME", L"a"}, {L"HUX", L"b"}}, {}, {}},
+      {"names numbered in another order", {{L"HUX", L"a"}, {L"HUX", L"b"}, {L"HUX", L"c"}},
+       {{L"HUX", L"c"}, {L"HUX", L"a"}, {L"HUX", L"b"}}, {{1025, 1026}, {1026, 1027}, {1027, 1025}}},
+      {"products numbered in another order", {{L"HUX", L"x"}, {L"ACME", L"x"}},
+       {{L"ACME", L"x"}, {L"HUX", L"x"}}, {{1025, 2049}, {2049, 1025}}},
+      // Adopting these ids would give ACME's first name the id of HUX's.
+      {"not adopted when the product ids differ", {{L"ACME", L"acme"}, {L"HUX", L"hux"}},
+       {{L"HUX", nullptr}, {L"ACME", nullptr}}, {{1025, 2049}, {2049, 1025}}},
+  };
+  Owner owner(7303);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    CPropertyCollection::ClearPropertyScheme();
+    CPropertyCollection w1(&owner), w2(&owner), r1(&owner), r2(&owner);
+    CPropertyCollection::ClearPropertyScheme();
+    for (size_t i = 0; i < k.written.size(); ++i) {
+      w1.SetActiveProduct(k.written[i].product);
+      w1.SetProperty(k.written[i].name, CVariant(static_cast<int>(i + 1)));
+      w2.SetActiveProduct(k.written[i].product);
+      if (i % 2) w2.SetProperty(k.written[i].name, CVariant(static_cast<int>(100 + i)));
+    }
+    const std::vector<unsigned char> bytes = WriteAll({&w1, &w2});
+    const auto products = Tables::Products();
+    CPropertyCollection::ClearPropertyScheme();
+    for (const Step& s : k.prior) {
+      CPropertyCollection::AssignProducutID(s.product);
+      if (s.name) r1.AssignPropertyID(s.product, 0, s.name);
+    }
+    ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) {
+      const Remap* remap = ar.GetMapPropertyID(static_cast<eXOMDataType>(7303), false);
+      EXPECT_EQ(remap ? *remap : Remap{}, k.remap);
+      EXPECT_EQ(remap != nullptr, !k.remap.empty());
+    });
+    if (k.prior.empty()) {
+      EXPECT_EQ(Tables::Products(), products);
+    }
+    for (size_t i = 0; i < k.written.size(); ++i) {
+      r1.SetActiveProduct(k.written[i].product);
+      r2.SetActiveProduct(k.written[i].product);
+      EXPECT_EQ(r1.GetProperty(k.written[i].name).toInt(), static_cast<int>(i + 1));
+      EXPECT_EQ(r2.GetProperty(k.written[i].name).toInt(), i % 2 ? static_cast<int>(100 + i) : 0);
+    }
+  }
+}
+
+TEST_F(PropertySerialize, WithoutOwnerLoadsTheSchemeIntoTheFileClass) {
+  Owner a(0x7101);
+  CPropertyCollection orphan, c(&a);
+  c.AssignPropertyID(L"HUX", 0, L"X");  // the file has W 1025, X 1026
+  ReadAll(Hex(kTwoClasses), {&orphan, &c});
+  EXPECT_EQ(orphan.GetProperty(static_cast<unsigned short>(1026)).toInt(), 7);  // W
+  EXPECT_EQ(c.GetProperty(L"X").toInt(), 9);
+}
+
+TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
+  const char* scheme = "01 00 01710000 01000000 03000000 480055005800 ";
+  const struct {
+    const char* what;
+    const char* bytes;  // after the scheme header of class 0x7101, product HUX
+    const char* prior;  // names the reader numbered first, in order
+    std::vector<std::pair<std::wstring, int>> want;
+  } cases[] = {
+      // W becomes 1026 here; the file's unnamed 1026 would land on W: dropped.
+      {"unnamed id on a remap target", "01000000 0104 01000000 5700 01000000 0204 01000000 02000000", "V", {}},
+      {"unnamed id beside the name it would land on",
+       "01000000 0104 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000", "V", {{L"W", 1}}},
+      {"one name under two ids: the first read is kept",
+       "02000000 0104 01000000 5700 0204 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000",
+       "V", {{L"W", 1}}},
+      {"one id under two names: the first name is the id's",
+       "02000000 0104 01000000 5700 0104 01000000 5800 01000000 0104 01000000 01000000", "X", {{L"W", 1}}},
+      {"id 0 names nothing and is no property",
+       "01000000 0000 01000000 5700 02000000 0000 01000000 01000000 0104 01000000 02000000", "", {{L"", 2}}},
+  };
+  Owner owner(0x7101);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    CPropertyCollection::ClearPropertyScheme();
+    CPropertyCollection c(&owner);
+    for (const char* p = k.prior; *p; ++p) c.AssignPropertyID(L"HUX", 0, std::wstring(1, static_cast<wchar_t>(*p)));
+    ReadAll(Hex(std::string(scheme) + k.bytes), {&c});
+    std::vector<std::pair<std::wstring, int>> got;
+    std::wstring product, name;
+    CVariant value;
+    for (c.First(); c.Next(product, name, value);) got.emplace_back(name, value.toInt());
+    EXPECT_EQ(got, k.want);
+  }
+
+  // A name under a product that gets no id (the table is full), and a
+  // client's remap entry onto 0: the properties are dropped.
+  CPropertyCollection::ClearPropertyScheme();
+  CPropertyCollection c(&owner), d(&owner);
+  for (int i = 2; i <= 63; ++i) CPropertyCollection::AssignProducutID(L"P" + std::to_wstring(i));
+  ReadAll(Hex("01 00 01710000 01000000 04000000 410043004D004500 01000000 0108 01000000 5700"
+              " 01000000 0108 01000000 07000000 00 01000000 0204 01000000 02000000"),
+          {&c, &d}, [](GDbArchive& ar) { EXPECT_EQ(*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), false), (Remap{{2049, 0}})); });
+  EXPECT_TRUE(c.GetProperty(static_cast<unsigned short>(2049)).IsNull());
+  GMemStream mem;
+  test::Load(mem, Hex("00 02000000 0104 01000000 01000000 0204 01000000 02000000"));
+  GDbArchiveImpl ar(&mem);
+  (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), true))[1025] = 0;
+  d.Serialize(ar);
+  EXPECT_TRUE(d.GetProperty(static_cast<unsigned short>(1025)).IsNull());
+  EXPECT_EQ(d.GetProperty(static_cast<unsigned short>(1026)).toInt(), 2);
+}
+
+TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
+  Owner owner(0x7101);
+  const char* cases[] = {
+      "01 01 FFFFFF7F",                                                             // product table
+      "01 01 00000080 01710000 FFFFFF7F 03000000 480055005800",                     // products of the scheme
+      "01 00 01710000 01000000 03000000 480055005800 FFFFFF7F 0104 01000000 5700",  // names of a product
+      "01 00 01710000 01000000 03000000 480055005800 FFFFFF80",                     // negative name count
+      "00 FFFFFF7F 0104 01000000 07000000",                                         // properties
+      "00 FFFFFFFF",                                                                // negative property count
+  };
+  for (const char* bytes : cases) {
+    CPropertyCollection c(&owner);
+    test::FlakyDevice device(Hex(bytes));
+    GDbArchiveImpl ar(&device);
+    c.Serialize(ar);
+    EXPECT_LE(device.largestRead, 64u * 1024u) << bytes;
+  }
+  // Every prefix of a pinned archive reads without harm.
+  const std::vector<unsigned char> full = Hex(kTwoClasses);
+  for (size_t cut = 0; cut <= full.size(); ++cut) {
+    CPropertyCollection c1(&owner), c2(&owner);
+    CPropertyCollection::ClearPropertyScheme();
+    ReadAll(std::vector<unsigned char>(full.begin(), full.begin() + static_cast<long>(cut)), {&c1, &c2});
+  }
+  // A product table with ids 0, 64 and one id twice keeps only the sound entry.
+  CPropertyCollection c(&owner);
+  CPropertyCollection::ClearPropertyScheme();
+  ReadAll(Hex("01 01 04000000 01000000 4100 00 01000000 4200 40 01000000 4300 05 01000000 4400 05"
+              " 01710000 00000000 00000000"),
+          {&c});
+  EXPECT_EQ(Tables::Products(), (std::map<std::wstring, unsigned char, WStringUtf16Less>{{L"C", 5}}));
+}
+
+}  // namespace
+}  // namespace hux

@@ -1,0 +1,54 @@
+// Owners with a chosen type code, access to the process-wide scheme tables,
+// and archive helpers for the property collection tests.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <hux/io/archive.h>
+#include <hux/io/memstream.h>
+#include <hux/object/base.h>
+#include <hux/value/property.h>
+
+#include "test_util.h"
+
+namespace hux::test {
+
+// An owner reporting the given class code.
+class Owner : public IBase {
+ public:
+  explicit Owner(int code) : m_code(static_cast<eXOMDataType>(code)) {}
+  eXOMDataType GetObjectType() override { return m_code; }
+
+ private:
+  eXOMDataType m_code;
+};
+
+// The scheme tables, which the tests inspect and reset.
+struct Tables : CPropertyCollection {
+  static std::map<eXOMDataType, sOneClassAllScheme>& Classes() { return m_mapAllClassScheme; }
+  static std::map<std::wstring, unsigned char, WStringUtf16Less>& Products() { return m_mapAllProducutID; }
+};
+
+// Writes the collections, in order, into one fresh archive.
+inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection*>& collections) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl archive(&mem);
+  for (CPropertyCollection* c : collections) c->Serialize(archive);
+  return Bytes(mem);
+}
+
+// Reads the collections, in order, from one archive over `bytes`; `archive`
+// receives the archive so that a test can inspect its remap.
+inline void ReadAll(const std::vector<unsigned char>& bytes, const std::vector<CPropertyCollection*>& collections,
+                    const std::function<void(GDbArchive&)>& inspect = {}) {
+  GMemStream mem;
+  Load(mem, bytes);
+  GDbArchiveImpl archive(&mem);
+  for (CPropertyCollection* c : collections) c->Serialize(archive);
+  if (inspect) inspect(archive);
+}
+
+}  // namespace hux::test
