@@ -39,6 +39,18 @@ std::string Signature(hux::IBaseEntity* root) {
         std::snprintf(buf, sizeof buf, " %.17g", p);
         out += buf;
       }
+      // The named properties, by name, with their codes and values.
+      hux::CPropertyCollection props(d.properties);
+      props.First();
+      std::wstring product, name;
+      hux::CVariant value;
+      while (props.Next(product, name, value)) {
+        const bool isId = value.GetVariantStru().type == hux::DT_OBJECT_ID;
+        const std::wstring entry = L" " + product + L":" + name + L"=" +
+                                   (isId ? std::to_wstring(value.toObjectID()) : value.toWString()) + L"#" +
+                                   std::to_wstring(value.GetVariantStru().type);
+        out += hux::GStdStringTrans::WstringToString(entry);
+      }
     } else if (auto* assembly = dynamic_cast<AssemblyEntity*>(e)) {
       out += "assembly " + assembly->Data().label + " r" + std::to_string(assembly->Data().revision);
     }
@@ -98,6 +110,13 @@ int main() {
         d.mass = 0.25 * (a + 1) + p / 7.0;
         for (int k = 0; k < (p % 5) + 1; ++k) d.points.push_back(a * 100.0 + p + k / 3.0);
         assembly->AddChild(part);
+        // Properties: a number, a text and an object id (the assembly's).
+        d.properties.SetObject(part);
+        d.properties.SetProperty(L"quantity", hux::CVariant(p + 1));
+        d.properties.SetProperty(L"material", hux::CVariant(std::wstring(p % 2 ? L"steel" : L"铝 aluminium")));
+        hux::CVariant owner;
+        owner.SetObjectID(static_cast<unsigned long long>(assembly->GetObjectID()));
+        d.properties.SetProperty(L"assembly", owner);
       }
     }
     built = Signature(&project);
@@ -113,7 +132,10 @@ int main() {
   Check(project != nullptr, "the query found the project and the facade rebuilt it through the factory");
   if (!project) return 1;
   Check(Count(project.get()) == 1 + kAssemblies * (1 + kPartsPerAssembly), "every entity is back");
-  Check(Signature(project.get()) == built, "ids, places, classes and data are identical");
+  Check(Signature(project.get()) == built, "ids, places, classes, data and properties are identical");
+  Check(built.find(" HUX:assembly=2#107") != std::string::npos && built.find(" HUX:quantity=1#1") != std::string::npos &&
+            built.find(" HUX:material=steel#1002") != std::string::npos,
+        "parts carry their properties: a number, a text and an object id");
   Check(project->GetLastUniqueID() == 1 + kAssemblies * (1 + kPartsPerAssembly), "the id counter is restored");
   Check(!project->GetAllChild()[0]->HasObjectFlag(hux::EGOBJECT_MODIFIED), "loaded entities are unmodified");
 

@@ -50,6 +50,10 @@ bool PartData::Serialize(hux::GDbArchive& archive) {
     archive << static_cast<unsigned int>(points.size());
     for (double p : points) archive << p;
     archive.EndWriteBlock(2, key);
+    archive.BeginWriteBlock(3, key);
+    properties.SetObject(dynamic_cast<hux::IBase*>(GetBaseEntity()));
+    properties.Serialize(archive);
+    archive.EndWriteBlock(3, key);
     archive.EndWriteObject(key);
     return true;
   }
@@ -63,6 +67,9 @@ bool PartData::Serialize(hux::GDbArchive& archive) {
       const unsigned int fit = size >= 4 ? (size - 4) / sizeof(double) : 0;
       points.assign(n < fit ? n : fit, 0.0);
       for (double& p : points) archive >> p;
+    } else if (id == 3) {
+      properties.SetObject(dynamic_cast<hux::IBase*>(GetBaseEntity()));
+      properties.Serialize(archive);
     }
   });
   return true;

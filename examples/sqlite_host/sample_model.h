@@ -15,6 +15,7 @@
 #include <hux/object/datatype.h>
 #include <hux/object/entity.h>
 #include <hux/object/project.h>
+#include <hux/value/property.h>
 
 namespace huxhost {
 
@@ -23,7 +24,9 @@ constexpr hux::eXOMDataType DT_SAMPLE_ASSEMBLY = static_cast<hux::eXOMDataType>(
 constexpr hux::eXOMDataType DT_SAMPLE_PART = static_cast<hux::eXOMDataType>(20002);
 
 // The data of a part: version 1, block 1 the name and mass, block 2 the
-// points. Unknown blocks are skipped, so later versions can add blocks.
+// points, block 3 the named properties (whose owner is the part entity, so
+// their names are kept in the part class's scheme). Unknown blocks are
+// skipped, so later versions can add blocks.
 class PartData : public hux::IBaseEntityImpl {
  public:
   bool Serialize(hux::GDbArchive& archive) override;
@@ -31,6 +34,7 @@ class PartData : public hux::IBaseEntityImpl {
   std::wstring name;
   double mass = 0;
   std::vector<double> points;
+  hux::CPropertyCollection properties;
 };
 
 // The data of an assembly: version 1, block 1 the label and revision.
