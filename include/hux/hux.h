@@ -17,3 +17,9 @@
 
 // Platform layer
 #include <hux/platform/debug.h>
+
+// Regeneration
+#include <hux/regen/atom.h>
+#include <hux/regen/container.h>
+#include <hux/regen/relation.h>
+#include <hux/regen/scheduler.h>
