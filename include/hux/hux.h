@@ -23,3 +23,7 @@
 #include <hux/regen/container.h>
 #include <hux/regen/relation.h>
 #include <hux/regen/scheduler.h>
+
+// Notification and selection
+#include <hux/notify/selection.h>
+#include <hux/notify/subject.h>
