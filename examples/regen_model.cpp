@@ -2,8 +2,9 @@
 // lines on them, a triangular face on the lines and an extrusion of the face.
 // Each feature reports what it is built on, announces its own change when
 // something it uses changes, and recomputes itself in its regeneration step.
-// The program moves a point, changes the extrusion's height and deletes a
-// point and moves another, printing the steps in the order they ran and the run's three sets.
+// The program moves a point, changes the extrusion's height, deletes a point
+// and moves another, printing the steps in the order they ran and the run's
+// three sets.
 #include <cmath>
 #include <cstdio>
 #include <map>
