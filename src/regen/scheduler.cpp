@@ -3,23 +3,29 @@
 #include <hux/regen/scheduler.h>
 
 #include <cstddef>
-#include <functional>
 #include <stdexcept>
-#include <unordered_set>
 #include <utility>
 
 #include <hux/regen/container.h>
 #include <hux/regen/relation.h>
 
+#include "regen/flat_index.h"
+
 namespace hux {
 
 namespace {
 
+// FNV-1a over the target id and the property's code points: property names
+// are short, and this runs for every atom placed in the tree.
 struct AtomPtrHash {
   std::size_t operator()(GRegenAtom const* atom) const {
-    std::uint64_t id = atom->TargetId() * 0x9E3779B97F4A7C15ull;
-    id ^= id >> 32;
-    return std::hash<std::wstring>()(atom->PropertyId()) ^ static_cast<std::size_t>(id);
+    std::uint64_t h = 0xCBF29CE484222325ull ^ atom->TargetId();
+    h *= 0x100000001B3ull;
+    for (wchar_t c : atom->PropertyId()) {
+      h ^= static_cast<std::uint32_t>(c);
+      h *= 0x100000001B3ull;
+    }
+    return static_cast<std::size_t>(h ^ h >> 29);
   }
 };
 
@@ -27,7 +33,7 @@ struct AtomPtrEqual {
   bool operator()(GRegenAtom const* a, GRegenAtom const* b) const { return a->IsEqual(*b); }
 };
 
-using AtomSet = std::unordered_set<GRegenAtom const*, AtomPtrHash, AtomPtrEqual>;
+using AtomSet = regen_detail::FlatIndex<GRegenAtom const*, char, AtomPtrHash, AtomPtrEqual>;
 
 // Answers whether an object still names `target` among the objects it refers
 // to. Propagation asks only that, so the reports are not stored.
@@ -47,7 +53,7 @@ class TargetQueryContext : public IRelationContext {
 
 }  // namespace
 
-GRegenAtomNode::GRegenAtomNode(GRegenAtom const& atom, GRegenAtomNode* parent) : m_atom(atom), m_pParent(parent) {}
+GRegenAtomNode::GRegenAtomNode(GRegenAtom atom, GRegenAtomNode* parent) : m_atom(std::move(atom)), m_pParent(parent) {}
 
 // Atom trees are as deep as the dependency chains they follow; release them
 // without recursion (see ~GRegenStepNode).
@@ -79,10 +85,10 @@ void GRegenScheduler::MarkAtom(GRegenAtom const& atom) {
     m_listDeferredAtoms.push_back(atom);
     return;
   }
-  if (m_pPendingIndex->atoms.count(&atom) != 0) return;
+  if (m_pPendingIndex->atoms.Contains(&atom)) return;
   auto node = std::make_shared<GRegenAtomNode>(atom);
   m_listPendingAtoms.push_back(node);
-  m_pPendingIndex->atoms.insert(&node->m_atom);
+  m_pPendingIndex->atoms.Put(&node->m_atom, 0);
 }
 
 void GRegenScheduler::Regenerate(GRegenContext& context) {
@@ -113,7 +119,7 @@ void GRegenScheduler::Regenerate(GRegenContext& context) {
     }
     m_bBuildingSteps = false;
     m_listPendingAtoms.clear();
-    m_pPendingIndex->atoms.clear();
+    m_pPendingIndex->atoms.Clear();
     m_listDeferredAtoms.clear();
 
     // Phase 3: relations of updated objects, then the removal report.
@@ -131,7 +137,7 @@ void GRegenScheduler::Regenerate(GRegenContext& context) {
 void GRegenScheduler::ResetAfterFailure() {
   m_bRegenerating = false;
   m_bBuildingSteps = false;
-  m_pPendingIndex->atoms.clear();
+  m_pPendingIndex->atoms.Clear();
   m_listPendingAtoms.clear();
   m_listDeferredAtoms.clear();
   m_bRunning = false;
@@ -156,7 +162,7 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
   while (!stack.empty()) {
     Frame& frame = stack.back();
     if (frame.next == frame.list->size()) {
-      if (frame.owner != nullptr) path.erase(&frame.owner->m_atom);
+      if (frame.owner != nullptr) path.Erase(&frame.owner->m_atom);
       stack.pop_back();
       continue;
     }
@@ -198,13 +204,13 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
     }
 
     if (m_listDeferredAtoms.empty()) continue;
-    for (GRegenAtom const& deferred : m_listDeferredAtoms) {
-      if (deferred.IsEqual(atom) || path.count(&deferred) != 0) continue;
-      node->m_listChildren.push_back(std::make_shared<GRegenAtomNode>(deferred, node));
+    for (GRegenAtom& deferred : m_listDeferredAtoms) {
+      if (deferred.IsEqual(atom) || path.Contains(&deferred)) continue;
+      node->m_listChildren.push_back(std::make_shared<GRegenAtomNode>(std::move(deferred), node));
     }
     m_listDeferredAtoms.clear();
     if (!node->m_listChildren.empty()) {
-      path.insert(&node->m_atom);
+      path.Put(&node->m_atom, 0);
       stack.push_back({&node->m_listChildren, 0, node});
     }
   }

@@ -6,28 +6,31 @@
 // placed after it that descend from it, the new node goes to the end, and the
 // old node's children join the new node. Read literally that is a search of
 // the whole order at every placement and a second scan for the descendants.
-// Here the order is a linked list, equal steps are found through a hash index
-// of (object id, step id), and the descendants are found by walking down from
-// the moved node, which gives the same order in time proportional to the
-// work of the placements themselves.
+// Here the order is a linked list, each step (object id, step id) gets a
+// dense index through one hash lookup when the tree is prepared, the node of
+// a step that stands in the order is found by that index, and the
+// descendants are found by walking down from the moved node. That gives the
+// same order in time proportional to the work of the placements themselves.
 #include <hux/regen/scheduler.h>
 
 #include <atomic>
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include <hux/regen/container.h>
+
+#include "regen/flat_index.h"
 
 namespace hux {
 
 namespace {
 
 struct StepKey {
-  std::uint64_t object;
-  std::uint64_t step;
+  std::uint64_t object = 0;
+  std::uint64_t step = 0;
   bool operator==(StepKey const& other) const { return object == other.object && step == other.step; }
 };
 
@@ -111,6 +114,7 @@ class GRegenStepOrderer {
 
   std::vector<std::shared_ptr<GRegenStepNode>> Run() {
     if (!Prepare()) return LevelOrderOfBuiltTree();
+    m_listInOrder.assign(m_keys.Size(), nullptr);
     try {
       std::vector<GRegenStepNode*> queue, taken;
       for (auto const& s : m_topLevel) {
@@ -135,7 +139,7 @@ class GRegenStepOrderer {
       return LevelOrderOfBuiltTree();
     }
     std::vector<std::shared_ptr<GRegenStepNode>> order;
-    order.reserve(m_index.size());
+    order.reserve(m_keys.Size());
     for (GRegenStepNode* n = m_pHead; n != nullptr; n = n->m_pNextInOrder) order.push_back(n->shared_from_this());
     return order;
   }
@@ -149,8 +153,9 @@ class GRegenStepOrderer {
   // hand) switches off a shortcut of the descendant search that relies on
   // each node having been attached once.
   bool Prepare() {
-    std::uint64_t const visited = NextMark();
-    std::unordered_set<GRegenStepNode*> onPath;
+    // A node carries `onPath` while the search is below it, then `done`.
+    std::uint64_t const onPath = NextMark();
+    std::uint64_t const done = NextMark();
     struct Frame {
       GRegenStepNode* node;
       std::size_t next;
@@ -159,28 +164,26 @@ class GRegenStepOrderer {
     bool acyclic = true;
     for (auto const& root : m_topLevel) {
       if (!root) throw std::invalid_argument("OrderSteps: null step node");
-      if (root->m_nMark == visited) {
+      if (root->m_nMark == onPath || root->m_nMark == done) {
         m_bTree = false;
         continue;
       }
-      Enter(root.get(), visited);
+      Enter(root.get(), onPath);
       stack.push_back({root.get(), 0});
-      onPath.insert(root.get());
       while (!stack.empty()) {
         Frame& f = stack.back();
         if (f.next == f.node->m_listChildren.size()) {
-          onPath.erase(f.node);
+          f.node->m_nMark = done;
           stack.pop_back();
           continue;
         }
         GRegenStepNode* c = f.node->m_listChildren[f.next++].get();
-        if (c->m_nMark == visited) {
+        if (c->m_nMark == onPath || c->m_nMark == done) {
           m_bTree = false;
-          if (onPath.count(c)) acyclic = false;
+          if (c->m_nMark == onPath) acyclic = false;
           continue;
         }
-        Enter(c, visited);
-        onPath.insert(c);
+        Enter(c, onPath);
         stack.push_back({c, 0});
       }
     }
@@ -188,6 +191,13 @@ class GRegenStepOrderer {
   }
 
   void Enter(GRegenStepNode* n, std::uint64_t mark) {
+    StepKey const key = KeyOf(*n);
+    if (std::size_t* index = m_keys.Find(key)) {
+      n->m_nKeyIndex = *index;
+    } else {
+      n->m_nKeyIndex = m_keys.Size();
+      m_keys.Put(key, n->m_nKeyIndex);
+    }
     n->m_nMark = mark;
     n->m_pPrevInOrder = n->m_pNextInOrder = nullptr;
     n->m_bInOrder = n->m_bPlaced = false;
@@ -223,19 +233,18 @@ class GRegenStepOrderer {
   }
 
   void Place(GRegenStepNode* s) {
-    StepKey const key = KeyOf(*s);
-    auto found = m_index.find(key);
-    if (found == m_index.end()) {
+    GRegenStepNode*& inOrder = m_listInOrder[s->m_nKeyIndex];
+    if (inOrder == nullptr) {
       Append(s);
-      m_index.emplace(key, s);
+      inOrder = s;
       return;
     }
-    GRegenStepNode* e = found->second;
+    GRegenStepNode* e = inOrder;
     std::uint64_t const formerStamp = e->m_nStamp;
     Unlink(e);
     RemovePlacedDescendants(e, formerStamp);
     Append(s);
-    m_index[key] = s;
+    m_listInOrder[s->m_nKeyIndex] = s;
     if (e == s) return;
     for (std::size_t i = 0; i < e->m_listChildren.size(); ++i) {
       std::shared_ptr<GRegenStepNode> const& c = e->m_listChildren[i];
@@ -264,7 +273,7 @@ class GRegenStepOrderer {
         if (m_bTree && !c->m_bPlaced) continue;
         if (c->m_bInOrder && c->m_nStamp > formerStamp) {
           Unlink(c);
-          m_index.erase(KeyOf(*c));
+          m_listInOrder[c->m_nKeyIndex] = nullptr;
         }
         m_listWalk.push_back(c);
       }
@@ -304,10 +313,7 @@ class GRegenStepOrderer {
   // or a step that is its own child.
   void ComputeStepComponents() {
     m_bComponentsKnown = true;
-    std::unordered_map<StepKey, std::size_t, StepKeyHash> keys;
-    keys.reserve(m_listAll.size());
-    for (GRegenStepNode* n : m_listAll) n->m_nKeyIndex = keys.emplace(KeyOf(*n), keys.size()).first->second;
-    std::size_t const count = keys.size();
+    std::size_t const count = m_keys.Size();
     // The edges in one array, grouped by their source step.
     std::vector<std::size_t> first(count + 1, 0), edges;
     std::vector<bool> selfLoop(count, false);
@@ -395,7 +401,10 @@ class GRegenStepOrderer {
   std::vector<std::shared_ptr<GRegenStepNode>> const& m_topLevel;
   std::vector<GRegenStepNode*> m_listAll;
   std::vector<GRegenStepNode*> m_listWalk;
-  std::unordered_map<StepKey, GRegenStepNode*, StepKeyHash> m_index;
+  // Every step of the tree gets a dense index when the tree is prepared; the
+  // node of each step that stands in the order is then found by that index.
+  regen_detail::FlatIndex<StepKey, std::size_t, StepKeyHash, std::equal_to<StepKey>> m_keys;
+  std::vector<GRegenStepNode*> m_listInOrder;
   GRegenStepNode* m_pHead = nullptr;
   GRegenStepNode* m_pTail = nullptr;
   std::uint64_t m_nStamp = 0;

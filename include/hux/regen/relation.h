@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <map>
 #include <set>
+#include <unordered_map>
 
 #include <hux/export.h>
 
@@ -53,7 +54,9 @@ class HUX_API GRegenObjectRelation {
 };
 
 // The relation database: for each object id, the ids of its dependants by
-// relation type. Entries and sets that become empty stay in place.
+// relation type. Entries and sets that become empty stay in place. Entries
+// are found by hashing the id, since regeneration looks one up for every
+// object it reaches.
 class HUX_API GRegenObjectRelationDb {
  public:
   using RelationType = GRegenObjectRelation::RelationType;
@@ -77,7 +80,7 @@ class HUX_API GRegenObjectRelationDb {
   void ClearAll();
 
  private:
-  std::map<std::uint64_t, GRegenObjectRelation> m_mapEntries;
+  std::unordered_map<std::uint64_t, GRegenObjectRelation> m_mapEntries;
 };
 
 // Receives relation reports from IRegenableObject::CollectRelations.

@@ -27,7 +27,7 @@ class IRegenableObject;
 // One node of the atom tree: an announced change and the changes it caused.
 class HUX_API GRegenAtomNode {
  public:
-  explicit GRegenAtomNode(GRegenAtom const& atom, GRegenAtomNode* parent = nullptr);
+  explicit GRegenAtomNode(GRegenAtom atom, GRegenAtomNode* parent = nullptr);
   ~GRegenAtomNode();
   GRegenAtomNode(GRegenAtomNode const&) = delete;
   GRegenAtomNode& operator=(GRegenAtomNode const&) = delete;
