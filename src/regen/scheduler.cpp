@@ -10,6 +10,7 @@
 #include <hux/regen/relation.h>
 
 #include "regen/flat_index.h"
+#include "regen/tree_release.h"
 
 namespace hux {
 
@@ -55,19 +56,8 @@ class TargetQueryContext : public IRelationContext {
 
 GRegenAtomNode::GRegenAtomNode(GRegenAtom atom, GRegenAtomNode* parent) : m_atom(std::move(atom)), m_pParent(parent) {}
 
-// Atom trees are as deep as the dependency chains they follow; release them
-// without recursion (see ~GRegenStepNode).
 GRegenAtomNode::~GRegenAtomNode() {
-  std::vector<std::shared_ptr<GRegenAtomNode>> work;
-  work.swap(m_listChildren);
-  while (!work.empty()) {
-    std::shared_ptr<GRegenAtomNode> node = std::move(work.back());
-    work.pop_back();
-    if (node.use_count() == 1) {
-      for (auto& child : node->m_listChildren) work.push_back(std::move(child));
-      node->m_listChildren.clear();
-    }
-  }
+  regen_detail::ReleaseTree(m_listChildren, [](GRegenAtomNode& node) -> auto& { return node.m_listChildren; });
 }
 
 struct GRegenScheduler::AtomIndex {

@@ -23,6 +23,7 @@
 #include <hux/regen/container.h>
 
 #include "regen/flat_index.h"
+#include "regen/tree_release.h"
 
 namespace hux {
 
@@ -72,20 +73,8 @@ GRegenStepNode::GRegenStepNode(IRegenStep* step, GRegenAtom const& atom, std::sh
   m_nStepId = m_pStep->GetStepId();
 }
 
-// A long dependency chain makes a step tree as deep as the chain; releasing
-// it recursively would exhaust the stack. The children of nodes owned only
-// here are moved onto a work list and released one at a time.
 GRegenStepNode::~GRegenStepNode() {
-  std::vector<std::shared_ptr<GRegenStepNode>> work;
-  work.swap(m_listChildren);
-  while (!work.empty()) {
-    std::shared_ptr<GRegenStepNode> node = std::move(work.back());
-    work.pop_back();
-    if (node.use_count() == 1) {
-      for (auto& child : node->m_listChildren) work.push_back(std::move(child));
-      node->m_listChildren.clear();
-    }
-  }
+  regen_detail::ReleaseTree(m_listChildren, [](GRegenStepNode& node) -> auto& { return node.m_listChildren; });
 }
 
 bool GRegenStepNode::HasChildEqualTo(GRegenStepNode const& node) const {
