@@ -95,19 +95,6 @@ TEST_F(SelectionTest, ConditionAndMaskTypesFilterSingleAdditions) {
   }
 }
 
-TEST_F(SelectionTest, MaskTypes) {
-  EXPECT_TRUE(selection.IsAccepted(12345));
-  selection.AddMaskType(3);
-  selection.AddMaskType(3);
-  selection.AddMaskType(8);
-  EXPECT_TRUE(selection.IsAccepted(8));
-  EXPECT_FALSE(selection.IsAccepted(4));
-  selection.RemoveMaskType(8);
-  EXPECT_EQ(selection.GetMaskTypes(), (std::set<unsigned int>{3}));
-  selection.ResetMask();
-  EXPECT_TRUE(selection.IsAccepted(4));
-}
-
 TEST_F(SelectionTest, BulkAddInMultipleModeAnnouncesOnceAndAnswersFalse) {
   Condition refuseAll;
   refuseAll.refused = {&a, &b, &c};
