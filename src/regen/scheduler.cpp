@@ -10,6 +10,8 @@
 #include <hux/regen/relation.h>
 
 #include "regen/flat_index.h"
+#include "regen/node_arena.h"
+#include "regen/step_order.h"
 #include "regen/tree_release.h"
 
 namespace hux {
@@ -60,12 +62,34 @@ GRegenAtomNode::~GRegenAtomNode() {
   regen_detail::ReleaseTree(m_listChildren, [](GRegenAtomNode& node) -> auto& { return node.m_listChildren; });
 }
 
-struct GRegenScheduler::AtomIndex {
+struct GRegenScheduler::Internals {
+  // The pending roots' atoms.
   AtomSet atoms;
+  // The atoms of the ancestors of the node being propagated.
+  AtomSet path;
+  // Working memory of the step ordering.
+  regen_detail::StepOrderWorkspace ordering;
+  // Where the nodes of the coming run are made.
+  std::shared_ptr<regen_detail::NodeArena> arena = std::make_shared<regen_detail::NodeArena>();
+
+  template <class Node, class... Args>
+  std::shared_ptr<Node> Make(Args&&... args) {
+    return std::allocate_shared<Node>(regen_detail::ArenaAllocator<Node>(arena), std::forward<Args>(args)...);
+  }
+
+  // Called once the run's trees are gone: the blocks are used again unless
+  // a node is still held somewhere, in which case the next run takes new
+  // ones.
+  void RecycleArena() {
+    if (arena.use_count() == 1)
+      arena->Rewind();
+    else
+      arena = std::make_shared<regen_detail::NodeArena>();
+  }
 };
 
 GRegenScheduler::GRegenScheduler(IRegenObjectContainer* container)
-    : m_pContainer(container), m_pPendingIndex(std::make_unique<AtomIndex>()) {}
+    : m_pContainer(container), m_pInternals(std::make_unique<Internals>()) {}
 
 GRegenScheduler::~GRegenScheduler() = default;
 
@@ -75,10 +99,10 @@ void GRegenScheduler::MarkAtom(GRegenAtom const& atom) {
     m_listDeferredAtoms.push_back(atom);
     return;
   }
-  if (m_pPendingIndex->atoms.Contains(&atom)) return;
-  auto node = std::make_shared<GRegenAtomNode>(atom);
+  if (m_pInternals->atoms.Contains(&atom)) return;
+  auto node = m_pInternals->Make<GRegenAtomNode>(atom);
   m_listPendingAtoms.push_back(node);
-  m_pPendingIndex->atoms.Put(&node->m_atom, 0);
+  m_pInternals->atoms.Put(&node->m_atom, 0);
 }
 
 void GRegenScheduler::Regenerate(GRegenContext& context) {
@@ -97,7 +121,7 @@ void GRegenScheduler::Regenerate(GRegenContext& context) {
     {
       std::vector<std::shared_ptr<GRegenStepNode>> topLevel;
       BuildSteps(topLevel);
-      std::vector<std::shared_ptr<GRegenStepNode>> order = OrderSteps(topLevel);
+      std::vector<std::shared_ptr<GRegenStepNode>> order = regen_detail::OrderSteps(topLevel, m_pInternals->ordering);
       for (auto const& node : order) {
         std::uint64_t const target = node->GetAtom().TargetId();
         // A step whose object an earlier step removed is not run: the atom
@@ -109,8 +133,9 @@ void GRegenScheduler::Regenerate(GRegenContext& context) {
     }
     m_bBuildingSteps = false;
     m_listPendingAtoms.clear();
-    m_pPendingIndex->atoms.Clear();
+    m_pInternals->atoms.Clear();
     m_listDeferredAtoms.clear();
+    m_pInternals->RecycleArena();
 
     // Phase 3: relations of updated objects, then the removal report.
     RefreshRelations(context);
@@ -127,9 +152,10 @@ void GRegenScheduler::Regenerate(GRegenContext& context) {
 void GRegenScheduler::ResetAfterFailure() {
   m_bRegenerating = false;
   m_bBuildingSteps = false;
-  m_pPendingIndex->atoms.Clear();
+  m_pInternals->atoms.Clear();
   m_listPendingAtoms.clear();
   m_listDeferredAtoms.clear();
+  m_pInternals->RecycleArena();
   m_bRunning = false;
 }
 
@@ -145,7 +171,8 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
     GRegenAtomNode* owner;
   };
   std::vector<Frame> stack{{&m_listPendingAtoms, 0, nullptr}};
-  AtomSet path;
+  AtomSet& path = m_pInternals->path;
+  path.Clear();
   std::vector<std::pair<GRegenObjectRelation::RelationType, std::uint64_t>> dependants;
   GRegenObjectRelation::RelationMap stale;
 
@@ -196,7 +223,7 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
     if (m_listDeferredAtoms.empty()) continue;
     for (GRegenAtom& deferred : m_listDeferredAtoms) {
       if (deferred.IsEqual(atom) || path.Contains(&deferred)) continue;
-      node->m_listChildren.push_back(std::make_shared<GRegenAtomNode>(std::move(deferred), node));
+      node->m_listChildren.push_back(m_pInternals->Make<GRegenAtomNode>(std::move(deferred), node));
     }
     m_listDeferredAtoms.clear();
     if (!node->m_listChildren.empty()) {
@@ -224,7 +251,8 @@ void GRegenScheduler::BuildSteps(std::vector<std::shared_ptr<GRegenStepNode>>& t
     if (m_setRemovedIds.count(atom.TargetId()) == 0) {
       std::shared_ptr<IRegenableObject> object = m_pContainer->GetObject(atom.TargetId());
       if (object) {
-        if (IRegenStep* step = object->GetRegenStep(atom)) made = std::make_shared<GRegenStepNode>(step, atom, object);
+        if (IRegenStep* step = object->GetRegenStep(atom))
+          made = m_pInternals->Make<GRegenStepNode>(step, atom, object);
       }
     }
     if (made) {

@@ -23,6 +23,7 @@
 #include <hux/regen/container.h>
 
 #include "regen/flat_index.h"
+#include "regen/step_order.h"
 #include "regen/tree_release.h"
 
 namespace hux {
@@ -65,6 +66,23 @@ struct GRegenStepNode::ChildIndex {
   std::unordered_set<StepKey, StepKeyHash> keys;
 };
 
+struct regen_detail::StepOrderWorkspace::Tables {
+  FlatIndex<StepKey, std::size_t, StepKeyHash, std::equal_to<StepKey>> keys;
+  std::vector<GRegenStepNode*> all, walk, inOrder, queue, taken;
+
+  void Reset() {
+    keys.Clear();
+    all.clear();
+    walk.clear();
+    inOrder.clear();
+    queue.clear();
+    taken.clear();
+  }
+};
+
+regen_detail::StepOrderWorkspace::StepOrderWorkspace() : tables(std::make_unique<Tables>()) {}
+regen_detail::StepOrderWorkspace::~StepOrderWorkspace() = default;
+
 GRegenStepNode::GRegenStepNode(IRegenStep* step, GRegenAtom const& atom, std::shared_ptr<IRegenableObject> object)
     : m_pStep(step), m_atom(atom), m_pObject(std::move(object)) {
   if (m_pStep == nullptr || m_pObject == nullptr)
@@ -99,13 +117,24 @@ void GRegenStepNode::AttachChild(std::shared_ptr<GRegenStepNode> const& child) {
 // One ordering run over one step tree.
 class GRegenStepOrderer {
  public:
-  explicit GRegenStepOrderer(std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel) : m_topLevel(topLevel) {}
+  GRegenStepOrderer(std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel,
+                    regen_detail::StepOrderWorkspace::Tables& tables)
+      : m_topLevel(topLevel),
+        m_listAll(tables.all),
+        m_listWalk(tables.walk),
+        m_keys(tables.keys),
+        m_listInOrder(tables.inOrder),
+        m_listQueue(tables.queue),
+        m_listTaken(tables.taken) {
+    tables.Reset();
+  }
 
   std::vector<std::shared_ptr<GRegenStepNode>> Run() {
     if (!Prepare()) return LevelOrderOfBuiltTree();
     m_listInOrder.assign(m_keys.Size(), nullptr);
     try {
-      std::vector<GRegenStepNode*> queue, taken;
+      std::vector<GRegenStepNode*>& queue = m_listQueue;
+      std::vector<GRegenStepNode*>& taken = m_listTaken;
       for (auto const& s : m_topLevel) {
         Place(s.get());
         if (!s->m_listChildren.empty()) queue.push_back(s.get());
@@ -388,12 +417,14 @@ class GRegenStepOrderer {
   }
 
   std::vector<std::shared_ptr<GRegenStepNode>> const& m_topLevel;
-  std::vector<GRegenStepNode*> m_listAll;
-  std::vector<GRegenStepNode*> m_listWalk;
+  std::vector<GRegenStepNode*>& m_listAll;
+  std::vector<GRegenStepNode*>& m_listWalk;
   // Every step of the tree gets a dense index when the tree is prepared; the
   // node of each step that stands in the order is then found by that index.
-  regen_detail::FlatIndex<StepKey, std::size_t, StepKeyHash, std::equal_to<StepKey>> m_keys;
-  std::vector<GRegenStepNode*> m_listInOrder;
+  regen_detail::FlatIndex<StepKey, std::size_t, StepKeyHash, std::equal_to<StepKey>>& m_keys;
+  std::vector<GRegenStepNode*>& m_listInOrder;
+  std::vector<GRegenStepNode*>& m_listQueue;
+  std::vector<GRegenStepNode*>& m_listTaken;
   GRegenStepNode* m_pHead = nullptr;
   GRegenStepNode* m_pTail = nullptr;
   std::uint64_t m_nStamp = 0;
@@ -403,9 +434,15 @@ class GRegenStepOrderer {
   std::vector<bool> m_listCyclic;
 };
 
+std::vector<std::shared_ptr<GRegenStepNode>> regen_detail::OrderSteps(
+    std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel, StepOrderWorkspace& workspace) {
+  return GRegenStepOrderer(topLevel, *workspace.tables).Run();
+}
+
 std::vector<std::shared_ptr<GRegenStepNode>> GRegenScheduler::OrderSteps(
     std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel) {
-  return GRegenStepOrderer(topLevel).Run();
+  regen_detail::StepOrderWorkspace workspace;
+  return regen_detail::OrderSteps(topLevel, workspace);
 }
 
 }  // namespace hux

@@ -376,6 +376,23 @@ TEST(RegenScheduling, StepOfAnObjectRemovedByAnEarlierStepIsNotRun) {
   EXPECT_THAT(m.Names(context.GetRegenedIds()), ElementsAre("P1", "L1", "L3", "F"));
 }
 
+// The nodes of a run are made in blocks that later runs reuse; a node a
+// caller still holds keeps its blocks out of that reuse.
+TEST(RegenScheduling, NodesHeldAfterARunStayIntact) {
+  Model m;
+  BuildPrism(m);
+  m.MarkAtom(GRegenAtom(P1, L"held atom"));
+  std::shared_ptr<GRegenAtomNode> held = m.GetScheduler()->GetPendingAtoms().front();
+  GRegenContext context;
+  for (int run = 0; run < 5; ++run) {
+    Regen(m, context);
+    for (std::uint64_t id : {P1, P2, P3, L1, L2}) m.MarkAtom(GRegenAtom(id, L"overwriting the blocks"));
+  }
+  EXPECT_EQ(held->m_atom.PropertyId(), L"held atom");
+  EXPECT_EQ(held->m_atom.TargetId(), P1);
+  EXPECT_EQ(held->m_listChildren.size(), 2u);  // L1.shape and L3.shape
+}
+
 // Chains as long as the benchmark's run without recursion.
 TEST(RegenScheduling, LongChainRunsInOrder) {
   constexpr std::uint64_t kCount = 50000;

@@ -134,7 +134,7 @@ class HUX_API GRegenScheduler {
       std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel);
 
  private:
-  struct AtomIndex;
+  struct Internals;
 
   void Propagate(GRegenContext& context);
   void BuildSteps(std::vector<std::shared_ptr<GRegenStepNode>>& topLevel);
@@ -148,8 +148,9 @@ class HUX_API GRegenScheduler {
   IRegenObjectContainer* m_pContainer;
   std::set<std::uint64_t> m_setRemovedIds;
 
-  // The pending roots' atoms, so that MarkAtom finds an equal root at once.
-  std::unique_ptr<AtomIndex> m_pPendingIndex;
+  // An index of the pending roots' atoms, so that MarkAtom finds an equal
+  // root at once, and the memory the run's nodes are made in.
+  std::unique_ptr<Internals> m_pInternals;
   // True for the whole of a Regenerate call (re-entry is refused).
   bool m_bRunning = false;
 };
