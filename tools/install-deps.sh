@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev
+  libbenchmark-dev
   libboost-dev libboost-timer-dev libboost-date-time-dev
   libsqlite3-dev
   gdb

@@ -45,3 +45,13 @@
 #include <hux/util/singleton.h>
 #include <hux/util/stringtrans.h>
 #include <hux/util/system.h>
+
+// Regeneration
+#include <hux/regen/atom.h>
+#include <hux/regen/container.h>
+#include <hux/regen/relation.h>
+#include <hux/regen/scheduler.h>
+
+// Notification and selection
+#include <hux/notify/selection.h>
+#include <hux/notify/subject.h>

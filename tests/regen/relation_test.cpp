@@ -1,0 +1,178 @@
+// Relations, the relation database and its visitors; atoms and contexts.
+#include <hux/regen/relation.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include <hux/regen/atom.h>
+
+namespace hux {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using Ids = std::set<std::uint64_t>;
+using Type = GRegenObjectRelation::RelationType;
+
+constexpr Type T = static_cast<Type>(3);
+constexpr Type T2 = static_cast<Type>(-5);  // ordered as a signed value: before T
+
+TEST(RegenObjectRelation, AddRemoveAndEmptySets) {
+  GRegenObjectRelation r;
+  r.Add(T, 4);
+  r.Add(T, 4);
+  r.Add(T, 1);
+  r.Add(T2, 7);
+  EXPECT_EQ(r.GetRelatedIds(T), (Ids{1, 4}));
+  r.Remove(T, 4);
+  r.Remove(static_cast<Type>(9), 1);  // an absent type gets an empty set, nothing else
+  std::vector<Type> types;
+  for (auto const& [type, ids] : r) types.push_back(type);
+  EXPECT_THAT(types, ElementsAre(T2, T, static_cast<Type>(9)));
+  EXPECT_EQ(r.GetRelatedIds(T), (Ids{1}));
+  EXPECT_TRUE(r.GetRelatedIds(static_cast<Type>(9)).empty());
+  EXPECT_FALSE(r.IsIdExist(4));
+  EXPECT_TRUE(r.IsIdExist(7));
+
+  GRegenObjectRelation empty;
+  empty.GetRelatedIds(T);  // creates an empty set
+  EXPECT_FALSE(empty.IsIdExist(0));
+}
+
+TEST(RegenObjectRelation, RemoveMapIsAnOrderedDifferencePerType) {
+  struct Case {
+    Ids own;
+    Ids other;
+    Ids expected;
+  } const cases[] = {
+      {{2, 3}, {1, 2}, {3}},
+      {{}, {1, 2}, {}},
+      {{1, 2}, {}, {1, 2}},
+      {{1, 2, 3}, {1, 2, 3, 4}, {}},
+  };
+  for (Case const& c : cases) {
+    GRegenObjectRelation r;
+    for (auto id : c.own) r.Add(T, id);
+    r.Add(T2, 1);
+    r.Remove(GRegenObjectRelation::RelationMap{{T, c.other}});
+    EXPECT_EQ(r.GetRelatedIds(T), c.expected);
+    EXPECT_EQ(r.GetRelatedIds(T2), (Ids{1}));  // other types untouched
+  }
+  // A type whose set in `other` is empty is not even looked up: no set is
+  // created for it.
+  GRegenObjectRelation r;
+  r.Remove(GRegenObjectRelation::RelationMap{{T, {}}});
+  EXPECT_EQ(r.begin(), r.end());
+  r.Remove(GRegenObjectRelation::RelationMap{{T, {1}}});
+  EXPECT_NE(r.begin(), r.end());
+}
+
+TEST(RegenObjectRelation, GetAllRelationsAddsTheUnionToWhatIsThere) {
+  GRegenObjectRelation r;
+  r.Add(T, 1);
+  r.Add(T, 4);
+  r.Add(T2, 4);
+  r.Add(T2, 7);
+  Ids out{100};
+  r.GetAllRelations(out);
+  EXPECT_EQ(out, (Ids{1, 4, 7, 100}));
+  // Copies are deep.
+  GRegenObjectRelation copy = r;
+  copy.Remove(T, 1);
+  EXPECT_TRUE(r.IsIdExist(1));
+}
+
+TEST(RegenObjectRelationDb, FilesUnderTheReferredObject) {
+  GRegenObjectRelationDb db;
+  db.AddRelation(5, 9, T);
+  ASSERT_NE(db.GetRelations(9), nullptr);
+  EXPECT_EQ(db.GetRelations(9)->GetRelatedIds(T), (Ids{5}));
+  EXPECT_EQ(db.GetRelations(5), nullptr);
+
+  db.RemoveRelation(5, 8, T);  // no entry for 8: nothing is created
+  EXPECT_EQ(db.GetRelations(8), nullptr);
+  db.RemoveRelation(5, 9, T2);  // entry without a set under T2: an empty one
+  db.RemoveRelation(5, 9, T);
+  GRegenObjectRelation* entry = db.GetRelations(9);
+  ASSERT_NE(entry, nullptr);
+  std::vector<Type> types;
+  for (auto const& [type, ids] : *entry) {
+    types.push_back(type);
+    EXPECT_TRUE(ids.empty());
+  }
+  EXPECT_THAT(types, ElementsAre(T2, T));
+
+  db.AddRelation(9, 5, T);
+  GRegenObjectRelationDb copy = db;
+  db.RemoveRelation(9);
+  db.RemoveRelation(77);
+  EXPECT_EQ(db.GetRelations(9), nullptr);
+  EXPECT_NE(db.GetRelations(5), nullptr);  // what 9 reported stays
+  EXPECT_NE(copy.GetRelations(9), nullptr);
+  db.ClearAll();
+  EXPECT_EQ(db.GetRelations(5), nullptr);
+}
+
+TEST(RelationContexts, CollectRemoveAndQuery) {
+  GRegenObjectRelationDb db;
+  GCollectRelationContext collect(db);
+  collect.AddRelation(1, 2, T);
+  collect.AddRelation(3, 2, T2);
+  EXPECT_TRUE(db.GetRelations(2)->IsIdExist(1));
+
+  Ids callerSet{42};
+  GRemoveRelationContext remove(db, callerSet);
+  remove.AddRelation(1, 2, T);
+  remove.AddRelation(1, 6, T);  // no entry for 6
+  EXPECT_FALSE(db.GetRelations(2)->IsIdExist(1));
+  EXPECT_TRUE(db.GetRelations(2)->IsIdExist(3));
+  EXPECT_EQ(db.GetRelations(6), nullptr);
+  EXPECT_EQ(callerSet, (Ids{42}));
+
+  GQueryRelationContext query;
+  query.AddRelation(1, 2, T);
+  EXPECT_TRUE(query.IsIdExist(2));
+  EXPECT_FALSE(query.IsIdExist(1));
+  GQueryRelationContext copy = query;
+  EXPECT_TRUE(copy.IsIdExist(2));
+}
+
+TEST(RegenAtom, EqualityComparesPropertyAndTarget) {
+  struct Case {
+    std::uint64_t target;
+    wchar_t const* property;
+    bool equal;
+  } const cases[] = {
+      {7, L"Height", true}, {8, L"Height", false}, {7, L"height", false},
+      {7, L"Heigh", false}, {7, L"", false},       {7, L"Height\U0001F600", false},
+  };
+  GRegenAtom const atom(7, L"Height");
+  for (Case const& c : cases) {
+    GRegenAtom const other(c.target, c.property);
+    EXPECT_EQ(atom.IsEqual(other), c.equal) << c.target;
+    EXPECT_EQ(other.IsEqual(atom), c.equal) << c.target;
+  }
+}
+
+TEST(RegenContexts, SetsKeepOneEntryPerId) {
+  GRegenContext context;
+  context.MarkUpdated(4);
+  context.MarkUpdated(4);
+  context.MarkRegened(2);
+  context.MarkDelete(9);
+  EXPECT_THAT(context.GetUpdatedIds(), ElementsAre(4));
+  EXPECT_THAT(context.GetRegenedIds(), ElementsAre(2));
+  EXPECT_THAT(context.GetDeletedIds(), ElementsAre(9));
+
+  GRemoveObjectContext remove(5);
+  EXPECT_THAT(remove.GetIdsToRemove(), IsEmpty());
+  remove.MarkRemove(5);
+  remove.MarkRemove(1);
+  EXPECT_EQ(remove.GetTargetId(), 5u);
+  EXPECT_THAT(remove.GetIdsToRemove(), ElementsAre(1, 5));
+}
+
+}  // namespace
+}  // namespace hux
