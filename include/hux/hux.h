@@ -15,5 +15,14 @@
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 
+// Utilities
+#include <hux/util/mutex.h>
+#include <hux/util/singleton.h>
+#include <hux/util/stopwatch.h>
+#include <hux/util/timer.h>
+
 // Platform layer
+#include <hux/platform/clock.h>
 #include <hux/platform/debug.h>
+#include <hux/platform/procstatus.h>
+#include <hux/platform/timers.h>
