@@ -15,6 +15,12 @@
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 
+// Diagnostics
+#include <hux/diag/error.h>
+#include <hux/diag/logmanager.h>
+#include <hux/diag/profiler.h>
+#include <hux/diag/qprofile.h>
+
 // Utilities
 #include <hux/util/mutex.h>
 #include <hux/util/singleton.h>
