@@ -21,14 +21,15 @@
 #include <hux/diag/profiler.h>
 #include <hux/diag/qprofile.h>
 
+// Platform layer
+#include <hux/platform/clock.h>
+#include <hux/platform/debug.h>
+#include <hux/platform/process.h>
+#include <hux/platform/procstatus.h>
+#include <hux/platform/timers.h>
+
 // Utilities
 #include <hux/util/mutex.h>
 #include <hux/util/singleton.h>
 #include <hux/util/stopwatch.h>
 #include <hux/util/timer.h>
-
-// Platform layer
-#include <hux/platform/clock.h>
-#include <hux/platform/debug.h>
-#include <hux/platform/procstatus.h>
-#include <hux/platform/timers.h>

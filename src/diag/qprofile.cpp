@@ -13,6 +13,7 @@
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include <hux/platform/clock.h>
+#include <hux/platform/process.h>
 #include <hux/platform/procstatus.h>
 
 namespace {

@@ -1,4 +1,4 @@
-// Executable path and private memory from /proc.
+// Private memory from /proc.
 #include <hux/platform/procstatus.h>
 
 #include <fcntl.h>
@@ -33,21 +33,6 @@ long long StatusKiB(const char* status, const char* name) {
 }
 
 }  // namespace
-
-std::string ExecutablePath() {
-  // The link's target may be as long as PATH_MAX; grow until it fits.
-  std::string path(256, '\0');
-  for (;;) {
-    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
-    if (n < 0) return std::string();
-    if (static_cast<size_t>(n) < path.size()) {
-      path.resize(static_cast<size_t>(n));
-      return path;
-    }
-    if (path.size() >= 65536) return std::string();
-    path.resize(path.size() * 2);
-  }
-}
 
 long long PrivateMemoryBytes() {
   if (const PrivateMemoryHook& hook = MemoryHook()) return hook();

@@ -1,21 +1,15 @@
-// Process status of the platform layer: the executable's path and the
-// process's private memory in use.
+// Process status of the platform layer: the process's private memory in use.
 //
-// Both are read from /proc on every call; any thread may call them. The memory
-// query has a hook, for a host that accounts memory its own way or a test
-// that needs fixed figures.
+// Read from /proc on every call; any thread may call it. The query has a
+// hook, for a host that accounts memory its own way or a test that needs
+// fixed figures.
 #pragma once
 
 #include <functional>
-#include <string>
 
 #include <hux/export.h>
 
 namespace hux::platform {
-
-// The full path of the process's executable file (not of the library), or an
-// empty string when it cannot be read.
-HUX_API std::string ExecutablePath();
 
 // The process's private memory in use, in bytes: its resident anonymous pages
 // plus its pages in swap (RssAnon and VmSwap of /proc/self/status), the
