@@ -13,6 +13,8 @@
 #include <hux/diag/logmanager.h>
 #include <hux/platform/debug.h>
 
+#include "diag/diag_test_util.h"
+
 namespace hux {
 namespace {
 
@@ -227,16 +229,7 @@ TEST(ErrorReportMode, BreaksOnlyForNonzeroCodesInMode1) {
   SetError(0);
 }
 
-// Captures the debugger output for one test.
-class CapturedLog : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_previous = platform::SetDebugOutputHandler([this](const std::string& text) { m_output += text; });
-  }
-  void TearDown() override { platform::SetDebugOutputHandler(m_previous); }
-  std::string m_output;
-  platform::DebugOutputHandler m_previous;
-};
+using CapturedLog = test::CapturedDebugOutput;
 
 TEST_F(CapturedLog, ExceptionLogsOnceAtCritical) {
   CErrorException e(L"bad id", "reader", 12);

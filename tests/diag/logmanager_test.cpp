@@ -9,22 +9,14 @@
 
 #include <hux/platform/debug.h>
 
-#include "diag/test_files.h"
+#include "diag/diag_test_util.h"
 
 namespace hux {
 namespace {
 
 using Level = CLogManager::EnLogLevel;
 
-class LogTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    m_previous = platform::SetDebugOutputHandler([this](const std::string& text) { m_output += text; });
-  }
-  void TearDown() override { platform::SetDebugOutputHandler(m_previous); }
-  std::string m_output;
-  platform::DebugOutputHandler m_previous;
-};
+using LogTest = test::CapturedDebugOutput;
 
 TEST_F(LogTest, DefaultsWriteNormalAndMoreImportantLines) {
   CLogManager log;

@@ -7,30 +7,25 @@
 #include <regex>
 #include <string>
 
-#include <hux/platform/clock.h>
-
-#include "diag/test_files.h"
+#include "diag/diag_test_util.h"
+#include "fake_clock.h"
 
 namespace hux {
 namespace {
 
-long long g_fakeNs = 0;
-long long FakeCounter() { return g_fakeNs; }
-
-class FrameProfiler : public ::testing::Test {
+class FrameProfiler : public test::FakeClockTest {
  protected:
-  void SetUp() override {
-    platform::SetPerformanceCounterHook(&FakeCounter);
-    g_fakeNs = 0;
-  }
-  void TearDown() override { platform::SetPerformanceCounterHook(nullptr); }
-  static void At(double ms) { g_fakeNs = static_cast<long long>(ms * 1e6); }
-  // A scope from `begin` to `end` milliseconds.
-  void Scope(const wchar_t* name, double begin, double end) {
+  // A scope from `begin` to `end` milliseconds with `inner` run inside it.
+  template <class Inner>
+  void Scope(const wchar_t* name, double begin, double end, Inner inner) {
     At(begin);
     m_profiler.BeginProfile(name);
+    inner();
     At(end);
     m_profiler.EndProfile(name);
+  }
+  void Scope(const wchar_t* name, double begin, double end) {
+    Scope(name, begin, end, [] {});
   }
   const CProfileInstance* Top(size_t i = 0) { return m_profiler.GetRootInstance()->GetChildren().at(i); }
 
@@ -38,13 +33,11 @@ class FrameProfiler : public ::testing::Test {
 };
 
 TEST_F(FrameProfiler, DisplayTextsOfTheDocumentedExample) {
-  At(0);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"Draw", 1, 5);
-  Scope(L"Draw", 5, 9);
-  Scope(L"Draw", 9, 13);
-  At(16);
-  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 0, 16, [&] {
+    Scope(L"Draw", 1, 5);
+    Scope(L"Draw", 5, 9);
+    Scope(L"Draw", 9, 13);
+  });
   EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  Draw(3)");
   EXPECT_EQ(m_profiler.GetValueStr(), L"\n16ms\n12ms-75.00%");
   ASSERT_EQ(Top()->GetChildren().size(), 1u);  // one node for the three scopes
@@ -54,18 +47,14 @@ TEST_F(FrameProfiler, DisplayTextsOfTheDocumentedExample) {
 
 TEST_F(FrameProfiler, StatisticsOverFrames) {
   // Frame 1: Frame 10 ms, A once for 4 ms.
-  At(0);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"A", 1, 5);
-  At(10);
-  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"A", 1, 5);
+  });
   // Frame 2: Frame 20 ms, A twice for 3 ms.
-  At(100);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"A", 101, 104);
-  Scope(L"A", 105, 108);
-  At(120);
-  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 100, 120, [&] {
+    Scope(L"A", 101, 104);
+    Scope(L"A", 105, 108);
+  });
   // Frame 3: Frame 5 ms, A not entered: its last frame counts again.
   Scope(L"Frame", 200, 205);
 
@@ -150,17 +139,13 @@ TEST_F(FrameProfiler, TextsAreBuiltOncePerFrameAndResetEmptiesThem) {
 }
 
 TEST_F(FrameProfiler, ReportLayout) {
-  At(0);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"Draw", 1, 4);
-  Scope(L"Draw", 5, 6);
-  At(10);
-  m_profiler.EndProfile(L"Frame");
-  At(100);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"Draw", 101, 106);
-  At(120);
-  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"Draw", 1, 4);
+    Scope(L"Draw", 5, 6);
+  });
+  Scope(L"Frame", 100, 120, [&] {
+    Scope(L"Draw", 101, 106);
+  });
   Scope(L"Name longer than forty characters is cut off at forty", 200, 1234767);
 
   test::ScratchPath path("hux-profile");
@@ -200,12 +185,10 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndUnopenableFile) {
 }
 
 TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {
-  At(0);
-  m_profiler.BeginProfile(L"Frame");
-  Scope(L"A", 0, 1);
-  Scope(L"B", 1, 2);
-  At(3);
-  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 0, 3, [&] {
+    Scope(L"A", 0, 1);
+    Scope(L"B", 1, 2);
+  });
   CProfileInstance copy(*m_profiler.GetRootInstance());
   ASSERT_EQ(copy.GetChildren().size(), 1u);
   const CProfileInstance* frame = copy.GetChildren()[0];

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "diag/test_files.h"
+#include "diag/diag_test_util.h"
 
 namespace hux {
 namespace {

@@ -11,7 +11,7 @@
 
 #include <hux/platform/debug.h>
 
-#include "diag/test_files.h"
+#include "diag/diag_test_util.h"
 
 namespace hux {
 namespace {

@@ -6,21 +6,12 @@
 #include <chrono>
 #include <thread>
 
-#include <hux/platform/clock.h>
+#include "fake_clock.h"
 
 namespace hux {
 namespace {
 
-long long g_fakeNs = 0;
-long long FakeCounter() { return g_fakeNs; }
-
-// Installs the fake counter for one test.
-class FakeClock : public ::testing::Test {
- protected:
-  void SetUp() override { platform::SetPerformanceCounterHook(&FakeCounter); }
-  void TearDown() override { platform::SetPerformanceCounterHook(nullptr); }
-  static void At(double ms) { g_fakeNs = static_cast<long long>(ms * 1e6); }
-};
+using FakeClock = test::FakeClockTest;
 
 TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
   const struct {
@@ -33,7 +24,7 @@ TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
       {2147483648000000LL, 2147483648L},
   };
   for (const auto& c : cases) {
-    g_fakeNs = c.ns;
+    AtNanoseconds(c.ns);
     EXPECT_EQ(CStopwatch::GetTickCount(), c.ms) << c.ns;
   }
 }

@@ -1,4 +1,5 @@
-// Scratch files for the diagnostics tests.
+// Helpers of the diagnostics tests: scratch files and captured debugger
+// output.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +9,8 @@
 #include <string>
 
 #include <gtest/gtest.h>
+
+#include <hux/platform/debug.h>
 
 namespace hux::test {
 
@@ -42,5 +45,19 @@ inline std::string ReadFile(const std::filesystem::path& path) {
 inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
 }
+
+// Collects the debugger output of each test of the fixture in m_output.
+class CapturedDebugOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_previous = platform::SetDebugOutputHandler([this](const std::string& text) { m_output += text; });
+  }
+  void TearDown() override { platform::SetDebugOutputHandler(m_previous); }
+
+  std::string m_output;
+
+ private:
+  platform::DebugOutputHandler m_previous;
+};
 
 }  // namespace hux::test
