@@ -104,15 +104,5 @@ TEST(Timer, CopyStartsIdleAndAssignmentStopsTheTarget) {
   EXPECT_EQ(other.calls, 0);
 }
 
-TEST(Timer, ThreadWithoutALoopNeverSeesItsTimer) {
-  Seen seen;
-  std::thread([&] {
-    CTimer timer(10, &Record, &seen);
-    timer.Start();
-    std::this_thread::sleep_for(milliseconds(30));
-  }).join();
-  EXPECT_EQ(seen.calls, 0);
-}
-
 }  // namespace
 }  // namespace hux
