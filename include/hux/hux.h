@@ -21,30 +21,10 @@
 #include <hux/object/referenced.h>
 #include <hux/object/weak_ptr.h>
 
-// Values
+// Values and properties
 #include <hux/value/geometry.h>
 #include <hux/value/property.h>
 #include <hux/value/variant.h>
-
-// Diagnostics: assertions
-#include <hux/diag/assert.h>
-
-// Platform layer
-#include <hux/platform/coredump.h>
-#include <hux/platform/debug.h>
-#include <hux/platform/mapped_file.h>
-#include <hux/platform/process.h>
-
-// Utilities
-#include <hux/util/bitwise.h>
-#include <hux/util/color.h>
-#include <hux/util/endian.h>
-#include <hux/util/inputparser.h>
-#include <hux/util/mutex.h>
-#include <hux/util/random.h>
-#include <hux/util/singleton.h>
-#include <hux/util/stringtrans.h>
-#include <hux/util/system.h>
 
 // Regeneration
 #include <hux/regen/atom.h>
@@ -55,3 +35,32 @@
 // Notification and selection
 #include <hux/notify/selection.h>
 #include <hux/notify/subject.h>
+
+// Diagnostics
+#include <hux/diag/assert.h>
+#include <hux/diag/error.h>
+#include <hux/diag/logmanager.h>
+#include <hux/diag/profiler.h>
+#include <hux/diag/qprofile.h>
+
+// Utilities
+#include <hux/util/bitwise.h>
+#include <hux/util/color.h>
+#include <hux/util/endian.h>
+#include <hux/util/inputparser.h>
+#include <hux/util/mutex.h>
+#include <hux/util/random.h>
+#include <hux/util/singleton.h>
+#include <hux/util/stopwatch.h>
+#include <hux/util/stringtrans.h>
+#include <hux/util/system.h>
+#include <hux/util/timer.h>
+
+// Platform layer
+#include <hux/platform/clock.h>
+#include <hux/platform/coredump.h>
+#include <hux/platform/debug.h>
+#include <hux/platform/mapped_file.h>
+#include <hux/platform/process.h>
+#include <hux/platform/procstatus.h>
+#include <hux/platform/timers.h>

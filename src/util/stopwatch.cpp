@@ -1,0 +1,66 @@
+// The stopwatch and its millisecond clock.
+#include <hux/util/stopwatch.h>
+
+#include <atomic>
+
+#include <hux/platform/clock.h>
+
+namespace hux {
+
+namespace {
+
+// Clock state shared by every caller. The frequency is read on the first call
+// and again on the first call after each further five seconds of counter
+// time. Atomics make concurrent refreshes harmless.
+std::atomic<long long> g_frequency{0};
+std::atomic<double> g_lastSeconds{0.0};
+std::atomic<double> g_nextCheck{5.0};
+
+}  // namespace
+
+long CStopwatch::GetTickCount() {
+  long long frequency = g_frequency.load(std::memory_order_relaxed);
+  const double last = g_lastSeconds.load(std::memory_order_relaxed);
+  if (frequency == 0 || last > g_nextCheck.load(std::memory_order_relaxed)) {
+    g_nextCheck.store(last + 5.0, std::memory_order_relaxed);
+    frequency = platform::PerformanceFrequency();
+    g_frequency.store(frequency, std::memory_order_relaxed);
+    if (frequency <= 0) return 0;
+  }
+  const long long counter = platform::PerformanceCounter();
+  g_lastSeconds.store(static_cast<double>(counter) / static_cast<double>(frequency), std::memory_order_relaxed);
+  // Integer arithmetic: the double product of seconds and 1000 can land just
+  // below a whole millisecond (0.03 * 1000 is 29.999...) and lose it.
+  const long long whole = counter / frequency;
+  const long long rest = counter % frequency;
+  return static_cast<long>(whole * 1000 + rest * 1000 / frequency);
+}
+
+CStopwatch::CStopwatch() : m_nElapsed(0), m_bRunning(false), m_nStart(0) {}
+
+void CStopwatch::Start() {
+  if (m_bRunning) return;
+  m_nStart = GetTickCount();
+  m_bRunning = true;
+}
+
+void CStopwatch::Stop() {
+  if (!m_bRunning) return;
+  m_bRunning = false;
+  m_nElapsed = GetTickCount() - m_nStart;
+}
+
+void CStopwatch::Restart() {
+  if (m_bRunning) Stop();
+  m_nElapsed = 0;
+  m_nStart = 0;
+  Start();
+}
+
+void CStopwatch::Reset() {
+  m_nElapsed = 0;
+  m_nStart = 0;
+  m_bRunning = false;
+}
+
+}  // namespace hux

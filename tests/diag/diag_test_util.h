@@ -1,0 +1,63 @@
+// Helpers of the diagnostics tests: scratch files and captured debugger
+// output.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include <hux/platform/debug.h>
+
+namespace hux::test {
+
+// A fresh path in the temporary folder, removed (with anything at it) when
+// the object goes.
+class ScratchPath {
+ public:
+  explicit ScratchPath(const std::string& stem) {
+    std::random_device random;
+    m_path = std::filesystem::path(::testing::TempDir()) /
+             (stem + "-" + std::to_string(random()) + std::to_string(random()));
+  }
+  ~ScratchPath() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+  }
+  const std::filesystem::path& Path() const { return m_path; }
+  std::wstring Wide() const { return m_path.wstring(); }
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// The whole contents of a file ("" when it cannot be read).
+inline std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// Collects the debugger output of each test of the fixture in m_output.
+class CapturedDebugOutput : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_previous = platform::SetDebugOutputHandler([this](const std::string& text) { m_output += text; });
+  }
+  void TearDown() override { platform::SetDebugOutputHandler(m_previous); }
+
+  std::string m_output;
+
+ private:
+  platform::DebugOutputHandler m_previous;
+};
+
+}  // namespace hux::test

@@ -1,0 +1,269 @@
+// Error codes, the message table, parameter streams, message formatting and
+// the self-logging exception.
+#include <hux/diag/error.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <hux/diag/logmanager.h>
+#include <hux/platform/debug.h>
+
+#include "diag/diag_test_util.h"
+
+namespace hux {
+namespace {
+
+// Formats `format` through code 1000 with the thread's stream as filled by
+// `fill`, then releases the stream.
+template <class Fill>
+std::string Format(const char* format, Fill fill) {
+  SetErrorMessage(1000, format);
+  ReleaseErrorParamStream();
+  fill(GetErrorParamStream());
+  std::string text = GetErrorMessage(1000);
+  ReleaseErrorParamStream();
+  return text;
+}
+
+// The C library's own answer for the same arguments.
+template <class... Args>
+std::string Reference(const char* format, Args... args) {
+  char buf[512];
+  std::snprintf(buf, sizeof buf, format, args...);
+  return buf;
+}
+
+TEST(ErrorCode, FreshThreadHasCodeZeroAndDefaultMessages) {
+  std::thread([] {
+    EXPECT_EQ(GetError(), 0);
+    EXPECT_STREQ(hux_err(), "err_ok");
+  }).join();
+  const struct {
+    int code;
+    const char* arg;  // a string argument, or null for the integer 3
+    const char* expected;
+  } cases[] = {
+      {err_ok, nullptr, "err_ok"},
+      {err_null_pointer, "p", "err_null_pointer:p"},
+      {err_bad_argument, nullptr, "err_bad_argument: parameter 3"},
+      {err_failed, "disk", "err_failed: disk"},
+      {err_dont_support, "mesh", "err_dont_support: mesh"},
+  };
+  for (const auto& c : cases) {
+    ReleaseErrorParamStream();
+    if (c.arg)
+      GetErrorParamStream().AppendString(c.arg);
+    else
+      GetErrorParamStream().AppendInt(3);
+    SetError(c.code);
+    EXPECT_EQ(GetError(), c.code);
+    EXPECT_STREQ(hux_err(), c.expected);
+    EXPECT_EQ(GetErrorMessage(), hux_err());  // one buffer, one operation
+  }
+  ReleaseErrorParamStream();
+  SetError(0);
+}
+
+TEST(ErrorCode, UnknownCodesAndReplacedFormats) {
+  EXPECT_STREQ(GetErrorMessage(99), "Can't understand error code");
+  SetErrorMessage(99, "x");
+  EXPECT_STREQ(GetErrorMessage(99), "x");
+  SetErrorMessage(4, "no");
+  EXPECT_STREQ(GetErrorMessage(4), "no");
+  SetErrorMessage(4, "err_dont_support: %s");
+  SetErrorMessage(99, nullptr);
+  EXPECT_STREQ(GetErrorMessage(99), "");
+}
+
+TEST(ValistFormat, MatchesTheCLibrary) {
+  const struct {
+    const char* format;
+    std::string got;
+    std::string expected;
+  } cases[] = {
+      {"%d|%5d|%-5d|%05d|%+d", Format("%d|%5d|%-5d|%05d|%+d", [](ValistStream& s) {
+         s.AppendInt(-42).AppendInt(7).AppendInt(7).AppendInt(-7).AppendInt(9);
+       }),
+       Reference("%d|%5d|%-5d|%05d|%+d", -42, 7, 7, -7, 9)},
+      // Without a length an int is read from the slot's low 32 bits.
+      {"%d %u", Format("%d %u", [](ValistStream& s) { s.AppendInt(0x100000005LL).AppendInt(-1); }),
+       Reference("%d %u", 5, 4294967295u)},
+      {"%lld %I64d %ld %llu", Format("%lld %I64d %ld %llu", [](ValistStream& s) {
+         s.AppendInt(-9000000000LL).AppendInt(1LL << 62).AppendInt(-5).AppendInt(-1);
+       }),
+       Reference("%lld %lld %ld %llu", -9000000000LL, 1LL << 62, -5L, ~0ULL)},
+      {"%hd %hhd %hu %x %X %#o %#x", Format("%hd %hhd %hu %x %X %#o %#x", [](ValistStream& s) {
+         s.AppendInt(70000).AppendInt(300).AppendInt(-1).AppendInt(255).AppendInt(255).AppendInt(8).AppendInt(0);
+       }),
+       Reference("%hd %hhd %hu %x %X %#o %#x", 70000, 300, -1, 255, 255, 8, 0)},
+      {"%c%c %3c", Format("%c%c %3c", [](ValistStream& s) { s.AppendInt('o').AppendInt('k').AppendInt('!'); }),
+       "ok   !"},
+      {"%f %.3f %e %g %10.4f|%-8.2f|%G", Format("%f %.3f %e %g %10.4f|%-8.2f|%G", [](ValistStream& s) {
+         s.AppendDouble(3.14159).AppendDouble(2.0 / 3).AppendDouble(12345.678).AppendDouble(1e-7).AppendDouble(
+              -1.5).AppendDouble(0.125).AppendDouble(1e300);
+       }),
+       Reference("%f %.3f %e %g %10.4f|%-8.2f|%G", 3.14159, 2.0 / 3, 12345.678, 1e-7, -1.5, 0.125, 1e300)},
+      {"[%s] [%8s] [%-8s] [%.2s]", Format("[%s] [%8s] [%-8s] [%.2s]", [](ValistStream& s) {
+         s.AppendString("abc").AppendString("abc").AppendString("abc").AppendString("abc");
+       }),
+       "[abc] [     abc] [abc     ] [ab]"},
+      {"%*d|%-*d|%.*f|%*.*s|", Format("%*d|%-*d|%.*f|%*.*s|", [](ValistStream& s) {
+         s.AppendInt(5).AppendInt(42).AppendInt(4).AppendInt(1).AppendInt(2).AppendDouble(3.14159);
+         s.AppendInt(-6).AppendInt(2).AppendString("xyz");
+       }),
+       Reference("%*d|%-*d|%.*f|%*.*s|", 5, 42, 4, 1, 2, 3.14159, -6, 2, "xyz")},
+      {"100%% of %s", Format("100%% of %s", [](ValistStream& s) { s.AppendString("it"); }), "100% of it"},
+      {"%p", Format("%p", [](ValistStream& s) { s.AppendInt(0x1234); }), Reference("%p", (void*)0x1234)},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.format;
+}
+
+TEST(ValistFormat, SurvivesFormatsThatDoNotMatchTheArguments) {
+  const struct {
+    const char* format;
+    std::string got;
+    const char* expected;
+  } cases[] = {
+      // Missing arguments read as zero and "(null)".
+      {"%d %s %f", Format("%d %s %f", [](ValistStream&) {}), "0 (null) 0.000000"},
+      // A %s over an integer slot never dereferences it.
+      {"%s", Format("%s", [](ValistStream& s) { s.AppendInt(0x41414141); }), "(null)"},
+      {"%s", Format("%s", [](ValistStream& s) { s.AppendString(nullptr); }), "(null)"},
+      // %n writes nothing but still takes its slot.
+      {"a%nb%d", Format("a%nb%d", [](ValistStream& s) { s.AppendInt(0).AppendInt(5); }), "ab5"},
+      // Unknown conversions and a trailing % stay as text.
+      {"%y %", Format("%y %", [](ValistStream&) {}), "%y %"},
+      {"%5", Format("%5", [](ValistStream&) {}), "%5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.format;
+}
+
+TEST(ValistFormat, LongMessagesAreCutAt2047Characters) {
+  const std::string big(5000, 'x');
+  const struct {
+    const char* format;
+    std::string got;
+  } cases[] = {
+      {"%s", Format("%s", [&](ValistStream& s) { s.AppendString(big.c_str()); })},
+      {"ab%s", Format("ab%s", [&](ValistStream& s) { s.AppendString(big.c_str()); })},
+      {"%3000d", Format("%3000d", [](ValistStream& s) { s.AppendInt(1); })},
+      {"%999999999d", Format("%999999999d", [](ValistStream& s) { s.AppendInt(1); })},
+      {"%.99999f", Format("%.99999f", [](ValistStream& s) { s.AppendDouble(1.0); })},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.got.size(), 2047u) << c.format;
+  EXPECT_EQ(cases[1].got.substr(0, 4), "abxx");
+  // Literal text alone is cut the same way.
+  const std::string literal(3000, 'L');
+  EXPECT_EQ(Format(literal.c_str(), [](ValistStream&) {}), literal.substr(0, 2047));
+}
+
+TEST(ValistStream, LayoutBeforeAndAfterResolution) {
+  ReleaseErrorParamStream();
+  ValistStream& s = GetErrorParamStream();
+  EXPECT_TRUE(s.GetArgumentBlock().empty());
+  EXPECT_FALSE(s.IsResolved());
+  s.AppendInt(-2).AppendString("ab").AppendDouble(1.5).AppendString("c");
+  ASSERT_EQ(s.GetArgumentBlock().size(), 32u);
+  EXPECT_EQ(s.GetTextPool(), std::string("ab\0c\0", 5));
+  EXPECT_EQ(s.GetStringSlots(), (std::vector<int>{8, 24}));
+  auto slot = [&](int i) {
+    unsigned long long v;
+    std::memcpy(&v, s.GetArgumentBlock().data() + 8 * i, 8);
+    return v;
+  };
+  EXPECT_EQ(slot(0), 0xFFFFFFFFFFFFFFFEull);  // integers widened to 8 bytes
+  EXPECT_EQ(slot(1), 0u);                     // pool offset 0, high half zero
+  double d;
+  std::memcpy(&d, s.GetArgumentBlock().data() + 16, 8);
+  EXPECT_EQ(d, 1.5);
+  EXPECT_EQ(slot(3), 3u);
+
+  SetErrorMessage(1001, "%d %s %.1f %s");
+  EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");
+  EXPECT_TRUE(s.IsResolved());
+  EXPECT_EQ(slot(1), reinterpret_cast<uintptr_t>(s.GetTextPool().data()));
+  EXPECT_EQ(slot(3), reinterpret_cast<uintptr_t>(s.GetTextPool().data() + 3));
+  // Formatting again does not resolve twice.
+  EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");
+
+  // Strings appended after resolution, and copies, keep valid addresses
+  // even when the pool moves.
+  const std::string longText(200, 'z');
+  s.AppendString(longText.c_str());
+  SetErrorMessage(1002, "%.0s%.0s%.0s%s|%s");
+  EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
+  ValistStream copy(s);
+  ReleaseErrorParamStream();
+  ValistStream& fresh = GetErrorParamStream();
+  EXPECT_TRUE(fresh.GetArgumentBlock().empty());
+  EXPECT_TRUE(fresh.GetStringSlots().empty());
+  EXPECT_FALSE(fresh.IsResolved());
+  fresh = copy;
+  EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
+  ReleaseErrorParamStream();
+}
+
+TEST(ErrorReportMode, BreaksOnlyForNonzeroCodesInMode1) {
+  int breaks = 0;
+  auto previous = platform::SetDebugBreakHook([&] { ++breaks; });
+  EXPECT_EQ(SetErrorReportMode(REPORT_DEBUGBREAK), REPORT_SILENT);  // no debugger at load
+  SetError(0);
+  EXPECT_EQ(breaks, 0);
+  SetError(5);
+  EXPECT_EQ(breaks, 1);
+  EXPECT_EQ(SetErrorReportMode(static_cast<ErrorReportMode>(2)), REPORT_DEBUGBREAK);
+  SetError(5);
+  EXPECT_EQ(SetErrorReportMode(REPORT_SILENT), 2);
+  SetError(6);
+  EXPECT_EQ(breaks, 1);
+  platform::SetDebugBreakHook(previous);
+  // Mode 1 without a debugger and without a hook: the process goes on.
+  SetErrorReportMode(REPORT_DEBUGBREAK);
+  SetError(7);
+  SetErrorReportMode(REPORT_SILENT);
+  SetError(0);
+}
+
+using CapturedLog = test::CapturedDebugOutput;
+
+TEST_F(CapturedLog, ExceptionLogsOnceAtCritical) {
+  CErrorException e(L"bad id", "reader", 12);
+  EXPECT_EQ(m_output, "[CRITICAL]: bad id - [FILE]: reader [LINE]: 12\n");
+  EXPECT_EQ(e.GetDescription(), L"bad id");
+  EXPECT_EQ(e.GetFile(), "reader");
+  EXPECT_EQ(e.GetLine(), 12);
+  EXPECT_STREQ(e.what(), std::exception().what());
+
+  m_output.clear();
+  CErrorException copy(e);
+  CErrorException other(L"\u4e2d", "caf\xE9.cpp", -3);
+  EXPECT_EQ(m_output, "[CRITICAL]: \xE4\xB8\xAD - [FILE]: caf\xC3\xA9.cpp [LINE]: -3\n");
+  m_output.clear();
+  other = copy;
+  EXPECT_EQ(m_output, "");
+  EXPECT_EQ(other.GetDescription(), L"bad id");
+  EXPECT_EQ(other.GetLine(), 12);
+  try {
+    throw CErrorException(L"thrown", nullptr, 1);
+  } catch (const std::exception& caught) {
+    EXPECT_EQ(dynamic_cast<const CErrorException&>(caught).GetFile(), "");
+  }
+}
+
+TEST_F(CapturedLog, ExceptionUsesTheSingletonClientsConfigure) {
+  // The library logs through the same singleton this test module reaches.
+  CLogManager& log = CSingleton<CLogManager>::GetInstance();
+  EXPECT_EQ(&log, CSingleton<CLogManager>::GetInstancePtr());
+  log.SetDebuggerOutput(false);
+  CErrorException e(L"quiet", "f", 1);
+  log.SetDebuggerOutput(true);
+  EXPECT_EQ(m_output, "");
+}
+
+}  // namespace
+}  // namespace hux

@@ -1,0 +1,139 @@
+// The log manager: thresholds, line layout, time stamps, debugger output and
+// the UTF-8 log file.
+#include <hux/diag/logmanager.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include <hux/platform/debug.h>
+
+#include "diag/diag_test_util.h"
+
+namespace hux {
+namespace {
+
+using Level = CLogManager::EnLogLevel;
+
+using LogTest = test::CapturedDebugOutput;
+
+TEST_F(LogTest, DefaultsWriteNormalAndMoreImportantLines) {
+  CLogManager log;
+  EXPECT_TRUE(log.IsDebuggerOutput());
+  EXPECT_FALSE(log.IsTimeStamp());
+  EXPECT_EQ(log.GetLogLevel(), CLogManager::LOG_NORMAL);
+  log.Log(std::wstring(L"x"), CLogManager::LOG_TRIVIAL);
+  EXPECT_EQ(m_output, "");
+  log.Log(std::wstring(L"x"), CLogManager::LOG_NORMAL);
+  EXPECT_EQ(m_output, "[NORMAL]: x\n");
+}
+
+TEST_F(LogTest, ThresholdTable) {
+  const struct {
+    int threshold;
+    int level;
+    const char* line;  // null: nothing written
+  } cases[] = {
+      {3, 0, "[CRITICAL]: m\n"}, {3, 1, "[NORMAL]: m\n"},  {3, 2, "[TRIVIAL]: m\n"}, {3, 3, "[DEBUG]: m\n"},
+      {3, 4, nullptr},           {0, 0, "[CRITICAL]: m\n"}, {0, 1, nullptr},          {0, -1, "[]: m\n"},
+      {-5, 0, nullptr},          {-5, -6, "[]: m\n"},       {7, 7, "[]: m\n"},        {9, 7, "[]: m\n"},
+      {6, 7, nullptr},           {2, 2, "[TRIVIAL]: m\n"},  {2, 3, nullptr},
+  };
+  for (const auto& c : cases) {
+    CLogManager log;
+    log.SetLogLevel(static_cast<Level>(c.threshold));
+    m_output.clear();
+    log.Log(std::wstring(L"m"), static_cast<Level>(c.level));
+    EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
+  }
+}
+
+TEST_F(LogTest, LevelNames) {
+  CLogManager log;
+  EXPECT_EQ(log.GetLogLevelString(CLogManager::LOG_CRITICAL), L"CRITICAL");
+  EXPECT_EQ(log.GetLogLevelString(CLogManager::LOG_DEBUG), L"DEBUG");
+  EXPECT_EQ(log.GetLogLevelString(static_cast<Level>(4)), L"");
+  EXPECT_EQ(log.GetLogLevelString(static_cast<Level>(-1)), L"");
+}
+
+TEST_F(LogTest, TimeStampPrefix) {
+  CLogManager log;
+  log.SetTimeStamp(true);
+  log.Log(std::wstring(L"x"), CLogManager::LOG_CRITICAL);
+  EXPECT_TRUE(std::regex_match(m_output, std::regex(R"(\[\d\d:\d\d:\d\d\] - \[CRITICAL\]: x\n)"))) << m_output;
+}
+
+TEST_F(LogTest, NarrowTextWidensByteForByte) {
+  CLogManager log;
+  log.Log(std::string("caf\xE9"), CLogManager::LOG_NORMAL);
+  log.Log(std::string("cut\0here", 8), CLogManager::LOG_NORMAL);
+  EXPECT_EQ(m_output, "[NORMAL]: caf\xC3\xA9\n[NORMAL]: cut\n");
+}
+
+TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
+  test::ScratchPath path("hux-log");
+  {
+    CLogManager log;
+    log.SetDebuggerOutput(false);
+    ASSERT_TRUE(log.SetOutputFilePath(path.Wide()));
+    log.Log(std::wstring(L"plain"), CLogManager::LOG_NORMAL);
+    // Characters no 8-bit code page holds, a UTF-16 surrogate pair and a lone
+    // surrogate: none of them may stop the file.
+    log.Log(std::wstring(L"\u4e2d\u00e9\U0001F600") + wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDC00),
+            CLogManager::LOG_NORMAL);
+    log.Log(std::wstring(L"after"), CLogManager::LOG_CRITICAL);
+  }
+  EXPECT_EQ(m_output, "");  // debugger output was off
+  const std::string text = test::ReadFile(path.Path());
+  const std::regex layout(
+      "\n-{37}\\d{4}-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d-{37}\n"
+      "\\[NORMAL\\]: plain\n"
+      "\\[NORMAL\\]: \xE4\xB8\xAD\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xEF\xBF\xBD\n"
+      "\\[CRITICAL\\]: after\n");
+  EXPECT_TRUE(std::regex_match(text, layout)) << text;
+  EXPECT_EQ(text.find('\r'), std::string::npos);
+}
+
+TEST_F(LogTest, SecondFileIsRefusedAndTheFirstKeepsWorking) {
+  test::ScratchPath first("hux-log-a"), second("hux-log-b");
+  {
+    CLogManager log;
+    ASSERT_TRUE(log.SetOutputFilePath(first.Wide()));
+    log.Log(std::wstring(L"one"), CLogManager::LOG_NORMAL);
+    EXPECT_FALSE(log.SetOutputFilePath(second.Wide()));
+    EXPECT_FALSE(log.SetOutputFilePath(first.Wide()));
+    log.Log(std::wstring(L"two"), CLogManager::LOG_NORMAL);
+  }
+  const std::string text = test::ReadFile(first.Path());
+  EXPECT_NE(text.find("[NORMAL]: one\n[NORMAL]: two\n"), std::string::npos) << text;
+  EXPECT_FALSE(std::filesystem::exists(second.Path()));
+  EXPECT_EQ(m_output, "[NORMAL]: one\n[NORMAL]: two\n");
+}
+
+TEST_F(LogTest, FailedOpenCanBeRetriedAndExistingFilesAreAppended) {
+  test::ScratchPath dir("hux-log-dir"), file("hux-log-old");
+  test::WriteFile(file.Path(), "old contents\n");
+  {
+    CLogManager log;
+    log.SetDebuggerOutput(false);
+    log.Log(std::wstring(L"before any file"), CLogManager::LOG_NORMAL);
+    EXPECT_FALSE(log.SetOutputFilePath((dir.Path() / "missing" / "log.txt").wstring()));
+    log.Log(std::wstring(L"lost"), CLogManager::LOG_NORMAL);
+    ASSERT_TRUE(log.SetOutputFilePath(file.Wide()));
+    log.Log(std::wstring(L"new"), CLogManager::LOG_NORMAL);
+  }
+  const std::string text = test::ReadFile(file.Path());
+  EXPECT_EQ(text.rfind("old contents\n\n-----", 0), 0u) << text;
+  EXPECT_EQ(text.substr(text.size() - 14), "[NORMAL]: new\n");
+  EXPECT_EQ(text.find("lost"), std::string::npos);
+  EXPECT_EQ(text.find("before"), std::string::npos);
+}
+
+TEST(LogSingleton, PointerAndReferenceAgree) {
+  EXPECT_EQ(CSingleton<CLogManager>::GetInstancePtr(), &CSingleton<CLogManager>::GetInstance());
+  EXPECT_EQ(&CLogManager::GetInstance(), CSingleton<CLogManager>::GetInstancePtr());
+}
+
+}  // namespace
+}  // namespace hux

@@ -1,0 +1,145 @@
+// Runs one call-tree profiler scenario in a process of its own, since the
+// summary is printed once per process (at exit unless a scenario asks for it
+// earlier). The summary goes to the standard output and to QProfile.txt
+// beside this program; findings of the scenario go to the standard error.
+//
+// The time-stamp counter is replaced by a counter the scenario advances by
+// hand (1 000 000 ticks per second, so 1000 ticks are one millisecond), and the
+// memory query by fixed figures, so the report's lines are exact except for
+// the "Total time" figures and the percentages of the whole run.
+#include <hux/diag/qprofile.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include <hux/platform/clock.h>
+#include <hux/platform/procstatus.h>
+
+namespace {
+
+unsigned long long g_base = 0;
+unsigned long long g_ticks = 0;
+unsigned long long FakeCounter() { return g_base + g_ticks; }
+void Advance(unsigned long long ticks) { g_ticks += ticks; }
+
+long long g_memoryBytes = 0;
+
+void UseFakeClockAndMemory() {
+  // Continue from the real counter so that "Total time", started at load with
+  // it, keeps a positive duration.
+  g_base = hux::platform::ReadTimeStampCounter();
+  hux::platform::SetTimeStampCounterHook(&FakeCounter, 1000000);
+  hux::platform::SetPrivateMemoryHook([] { return g_memoryBytes; });
+}
+
+// Load (400 ticks) calls Parse (100 ticks) and Shared (50); Draw (200) calls
+// Shared (20); Rec recurses three deep (300 ticks in all).
+void Parse() {
+  static QProfile profile("Parse", false, __FILE__, __LINE__);
+  QProfileStarter s(&profile);
+  Advance(100);
+}
+void Shared(unsigned long long ticks) {
+  static QProfile profile("Shared");
+  QProfileStarter s(&profile);
+  Advance(ticks);
+}
+void Load() {
+  static QProfile profile("Load");
+  QProfileStarter s(&profile);
+  Advance(100);
+  Parse();
+  Shared(50);
+  Advance(150);
+}
+void Draw() {
+  static QProfile profile("Draw");
+  QProfileStarter s(&profile);
+  Advance(180);
+  Shared(20);
+}
+void Rec(int depth) {
+  static QProfile profile("Rec");
+  QProfileStarter s(&profile);
+  Advance(100);
+  if (depth > 1) Rec(depth - 1);
+}
+
+int ScenarioReport() {
+  UseFakeClockAndMemory();
+  g_memoryBytes = 10LL << 20;
+  std::fprintf(stderr, "add=%d\n", QPAddMemoryStatus("start"));
+  Load();
+  Draw();
+  Rec(3);
+  static QProfile manual("Manual");
+  manual.Start();
+  Advance(30);
+  manual.Start();
+  Advance(30);
+  manual.Stop();
+  Advance(30);
+  manual.Stop();
+  manual.Stop();  // without Start: nothing
+  static QProfile longName("A profile name that is longer than fifty characters in all");
+  { QProfileStarter s(&longName); }
+  g_memoryBytes = (31LL << 20) / 2;  // 15.5 MiB
+  QPAddMemoryStatus("after");
+  std::fprintf(stderr, "diff=%.2f missing=%.2f\n", QPMemoryDiffent("after", "start"),
+               QPMemoryDiffent("after", "never"));
+  // A heap profile that the summary destroys.
+  auto* temporary = new QProfile("Temporary", true);
+  { QProfileStarter s(temporary); Advance(10); }
+  return 0;  // the summary is printed at exit
+}
+
+int ScenarioExplicit() {
+  UseFakeClockAndMemory();
+  static QProfile once("Once");
+  { QProfileStarter s(&once); Advance(1000); }
+  QProfile::PrintSummary();
+  // Nothing is measured after the summary, and it is not printed again.
+  { QProfileStarter s(&once); Advance(1000); }
+  std::fprintf(stderr, "hits=%lld total=%lld\n", static_cast<long long>(once.GetHits()),
+               static_cast<long long>(once.GetTotalTicks()));
+  QProfile::PrintSummary();
+  return 0;
+}
+
+int ScenarioMemoryFull() {
+  int recorded = 0, last = -1;
+  for (int i = 0; i < 1025; ++i) {
+    last = QPAddMemoryStatus("tag");
+    recorded += last;
+  }
+  std::fprintf(stderr, "recorded=%d last=%d\n", recorded, last);
+  return 0;  // only "Total time": no summary
+}
+
+int ScenarioThreads() {
+  UseFakeClockAndMemory();
+  static QProfile outer("Outer");
+  static QProfile inner("Inner");
+  {
+    QProfileStarter s(&outer);
+    // A starter of another thread does not see this thread's chain.
+    std::thread([] { QProfileStarter t(&inner); }).join();
+  }
+  std::fprintf(stderr, "inner parent=%s\n", inner.GetParent() ? inner.GetParent()->GetName() : "none");
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "report") return ScenarioReport();
+  if (mode == "explicit") return ScenarioExplicit();
+  if (mode == "memfull") return ScenarioMemoryFull();
+  if (mode == "threads") return ScenarioThreads();
+  if (mode == "none") return 0;
+  std::fprintf(stderr, "unknown scenario\n");
+  return 2;
+}

@@ -1,0 +1,229 @@
+// The frame profiler on a fake clock: the tree, the statistics, the display
+// texts and the report layout.
+#include <hux/diag/profiler.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <string>
+
+#include "diag/diag_test_util.h"
+#include "fake_clock.h"
+
+namespace hux {
+namespace {
+
+class FrameProfiler : public test::FakeClockTest {
+ protected:
+  // A scope from `begin` to `end` milliseconds with `inner` run inside it.
+  template <class Inner>
+  void Scope(const wchar_t* name, double begin, double end, Inner inner) {
+    At(begin);
+    m_profiler.BeginProfile(name);
+    inner();
+    At(end);
+    m_profiler.EndProfile(name);
+  }
+  void Scope(const wchar_t* name, double begin, double end) {
+    Scope(name, begin, end, [] {});
+  }
+  const CProfileInstance* Top(size_t i = 0) { return m_profiler.GetRootInstance()->GetChildren().at(i); }
+
+  CProfiler m_profiler;
+};
+
+TEST_F(FrameProfiler, DisplayTextsOfTheDocumentedExample) {
+  Scope(L"Frame", 0, 16, [&] {
+    Scope(L"Draw", 1, 5);
+    Scope(L"Draw", 5, 9);
+    Scope(L"Draw", 9, 13);
+  });
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  Draw(3)");
+  EXPECT_EQ(m_profiler.GetValueStr(), L"\n16ms\n12ms-75.00%");
+  ASSERT_EQ(Top()->GetChildren().size(), 1u);  // one node for the three scopes
+  EXPECT_EQ(Top()->GetLevel(), 1u);
+  EXPECT_EQ(Top()->GetChildren()[0]->GetLevel(), 2u);
+}
+
+TEST_F(FrameProfiler, StatisticsOverFrames) {
+  // Frame 1: Frame 10 ms, A once for 4 ms.
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"A", 1, 5);
+  });
+  // Frame 2: Frame 20 ms, A twice for 3 ms.
+  Scope(L"Frame", 100, 120, [&] {
+    Scope(L"A", 101, 104);
+    Scope(L"A", 105, 108);
+  });
+  // Frame 3: Frame 5 ms, A not entered: its last frame counts again.
+  Scope(L"Frame", 200, 205);
+
+  const CProfileInstance* frame = Top();
+  const CProfileInstance* a = frame->GetChildren().at(0);
+  const struct {
+    const char* what;
+    double got, expected;
+  } cases[] = {
+      {"Frame total time", frame->GetTotalTime(), 35},
+      {"Frame total calls", double(frame->GetTotalCalls()), 3},
+      {"Frame max", frame->GetMaxTime(), 20},
+      {"Frame min", frame->GetMinTime(), 5},
+      {"Frame last time", frame->GetLastFrameTime(), 5},
+      {"Frame shares stay 1", frame->GetTotalParentShare() + frame->GetLastFrameParentShare(), 2},
+      {"A total time", a->GetTotalTime(), 4 + 6 + 6},
+      {"A total calls", double(a->GetTotalCalls()), 1 + 2 + 2},
+      {"A last calls", double(a->GetLastFrameCalls()), 2},
+      {"A max", a->GetMaxTime(), 4},
+      {"A min", a->GetMinTime(), 3},
+      // Single-precision quotient of the frame times, widened.
+      {"A last share", a->GetLastFrameParentShare(), double(6.0f / 5.0f)},
+      {"A total share", a->GetTotalParentShare(), 16.0 / 35.0},
+  };
+  for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.got, c.expected) << c.what;
+  EXPECT_EQ(m_profiler.GetBeginCalls(), 6);
+  EXPECT_GE(m_profiler.GetBeginCost(), 0);
+}
+
+TEST_F(FrameProfiler, MinimumStaysAtItsStartWhileTimesOnlyGrow) {
+  Scope(L"Grow", 0, 1);
+  Scope(L"Grow", 10, 12);
+  Scope(L"Grow", 20, 23);
+  EXPECT_EQ(Top()->GetMaxTime(), 3);
+  EXPECT_EQ(Top()->GetMinTime(), 1000);
+}
+
+TEST_F(FrameProfiler, SubMillisecondScopesCountWholeClockMilliseconds) {
+  Scope(L"Short", 0.4, 0.9);
+  EXPECT_EQ(Top()->GetLastFrameTime(), 0);
+  Scope(L"Short", 0.9, 1.2);  // a millisecond boundary passed
+  EXPECT_EQ(Top()->GetLastFrameTime(), 1);
+}
+
+TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
+  At(0);
+  m_profiler.BeginProfile(L"Frame");
+  m_profiler.BeginProfile(L"Load");
+  m_profiler.BeginProfile(L"Read");
+  m_profiler.EndProfile(L"ignored name");
+  m_profiler.EndProfile(L"Load");
+  m_profiler.BeginProfile(L"Read");
+  m_profiler.EndProfile(L"");
+  m_profiler.BeginProfile(L"read");  // names are case-sensitive
+  m_profiler.EndProfile(L"read");
+  m_profiler.EndProfile(L"Frame");
+  // An end without an open scope is ignored; the tree stays usable.
+  m_profiler.EndProfile(L"Frame");
+  Scope(L"Frame", 1, 2);
+  // Nodes not entered in the last frame still show the calls of the frame
+  // in which they were.
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  Load(1)\n   Read(1)\n  Read(1)\n  read(1)");
+  EXPECT_EQ(Top()->GetChildren().at(1)->GetTotalCalls(), 2);
+  EXPECT_EQ(m_profiler.GetRootInstance()->GetChildren().size(), 1u);
+  EXPECT_EQ(Top()->GetTotalCalls(), 2);
+}
+
+TEST_F(FrameProfiler, TextsAreBuiltOncePerFrameAndResetEmptiesThem) {
+  Scope(L"Frame", 0, 3);
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)");
+  // Folding the frame again by hand changes the figures but not the frame:
+  // the texts stay as built.
+  m_profiler.ProcessFrameStats();
+  EXPECT_EQ(Top()->GetTotalCalls(), 2);
+  EXPECT_EQ(m_profiler.GetValueStr(), L"\n3ms");
+  Scope(L"Frame", 10, 17);
+  EXPECT_EQ(m_profiler.GetValueStr(), L"\n7ms");
+  m_profiler.ResetProfile();
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"");
+  EXPECT_EQ(m_profiler.GetValueStr(), L"");
+  EXPECT_EQ(m_profiler.GetBeginCalls(), 0);
+}
+
+TEST_F(FrameProfiler, ReportLayout) {
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"Draw", 1, 4);
+    Scope(L"Draw", 5, 6);
+  });
+  Scope(L"Frame", 100, 120, [&] {
+    Scope(L"Draw", 101, 106);
+  });
+  Scope(L"Name longer than forty characters is cut off at forty", 200, 1234767);
+
+  test::ScratchPath path("hux-profile");
+  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
+  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));  // appends
+  const std::string text = test::ReadFile(path.Path());
+  const std::string sp35(35, ' ');
+  const std::string table =
+      "                  NAME                  |   AVG   |   MAX   |   MIN   |  CsPF   | PARENT% | TOTAL%  |  HIER   \n" +
+      std::string(100, '-') + "\n" +
+      sp35 + "Frame|    15.00|    20.00|  1000.00|        1|   100.00|   100.00|----*\n" +
+      sp35 + " Draw|     4.50|     5.00|  1000.00|        1|    30.00|    30.00|--------*\n" +
+      "Name longer than forty characters is cut|1234567.00|1234567.00|  1000.00|        1|   100.00|   100.00|----*\n";
+  const std::string report =
+      "\n-{31}Profile Result \\(\\d{4}-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d\\)-{32}\n" +
+      std::regex_replace(table, std::regex(R"([|()*%])"), R"(\$&)") + "-{39}Profile Cost-{39}\n" +
+      "Profile Invoked Per Frame: 6\n"  // 6 begin calls, 1 frame of the last top-level node
+      "Profile Begin Per Frame\\(ms\\): [0-9.e+-]+\n"
+      "Profile Begin Per Call\\(ns\\): [0-9.e+-]+\n"
+      "Profile End Per Frame\\(ms\\): [0-9.e+-]+\n"
+      "Profile End Per Call\\(ns\\): [0-9.e+-]+\n";
+  EXPECT_TRUE(std::regex_match(text, std::regex("(" + report + "){2}"))) << text;
+}
+
+TEST_F(FrameProfiler, ReportWithoutFramesAndUnopenableFile) {
+  test::ScratchPath path("hux-profile-empty");
+  EXPECT_FALSE(m_profiler.LogProfileResult((path.Path() / "missing" / "r.txt").wstring()));
+  // An open scope without a completed frame: zero counts divide nothing.
+  m_profiler.BeginProfile(L"Open");
+  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
+  m_profiler.EndProfile(L"Open");
+  const std::string text = test::ReadFile(path.Path());
+  EXPECT_NE(text.find("     Open|     0.00|     0.00|  1000.00|        0|   100.00|     0.00|----*\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
+}
+
+TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {
+  Scope(L"Frame", 0, 3, [&] {
+    Scope(L"A", 0, 1);
+    Scope(L"B", 1, 2);
+  });
+  CProfileInstance copy(*m_profiler.GetRootInstance());
+  ASSERT_EQ(copy.GetChildren().size(), 1u);
+  const CProfileInstance* frame = copy.GetChildren()[0];
+  EXPECT_NE(frame, Top());
+  EXPECT_EQ(frame->GetParent(), &copy);
+  ASSERT_EQ(frame->GetChildren().size(), 2u);
+  EXPECT_EQ(frame->GetChildren()[1]->GetName(), L"B");
+  EXPECT_EQ(frame->GetChildren()[1]->GetParent(), frame);
+  EXPECT_EQ(frame->GetTotalTime(), 3);
+  // Assigning a node its own child's copy: no node is freed twice.
+  copy = *copy.GetChildren()[0];
+  EXPECT_EQ(copy.GetName(), L"Frame");
+  EXPECT_EQ(copy.GetChildren().size(), 2u);
+  EXPECT_EQ(copy.GetChildren()[0]->GetParent(), &copy);
+  m_profiler.ResetProfile();  // the copy is unaffected
+  EXPECT_EQ(copy.GetChildren()[0]->GetName(), L"A");
+}
+
+TEST_F(FrameProfiler, GuardsUseTheSingleton) {
+  CProfiler& shared = CSingleton<CProfiler>::GetInstance();
+  EXPECT_EQ(&shared, CSingleton<CProfiler>::GetInstancePtr());
+  At(0);
+  {
+    CProfile frame(L"Loop");
+    At(1);
+    {
+      CProfile inner(L"Step");
+      At(4);
+    }
+    At(5);
+  }
+  EXPECT_EQ(shared.GetTitlesStr(), L"\n Loop(1)\n  Step(1)");
+  EXPECT_EQ(shared.GetValueStr(), L"\n5ms\n3ms-60.00%");
+  shared.ResetProfile();
+}
+
+}  // namespace
+}  // namespace hux
