@@ -36,7 +36,7 @@ void Scopes_CProfile(benchmark::State& state) {
   const int siblings = static_cast<int>(state.range(0));
   const auto names = WideNames(siblings);
   const std::wstring outer = L"frame", inner = L"inner";
-  hux::CProfiler::GetInstance()->ResetProfile();
+  hux::CProfiler::GetInstance().ResetProfile();
   for (auto _ : state) {
     long done = 0;
     while (done < kScopes) {
