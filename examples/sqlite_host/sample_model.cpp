@@ -63,10 +63,18 @@ bool PartData::Serialize(hux::GDbArchive& archive) {
     } else if (id == 2) {
       unsigned int n = 0;
       archive >> n;
-      // A damaged count cannot make us read past the block.
+      // A damaged count or block size cannot make us read past the block or
+      // allocate more than the data delivers: points are taken one by one
+      // while they arrive.
       const unsigned int fit = size >= 4 ? (size - 4) / sizeof(double) : 0;
-      points.assign(n < fit ? n : fit, 0.0);
-      for (double& p : points) archive >> p;
+      points.clear();
+      for (unsigned int k = 0; k < n && k < fit; ++k) {
+        const __int64 before = archive.DevicePos();
+        double p = 0;
+        archive >> p;
+        if (archive.DevicePos() != before + static_cast<__int64>(sizeof p)) break;
+        points.push_back(p);
+      }
     } else if (id == 3) {
       properties.SetObject(dynamic_cast<hux::IBase*>(GetBaseEntity()));
       properties.Serialize(archive);
