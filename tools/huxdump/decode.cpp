@@ -1,10 +1,13 @@
 #include "decode.h"
 
 #include <cstdio>
+#include <set>
 
 #include <hux/io/archive.h>
 #include <hux/io/memstream.h>
+#include <hux/object/base.h>
 #include <hux/object/project.h>
+#include <hux/value/property.h>
 #include <hux/util/stringtrans.h>
 #include <hux/value/variant.h>
 
@@ -115,6 +118,134 @@ bool DecodeProject(const std::vector<unsigned char>& data, bool json, std::strin
   return true;
 }
 
+// The owner the collections are read for: it only reports the class code.
+class Owner : public hux::IBase {
+ public:
+  hux::eXOMDataType GetObjectType() override { return code; }
+  hux::eXOMDataType code = hux::DT_UNDEFINED;
+};
+
+// Gives the inspector the process-wide tables the loaded schemes went into.
+class SchemeView : public hux::CPropertyCollection {
+ public:
+  static void Print(bool json) {
+    if (json) {
+      std::printf("{\"products\": [");
+      bool first = true;
+      for (const auto& [name, id] : m_mapAllProducutID) {
+        std::printf("%s{\"name\": %s, \"id\": %u}", first ? "" : ", ", Json(Utf8(name)).c_str(), id);
+        first = false;
+      }
+      std::printf("], \"schemes\": [");
+      first = true;
+      for (const auto& [code, all] : m_mapAllClassScheme) {
+        for (const auto& [product, scheme] : all.mapProductScheme) {
+          for (const auto& [id, name] : scheme.mapIDToName) {
+            std::printf("%s{\"class\": %d, \"product\": %s, \"id\": %u, \"name\": %s}", first ? "" : ", ",
+                        static_cast<int>(code), Json(Utf8(product)).c_str(), id.Packed(), Json(Utf8(name)).c_str());
+            first = false;
+          }
+        }
+      }
+      std::printf("]}\n");
+      return;
+    }
+    std::printf("product table:");
+    for (const auto& [name, id] : m_mapAllProducutID) std::printf(" %s=%u", Utf8(name).c_str(), id);
+    std::printf("\n");
+    for (const auto& [code, all] : m_mapAllClassScheme) {
+      for (const auto& [product, scheme] : all.mapProductScheme) {
+        std::printf("scheme of class %d, product %s:", static_cast<int>(code), Utf8(product).c_str());
+        for (const auto& [id, name] : scheme.mapIDToName) std::printf(" %u=%s", id.Packed(), Utf8(name).c_str());
+        std::printf("\n");
+      }
+    }
+  }
+};
+
+// The class code a collection's scheme names, read ahead without moving the
+// archive; `fallback` when the collection carries no scheme.
+hux::eXOMDataType PeekClass(hux::GDbArchiveImpl& ar, hux::eXOMDataType fallback) {
+  const long long start = ar.DevicePos();
+  hux::eXOMDataType code = fallback;
+  bool scheme = false, table = false;
+  ar >> scheme;
+  if (scheme) {
+    ar >> table;
+    if (table) {
+      int n = 0;
+      ar >> n;
+      for (int i = 0; i < n && ar.DevicePos() >= 0; ++i) {
+        std::wstring name;
+        unsigned char id = 0;
+        const long long before = ar.DevicePos();
+        ar >> name >> id;
+        if (ar.DevicePos() <= before) break;  // nothing more delivered
+      }
+    }
+    int raw = fallback;
+    ar >> raw;
+    code = static_cast<hux::eXOMDataType>(raw);
+  }
+  ar.SeekPos(static_cast<int>(start), hux::GDbArchive::SEEKFROM_BEGIN);
+  return code;
+}
+
+bool DecodeProperties(const std::vector<unsigned char>& data, bool json, std::string& error) {
+  std::vector<char> copy(data.begin(), data.end());
+  if (copy.empty()) {
+    error = "the file is empty";
+    return false;
+  }
+  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+  hux::GDbArchiveImpl ar(&mem);
+  const long long end = static_cast<long long>(data.size());
+  Owner owner;
+  std::set<hux::eXOMDataType> classes;
+  size_t index = 0;
+  while (ar.DevicePos() < end) {
+    const long long offset = ar.DevicePos();
+    owner.code = PeekClass(ar, owner.code);
+    classes.insert(owner.code);
+    hux::CPropertyCollection collection(&owner);
+    collection.Serialize(ar);
+    if (ar.DevicePos() <= offset || ar.DevicePos() > end) {
+      error = "offset " + std::to_string(offset) + ": not a whole property collection";
+      return false;
+    }
+    collection.First();
+    std::wstring product, name;
+    hux::CVariant value;
+    if (!json) std::printf("collection %zu @%lld  class %d\n", index, offset, static_cast<int>(owner.code));
+    while (collection.Next(product, name, value)) {
+      const unsigned short id = collection.GetPropertyID(name).Packed();
+      if (json)
+        std::printf("{\"collection\": %zu, \"offset\": %lld, \"class\": %d, \"product\": %s, \"name\": %s, "
+                    "\"id\": %u, \"code\": %d, \"value\": %s}\n",
+                    index, offset, static_cast<int>(owner.code), Json(Utf8(product)).c_str(), Json(Utf8(name)).c_str(),
+                    id, static_cast<int>(value.GetVariantStru().type), Json(Describe(value)).c_str());
+      else
+        std::printf("  %s:%s (id %u)  %d  %s\n", Utf8(product).c_str(), Utf8(name).c_str(), id,
+                    static_cast<int>(value.GetVariantStru().type), Describe(value).c_str());
+    }
+    ++index;
+  }
+  SchemeView::Print(json);
+  for (hux::eXOMDataType code : classes) {
+    const auto* remap = ar.GetMapPropertyID(code, false);
+    if (!remap || remap->empty()) continue;
+    if (!json) std::printf("ids remapped for class %d:", static_cast<int>(code));
+    for (const auto& [from, to] : *remap) {
+      if (json)
+        std::printf("{\"class\": %d, \"remap\": [%u, %u]}\n", static_cast<int>(code), from, to);
+      else
+        std::printf(" %u->%u", from, to);
+    }
+    if (!json) std::printf("\n");
+  }
+  return true;
+}
+
 }  // namespace
 
 bool IsDecoderKind(const std::string& kind) {
@@ -124,7 +255,8 @@ bool IsDecoderKind(const std::string& kind) {
 bool Decode(const std::string& kind, const std::vector<unsigned char>& data, bool json, std::string& error) {
   if (kind == "variant") return DecodeVariants(data, json, error);
   if (kind == "project") return DecodeProject(data, json, error);
-  error = "decoding as " + kind + " is not available in this build";
+  if (kind == "properties") return DecodeProperties(data, json, error);
+  error = "unknown kind " + kind;
   return false;
 }
 
