@@ -1,5 +1,7 @@
 #include "decode.h"
 
+#include "json.h"
+
 #include <cstdio>
 #include <set>
 
@@ -22,23 +24,6 @@ std::string Utf8(const std::wstring& text) {
   return out;
 }
 
-std::string Json(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
-
 // The variant's value as text: its conversion where there is one, else what
 // kind of content it holds.
 std::string Describe(const hux::CVariant& v) {
@@ -52,15 +37,8 @@ std::string Describe(const hux::CVariant& v) {
   return "(no text form)";
 }
 
-bool DecodeVariants(const std::vector<unsigned char>& data, bool json, std::string& error) {
-  std::vector<char> copy(data.begin(), data.end());
-  if (copy.empty()) {
-    error = "the file is empty";
-    return false;
-  }
-  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+bool DecodeVariants(hux::GMemStream& mem, long long end, bool json, std::string& error) {
   hux::GDbArchiveImpl ar(&mem);
-  const long long end = static_cast<long long>(data.size());
   size_t index = 0;
   while (ar.DevicePos() < end) {
     const long long offset = ar.DevicePos();
@@ -75,7 +53,7 @@ bool DecodeVariants(const std::vector<unsigned char>& data, bool json, std::stri
     const std::string codeName = name ? name : "custom " + std::to_string(code);
     if (json)
       std::printf("{\"index\": %zu, \"offset\": %lld, \"code\": %d, \"type\": %s, \"value\": %s}\n", index, offset, code,
-                  Json(codeName).c_str(), Json(Describe(v)).c_str());
+                  JsonString(codeName).c_str(), JsonString(Describe(v)).c_str());
     else
       std::printf("variant %zu @%lld  %s (%d)  %s\n", index, offset, codeName.c_str(), code, Describe(v).c_str());
     ++index;
@@ -93,13 +71,7 @@ class ReportingArchive : public hux::GDbArchiveImpl {
   std::vector<std::string> reports;
 };
 
-bool DecodeProject(const std::vector<unsigned char>& data, bool json, std::string& error) {
-  std::vector<char> copy(data.begin(), data.end());
-  if (copy.empty()) {
-    error = "the file is empty";
-    return false;
-  }
-  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+bool DecodeProject(hux::GMemStream& mem, long long size, bool json, std::string&) {
   ReportingArchive ar(&mem);
   hux::IBaseProject project;
   project.Serialize(ar);
@@ -107,14 +79,13 @@ bool DecodeProject(const std::vector<unsigned char>& data, bool json, std::strin
   if (json) {
     std::printf("{\"counter\": %lld, \"bytes\": %lld, \"reports\": [", project.GetLastUniqueID(), end);
     for (size_t i = 0; i < ar.reports.size(); ++i)
-      std::printf("%s%s", i ? ", " : "", Json(ar.reports[i]).c_str());
+      std::printf("%s%s", i ? ", " : "", JsonString(ar.reports[i]).c_str());
     std::printf("]}\n");
   } else {
     std::printf("project @0  counter %lld  (%lld bytes)\n", project.GetLastUniqueID(), end);
     for (const std::string& r : ar.reports) std::printf("  report: %s\n", r.c_str());
   }
-  if (end < static_cast<long long>(data.size()))
-    std::printf("%lld bytes after the project object\n", static_cast<long long>(data.size()) - end);
+  if (end < size) std::printf("%lld bytes after the project object\n", size - end);
   return true;
 }
 
@@ -133,7 +104,7 @@ class SchemeView : public hux::CPropertyCollection {
       std::printf("{\"products\": [");
       bool first = true;
       for (const auto& [name, id] : m_mapAllProducutID) {
-        std::printf("%s{\"name\": %s, \"id\": %u}", first ? "" : ", ", Json(Utf8(name)).c_str(), id);
+        std::printf("%s{\"name\": %s, \"id\": %u}", first ? "" : ", ", JsonString(Utf8(name)).c_str(), id);
         first = false;
       }
       std::printf("], \"schemes\": [");
@@ -142,7 +113,7 @@ class SchemeView : public hux::CPropertyCollection {
         for (const auto& [product, scheme] : all.mapProductScheme) {
           for (const auto& [id, name] : scheme.mapIDToName) {
             std::printf("%s{\"class\": %d, \"product\": %s, \"id\": %u, \"name\": %s}", first ? "" : ", ",
-                        static_cast<int>(code), Json(Utf8(product)).c_str(), id.Packed(), Json(Utf8(name)).c_str());
+                        static_cast<int>(code), JsonString(Utf8(product)).c_str(), id.Packed(), JsonString(Utf8(name)).c_str());
             first = false;
           }
         }
@@ -191,15 +162,8 @@ hux::eXOMDataType PeekClass(hux::GDbArchiveImpl& ar, hux::eXOMDataType fallback)
   return code;
 }
 
-bool DecodeProperties(const std::vector<unsigned char>& data, bool json, std::string& error) {
-  std::vector<char> copy(data.begin(), data.end());
-  if (copy.empty()) {
-    error = "the file is empty";
-    return false;
-  }
-  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+bool DecodeProperties(hux::GMemStream& mem, long long end, bool json, std::string& error) {
   hux::GDbArchiveImpl ar(&mem);
-  const long long end = static_cast<long long>(data.size());
   Owner owner;
   std::set<hux::eXOMDataType> classes;
   size_t index = 0;
@@ -222,8 +186,8 @@ bool DecodeProperties(const std::vector<unsigned char>& data, bool json, std::st
       if (json)
         std::printf("{\"collection\": %zu, \"offset\": %lld, \"class\": %d, \"product\": %s, \"name\": %s, "
                     "\"id\": %u, \"code\": %d, \"value\": %s}\n",
-                    index, offset, static_cast<int>(owner.code), Json(Utf8(product)).c_str(), Json(Utf8(name)).c_str(),
-                    id, static_cast<int>(value.GetVariantStru().type), Json(Describe(value)).c_str());
+                    index, offset, static_cast<int>(owner.code), JsonString(Utf8(product)).c_str(), JsonString(Utf8(name)).c_str(),
+                    id, static_cast<int>(value.GetVariantStru().type), JsonString(Describe(value)).c_str());
       else
         std::printf("  %s:%s (id %u)  %d  %s\n", Utf8(product).c_str(), Utf8(name).c_str(), id,
                     static_cast<int>(value.GetVariantStru().type), Describe(value).c_str());
@@ -253,9 +217,17 @@ bool IsDecoderKind(const std::string& kind) {
 }
 
 bool Decode(const std::string& kind, const std::vector<unsigned char>& data, bool json, std::string& error) {
-  if (kind == "variant") return DecodeVariants(data, json, error);
-  if (kind == "project") return DecodeProject(data, json, error);
-  if (kind == "properties") return DecodeProperties(data, json, error);
+  if (data.empty()) {
+    error = "the file is empty";
+    return false;
+  }
+  // A loading stream over a copy: the readers see exactly the file's bytes.
+  std::vector<char> copy(data.begin(), data.end());
+  hux::GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+  const long long size = static_cast<long long>(copy.size());
+  if (kind == "variant") return DecodeVariants(mem, size, json, error);
+  if (kind == "project") return DecodeProject(mem, size, json, error);
+  if (kind == "properties") return DecodeProperties(mem, size, json, error);
   error = "unknown kind " + kind;
   return false;
 }

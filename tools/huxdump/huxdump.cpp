@@ -9,6 +9,7 @@
 
 #include "decode.h"
 #include "framing.h"
+#include "json.h"
 
 namespace huxdump {
 namespace {
@@ -126,23 +127,6 @@ void PrintObjectJson(const std::vector<unsigned char>& data, const Object& o, in
               static_cast<unsigned long long>(o.offset), o.version, o.blockCount);
   PrintBlocksJson(data, o, depth + 1);
   std::printf("%s]}", in.c_str());
-}
-
-std::string JsonString(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
 }
 
 int Run(const Options& opt) {
