@@ -1,11 +1,14 @@
 # The two commands: `make demo` and `make test` (set-up, build, run).
 # SANITIZE=1 builds with AddressSanitizer and UndefinedBehaviorSanitizer,
 # SANITIZE=thread with ThreadSanitizer, each in a build folder of its own.
+# TEST_LABEL=threads runs only the tests of that label; CTEST_ARGS adds more.
 
 BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 SANITIZE ?=
 CMAKE_ARGS ?=
+TEST_LABEL ?=
+CTEST_ARGS ?=
 
 ifeq ($(SANITIZE),)
   BUILD_DIR ?= build
@@ -37,7 +40,8 @@ demo: build
 	cmake --build $(BUILD_DIR) --target run-demo
 
 test: build
-	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600
+	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS) --timeout 600 \
+	  $(if $(TEST_LABEL),-L '$(TEST_LABEL)') $(CTEST_ARGS)
 
 # Benchmarks against the anchors, optimised; results in bench/RESULTS.md.
 bench:

@@ -3,6 +3,9 @@
 # growing its committed corpus and keeping any finding beside it, so that the
 # ordinary test run replays it.
 #   tools/run-fuzz.sh BUILD_DIR SECONDS [TARGET...]
+# With FUZZ_GROW=0 (CI) the committed corpus is only read: new inputs go to a
+# scratch folder in BUILD_DIR and findings to BUILD_DIR/findings/<target>/, so
+# the checkout is left as it was; a finding still fails the run.
 set -euo pipefail
 build=$1
 seconds=$2
@@ -16,13 +19,22 @@ status=0
 for t in "${targets[@]}"; do
   corpus="$root/tests/fuzz/corpus/$t"
   mkdir -p "$corpus"
+  dirs=("$corpus")
+  findings="$corpus"
+  if [[ ${FUZZ_GROW:-1} == 0 ]]; then
+    findings="$build/findings/$t"
+    rm -rf "$build/fuzz-scratch/$t"
+    mkdir -p "$build/fuzz-scratch/$t" "$findings"
+    dirs=("$build/fuzz-scratch/$t" "$corpus")
+  fi
   echo "== fuzzing $t for ${seconds}s"
-  if ! "$build/tests/fuzz/$t" "$corpus" -max_total_time="$seconds" -rss_limit_mb=512 -malloc_limit_mb=64 \
-      -timeout=5 -artifact_prefix="$corpus/finding-" -print_final_stats=1 2>"$build/$t.log"; then
-    echo "!! $t found a fault; the input is kept in $corpus (finding-*)"
+  if ! "$build/tests/fuzz/$t" "${dirs[@]}" -max_total_time="$seconds" -rss_limit_mb=512 -malloc_limit_mb=64 \
+      -timeout=5 -artifact_prefix="$findings/finding-" -print_final_stats=1 2>"$build/$t.log"; then
+    echo "!! $t found a fault; the input is kept in $findings (finding-*)"
     tail -40 "$build/$t.log"
     status=1
   fi
-  grep -E 'stat::number_of_executed_units|stat::peak_rss_mb' "$build/$t.log" | sed "s/^/   /" || true
+  grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' "$build/$t.log" \
+    | sed "s/^/   /" || true
 done
 exit $status

@@ -22,10 +22,19 @@ namespace {
 constexpr unsigned int kReadChunk = 64 * 1024;
 
 // Reads up to `bytes` bytes into `buf` (resized to what was delivered).
+// `mem` is the device when it is exactly a GMemStream: such a stream refuses
+// a read that reaches past its end, so when the first chunk already does,
+// nothing will be delivered and no chunk is allocated (a hostile count over
+// a short memory input then costs nothing).
 template <class Buffer>
-void ReadCounted(GIODevice& device, Buffer& buf, unsigned long long bytes) {
+void ReadCounted(GIODevice& device, const GMemStream* mem, Buffer& buf, unsigned long long bytes) {
   using Unit = typename Buffer::value_type;
   buf.clear();
+  if (mem) {
+    const __int64 pos = mem->PosDirect();
+    const unsigned long long first = std::min<unsigned long long>(kReadChunk, bytes);
+    if (pos < 0 || static_cast<__int64>(first) > static_cast<__int64>(mem->GetCapacity()) - pos) return;
+  }
   size_t got = 0;  // bytes delivered
   while (got < bytes) {
     const unsigned int want = static_cast<unsigned int>(std::min<unsigned long long>(kReadChunk, bytes - got));
@@ -226,7 +235,7 @@ GDbArchive& GDbArchiveImpl::operator>>(std::string& value) {
     value.resize(static_cast<size_t>(n));
     m_pMem->ReadDirect(value.data(), static_cast<unsigned int>(n));
   } else {
-    ReadCounted(Device(), value, static_cast<unsigned long long>(n));
+    ReadCounted(Device(), m_pMem, value, static_cast<unsigned long long>(n));
   }
   // An embedded zero (or the end of what was delivered) ends the value.
   const size_t zero = value.find('\0');
@@ -248,7 +257,7 @@ GDbArchive& GDbArchiveImpl::operator>>(std::wstring& value) {
   Get(&n, sizeof n);
   if (n <= 0) return *this;
   std::u16string units;
-  ReadCounted(Device(), units, 2ull * static_cast<unsigned long long>(n));
+  ReadCounted(Device(), m_pMem, units, 2ull * static_cast<unsigned long long>(n));
   const size_t zero = units.find(u'\0');
   value = detail::Utf16ToWide(units.data(), zero == std::u16string::npos ? units.size() : zero);
   return *this;
@@ -269,7 +278,7 @@ GDbArchive& GDbArchiveImpl::ReadBytes(void*& data, int& size) {
     return *this;
   }
   std::vector<char> bytes;
-  ReadCounted(Device(), bytes, static_cast<unsigned long long>(size));
+  ReadCounted(Device(), m_pMem, bytes, static_cast<unsigned long long>(size));
   size = static_cast<int>(bytes.size());
   if (size > 0) {
     data = ::operator new(bytes.size());

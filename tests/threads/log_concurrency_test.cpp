@@ -1,5 +1,5 @@
-// Eight threads log to one file at once: every line must arrive whole, and
-// every thread's lines complete and in order.
+// Sixteen threads log 20 000 lines each to one file at once: every line must
+// arrive whole, and every thread's lines complete and in order.
 #include <hux/diag/logmanager.h>
 
 #include <gtest/gtest.h>
@@ -16,8 +16,8 @@
 namespace hux {
 namespace {
 
-constexpr int kThreads = 8;
-constexpr int kLines = 10000;
+constexpr int kThreads = 16;
+constexpr int kLines = 20000;
 constexpr size_t kMaxPayload = 8192;
 
 unsigned int Checksum(const std::string& text) {
