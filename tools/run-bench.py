@@ -43,9 +43,14 @@ ALLOCATOR_ENV = {
 
 
 def run(program):
+    # The results go to a file of their own: what the program itself prints
+    # (a profiler's report at exit, for one) is not part of them.
     env = dict(os.environ, **ALLOCATOR_ENV)
-    out = subprocess.run([program, "--benchmark_format=json"], check=True, capture_output=True, text=True, env=env)
-    return json.loads(out.stdout)["benchmarks"]
+    out = program + ".json"
+    subprocess.run([program, f"--benchmark_out={out}", "--benchmark_out_format=json"], check=True,
+                   stdout=subprocess.DEVNULL, env=env)
+    with open(out) as f:
+        return json.load(f)["benchmarks"]
 
 
 def split(name):
