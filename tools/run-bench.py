@@ -101,7 +101,7 @@ def main():
     # 10 000 -> 100 000 objects).
     growth = []
     for (group, arg, impl), t in sorted(all_times.items()):
-        if impl == "hux" and arg.isdigit():
+        if impl == "hux" and arg.isdigit() and int(arg) > 0:
             bigger = all_times.get((group, str(int(arg) * 10), "hux"))
             if bigger is not None:
                 growth.append(f"| {group} {arg} -> {int(arg) * 10} | {fmt(t)} | {fmt(bigger)} | {bigger / t:.1f}x |")
