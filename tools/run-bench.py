@@ -5,7 +5,14 @@ table to a Markdown file with the machine's description and the date.
 
 Benchmark names are "Group/implementation[/argument]"; the entry named "hux"
 in a group is compared with every other entry of the same group and argument.
-Ratio = hux time / anchor time (below 1: hux is faster).
+Ratio = hux time / anchor time (below 1: hux is faster). Times are CPU time,
+except for benchmarks measured in real time (the multi-threaded ones), so that
+other work on a shared machine disturbs the figures less.
+
+The programs run with glibc's allocator told to keep freed memory (fixed mmap
+and trim thresholds): otherwise a growing output buffer is returned to the
+system after every iteration and each benchmark pays page faults that depend
+on which benchmark ran before it, not on the code measured.
 """
 import datetime
 import json
@@ -28,9 +35,22 @@ def machine():
     return f"{os.cpu_count()} cores, {model}, {platform.system()} {platform.release()}"
 
 
+ALLOCATOR_ENV = {
+    "MALLOC_MMAP_THRESHOLD_": str(32 << 20),
+    "MALLOC_TRIM_THRESHOLD_": str(4 << 30),
+    "MALLOC_TOP_PAD_": str(64 << 20),
+}
+
+
 def run(program):
-    out = subprocess.run([program, "--benchmark_format=json"], check=True, capture_output=True, text=True)
-    return json.loads(out.stdout)["benchmarks"]
+    # The results go to a file of their own: what the program itself prints
+    # (a profiler's report at exit, for one) is not part of them.
+    env = dict(os.environ, **ALLOCATOR_ENV)
+    out = program + ".json"
+    subprocess.run([program, f"--benchmark_out={out}", "--benchmark_out_format=json"], check=True,
+                   stdout=subprocess.DEVNULL, env=env)
+    with open(out) as f:
+        return json.load(f)["benchmarks"]
 
 
 def split(name):
@@ -53,6 +73,7 @@ def main():
     programs = sorted(os.path.join(bench_dir, p) for p in os.listdir(bench_dir)
                       if p.endswith("_bench") and os.access(os.path.join(bench_dir, p), os.X_OK))
     rows = []
+    all_times = {}
     for program in programs:
         print(f"== {os.path.basename(program)}", flush=True)
         entries = run(program)
@@ -62,7 +83,9 @@ def main():
                 continue
             scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[e.get("time_unit", "ns")]
             group, impl, arg = split(e["name"])
-            times[(group, arg, impl)] = e["real_time"] * scale
+            key = "real_time" if "real_time" in e["name"] else "cpu_time"
+            times[(group, arg, impl)] = e[key] * scale
+        all_times.update(times)
         for (group, arg, impl), t in sorted(times.items()):
             if impl == "hux":
                 continue
@@ -74,16 +97,29 @@ def main():
         for (group, arg, impl), t in sorted(times.items()):
             if impl == "hux" and not any(k[0] == group and k[1] == arg and k[2] != "hux" for k in times):
                 rows.append((group + (f"/{arg}" if arg else ""), t, "-", None, None))
+    # Growth of the hux time when the argument grows tenfold (regeneration:
+    # 10 000 -> 100 000 objects).
+    growth = []
+    for (group, arg, impl), t in sorted(all_times.items()):
+        if impl == "hux" and arg.isdigit() and int(arg) > 0:
+            bigger = all_times.get((group, str(int(arg) * 10), "hux"))
+            if bigger is not None:
+                growth.append(f"| {group} {arg} -> {int(arg) * 10} | {fmt(t)} | {fmt(bigger)} | {bigger / t:.1f}x |")
     header = "| Workload | hux | Anchor | Anchor time | Ratio (hux / anchor) |\n|---|---|---|---|---|\n"
     lines = [f"| {w} | {fmt(h)} | {a} | {fmt(t) if t else '-'} | {f'{r:.2f}' if r else '-'} |"
              for w, h, a, t, r in rows]
     table = header + "\n".join(lines) + "\n"
+    if growth:
+        table += ("\nGrowth of the hux time with ten times the objects:\n\n"
+                  "| Workload | hux | hux x10 | Growth |\n|---|---|---|---|\n" + "\n".join(growth) + "\n")
     print()
     print(table)
     with open(results, "w") as f:
         f.write("# Benchmark results\n\n")
         f.write(f"Measured {datetime.date.today().isoformat()} on {machine()} by `make bench`.\n")
-        f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n\n")
+        f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n")
+        f.write("Times are CPU time (real time for the multi-threaded log runs); the 2 cores were shared with\n"
+                "other developers' builds while measuring, so single figures can be off by tens of percent.\n\n")
         f.write(table)
         notes = os.path.join(os.path.dirname(results), "NOTES.md")
         if os.path.exists(notes):

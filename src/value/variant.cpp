@@ -39,17 +39,6 @@ Local ToLocal(const Geometry& value) {
 
 // ---- construction ----------------------------------------------------------
 
-template <class T>
-void CVariant::StoreScalar(T value, eXOMDataType code) {
-  static_assert(sizeof(T) <= sizeof(m_stru.value));
-  Destruct(true);
-  m_stru.value = 0;
-  std::memcpy(&m_stru.value, &value, sizeof value);
-  m_stru.type = code;
-  m_stru.isBlank = 0;
-  m_stru.isRefPtr = 0;
-  m_stru.isObject = 0;
-}
 
 CVariant::CVariant() { Construct(); }
 CVariant::CVariant(bool value) { StoreScalar(value, DT_BOOL); }
@@ -82,17 +71,6 @@ CVariant::~CVariant() { Destruct(false); }
 
 // ---- assignment ------------------------------------------------------------
 
-CVariant& CVariant::operator=(bool value) { StoreScalar(value, DT_BOOL); return *this; }
-CVariant& CVariant::operator=(char value) { StoreScalar(value, DT_CHAR); return *this; }
-CVariant& CVariant::operator=(unsigned char value) { StoreScalar(value, DT_UCHAR); return *this; }
-CVariant& CVariant::operator=(short value) { StoreScalar(value, DT_SHORT); return *this; }
-CVariant& CVariant::operator=(unsigned short value) { StoreScalar(value, DT_USHORT); return *this; }
-CVariant& CVariant::operator=(int value) { StoreScalar(value, DT_INT); return *this; }
-CVariant& CVariant::operator=(unsigned int value) { StoreScalar(value, DT_UINT); return *this; }
-CVariant& CVariant::operator=(float value) { StoreScalar(value, DT_FLOAT); return *this; }
-CVariant& CVariant::operator=(long long value) { StoreScalar(value, DT_INT64); return *this; }
-CVariant& CVariant::operator=(unsigned long long value) { StoreScalar(value, DT_UINT64); return *this; }
-CVariant& CVariant::operator=(double value) { StoreScalar(value, DT_DOUBLE); return *this; }
 
 CVariant& CVariant::operator=(std::string const& text) {
   SetValue2(&text, CodeOf<std::string>(), true);

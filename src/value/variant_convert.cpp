@@ -211,7 +211,7 @@ CVariant const* CVariant::GetConvertVariant(CVariant const& from, eXOMDataType t
 }
 
 template <class T>
-T CVariant::ReadScalar(eXOMDataType target, T failure, bool* ok) const {
+T CVariant::ConvertScalar(eXOMDataType target, T failure, bool* ok) const {
   if (ok) *ok = false;
   CVariant scratch;  // a scalar scratch variant never allocates
   const CVariant* source = GetConvertVariant(*this, target, scratch);
@@ -220,19 +220,17 @@ T CVariant::ReadScalar(eXOMDataType target, T failure, bool* ok) const {
   return Word<T>(source->m_stru.value);
 }
 
-bool CVariant::toBool(bool* ok) const { return ReadScalar<bool>(DT_BOOL, false, ok); }
-char CVariant::toChar(bool* ok) const { return ReadScalar<char>(DT_CHAR, 0, ok); }
-// The failure value of toUChar is the character '0', as callers of the
-// original interface expect.
-unsigned char CVariant::toUChar(bool* ok) const { return ReadScalar<unsigned char>(DT_UCHAR, 48, ok); }
-short CVariant::toShort(bool* ok) const { return ReadScalar<short>(DT_SHORT, 0, ok); }
-unsigned short CVariant::toUShort(bool* ok) const { return ReadScalar<unsigned short>(DT_USHORT, 0, ok); }
-int CVariant::toInt(bool* ok) const { return ReadScalar<int>(DT_INT, 0, ok); }
-unsigned int CVariant::toUInt(bool* ok) const { return ReadScalar<unsigned int>(DT_UINT, 0, ok); }
-float CVariant::toFloat(bool* ok) const { return ReadScalar<float>(DT_FLOAT, 0.0f, ok); }
-__int64 CVariant::toInt64(bool* ok) const { return ReadScalar<long long>(DT_INT64, 0, ok); }
-unsigned __int64 CVariant::toUInt64(bool* ok) const { return ReadScalar<unsigned long long>(DT_UINT64, 0, ok); }
-double CVariant::toDouble(bool* ok) const { return ReadScalar<double>(DT_DOUBLE, 0.0, ok); }
+template bool CVariant::ConvertScalar<bool>(eXOMDataType, bool, bool*) const;
+template char CVariant::ConvertScalar<char>(eXOMDataType, char, bool*) const;
+template unsigned char CVariant::ConvertScalar<unsigned char>(eXOMDataType, unsigned char, bool*) const;
+template short CVariant::ConvertScalar<short>(eXOMDataType, short, bool*) const;
+template unsigned short CVariant::ConvertScalar<unsigned short>(eXOMDataType, unsigned short, bool*) const;
+template int CVariant::ConvertScalar<int>(eXOMDataType, int, bool*) const;
+template unsigned int CVariant::ConvertScalar<unsigned int>(eXOMDataType, unsigned int, bool*) const;
+template float CVariant::ConvertScalar<float>(eXOMDataType, float, bool*) const;
+template long long CVariant::ConvertScalar<long long>(eXOMDataType, long long, bool*) const;
+template unsigned long long CVariant::ConvertScalar<unsigned long long>(eXOMDataType, unsigned long long, bool*) const;
+template double CVariant::ConvertScalar<double>(eXOMDataType, double, bool*) const;
 
 std::string CVariant::toString(bool* ok) const {
   if (ok) *ok = false;

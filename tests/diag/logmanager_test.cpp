@@ -46,6 +46,16 @@ TEST_F(LogTest, ThresholdTable) {
     m_output.clear();
     log.Log(std::wstring(L"m"), static_cast<Level>(c.level));
     EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
+    EXPECT_EQ(log.IsLogged(static_cast<Level>(c.level)), c.line != nullptr);
+    // The zero-terminated overloads, which check the level inline, agree.
+    for (const bool wide : {true, false}) {
+      m_output.clear();
+      if (wide)
+        log.Log(L"m", static_cast<Level>(c.level));
+      else
+        log.Log("m", static_cast<Level>(c.level));
+      EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
+    }
   }
 }
 
@@ -69,6 +79,13 @@ TEST_F(LogTest, NarrowTextWidensByteForByte) {
   log.Log(std::string("caf\xE9"), CLogManager::LOG_NORMAL);
   log.Log(std::string("cut\0here", 8), CLogManager::LOG_NORMAL);
   EXPECT_EQ(m_output, "[NORMAL]: caf\xC3\xA9\n[NORMAL]: cut\n");
+}
+
+TEST_F(LogTest, NullTextLogsAnEmptyMessage) {
+  CLogManager log;
+  log.Log(static_cast<const wchar_t*>(nullptr), CLogManager::LOG_NORMAL);
+  log.Log(static_cast<const char*>(nullptr), CLogManager::LOG_NORMAL);
+  EXPECT_EQ(m_output, "[NORMAL]: \n[NORMAL]: \n");
 }
 
 TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {

@@ -57,6 +57,20 @@ class HUX_API CLogManager : public CSingleton<CLogManager> {
   // Widens the bytes of `message` up to its first zero byte one to one
   // (byte b becomes code point b) and logs the result.
   void Log(std::string const& message, EnLogLevel level);
+  // The same for zero-terminated text (a null pointer logs an empty message).
+  // The level is checked inline before any string is built, so a call that is
+  // filtered out costs one load and one comparison.
+  void Log(wchar_t const* message, EnLogLevel level) {
+    if (IsLogged(level)) Log(std::wstring(message ? message : L""), level);
+  }
+  void Log(char const* message, EnLogLevel level) {
+    if (IsLogged(level)) Log(std::string(message ? message : ""), level);
+  }
+  // True when a line of `level` would be written now: callers that compose an
+  // expensive message can ask first.
+  bool IsLogged(EnLogLevel level) const {
+    return static_cast<int>(level) <= static_cast<int>(m_enLogLevel.load(std::memory_order_relaxed));
+  }
 
   // "CRITICAL", "NORMAL", "TRIVIAL", "DEBUG", or "" for any other value.
   std::wstring const GetLogLevelString(EnLogLevel level);

@@ -16,7 +16,9 @@
 // load-time registrations are done.
 #pragma once
 
+#include <cstring>
 #include <string>
+#include <type_traits>
 
 #include <hux/export.h>
 #include <hux/object/datatype.h>
@@ -97,18 +99,19 @@ class HUX_API CVariant {
   ~CVariant();
 
   // Each assignment releases the former content and stores the new value as
-  // the matching constructor does.
-  CVariant& operator=(bool value);
-  CVariant& operator=(char value);
-  CVariant& operator=(unsigned char value);
-  CVariant& operator=(short value);
-  CVariant& operator=(unsigned short value);
-  CVariant& operator=(int value);
-  CVariant& operator=(unsigned int value);
-  CVariant& operator=(float value);
-  CVariant& operator=(long long value);
-  CVariant& operator=(unsigned long long value);
-  CVariant& operator=(double value);
+  // the matching constructor does. The scalar ones are inline: a scalar over a
+  // scalar is a plain store.
+  CVariant& operator=(bool value) { return StoreScalar(value, DT_BOOL); }
+  CVariant& operator=(char value) { return StoreScalar(value, DT_CHAR); }
+  CVariant& operator=(unsigned char value) { return StoreScalar(value, DT_UCHAR); }
+  CVariant& operator=(short value) { return StoreScalar(value, DT_SHORT); }
+  CVariant& operator=(unsigned short value) { return StoreScalar(value, DT_USHORT); }
+  CVariant& operator=(int value) { return StoreScalar(value, DT_INT); }
+  CVariant& operator=(unsigned int value) { return StoreScalar(value, DT_UINT); }
+  CVariant& operator=(float value) { return StoreScalar(value, DT_FLOAT); }
+  CVariant& operator=(long long value) { return StoreScalar(value, DT_INT64); }
+  CVariant& operator=(unsigned long long value) { return StoreScalar(value, DT_UINT64); }
+  CVariant& operator=(double value) { return StoreScalar(value, DT_DOUBLE); }
   CVariant& operator=(long value) { return *this = static_cast<long long>(value); }
   CVariant& operator=(unsigned long value) { return *this = static_cast<unsigned long long>(value); }
   CVariant& operator=(std::string const& text);
@@ -160,17 +163,18 @@ class HUX_API CVariant {
   // object ids, geometric values and objects fail. On failure the result is
   // 0 (false, 0.0), 48 ('0') for toUChar, or the empty string. Text that is
   // not a number converts to 0 with success. Number text is locale-independent.
-  bool toBool(bool* ok = nullptr) const;
-  char toChar(bool* ok = nullptr) const;
-  unsigned char toUChar(bool* ok = nullptr) const;
-  short toShort(bool* ok = nullptr) const;
-  unsigned short toUShort(bool* ok = nullptr) const;
-  int toInt(bool* ok = nullptr) const;
-  unsigned int toUInt(bool* ok = nullptr) const;
-  float toFloat(bool* ok = nullptr) const;
-  __int64 toInt64(bool* ok = nullptr) const;
-  unsigned __int64 toUInt64(bool* ok = nullptr) const;
-  double toDouble(bool* ok = nullptr) const;
+  // A value of the asked kind is read inline; conversions are out of line.
+  bool toBool(bool* ok = nullptr) const { return ReadScalar<bool>(DT_BOOL, false, ok); }
+  char toChar(bool* ok = nullptr) const { return ReadScalar<char>(DT_CHAR, 0, ok); }
+  unsigned char toUChar(bool* ok = nullptr) const { return ReadScalar<unsigned char>(DT_UCHAR, 48, ok); }
+  short toShort(bool* ok = nullptr) const { return ReadScalar<short>(DT_SHORT, 0, ok); }
+  unsigned short toUShort(bool* ok = nullptr) const { return ReadScalar<unsigned short>(DT_USHORT, 0, ok); }
+  int toInt(bool* ok = nullptr) const { return ReadScalar<int>(DT_INT, 0, ok); }
+  unsigned int toUInt(bool* ok = nullptr) const { return ReadScalar<unsigned int>(DT_UINT, 0, ok); }
+  float toFloat(bool* ok = nullptr) const { return ReadScalar<float>(DT_FLOAT, 0.0f, ok); }
+  __int64 toInt64(bool* ok = nullptr) const { return ReadScalar<long long>(DT_INT64, 0, ok); }
+  unsigned __int64 toUInt64(bool* ok = nullptr) const { return ReadScalar<unsigned long long>(DT_UINT64, 0, ok); }
+  double toDouble(bool* ok = nullptr) const { return ReadScalar<double>(DT_DOUBLE, 0.0, ok); }
   // Narrow text is code page 936; floating values have 8 significant digits.
   std::string toString(bool* ok = nullptr) const;
   std::wstring toWString(bool* ok = nullptr) const;
@@ -189,8 +193,20 @@ class HUX_API CVariant {
   // copy made by the code's createVoidObject (copy true; null when the code
   // has no record or no create function).
   void SetValue2(void const* object, eXOMDataType code, bool copy);
+  // Stores a scalar's bits from the word's first byte (the rest zero).
   template <class T>
-  void StoreScalar(T value, eXOMDataType code);
+  CVariant& StoreScalar(T value, eXOMDataType code) {
+    static_assert(sizeof(T) <= sizeof(m_stru.value));
+    // Only a referenced or owned object needs releasing.
+    if (m_stru.isRefPtr || m_stru.isObject) Destruct(true);
+    m_stru.value = 0;
+    std::memcpy(&m_stru.value, &value, sizeof value);
+    m_stru.type = code;
+    m_stru.isBlank = 0;
+    m_stru.isRefPtr = 0;
+    m_stru.isObject = 0;
+    return *this;
+  }
   void CopyFrom(CVariant const& other);
 
   static __int64 GetNumberInt64(CVariant const& v, bool& ok);
@@ -198,8 +214,23 @@ class HUX_API CVariant {
   static bool ConvertVariant(CVariant const& from, eXOMDataType to, CVariant& dest);
   static bool ConvertVariantToString(CVariant const& v, std::string& text);
   static CVariant const* GetConvertVariant(CVariant const& from, eXOMDataType to, CVariant& scratch);
+  // The scalar of kind `target`: read from the word when held as such
+  // (any nonzero first byte is a true bool), otherwise converted.
   template <class T>
-  T ReadScalar(eXOMDataType target, T failure, bool* ok) const;
+  T ReadScalar(eXOMDataType target, T failure, bool* ok) const {
+    if (m_stru.type != target) return ConvertScalar<T>(target, failure, ok);
+    if (ok) *ok = true;
+    if constexpr (std::is_same_v<T, bool>) {
+      return (m_stru.value & 0xFF) != 0;
+    } else {
+      T value;
+      std::memcpy(&value, &m_stru.value, sizeof value);
+      return value;
+    }
+  }
+  // Out of line; instantiated for the eleven scalar kinds.
+  template <class T>
+  T ConvertScalar(eXOMDataType target, T failure, bool* ok) const;
 
   bool SerializeCutomObject(GDbArchive& archive);
 
