@@ -2,12 +2,12 @@
 #include <hux/diag/profiler.h>
 
 #include <cfloat>
+#include <chrono>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
-#include <boost/timer/timer.hpp>
 
 #include <hux/util/stopwatch.h>
 
@@ -20,13 +20,20 @@ template class CSingleton<CProfiler>;
 namespace {
 
 // The profiler's cost clock, started at load; only its wall time is read.
-boost::timer::cpu_timer& CostTimer() {
-  static boost::timer::cpu_timer timer;
-  return timer;
+// boost::timer::cpu_timer::elapsed() also reads the process's CPU times with
+// a system call each time (some microseconds, far more than the scope being
+// timed), so the wall time is read from the monotonic clock that cpu_timer
+// itself uses for it.
+std::chrono::steady_clock::time_point CostStart() {
+  static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  return start;
 }
-const bool g_costTimerStarted = (CostTimer(), true);
+const bool g_costTimerStarted = (CostStart(), true);
 
-double WallNs() { return static_cast<double>(CostTimer().elapsed().wall); }
+double WallNs() {
+  return static_cast<double>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - CostStart()).count());
+}
 
 double Ticks() { return static_cast<double>(CStopwatch::GetTickCount()); }
 
