@@ -62,7 +62,7 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   ScratchDir dir;
   volatile uint64_t stackMarker = 0x57AC57AC57AC57ACULL;
   std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
-  const fs::path path = dir.path() / "self.dmp";
+  const fs::path path = dir.Path() / "self.dmp";
   const CoreReader core = DumpSelf(path);
   EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
@@ -146,7 +146,7 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
 
 TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
   ScratchDir dir;
-  const fs::path path = dir.path() / "thread.dmp";
+  const fs::path path = dir.Path() / "thread.dmp";
   bool written = false;
   pid_t tid = 0;
   uint64_t local = 0;
@@ -185,7 +185,7 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   std::memset(secret, 0x5A, 16 * page);
   ASSERT_EQ(::madvise(secret, 16 * page, MADV_DONTDUMP), 0);
   // A shared file mapping: the file holds its contents.
-  const fs::path sharedFile = dir.path() / "shared.bin";
+  const fs::path sharedFile = dir.Path() / "shared.bin";
   test::WriteWholeFile(sharedFile, std::string(4 * page, 'S'));
   const int fd = ::open(sharedFile.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
@@ -199,7 +199,7 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ASSERT_NE(huge, MAP_FAILED);
   static_cast<char*>(huge)[0] = 1;
 
-  const CoreReader core = DumpSelf(dir.path() / "self.dmp");
+  const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
   const uint64_t r = Address(reserved), s = Address(secret), sh = Address(shared), h = Address(huge);
   EXPECT_FALSE(core.Covers(r, r + (size_t{1} << 30)));
   EXPECT_FALSE(core.Covers(s, s + 16 * page));
@@ -225,7 +225,7 @@ TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
   // A private writable mapping of a one-page file, three pages long: the two
   // pages past the file's end raise SIGBUS when touched.
-  const fs::path file = dir.path() / "short.bin";
+  const fs::path file = dir.Path() / "short.bin";
   test::WriteWholeFile(file, std::string(page, 'A'));
   const int fd = ::open(file.c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
@@ -234,7 +234,7 @@ TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   ASSERT_NE(mapped, MAP_FAILED);
   mapped[0] = 'B';
 
-  const CoreReader core = DumpSelf(dir.path() / "self.dmp");
+  const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
   const Elf64_Phdr* segment = core.LoadAt(Address(mapped));
   ASSERT_NE(segment, nullptr);
   EXPECT_GE(segment->p_vaddr + segment->p_filesz, Address(mapped) + 3 * page);
@@ -246,20 +246,20 @@ TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
 
 TEST(CoreDump, ReplacesAnOlderDumpButNothingElse) {
   ScratchDir dir;
-  const fs::path path = dir.path() / "self.dmp";
+  const fs::path path = dir.Path() / "self.dmp";
   test::WriteWholeFile(path, std::string(100000, 'x'));
   CoreReader core;
   ASSERT_TRUE(WriteCoreDump(path.string()));
   EXPECT_EQ(core.Parse(ReadWholeFile(path)), "");
 
   // A directory, a link, a missing folder or no path: false, nothing touched.
-  const fs::path folder = dir.path() / "folder.dmp";
+  const fs::path folder = dir.Path() / "folder.dmp";
   fs::create_directory(folder);
-  const fs::path target = dir.path() / "target.txt";
+  const fs::path target = dir.Path() / "target.txt";
   test::WriteWholeFile(target, "keep me");
-  const fs::path link = dir.path() / "link.dmp";
+  const fs::path link = dir.Path() / "link.dmp";
   fs::create_symlink(target, link);
-  for (const std::string& bad : {folder.string(), link.string(), (dir.path() / "missing" / "x.dmp").string(),
+  for (const std::string& bad : {folder.string(), link.string(), (dir.Path() / "missing" / "x.dmp").string(),
                                  std::string()}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(WriteCoreDump(bad));
@@ -267,12 +267,12 @@ TEST(CoreDump, ReplacesAnOlderDumpButNothingElse) {
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(ReadWholeFile(target), "keep me");
-  EXPECT_FALSE(fs::exists(dir.path() / "missing"));
+  EXPECT_FALSE(fs::exists(dir.Path() / "missing"));
 }
 
 TEST(CoreDump, DumpThatCannotBeCompletedLeavesNoFile) {
   ScratchDir dir;
-  const fs::path path = dir.path() / "self.dmp";
+  const fs::path path = dir.Path() / "self.dmp";
   test::WriteWholeFile(path, "an older dump");
   // The file-size limit stops the writer part-way (SIGXFSZ ignored, so the
   // write fails with EFBIG instead of ending the process).

@@ -30,8 +30,8 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
   ScratchDir dir;
   // A dot in a folder name must not cut the path: the dump goes beside the
   // program as dump_tool.dmp.
-  const fs::path program = dir.path() / "app.v2" / "bin" / "dump_tool";
-  const fs::path dump = dir.path() / "app.v2" / "bin" / "dump_tool.dmp";
+  const fs::path program = dir.Path() / "app.v2" / "bin" / "dump_tool";
+  const fs::path dump = dir.Path() / "app.v2" / "bin" / "dump_tool.dmp";
   std::string output;
   ASSERT_EQ(RunCopy(program, output), 0) << output;
   EXPECT_EQ(output.substr(0, sizeof kPrefix - 1 + dump.string().size() + 1), kPrefix + dump.string() + "\n")
@@ -50,7 +50,7 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
   std::string backtrace;
   const int status = RunCommand(std::string("'") + kGdb + "' -nx -batch -iex 'set debuginfod enabled off' -ex bt '" +
                                     program.string() + "' '" + dump.string() + "'",
-                                dir.path() / "gdb.txt", backtrace, true);
+                                dir.Path() / "gdb.txt", backtrace, true);
   EXPECT_EQ(status, 0) << backtrace;
   EXPECT_NE(backtrace.find("HuxDumpProbe_FailsItsAssertion"), std::string::npos) << backtrace;
   EXPECT_NE(backtrace.find("in main"), std::string::npos) << backtrace;
@@ -59,8 +59,8 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
 
 TEST(AssertDump, ThrowsWithTheComputedPathWhenTheDumpCannotBeCreated) {
   ScratchDir dir;
-  const fs::path program = dir.path() / "blocked" / "tool.exe";
-  const fs::path dump = dir.path() / "blocked" / "tool.dmp";
+  const fs::path program = dir.Path() / "blocked" / "tool.exe";
+  const fs::path dump = dir.Path() / "blocked" / "tool.dmp";
   // A folder where the dump should go: it cannot be created (even by root).
   fs::create_directories(dump);
   std::string output;

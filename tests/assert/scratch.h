@@ -1,35 +1,16 @@
-// Helpers of the assertion tests: scratch folders, whole files, programs.
+// Helpers of the assertion tests: whole files and programs; scratch folders
+// come from the shared helper.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 
+#include "scratch_dir.h"
+
 namespace hux::test {
-
-// A fresh folder under the temporary directory, removed with its contents.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::random_device random;
-    path_ = std::filesystem::temp_directory_path() /
-            ("hux_assert_" + std::to_string(random()) + "_" + std::to_string(random()));
-    std::filesystem::create_directories(path_);
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-  const std::filesystem::path& path() const { return path_; }
-
- private:
-  std::filesystem::path path_;
-};
 
 // In one read: dumps are large, and byte-wise reading is slow under ASan.
 inline std::string ReadWholeFile(const std::filesystem::path& path) {

@@ -20,9 +20,6 @@ using LogTest = test::CapturedDebugOutput;
 
 TEST_F(LogTest, DefaultsWriteNormalAndMoreImportantLines) {
   CLogManager log;
-  EXPECT_TRUE(log.IsDebuggerOutput());
-  EXPECT_FALSE(log.IsTimeStamp());
-  EXPECT_EQ(log.GetLogLevel(), CLogManager::LOG_NORMAL);
   log.Log(std::wstring(L"x"), CLogManager::LOG_TRIVIAL);
   EXPECT_EQ(m_output, "");
   log.Log(std::wstring(L"x"), CLogManager::LOG_NORMAL);
@@ -57,14 +54,6 @@ TEST_F(LogTest, ThresholdTable) {
       EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
     }
   }
-}
-
-TEST_F(LogTest, LevelNames) {
-  CLogManager log;
-  EXPECT_EQ(log.GetLogLevelString(CLogManager::LOG_CRITICAL), L"CRITICAL");
-  EXPECT_EQ(log.GetLogLevelString(CLogManager::LOG_DEBUG), L"DEBUG");
-  EXPECT_EQ(log.GetLogLevelString(static_cast<Level>(4)), L"");
-  EXPECT_EQ(log.GetLogLevelString(static_cast<Level>(-1)), L"");
 }
 
 TEST_F(LogTest, TimeStampPrefix) {
@@ -145,11 +134,6 @@ TEST_F(LogTest, FailedOpenCanBeRetriedAndExistingFilesAreAppended) {
   EXPECT_EQ(text.substr(text.size() - 14), "[NORMAL]: new\n");
   EXPECT_EQ(text.find("lost"), std::string::npos);
   EXPECT_EQ(text.find("before"), std::string::npos);
-}
-
-TEST(LogSingleton, PointerAndReferenceAgree) {
-  EXPECT_EQ(CSingleton<CLogManager>::GetInstancePtr(), &CSingleton<CLogManager>::GetInstance());
-  EXPECT_EQ(&CLogManager::GetInstance(), CSingleton<CLogManager>::GetInstancePtr());
 }
 
 }  // namespace

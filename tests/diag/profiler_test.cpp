@@ -41,8 +41,6 @@ TEST_F(FrameProfiler, DisplayTextsOfTheDocumentedExample) {
   EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  Draw(3)");
   EXPECT_EQ(m_profiler.GetValueStr(), L"\n16ms\n12ms-75.00%");
   ASSERT_EQ(Top()->GetChildren().size(), 1u);  // one node for the three scopes
-  EXPECT_EQ(Top()->GetLevel(), 1u);
-  EXPECT_EQ(Top()->GetChildren()[0]->GetLevel(), 2u);
 }
 
 TEST_F(FrameProfiler, StatisticsOverFrames) {
@@ -209,7 +207,6 @@ TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {
 
 TEST_F(FrameProfiler, GuardsUseTheSingleton) {
   CProfiler& shared = CSingleton<CProfiler>::GetInstance();
-  EXPECT_EQ(&shared, CSingleton<CProfiler>::GetInstancePtr());
   At(0);
   {
     CProfile frame(L"Loop");

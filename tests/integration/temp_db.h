@@ -1,35 +1,25 @@
-// A database file of its own for each test, removed afterwards.
+// A database file of its own for each test, in a scratch folder removed
+// afterwards.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <random>
 #include <string>
+
+#include "scratch_dir.h"
 
 namespace hux::test {
 
 class TempDbTest : public ::testing::Test {
  protected:
-  TempDbTest() {
-    std::random_device random;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    m_file = std::filesystem::temp_directory_path() /
-             (std::string("hux_") + info->name() + "_" + std::to_string(random()) + ".db");
-    path = m_file.wstring();
-  }
-  ~TempDbTest() override {
-    std::error_code ignored;
-    std::filesystem::remove(m_file, ignored);
-    std::filesystem::remove(m_file.string() + "-journal", ignored);
-  }
-
-  std::filesystem::path File() const { return m_file; }
-
-  std::wstring path;
+  std::filesystem::path File() const { return m_scratch.Path() / "test.db"; }
 
  private:
-  std::filesystem::path m_file;
+  ScratchDir m_scratch;
+
+ protected:
+  std::wstring path = File().wstring();
 };
 
 }  // namespace hux::test

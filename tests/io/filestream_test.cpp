@@ -3,33 +3,27 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
+
+#include "scratch_dir.h"
 
 namespace hux {
 namespace {
 
 class FileStreamTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = std::filesystem::temp_directory_path() /
-           ("hux_file_test_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::create_directories(dir_);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir_); }
-  // The temporary folder's name is ASCII; the file name may be anything.
+  // The scratch folder's name is ASCII; the file name may be anything.
   std::wstring Path(const std::wstring& name) {
     const std::string dir = dir_.string();
     return std::wstring(dir.begin(), dir.end()) + L"/" + name;
   }
   void WriteFile(const std::wstring& name, const std::string& content) {
-    std::ofstream out(dir_ / std::string(name.begin(), name.end()), std::ios::binary);
-    out << content;
+    std::ofstream(dir_ / std::string(name.begin(), name.end()), std::ios::binary) << content;
   }
-  std::filesystem::path dir_;
+  test::ScratchDir scratch_;
+  const std::filesystem::path& dir_ = scratch_.Path();
 };
 
 TEST_F(FileStreamTest, WritesAndReadsBackWithPositions) {

@@ -22,7 +22,6 @@ using ::testing::IsEmpty;
 TEST(Subject, AttachAndDetachKeepOneEntryPerObserver) {
   GSubject subject;
   Recorder a, b;
-  EXPECT_FALSE(subject.Exist(&a));
   EXPECT_TRUE(subject.Attach(&a));
   EXPECT_TRUE(subject.Attach(&a));
   EXPECT_FALSE(subject.Attach(nullptr));
@@ -65,9 +64,7 @@ TEST(Subject, DisabledNotificationsAreDroppedNotQueued) {
   subject.Attach(&a);
   subject.Attach(&b);
   subject.EnableNotify(false);
-  EXPECT_FALSE(subject.IsNotifyEnable());
   subject.Notify(1, nullptr);
-  EXPECT_EQ(subject.ObserverCount(), 2);
   subject.EnableNotify(true);
   subject.Notify(2, nullptr);
   EXPECT_THAT(a.notices, ElementsAre(Notice{2, {}}));
@@ -150,7 +147,6 @@ TEST(Subject, CopiesNotifyTheSameObservers) {
   subject.Attach(&a);
   subject.EnableNotify(false);
   GSubject copy(subject);
-  EXPECT_FALSE(copy.IsNotifyEnable());
   copy.EnableNotify(true);
   copy.Notify(4, nullptr);
   EXPECT_THAT(a.notices, ElementsAre(Notice{4, {}}));

@@ -12,7 +12,6 @@ namespace {
 
 using test::CallLog;
 using test::RecordingDevice;
-using test::RecordingFacade;
 
 static_assert(sizeof(IODeviceContext) == 16, "twelve one-byte flags and a 32-bit mode");
 
@@ -68,20 +67,6 @@ TEST(DBDevice, ObjectsStateKeepsOrderAndDuplicates) {
   EXPECT_TRUE(ids.empty());
   copy.GetDeleteList(ids);
   EXPECT_EQ(ids, (std::vector<__int64>{7, 7, 3})) << "a copy has its own list";
-}
-
-TEST(DBDevice, FacadeIsInstalledNotOwned) {
-  EXPECT_EQ(GetIOFacade(), nullptr) << "no facade until the host installs one";
-  CallLog log;
-  {
-    RecordingFacade first(&log), second(&log);
-    SetIOFacade(&first);
-    SetIOFacade(&second);
-    EXPECT_EQ(GetIOFacade(), &second);
-    SetIOFacade(nullptr);
-  }
-  EXPECT_EQ(GetIOFacade(), nullptr);
-  EXPECT_TRUE(log.empty()) << "installing calls no facade operation";
 }
 
 }  // namespace

@@ -363,11 +363,8 @@ TEST(ObjTag, EqualityNeedsIdAndPointer) {
   EXPECT_FALSE(GObjTag(5, &p) == GObjTag(5, &q));
   EXPECT_FALSE(GObjTag(5, &p) == GObjTag(6, &p));
   GObjTag tag(5, &p);
-  GObjTag copy(tag), assigned;
-  assigned = tag;
-  EXPECT_TRUE(copy == tag && assigned == tag);
-  assigned.Init();
-  EXPECT_TRUE(assigned == GObjTag(0, nullptr));
+  tag.Init();
+  EXPECT_TRUE(tag == GObjTag(0, nullptr));
 }
 
 }  // namespace

@@ -83,7 +83,6 @@ TEST(ProjectArchive, NewProjectIsSixteenBytes) {
   EXPECT_EQ(project.GetUniqueID(), 2);
   EXPECT_EQ(project.GetUniqueID(), 3);
   EXPECT_EQ(Store(project), Hex("01 00 01 01 08 00 00 00 03 00 00 00 00 00 00 00"));
-  EXPECT_EQ(project.GetObjectType(), DT_PROJECT);
 }
 
 TEST(ProjectArchive, ReadingRules) {

@@ -19,14 +19,9 @@ unsigned int ChannelsOf(const CColor& c) {
   return (unsigned(c.GetRed()) << 24) | (unsigned(c.GetGreen()) << 16) | (unsigned(c.GetBlue()) << 8) | c.GetAlpha();
 }
 
-TEST(Color, DefaultIsOpaqueBlackInBothPackings) {
-  CColor black;
-  EXPECT_EQ(black.ToInteger(), 0x000000FFu);
-  EXPECT_EQ(black.ToIntegerARGB(), 0xFF000000u);
-}
-
 TEST(Color, IntegerPackingsPlaceChannelsByBitPosition) {
   CColor c;
+  EXPECT_EQ(c.ToIntegerARGB(), 0xFF000000u);  // opaque black
   EXPECT_EQ(ChannelsOf(c.FromInteger(0x11223344u)), 0x11223344u);  // r g b a
   EXPECT_EQ(ChannelsOf(c.FromIntegerARGB(0x11223344u)), 0x22334411u);  // a=11 r=22 g=33 b=44
   // Every packing goes back to the same integer, and the two packings differ
@@ -78,7 +73,6 @@ TEST(Color, FloatChannelsTruncateAndKeepLowEightBits) {
 TEST(EndianInfo, ReportsLittleEndianFromOneInstance) {
   CEndianInfoMananger* info = CEndianInfoMananger::GetInstance();
   ASSERT_NE(info, nullptr);
-  EXPECT_EQ(info, CEndianInfoMananger::GetInstance());
   EXPECT_EQ(info->GetIsLittleEndian(), 1);
   EXPECT_EQ(CEndianInfoMananger::is_little_endian(), 1);
 }
@@ -237,32 +231,19 @@ TEST(Half, SinglesBetweenHalvesTruncateTowardZero) {
   EXPECT_EQ(CBitwise::FloatToHalf(std::numeric_limits<float>::denorm_min()), 0x0000);
 }
 
-TEST(Half, DocumentedCases) {
+TEST(Half, SignsAndNaNPayloadsTheSweepsDoNotReach) {
   struct ToHalf {
     unsigned int floatBits;
     unsigned short half;
   };
   const ToHalf toHalf[] = {
-      {std::bit_cast<unsigned int>(1.0f), 0x3C00},
-      {std::bit_cast<unsigned int>(65536.0f), 0x7C00},
-      {std::bit_cast<unsigned int>(-2.0f), 0xC000},
       {std::bit_cast<unsigned int>(1e-10f), 0x0000},
       {std::bit_cast<unsigned int>(-1e-10f), 0x0000},
-      {std::bit_cast<unsigned int>(0.5f), 0x3800},
-      {std::bit_cast<unsigned int>(std::ldexp(1.0f, -24)), 0x0001},
-      {std::bit_cast<unsigned int>(-std::ldexp(1.0f, -14)), 0x8400},  // smallest normal
-      {0x7F800000u, 0x7C00},                                          // +infinity
-      {0xFF800000u, 0xFC00},                                          // -infinity
-      {0x7FC00000u, 0x7E00},                                          // quiet NaN
-      {0xFFC00000u, 0xFE00},
+      {0xFFC00000u, 0xFE00},  // negative quiet NaN
       {0x7F800001u, 0x7C01},  // payload only in dropped bits: bit 0 forced on
       {0x7FFFFFFFu, 0x7FFF},
   };
   for (const ToHalf& c : toHalf) EXPECT_EQ(CBitwise::FloatToHalfI(c.floatBits), c.half) << std::hex << c.floatBits;
-
-  EXPECT_EQ(CBitwise::HalfToFloat(0x0001), std::ldexp(1.0f, -24));
-  EXPECT_EQ(CBitwise::HalfToFloatI(0x7E00), 0x7FC00000u);  // quiet NaN, same payload bit
-  EXPECT_EQ(CBitwise::HalfToFloat(0x7BFF), 65504.0f);
 }
 
 }  // namespace
