@@ -135,6 +135,25 @@ TEST(Huxdump, DecodesTheProjectCounterAndItsReports) {
       << shortBlock.out;
 }
 
+TEST(Huxdump, DecodesPropertyCollectionsWithTheirScheme) {
+  // Two collections of class 0x7101: the first carries the product table and
+  // the scheme (one name W under HUX, id 1025), the second only its values.
+  const auto bytes = hux::test::Hex(
+      "01 01  01 00 00 00  03 00 00 00 48 00 55 00 58 00  01  01 71 00 00"
+      "01 00 00 00  03 00 00 00 48 00 55 00 58 00  01 00 00 00  01 04  01 00 00 00 57 00"
+      "01 00 00 00  01 04  01 00 00 00 07 00 00 00"
+      "00  01 00 00 00  01 04  01 00 00 00 09 00 00 00");
+  const Result r = RunHuxdump("--as properties", bytes);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_NE(r.out.find("collection 0 @0  class 28929\n  HUX:W (id 1025)  1  7"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("collection 1 @61  class 28929\n  HUX:W (id 1025)  1  9"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("scheme of class 28929, product HUX: 1025=W"), std::string::npos) << r.out;
+  // A product table claiming 2^31 entries over nothing: read as far as the
+  // input delivers, no crash, no hang.
+  const Result hostile = RunHuxdump("--as properties", hux::test::Hex("01 01 FF FF FF 7F"));
+  EXPECT_NE(hostile.out.find("collection 0 @0"), std::string::npos) << hostile.out;
+}
+
 TEST(Huxdump, DamagedFilesNeverCrashIt) {
   // Every truncation of a good archive, and deep nesting.
   const std::vector<unsigned char> good = GoodArchive();
