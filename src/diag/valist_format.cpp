@@ -74,9 +74,9 @@ class Output {
 
   // Formats one conversion with the C library into the remaining room.
   template <class T>
-  void Format(const std::string& spec, T value) {
+  void Format(const std::string& piece, T value) {
     const size_t room = m_size - m_used;
-    const int n = std::snprintf(m_out + m_used, room, spec.c_str(), value);
+    const int n = std::snprintf(m_out + m_used, room, piece.c_str(), value);
     if (n < 0) {
       m_out[m_used] = '\0';
       return;
@@ -184,9 +184,9 @@ size_t FormatFromStream(const char* format, const ValistStream& args, char* out,
     }
     ++p;
 
-    std::string spec = "%" + flags;
-    if (width >= 0) spec += std::to_string(width);
-    if (precision >= 0) spec += "." + std::to_string(precision);
+    std::string piece = "%" + flags;
+    if (width >= 0) piece += std::to_string(width);
+    if (precision >= 0) piece += "." + std::to_string(precision);
     const unsigned long long bits = kind == Kind::kString ? 0 : slots.Next();
     switch (kind) {
       case Kind::kSigned: {
@@ -194,7 +194,7 @@ size_t FormatFromStream(const char* format, const ValistStream& args, char* out,
         if (size == Size::kDefault) v = static_cast<int>(bits);
         if (size == Size::kShort) v = static_cast<short>(bits);
         if (size == Size::kChar) v = static_cast<signed char>(bits);
-        output.Format(spec + "ll" + conv, v);
+        output.Format(piece + "ll" + conv, v);
         break;
       }
       case Kind::kUnsigned: {
@@ -202,29 +202,29 @@ size_t FormatFromStream(const char* format, const ValistStream& args, char* out,
         if (size == Size::kDefault) v = static_cast<unsigned int>(bits);
         if (size == Size::kShort) v = static_cast<unsigned short>(bits);
         if (size == Size::kChar) v = static_cast<unsigned char>(bits);
-        output.Format(spec + "ll" + conv, v);
+        output.Format(piece + "ll" + conv, v);
         break;
       }
       case Kind::kChar: {
         // A wide character outside ASCII has no narrow form here.
         int c = static_cast<unsigned char>(bits);
         if ((wideText || conv == 'C') && static_cast<unsigned int>(bits) > 0x7F) c = '?';
-        output.Format(spec + 'c', c);
+        output.Format(piece + 'c', c);
         break;
       }
       case Kind::kDouble: {
         double v;
         std::memcpy(&v, &bits, sizeof v);
-        output.Format(spec + conv, v);
+        output.Format(piece + conv, v);
         break;
       }
       case Kind::kString: {
         const char* text = slots.NextString();
-        output.Format(spec + 's', text ? text : "(null)");
+        output.Format(piece + 's', text ? text : "(null)");
         break;
       }
       case Kind::kPointer:
-        output.Format(spec + 'p', reinterpret_cast<void*>(static_cast<uintptr_t>(bits)));
+        output.Format(piece + 'p', reinterpret_cast<void*>(static_cast<uintptr_t>(bits)));
         break;
       case Kind::kCount:
         break;  // never writes through an argument
