@@ -118,8 +118,8 @@ def main():
         f.write("# Benchmark results\n\n")
         f.write(f"Measured {datetime.date.today().isoformat()} on {machine()} by `make bench`.\n")
         f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n")
-        f.write("Times are CPU time (real time for the multi-threaded log runs); the 2 cores were shared with\n"
-                "other developers' builds while measuring, so single figures can be off by tens of percent.\n\n")
+        f.write("Times are CPU time (real time for the multi-threaded log runs). Single figures vary between\n"
+                "runs by up to tens of percent, more when other work shares the machine.\n\n")
         f.write(table)
         notes = os.path.join(os.path.dirname(results), "NOTES.md")
         if os.path.exists(notes):
