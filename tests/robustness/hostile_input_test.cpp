@@ -117,6 +117,25 @@ const GBaseObjectFactoryHelper g_fragile(kFragile, FragileRecord());
 
 // A shared object (code 5302) holding a variant, created through the factory;
 // it frames its variant in an object of its own.
+// Reads one object whose block 1 holds `value` (read by its Serialize);
+// other blocks are skipped by their sizes.
+template <class T>
+void ReadBlockOne(GDbArchive& ar, T& value) {
+  unsigned char count = 0;
+  unsigned short version = 0;
+  ar.ReadObject(count, version);
+  for (int i = 0; i < count; ++i) {
+    unsigned char id = 0;
+    unsigned int size = 0;
+    ar.ReadBlock(id, size);
+    if (id == 1)
+      value.Serialize(ar);
+    else
+      ar.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
+  }
+  ar.EndReadObject();
+}
+
 constexpr auto kHolder = static_cast<eXOMDataType>(5302);
 
 class Holder : public CReferenced, public IBase {
@@ -124,19 +143,7 @@ class Holder : public CReferenced, public IBase {
   Holder() { ++live; }
   bool Serialize(GDbArchive& ar) override {
     if (ar.IsLoading()) {
-      unsigned char count = 0;
-      unsigned short version = 0;
-      ar.ReadObject(count, version);
-      for (int i = 0; i < count; ++i) {
-        unsigned char id = 0;
-        unsigned int size = 0;
-        ar.ReadBlock(id, size);
-        if (id == 1)
-          inner.Serialize(ar);
-        else
-          ar.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
-      }
-      ar.EndReadObject();
+      ReadBlockOne(ar, inner);
     } else {
       ar.BeginWriteObject(this, 1);
       ar.BeginWriteBlock(1, this);
@@ -198,19 +205,7 @@ void WriteRecord(GDbArchive& ar, WriteVariant write) {
 bool ReadRecord(GDbArchive& ar, CVariant& v) {
   const int start = static_cast<int>(ar.DevicePos());
   try {
-    unsigned char count = 0;
-    unsigned short version = 0;
-    ar.ReadObject(count, version);
-    for (int i = 0; i < count; ++i) {
-      unsigned char id = 0;
-      unsigned int size = 0;
-      ar.ReadBlock(id, size);
-      if (id == 1)
-        v.Serialize(ar);
-      else
-        ar.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
-    }
-    ar.EndReadObject();
+    ReadBlockOne(ar, v);
     return true;
   } catch (const std::exception&) {
     ar.RollbackReadObject(start);
