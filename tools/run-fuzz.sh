@@ -6,6 +6,10 @@
 # With FUZZ_GROW=0 (CI) the committed corpus is only read: new inputs go to a
 # scratch folder in BUILD_DIR and findings to BUILD_DIR/findings/<target>/, so
 # the checkout is left as it was; a finding still fails the run.
+# With FUZZ_RUNS=N each target stops after N executions instead (SECONDS is
+# then only an upper bound). AddressSanitizer keeps a 32 MB quarantine of freed
+# blocks unless ASAN_OPTIONS says otherwise: the default 256 MB makes every
+# execution pay for page faults without catching more in inputs this small.
 set -euo pipefail
 build=$1
 seconds=$2
@@ -15,6 +19,9 @@ targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
   for f in "$root"/tests/fuzz/targets/*_fuzz.cpp; do targets+=("$(basename "$f" .cpp)"); done
 fi
+export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
+limit=()
+[[ -n ${FUZZ_RUNS:-} ]] && limit=(-runs="$FUZZ_RUNS")
 status=0
 for t in "${targets[@]}"; do
   corpus="$root/tests/fuzz/corpus/$t"
@@ -27,8 +34,9 @@ for t in "${targets[@]}"; do
     mkdir -p "$build/fuzz-scratch/$t" "$findings"
     dirs=("$build/fuzz-scratch/$t" "$corpus")
   fi
-  echo "== fuzzing $t for ${seconds}s"
-  if ! "$build/tests/fuzz/$t" "${dirs[@]}" -max_total_time="$seconds" -rss_limit_mb=512 -malloc_limit_mb=64 \
+  echo "== fuzzing $t for ${FUZZ_RUNS:+$FUZZ_RUNS runs or }${seconds}s"
+  started=$(date +%s)
+  if ! "$build/tests/fuzz/$t" "${dirs[@]}" -max_total_time="$seconds" "${limit[@]}" -rss_limit_mb=512 -malloc_limit_mb=64 \
       -timeout=5 -artifact_prefix="$findings/finding-" -print_final_stats=1 2>"$build/$t.log"; then
     echo "!! $t found a fault; the input is kept in $findings (finding-*)"
     tail -40 "$build/$t.log"
@@ -36,5 +44,6 @@ for t in "${targets[@]}"; do
   fi
   grep -E 'stat::number_of_executed_units|stat::average_exec_per_sec|stat::peak_rss_mb' "$build/$t.log" \
     | sed "s/^/   /" || true
+  echo "   took $(( $(date +%s) - started ))s"
 done
 exit $status

@@ -35,7 +35,7 @@ struct Node {
 struct Reader {
   GDbArchiveImpl& ar;
   __int64 end;
-  int budget = 20000;  // bounds the work a crafted input can cause
+  int budget = 2000;  // bounds the work a crafted input can cause
 
   bool Exhausted() { return --budget <= 0 || ar.DevicePos() >= end; }
 

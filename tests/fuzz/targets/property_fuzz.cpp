@@ -37,12 +37,6 @@ IBase* OwnerOf(size_t i) {
 
 using Collections = std::vector<std::unique_ptr<CPropertyCollection>>;
 
-Collections Make(size_t n) {
-  Collections out;
-  for (size_t i = 0; i < n; ++i) out.push_back(std::make_unique<CPropertyCollection>(OwnerOf(i)));
-  return out;
-}
-
 // What the process knows before the first reading.
 void Prelude(unsigned char choice) {
   CPropertyCollection::ClearPropertyScheme();
@@ -67,21 +61,28 @@ void Prelude(unsigned char choice) {
   }
 }
 
-// Reads into `collections`, one after the other while the input lasts;
-// returns how many were read.
-size_t ReadInto(const std::vector<char>& bytes, Collections& collections) {
+// Reads collections, one after the other while the input lasts and at most
+// `limit` of them, into `collections` (extended as needed); returns how many
+// were read.
+size_t ReadInto(const std::vector<char>& bytes, Collections& collections, size_t limit) {
   std::vector<char> copy(bytes);
   if (copy.empty()) return 0;
   GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
   GDbArchiveImpl archive(&mem);
   size_t n = 0;
-  while (n < collections.size()) {
+  while (n < limit) {
     const __int64 start = archive.DevicePos();
     if (start >= static_cast<__int64>(copy.size())) break;
+    if (collections.size() == n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(n)));
     collections[n++]->Serialize(archive);
     if (archive.DevicePos() == start) break;
   }
   return n;
+}
+
+// Empty collections up to `n`, for a reading that stopped short.
+void PadTo(Collections& collections, size_t n) {
+  while (collections.size() < n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(collections.size())));
 }
 
 std::vector<char> WriteAll(const Collections& collections, size_t n) {
@@ -110,18 +111,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 2) return 0;
   Prelude(data[0]);
   const std::vector<char> input(data + 1, data + size);
-  Collections first = Make(kMaxCollections);
-  const size_t n = ReadInto(input, first);
+  Collections first;
+  const size_t n = ReadInto(input, first, kMaxCollections);
 
   const std::vector<char> written = WriteAll(first, n);
-  Collections second = Make(n);
-  Require(ReadInto(written, second) == n || written.empty());
+  Collections second;
+  Require(ReadInto(written, second, n) == n || written.empty());
+  PadTo(second, n);
   for (size_t i = 0; i < n; ++i) Require(Content(*first[i], i) == Content(*second[i], i));
   Require(WriteAll(second, n) == written);
 
-  Collections fresh = Make(n);
+  Collections fresh;
+  PadTo(fresh, n);
   CPropertyCollection::ClearPropertyScheme();
-  ReadInto(written, fresh);
+  ReadInto(written, fresh, n);
   for (size_t i = 0; i < n; ++i) Require(Content(*first[i], i) == Content(*fresh[i], i));
   CPropertyCollection::ClearPropertyScheme();
   return 0;
