@@ -105,6 +105,9 @@ class Container : public hux::IRegenObjectContainer {
 
   std::uint64_t run = 0;
   std::size_t executed = 0;
+  // Where objects put the atoms they announce when no engine runs (the
+  // direct baseline below); null: announced through MarkAtom.
+  std::vector<hux::GRegenAtom>* announced = nullptr;
 
  private:
   std::vector<std::shared_ptr<Object>> m_objects;
@@ -113,7 +116,10 @@ class Container : public hux::IRegenObjectContainer {
 bool Object::OnRegen(hux::GRegenAtom const& atom) {
   if (atom.TargetId() != m_id && m_nAnnounced != m_container.run) {
     m_nAnnounced = m_container.run;
-    m_container.MarkAtom(hux::GRegenAtom(m_id, L"shape"));
+    if (m_container.announced != nullptr)
+      m_container.announced->push_back(hux::GRegenAtom(m_id, L"shape"));
+    else
+      m_container.MarkAtom(hux::GRegenAtom(m_id, L"shape"));
   }
   return true;
 }
@@ -205,6 +211,81 @@ void RunRegenerate(benchmark::State& state, Graph const& g) {
       BestSeconds([&] { return KahnOrderOverDb(*container.GetRelationDb(), g.size()); }) * 1e6;
 }
 
+// Answers whether an object names `target`, as propagation asks it.
+class NamesTarget : public hux::IRelationContext {
+ public:
+  explicit NamesTarget(std::uint64_t target) : m_target(target) {}
+  void AddRelation(std::uint64_t const&, std::uint64_t const& toId, hux::GRegenObjectRelation::RelationType) override {
+    found = found || toId == m_target;
+  }
+  bool found = false;
+
+ private:
+  std::uint64_t m_target;
+};
+
+// The same run without the engine: only the work every regeneration of such
+// a graph owes its objects and callers, done directly in id order (a
+// topological order of these graphs). Each object is fetched and told of
+// its change, each dependant is asked whether it still names the object and
+// told too, every announced atom is kept and becomes an atom node, every
+// object gives a step node holding a copy of its atom, the steps execute,
+// the ids go into the context's ordered sets, and the updated objects report
+// their relations again. What it leaves out is the engine's own part:
+// equal-atom and cycle checks, the trees' structure, the level-by-level
+// order with moved duplicates.
+void RunDirect(benchmark::State& state, Graph const& g) {
+  Container container(g);
+  hux::GRegenObjectRelationDb& db = *container.GetRelationDb();
+  std::size_t const n = g.size();
+  hux::GRegenAtom const root(0, L"x");
+  for (auto _ : state) {
+    hux::GRegenContext context;
+    std::vector<hux::GRegenAtom> announced;
+    container.announced = &announced;
+    ++container.run;
+    std::vector<std::shared_ptr<hux::GRegenAtomNode>> atomNodes;
+    std::vector<std::shared_ptr<hux::GRegenStepNode>> stepNodes;
+    std::vector<hux::GRegenAtom const*> atomOf(n, nullptr);
+    atomOf[0] = &root;
+    for (std::uint64_t id = 0; id < n; ++id) {
+      std::shared_ptr<hux::IRegenableObject> object = container.GetObject(id);
+      hux::GRegenAtom const& atom = *atomOf[id];
+      if (object->OnRegen(atom)) context.MarkUpdated(id);
+      if (hux::GRegenObjectRelation* entry = db.GetRelations(id)) {
+        for (auto const& [type, ids] : *entry)
+          for (std::uint64_t d : ids) {
+            std::shared_ptr<hux::IRegenableObject> dependant = container.GetObject(d);
+            NamesTarget query(id);
+            dependant->CollectRelations(query);
+            if (query.found && dependant->OnRegen(atom)) context.MarkUpdated(id);
+          }
+      }
+      for (hux::GRegenAtom& a : announced) {
+        atomNodes.push_back(std::make_shared<hux::GRegenAtomNode>(std::move(a)));
+        atomOf[atomNodes.back()->m_atom.TargetId()] = &atomNodes.back()->m_atom;
+      }
+      announced.clear();
+      hux::IRegenStep* step = object->GetRegenStep(atom);
+      stepNodes.push_back(std::make_shared<hux::GRegenStepNode>(step, atom, object));
+    }
+    for (auto const& node : stepNodes) {
+      node->GetStep()->Execute(node->GetObject().get(), node->GetAtom());
+      context.MarkRegened(node->GetAtom().TargetId());
+    }
+    hux::GCollectRelationContext collect(db);
+    for (std::uint64_t id : context.GetUpdatedIds()) container.GetObject(id)->CollectRelations(collect);
+    container.announced = nullptr;
+    if (container.executed != n) state.SkipWithError("not every object was regenerated");
+    container.executed = 0;
+  }
+  state.counters["per_object"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+void BM_DirectChain(benchmark::State& state) { RunDirect(state, Chain(static_cast<std::size_t>(state.range(0)))); }
+void BM_DirectLayered(benchmark::State& state) { RunDirect(state, Layered(static_cast<std::size_t>(state.range(0)))); }
+
 void BM_RegenerateChain(benchmark::State& state) {
   RunRegenerate(state, Chain(static_cast<std::size_t>(state.range(0))));
 }
@@ -286,11 +367,13 @@ void BM_OrderStepsMovedBranch(benchmark::State& state) {
 }  // namespace
 
 // Names follow "Group/implementation/objects"; the report pairs each "hux"
-// entry with the Kahn sort of the same graph.
+// entry with the Kahn sort of the same graph and with the direct baseline.
 BENCHMARK(BM_RegenerateChain)->Name("RegenChain/hux")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KahnChain)->Name("RegenChain/kahn")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DirectChain)->Name("RegenChain/direct")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RegenerateLayered)->Name("RegenLayered/hux")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_KahnLayered)->Name("RegenLayered/kahn")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_DirectLayered)->Name("RegenLayered/direct")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrderStepsMovedBranch)->Name("OrderStepsMovedBranch/hux")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -1,9 +1,17 @@
 #include <hux/regen/atom.h>
 
+#include <utility>
+
 namespace hux {
 
 GRegenAtom::GRegenAtom(std::uint64_t const& targetId, std::wstring const& propertyId)
     : m_nTargetId(targetId), m_strPropertyId(propertyId) {}
+
+GRegenAtom::GRegenAtom(std::uint64_t const& targetId, std::wstring&& propertyId)
+    : m_nTargetId(targetId), m_strPropertyId(std::move(propertyId)) {}
+
+GRegenAtom::GRegenAtom(std::uint64_t const& targetId, wchar_t const* propertyId)
+    : m_nTargetId(targetId), m_strPropertyId(propertyId ? propertyId : L"") {}
 
 // wchar_t holds whole code points here; two strings have equal UTF-16 forms
 // exactly when their code points are equal, so a plain comparison is the

@@ -1,5 +1,7 @@
 #include <hux/regen/container.h>
 
+#include <utility>
+
 #include <hux/regen/scheduler.h>
 
 namespace hux {
@@ -25,6 +27,7 @@ IRegenObjectContainer::~IRegenObjectContainer() {
 void IRegenObjectContainer::Regenerate(GRegenContext& context) { m_pScheduler->Regenerate(context); }
 
 void IRegenObjectContainer::MarkAtom(GRegenAtom const& atom) { m_pScheduler->MarkAtom(atom); }
+void IRegenObjectContainer::MarkAtom(GRegenAtom&& atom) { m_pScheduler->MarkAtom(std::move(atom)); }
 
 void IRegenObjectContainer::RemoveObject(std::uint64_t id) { m_pScheduler->RemoveObject(id); }
 

@@ -94,13 +94,19 @@ GRegenScheduler::GRegenScheduler(IRegenObjectContainer* container)
 GRegenScheduler::~GRegenScheduler() = default;
 
 void GRegenScheduler::MarkAtom(GRegenAtom const& atom) {
+  // The copy is made only where the atom is kept.
+  if (m_bBuildingSteps || (!m_bRegenerating && m_pInternals->atoms.Contains(&atom))) return;
+  MarkAtom(GRegenAtom(atom));
+}
+
+void GRegenScheduler::MarkAtom(GRegenAtom&& atom) {
   if (m_bBuildingSteps) return;
   if (m_bRegenerating) {
-    m_listDeferredAtoms.push_back(atom);
+    m_listDeferredAtoms.push_back(std::move(atom));
     return;
   }
   if (m_pInternals->atoms.Contains(&atom)) return;
-  auto node = m_pInternals->Make<GRegenAtomNode>(atom);
+  auto node = m_pInternals->Make<GRegenAtomNode>(std::move(atom));
   m_listPendingAtoms.push_back(node);
   m_pInternals->atoms.Put(&node->m_atom, 0);
 }

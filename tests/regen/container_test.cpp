@@ -143,6 +143,19 @@ TEST(RegenScheduling, EqualAtomsMarkedDuringPropagationAreNotMerged) {
                                               "Z <- Z.z", "L3 <- L3.shape", "Z <- Z.z"));
 }
 
+TEST(RegenScheduling, MovedAndCopiedAtomsMarkAlike) {
+  Model m;
+  m.Add(P1, "P1");
+  GRegenAtom const copied(P1, std::wstring(L"x"));
+  m.MarkAtom(copied);
+  m.MarkAtom(GRegenAtom(P1, L"x"));  // moved: equal to the pending root, ignored
+  std::wstring name = L"y";
+  m.MarkAtom(GRegenAtom(P1, std::move(name)));
+  ASSERT_EQ(m.GetScheduler()->GetPendingAtoms().size(), 2u);
+  EXPECT_EQ(m.GetScheduler()->GetPendingAtoms()[1]->m_atom.PropertyId(), L"y");
+  EXPECT_TRUE(GRegenAtom(P1, static_cast<wchar_t const*>(nullptr)).IsEqual(GRegenAtom(P1, L"")));
+}
+
 TEST(RegenScheduling, OwnAtomMarkedAgainDoesNotLoop) {
   Model m;
   m.Add(P1, "P1");

@@ -21,6 +21,10 @@ class HUX_API GRegenAtom {
  public:
   // An atom for the property `propertyId` of the object `targetId`.
   GRegenAtom(std::uint64_t const& targetId, std::wstring const& propertyId);
+  // The same, taking over `propertyId`, or from a null-terminated name (a
+  // null pointer gives the empty name): no temporary string is made.
+  GRegenAtom(std::uint64_t const& targetId, std::wstring&& propertyId);
+  GRegenAtom(std::uint64_t const& targetId, wchar_t const* propertyId);
 
   // The object whose property changed.
   std::uint64_t const& TargetId() const { return m_nTargetId; }

@@ -89,6 +89,8 @@ class HUX_API IRegenObjectContainer {
   // being propagated it joins the atoms the current object announced; while
   // steps are built and executed it is ignored.
   void MarkAtom(GRegenAtom const& atom);
+  // The same for an atom the caller no longer needs: it is moved, not copied.
+  void MarkAtom(GRegenAtom&& atom);
   // Removes `id` from the regeneration graph: erases the relations it
   // reported and its own entry, tells it and its dependants (OnRemove), then
   // calls DestroyObject for every id they asked to remove. A second removal

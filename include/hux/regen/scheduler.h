@@ -106,6 +106,7 @@ class HUX_API GRegenScheduler {
 
   // See IRegenObjectContainer.
   void MarkAtom(GRegenAtom const& atom);
+  void MarkAtom(GRegenAtom&& atom);
   void Regenerate(GRegenContext& context);
   void RemoveObject(std::uint64_t id);
 
