@@ -7,7 +7,8 @@
 # scratch folder in BUILD_DIR and findings to BUILD_DIR/findings/<target>/, so
 # the checkout is left as it was; a finding still fails the run.
 # With FUZZ_RUNS=N each target stops after N executions instead (SECONDS is
-# then only an upper bound). AddressSanitizer keeps a 32 MB quarantine of freed
+# then only an upper bound); FUZZ_ARGS adds libFuzzer flags (-max_len=N, say).
+# AddressSanitizer keeps a 32 MB quarantine of freed
 # blocks unless ASAN_OPTIONS says otherwise: the default 256 MB makes every
 # execution pay for page faults without catching more in inputs this small.
 set -euo pipefail
@@ -22,6 +23,7 @@ fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=32}
 limit=()
 [[ -n ${FUZZ_RUNS:-} ]] && limit=(-runs="$FUZZ_RUNS")
+read -r -a extra <<<"${FUZZ_ARGS:-}"
 status=0
 for t in "${targets[@]}"; do
   corpus="$root/tests/fuzz/corpus/$t"
@@ -36,7 +38,7 @@ for t in "${targets[@]}"; do
   fi
   echo "== fuzzing $t for ${FUZZ_RUNS:+$FUZZ_RUNS runs or }${seconds}s"
   started=$(date +%s)
-  if ! "$build/tests/fuzz/$t" "${dirs[@]}" -max_total_time="$seconds" "${limit[@]}" -rss_limit_mb=512 -malloc_limit_mb=64 \
+  if ! "$build/tests/fuzz/$t" "${dirs[@]}" -max_total_time="$seconds" "${limit[@]}" "${extra[@]}" -rss_limit_mb=512 -malloc_limit_mb=64 \
       -timeout=5 -artifact_prefix="$findings/finding-" -print_final_stats=1 2>"$build/$t.log"; then
     echo "!! $t found a fault; the input is kept in $findings (finding-*)"
     tail -40 "$build/$t.log"
