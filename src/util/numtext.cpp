@@ -139,7 +139,7 @@ long long ParseInt64(const char* text, size_t size, size_t* used) { return Parse
 
 long long ParseInt64(const wchar_t* text, size_t size, size_t* used) { return ParseInt64Impl(text, size, used); }
 
-double ParseDouble(const char* text, size_t size, size_t* used) { return ParseDoubleNarrow(text, size, used); }
+double ParseDoubleGeneral(const char* text, size_t size, size_t* used) { return ParseDoubleNarrow(text, size, used); }
 
 double ParseDouble(const wchar_t* text, size_t size, size_t* used) {
   // A number is ASCII: narrow the leading ASCII run (a character outside

@@ -6,8 +6,10 @@
 // reads and writes 3.5. They are pure functions, safe from any thread.
 #pragma once
 
+#include <charconv>
 #include <cstddef>
 #include <string>
+#include <system_error>
 
 namespace hux::detail {
 
@@ -24,6 +26,26 @@ long long ParseInt64(const wchar_t* text, size_t size, size_t* used = nullptr);
 // without a number gives 0 with `used` 0.
 double ParseDouble(const char* text, size_t size, size_t* used = nullptr);
 double ParseDouble(const wchar_t* text, size_t size, size_t* used = nullptr);
+// ParseDouble for every form; the narrow ParseDouble is this behind a fast
+// path.
+double ParseDoubleGeneral(const char* text, size_t size, size_t* used);
+
+// Most text starts with a decimal digit and is in range: that reads straight
+// through from_chars, the rest (white space, signs, 0x, inf, nan, overflow,
+// underflow to zero) takes the general path.
+inline double ParseDouble(const char* text, size_t size, size_t* used) {
+  const bool decimal = size != 0 && text[0] >= '0' && text[0] <= '9' &&
+                       !(text[0] == '0' && size > 1 && (text[1] | 0x20) == 'x');
+  if (decimal) {
+    double value = 0.0;
+    const auto r = std::from_chars(text, text + size, value, std::chars_format::general);
+    if (r.ec == std::errc()) {
+      if (used) *used = static_cast<size_t>(r.ptr - text);
+      return value;
+    }
+  }
+  return ParseDoubleGeneral(text, size, used);
+}
 
 // printf("%.8g") in the C locale (the form _gcvt_s with 8 digits stands for).
 std::string FormatDouble8(double value);

@@ -213,6 +213,17 @@ CVariant const* CVariant::GetConvertVariant(CVariant const& from, eXOMDataType t
 template <class T>
 T CVariant::ConvertScalar(eXOMDataType target, T failure, bool* ok) const {
   if (ok) *ok = false;
+  // The two widest kinds take the number as it is read from the source, with
+  // no narrowing: no scratch variant is needed for them.
+  if constexpr (std::is_same_v<T, double> || std::is_same_v<T, long long>) {
+    if (target == (std::is_same_v<T, double> ? DT_DOUBLE : DT_INT64)) {
+      bool good = false;
+      const T value = NumberOf<T>(m_stru, good);
+      if (!good) return failure;
+      if (ok) *ok = true;
+      return value;
+    }
+  }
   CVariant scratch;  // a scalar scratch variant never allocates
   const CVariant* source = GetConvertVariant(*this, target, scratch);
   if (!source) return failure;
