@@ -19,7 +19,7 @@ class FlatIndex {
   // The value stored under `key`, or null.
   Value* Find(Key const& key) {
     if (m_nCount == 0) return nullptr;
-    std::uint64_t const hash = HashOf(key);
+    std::uint32_t const hash = HashOf(key);
     for (std::size_t i = hash & m_nMask;; i = (i + 1) & m_nMask) {
       Slot& slot = m_listSlots[i];
       if (!slot.used) return nullptr;
@@ -32,11 +32,11 @@ class FlatIndex {
   // Stores `value` under `key`, replacing an existing value.
   void Put(Key const& key, Value const& value) {
     if ((m_nCount + 1) * 2 > m_listSlots.size()) Grow();
-    std::uint64_t const hash = HashOf(key);
+    std::uint32_t const hash = HashOf(key);
     for (std::size_t i = hash & m_nMask;; i = (i + 1) & m_nMask) {
       Slot& slot = m_listSlots[i];
       if (!slot.used) {
-        slot = Slot{key, value, hash, true};
+        slot = Slot{key, hash, value, true};
         ++m_nCount;
         return;
       }
@@ -51,7 +51,7 @@ class FlatIndex {
   // back, so lookups never need tombstones.
   void Erase(Key const& key) {
     if (m_nCount == 0) return;
-    std::uint64_t const hash = HashOf(key);
+    std::uint32_t const hash = HashOf(key);
     std::size_t i = hash & m_nMask;
     for (;; i = (i + 1) & m_nMask) {
       Slot const& slot = m_listSlots[i];
@@ -80,24 +80,27 @@ class FlatIndex {
   std::size_t Size() const { return m_nCount; }
 
  private:
+  // The hash is kept in 32 bits (tables never reach 2^32 slots): with a
+  // pointer key and a small value a slot takes 16 bytes, so large tables
+  // touch half the cache lines.
   struct Slot {
     Key key;
+    std::uint32_t hash;
     Value value;
-    std::uint64_t hash;
     bool used;
   };
 
-  static std::uint64_t HashOf(Key const& key) {
+  static std::uint32_t HashOf(Key const& key) {
     // Fibonacci hashing spreads hash values that differ only in high bits.
     std::uint64_t const h = static_cast<std::uint64_t>(Hash()(key)) * 0x9E3779B97F4A7C15ull;
-    return h >> 32 ^ h;
+    return static_cast<std::uint32_t>(h >> 32 ^ h);
   }
 
   void Grow() {
     std::vector<Slot> old;
     old.swap(m_listSlots);
     std::size_t const capacity = old.empty() ? 16 : old.size() * 2;
-    m_listSlots.assign(capacity, Slot{Key{}, Value{}, 0, false});
+    m_listSlots.assign(capacity, Slot{Key{}, 0, Value{}, false});
     m_nMask = capacity - 1;
     m_nCount = 0;
     for (Slot const& slot : old)
