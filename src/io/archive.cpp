@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -229,14 +230,15 @@ GDbArchive& GDbArchiveImpl::operator>>(std::string& value) {
   int n = 0;
   Get(&n, sizeof n);
   if (n <= 0) return *this;
-  const __int64 pos = m_pMem ? m_pMem->PosDirect() : -1;
-  if (pos >= 0 && n <= m_pMem->GetCapacity() - pos) {
-    // The bytes are all in memory: one copy, no chunking needed.
-    value.resize(static_cast<size_t>(n));
-    m_pMem->ReadDirect(value.data(), static_cast<unsigned int>(n));
-  } else {
-    ReadCounted(Device(), m_pMem, value, static_cast<unsigned long long>(n));
+  if (const char* text = m_pMem ? m_pMem->ReadInPlace(static_cast<unsigned int>(n)) : nullptr) {
+    // The bytes are all in memory: the value is taken up to an embedded zero
+    // straight from the buffer (one copy, nothing cleared first); all n bytes
+    // are consumed.
+    const void* zero = std::memchr(text, 0, static_cast<size_t>(n));
+    value.assign(text, zero ? static_cast<size_t>(static_cast<const char*>(zero) - text) : static_cast<size_t>(n));
+    return *this;
   }
+  ReadCounted(Device(), m_pMem, value, static_cast<unsigned long long>(n));
   // An embedded zero (or the end of what was delivered) ends the value.
   const size_t zero = value.find('\0');
   if (zero != std::string::npos) value.resize(zero);

@@ -67,6 +67,14 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
     m_nPos += size;
     return size;
   }
+  // The next `size` bytes in place when all of them lie inside the buffer,
+  // advancing past them as ReadDirect would; else null and nothing changes.
+  const char* ReadInPlace(unsigned int size) {
+    if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return nullptr;
+    const char* p = m_pData + m_nPos;
+    m_nPos += size;
+    return p;
+  }
   __int64 PosDirect() const { return m_nPos; }
   // The next `size` bytes of the buffer when they lie strictly inside it (as a
   // write of them would need no growth), advancing past them; else null and
