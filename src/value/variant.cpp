@@ -39,20 +39,6 @@ Local ToLocal(const Geometry& value) {
 
 // ---- construction ----------------------------------------------------------
 
-
-CVariant::CVariant() { Construct(); }
-CVariant::CVariant(bool value) { StoreScalar(value, DT_BOOL); }
-CVariant::CVariant(char value) { StoreScalar(value, DT_CHAR); }
-CVariant::CVariant(unsigned char value) { StoreScalar(value, DT_UCHAR); }
-CVariant::CVariant(short value) { StoreScalar(value, DT_SHORT); }
-CVariant::CVariant(unsigned short value) { StoreScalar(value, DT_USHORT); }
-CVariant::CVariant(int value) { StoreScalar(value, DT_INT); }
-CVariant::CVariant(unsigned int value) { StoreScalar(value, DT_UINT); }
-CVariant::CVariant(float value) { StoreScalar(value, DT_FLOAT); }
-CVariant::CVariant(long long value) { StoreScalar(value, DT_INT64); }
-CVariant::CVariant(unsigned long long value) { StoreScalar(value, DT_UINT64); }
-CVariant::CVariant(double value) { StoreScalar(value, DT_DOUBLE); }
-
 CVariant::CVariant(std::string const& text) { *this = text; }
 CVariant::CVariant(std::wstring const& text) { *this = text; }
 CVariant::CVariant(char const* text) { *this = text; }
@@ -66,8 +52,6 @@ CVariant::CVariant(FileAddress const& address) { *this = address; }
 CVariant::CVariant(CVariant const& other) { CopyFrom(other); }
 
 CVariant::CVariant(CVariant&& other) noexcept : m_stru(other.m_stru) { other.m_stru.Init(); }
-
-CVariant::~CVariant() { Destruct(false); }
 
 // ---- assignment ------------------------------------------------------------
 

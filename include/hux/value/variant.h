@@ -16,6 +16,8 @@
 // load-time registrations are done.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -54,26 +56,36 @@ struct VariantStru {
   // 1 when value is an object pointer; owned (destroyed through the factory)
   // unless isRefPtr is also 1.
   unsigned char isObject;
+
+  // Clears the three flags (a stored scalar: not blank, no reference, no
+  // object). They and the padding byte after them are written as one 32-bit
+  // word: the next test of the flags then reads exactly what one store wrote,
+  // instead of stalling on a load that spans two narrower stores.
+  void ClearFlags() {
+    static_assert(offsetof(VariantStru, isBlank) + 4 <= sizeof(VariantStru));
+    const std::uint32_t none = 0;
+    std::memcpy(reinterpret_cast<unsigned char*>(this) + offsetof(VariantStru, isBlank), &none, sizeof none);
+  }
 };
 
 class HUX_API CVariant {
  public:
   // Empty: IsNull() is true.
-  CVariant();
+  CVariant() { Construct(); }
   // Scalars, stored inline under their codes: bool 15, char 100, unsigned
   // char 101, short 102, unsigned short 103, int 1, unsigned int 104, float
   // 105, long long 14, unsigned long long 106, double 2.
-  CVariant(bool value);
-  CVariant(char value);
-  CVariant(unsigned char value);
-  CVariant(short value);
-  CVariant(unsigned short value);
-  CVariant(int value);
-  CVariant(unsigned int value);
-  CVariant(float value);
-  CVariant(long long value);
-  CVariant(unsigned long long value);
-  CVariant(double value);
+  CVariant(bool value) { StoreScalar(value, DT_BOOL); }
+  CVariant(char value) { StoreScalar(value, DT_CHAR); }
+  CVariant(unsigned char value) { StoreScalar(value, DT_UCHAR); }
+  CVariant(short value) { StoreScalar(value, DT_SHORT); }
+  CVariant(unsigned short value) { StoreScalar(value, DT_USHORT); }
+  CVariant(int value) { StoreScalar(value, DT_INT); }
+  CVariant(unsigned int value) { StoreScalar(value, DT_UINT); }
+  CVariant(float value) { StoreScalar(value, DT_FLOAT); }
+  CVariant(long long value) { StoreScalar(value, DT_INT64); }
+  CVariant(unsigned long long value) { StoreScalar(value, DT_UINT64); }
+  CVariant(double value) { StoreScalar(value, DT_DOUBLE); }
   // long is 64-bit here (as is size_t): stored as the 64-bit codes 14 and 106,
   // which is what such values are on the Windows edition's 64-bit builds.
   CVariant(long value) : CVariant(static_cast<long long>(value)) {}
@@ -95,8 +107,11 @@ class HUX_API CVariant {
   CVariant(CVariant const& other);
   // Takes over the content; `other` is left empty.
   CVariant(CVariant&& other) noexcept;
-  // Releases the content (destroys an owned object, drops a reference).
-  ~CVariant();
+  // Releases the content (destroys an owned object, drops a reference); a
+  // scalar has nothing to release.
+  ~CVariant() {
+    if (m_stru.isRefPtr || m_stru.isObject) Destruct(false);
+  }
 
   // Each assignment releases the former content and stores the new value as
   // the matching constructor does. The scalar ones are inline: a scalar over a
@@ -202,9 +217,7 @@ class HUX_API CVariant {
     m_stru.value = 0;
     std::memcpy(&m_stru.value, &value, sizeof value);
     m_stru.type = code;
-    m_stru.isBlank = 0;
-    m_stru.isRefPtr = 0;
-    m_stru.isObject = 0;
+    m_stru.ClearFlags();
     return *this;
   }
   void CopyFrom(CVariant const& other);
