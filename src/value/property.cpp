@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cstdint>
+#include <cstring>
 
 #include <hux/object/base.h>
 
@@ -44,12 +45,27 @@ class Utf16Units {
   char16_t m_low = 0;  // the low surrogate still to come, or 0
 };
 
+// The index of the first position below n where a and b differ, or n.
+// Names often share long beginnings (Material_1, Material_2, ...): two
+// characters are compared at a time.
+size_t Mismatch(const wchar_t* a, const wchar_t* b, size_t n) {
+  static_assert(sizeof(wchar_t) == 4, "two characters to a 64-bit word");
+  size_t i = 0;
+  for (; i + 2 <= n; i += 2) {
+    std::uint64_t x = 0, y = 0;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    if (x != y) return a[i] == b[i] ? i + 1 : i;
+  }
+  if (i < n && a[i] == b[i]) ++i;
+  return i;
+}
+
 }  // namespace
 
 bool WStringUtf16Less::operator()(const std::wstring& a, const std::wstring& b) const {
   const size_t n = std::min(a.size(), b.size());
-  size_t i = 0;
-  while (i < n && a[i] == b[i]) ++i;
+  const size_t i = Mismatch(a.data(), b.data(), n);
   if (i == n) return a.size() < b.size();
   const auto ca = static_cast<char32_t>(a[i]);
   const auto cb = static_cast<char32_t>(b[i]);

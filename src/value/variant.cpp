@@ -49,8 +49,6 @@ CVariant::CVariant(CVec2<double> const& vec) { *this = vec; }
 CVariant::CVariant(CVec3<double> const& vec) { *this = vec; }
 CVariant::CVariant(FileAddress const& address) { *this = address; }
 
-CVariant::CVariant(CVariant const& other) { CopyFrom(other); }
-
 CVariant::CVariant(CVariant&& other) noexcept : m_stru(other.m_stru) { other.m_stru.Init(); }
 
 // ---- assignment ------------------------------------------------------------

@@ -189,12 +189,14 @@ TEST(PropertyOrder, WideStringsOrderByUtf16Units) {
   const wchar_t alphabet[] = {L'A', 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xE000, 0xFFFF, 0x10000, 0x10400, 0x10FFFF, 0x110000};
   std::mt19937 rng(5);
   auto random = [&] {
-    std::wstring s(rng() % 4, L' ');
+    std::wstring s(rng() % 6, L' ');
     for (wchar_t& c : s) c = alphabet[rng() % std::size(alphabet)];
     return s;
   };
   for (int i = 0; i < 20000; ++i) {
-    const std::wstring a = random(), b = random();
+    // Half the pairs share a beginning, so that they differ at every position.
+    const std::wstring a = random();
+    const std::wstring b = (rng() % 2 ? a.substr(0, rng() % (a.size() + 1)) : std::wstring()) + random();
     ASSERT_EQ(less(a, b), ReferenceLess(a, b)) << testing::PrintToString(a) << " " << testing::PrintToString(b);
   }
 }

@@ -104,7 +104,13 @@ class HUX_API CVariant {
   CVariant(CVec3<double> const& vec);
   CVariant(FileAddress const& address);
   // A deep copy of owned objects; a shared object gains one reference.
-  CVariant(CVariant const& other);
+  CVariant(CVariant const& other) {
+    const VariantStru& src = other.m_stru;
+    if (src.isBlank || src.isRefPtr || src.isObject)
+      CopyFrom(other);
+    else
+      m_stru = src;  // a scalar, an object id or an unowned pointer
+  }
   // Takes over the content; `other` is left empty.
   CVariant(CVariant&& other) noexcept;
   // Releases the content (destroys an owned object, drops a reference); a
