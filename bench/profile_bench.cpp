@@ -13,9 +13,9 @@
 // timed scope, on the cheapest clock.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
 #include <x86intrin.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -84,13 +84,8 @@ void Scopes_QProfile(benchmark::State& state) {
 }
 BENCHMARK(Scopes_QProfile)->Name("ScopesQProfile/hux")->Arg(8)->Arg(64)->Iterations(1)->Unit(benchmark::kMillisecond);
 
-// The anchors: the same loop with nothing in the scopes, and with the two
-// rdtsc reads (start and stop) each scope makes.
-long long MonotonicNs() {
-  timespec ts{};
-  ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<long long>(ts.tv_sec) * 1000000000LL + ts.tv_nsec;
-}
+// The monotonic clock (clock_gettime(CLOCK_MONOTONIC) in libstdc++).
+long long MonotonicNs() { return std::chrono::steady_clock::now().time_since_epoch().count(); }
 
 // The same loop with the four monotonic clock reads of each scope.
 void Scopes_ClockReads(benchmark::State& state) {
@@ -114,6 +109,8 @@ void Scopes_ClockReads(benchmark::State& state) {
 }
 BENCHMARK(Scopes_ClockReads)->Name("ScopesCProfile/four_clock_reads")->Arg(8)->Arg(64)->Iterations(1)->Unit(benchmark::kMillisecond);
 
+// The anchors: the same loop with nothing in the scopes, and with the two
+// rdtsc reads (start and stop) each scope makes.
 template <bool kClock>
 void Scopes_Anchor(benchmark::State& state) {
   const int siblings = static_cast<int>(state.range(0));

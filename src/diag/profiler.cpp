@@ -19,11 +19,13 @@ template class CSingleton<CProfiler>;
 
 namespace {
 
-// The profiler's cost is wall time of the monotonic clock, the clock that
-// the scope ticks come from too (unless a test's counter is installed): the
-// read that gives a scope its begin tick also ends the measurement of
-// BeginProfile, and the read that gives the end tick starts that of
-// EndProfile, so a scope costs four clock reads, not six.
+// The profiler's cost is wall time of the monotonic clock: the wall time of
+// boost::timer::cpu_timer, read without the system call for the process's CPU
+// times that cpu_timer::elapsed() adds (microseconds, more than the scopes
+// timed). The scope ticks come from the same clock (unless a test's counter is
+// installed): the read that gives a scope its begin tick also ends the
+// measurement of BeginProfile, and the read that gives the end tick starts
+// that of EndProfile, so a scope costs four clock reads, not six.
 double Ticks(long long counter) { return static_cast<double>(CStopwatch::TicksFromCounter(counter)); }
 
 // `text` centred in `width` characters of `fill`: floor((width - n) / 2)
