@@ -2,13 +2,13 @@
 #include <hux/diag/profiler.h>
 
 #include <cfloat>
-#include <chrono>
 #include <fstream>
 #include <iomanip>
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
 
+#include <hux/platform/clock.h>
 #include <hux/util/stopwatch.h>
 
 #include "util/unicode.h"
@@ -19,23 +19,14 @@ template class CSingleton<CProfiler>;
 
 namespace {
 
-// The profiler's cost clock, started at load; only its wall time is read.
-// boost::timer::cpu_timer::elapsed() also reads the process's CPU times with
-// a system call each time (some microseconds, far more than the scope being
-// timed), so the wall time is read from the monotonic clock that cpu_timer
-// itself uses for it.
-std::chrono::steady_clock::time_point CostStart() {
-  static const std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
-  return start;
-}
-const bool g_costTimerStarted = (CostStart(), true);
-
-double WallNs() {
-  return static_cast<double>(
-      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - CostStart()).count());
-}
-
-double Ticks() { return static_cast<double>(CStopwatch::GetTickCount()); }
+// The profiler's cost is wall time of the monotonic clock: the wall time of
+// boost::timer::cpu_timer, read without the system call for the process's CPU
+// times that cpu_timer::elapsed() adds (microseconds, more than the scopes
+// timed). The scope ticks come from the same clock (unless a test's counter is
+// installed): the read that gives a scope its begin tick also ends the
+// measurement of BeginProfile, and the read that gives the end tick starts
+// that of EndProfile, so a scope costs four clock reads, not six.
+double Ticks(long long counter) { return static_cast<double>(CStopwatch::TicksFromCounter(counter)); }
 
 // `text` centred in `width` characters of `fill`: floor((width - n) / 2)
 // before, the rest after; a longer text is cut to `width`.
@@ -78,7 +69,9 @@ CProfileInstance::CProfileInstance(CProfileInstance* parent, std::wstring const&
       m_dTotalParentShare(1.0),
       m_dTotalTime(0),
       m_nTotalCalls(0),
-      m_bInFrame(false) {}
+      m_bInFrame(false),
+      m_nLastFound(0),
+      m_bDuplicateNames(false) {}
 
 CProfileInstance::CProfileInstance(CProfileInstance const& other) { CopyFrom(other); }
 
@@ -114,6 +107,8 @@ void CProfileInstance::CopyFrom(CProfileInstance const& other) {
   m_dTotalTime = other.m_dTotalTime;
   m_nTotalCalls = other.m_nTotalCalls;
   m_bInFrame = other.m_bInFrame;
+  m_nLastFound = other.m_nLastFound;
+  m_bDuplicateNames = other.m_bDuplicateNames;
   m_vecChildren.clear();
   m_vecChildren.reserve(other.m_vecChildren.size());
   for (const CProfileInstance* child : other.m_vecChildren) {
@@ -128,6 +123,8 @@ CProfileInstance::~CProfileInstance() { DeleteChildren(); }
 void CProfileInstance::DeleteChildren() {
   for (CProfileInstance* child : m_vecChildren) delete child;
   m_vecChildren.clear();
+  m_nLastFound = 0;
+  m_bDuplicateNames = false;
 }
 
 CProfileInstance* CProfileInstance::FindChild(std::wstring const& name) const {
@@ -136,8 +133,32 @@ CProfileInstance* CProfileInstance::FindChild(std::wstring const& name) const {
   return nullptr;
 }
 
+CProfileInstance* CProfileInstance::FindChildForEntry(std::wstring const& name) {
+  const size_t count = m_vecChildren.size();
+  // A frame loop enters the same scopes in the same order, so the child
+  // wanted is mostly the one found last (a scope repeated) or the next one.
+  // With unique names a match there is the first match too.
+  if (!m_bDuplicateNames) {
+    for (size_t i = m_nLastFound; i < count && i <= m_nLastFound + 1; ++i) {
+      if (m_vecChildren[i]->m_strName == name) {
+        m_nLastFound = i;
+        return m_vecChildren[i];
+      }
+    }
+  }
+  for (size_t i = 0; i < count; ++i) {
+    if (m_vecChildren[i]->m_strName == name) {
+      m_nLastFound = i;
+      return m_vecChildren[i];
+    }
+  }
+  return nullptr;
+}
+
 void CProfileInstance::AddChild(CProfileInstance* child) {
-  if (child) m_vecChildren.push_back(child);
+  if (!child) return;
+  if (!m_bDuplicateNames && FindChild(child->m_strName)) m_bDuplicateNames = true;
+  m_vecChildren.push_back(child);
 }
 
 void CProfileInstance::BeginFrame(long frame) {
@@ -165,9 +186,17 @@ CProfiler::CProfiler()
   ResetProfile();
 }
 
-CProfiler::~CProfiler() { ResetProfile(); }
+CProfiler::~CProfiler() {
+  ResetProfile();
+  for (CProfileInstance* node : m_vecRetired) delete node;
+}
 
 void CProfiler::ResetProfile() {
+  if (m_pCurrent && m_pCurrent != &m_root) {
+    // Open guards refer to names in the tree: keep it until the end.
+    m_vecRetired.insert(m_vecRetired.end(), m_root.m_vecChildren.begin(), m_root.m_vecChildren.end());
+    m_root.m_vecChildren.clear();
+  }
   m_root.DeleteChildren();
   m_pCurrent = &m_root;
   m_nFrameCounter = 0;
@@ -177,36 +206,41 @@ void CProfiler::ResetProfile() {
   m_nBeginCalls = 0;
 }
 
-void CProfiler::BeginProfile(std::wstring const& name) {
-  const double t0 = WallNs();
-  if (m_pCurrent == &m_root) {
+void CProfiler::BeginProfile(std::wstring const& name) { Enter(name); }
+
+CProfileInstance* CProfiler::Enter(std::wstring const& name) {
+  const long long t0 = platform::MonotonicNanoseconds();
+  CProfileInstance* parent = m_pCurrent;
+  if (parent == &m_root) {
     ++m_nFrameCounter;
     m_bStatisticsValid = false;
   }
-  CProfileInstance* node = m_pCurrent->FindChild(name);
+  CProfileInstance* node = parent->FindChildForEntry(name);
   if (node) {
     if (node->m_nFrame != m_nFrameCounter) node->BeginFrame(m_nFrameCounter);
   } else {
-    node = new CProfileInstance(m_pCurrent, name, m_nFrameCounter, m_pCurrent->m_nLevel + 1);
-    m_pCurrent->AddChild(node);
+    // Not found, so the name is new among the children: appended directly.
+    node = new CProfileInstance(parent, name, m_nFrameCounter, parent->m_nLevel + 1);
+    parent->m_vecChildren.push_back(node);
+    parent->m_nLastFound = parent->m_vecChildren.size() - 1;
   }
   m_pCurrent = node;
-  node->m_dBeginTick = Ticks();
-  const double t1 = WallNs();
-  m_dBeginCost += t1 - t0;
+  const platform::CounterReading now = platform::ReadPerformanceCounterWithClock();
+  node->m_dBeginTick = Ticks(now.counter);
+  m_dBeginCost += static_cast<double>(now.monotonicNs - t0);
   m_nBeginCalls += 1;
+  return node;
 }
 
 void CProfiler::EndProfile(std::wstring const& /*name*/) {
   // With no scope open the root would be "closed" and the current scope
   // lost; an unbalanced end is ignored instead.
   if (m_pCurrent == &m_root) return;
-  const double t0 = WallNs();
+  const platform::CounterReading now = platform::ReadPerformanceCounterWithClock();
   CProfileInstance* node = m_pCurrent;
-  node->m_dEndTick = Ticks();
+  node->m_dEndTick = Ticks(now.counter);
   node->EndFrame(node->m_dEndTick - node->m_dBeginTick);
-  const double t1 = WallNs();
-  m_dEndCost += t1 - t0;
+  m_dEndCost += static_cast<double>(platform::MonotonicNanoseconds() - now.monotonicNs);
   // The statistics pass is not part of the measured cost.
   if (node->m_pParent == &m_root) ProcessFrameStats(node);
   m_pCurrent = node->m_pParent;
@@ -326,10 +360,9 @@ bool CProfiler::LogProfileResult(std::wstring const& path) {
 
 // ---- CProfile ----
 
-CProfile::CProfile(std::wstring const& name) : m_strName(name) {
-  CSingleton<CProfiler>::GetInstance().BeginProfile(m_strName);
-}
+CProfile::CProfile(std::wstring const& name)
+    : m_pName(&CSingleton<CProfiler>::GetInstance().Enter(name)->GetName()) {}
 
-CProfile::~CProfile() { CSingleton<CProfiler>::GetInstance().EndProfile(m_strName); }
+CProfile::~CProfile() { CSingleton<CProfiler>::GetInstance().EndProfile(*m_pName); }
 
 }  // namespace hux

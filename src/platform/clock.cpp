@@ -71,6 +71,14 @@ long long PerformanceCounter() {
 
 long long PerformanceFrequency() { return 1000000000LL; }
 
+long long MonotonicNanoseconds() { return ClockNanoseconds(CLOCK_MONOTONIC); }
+
+CounterReading ReadPerformanceCounterWithClock() {
+  const long long ns = ClockNanoseconds(CLOCK_MONOTONIC);
+  if (PerformanceCounterHook hook = g_counterHook.load(std::memory_order_acquire)) return {hook(), ns};
+  return {ns, ns};
+}
+
 PerformanceCounterHook SetPerformanceCounterHook(PerformanceCounterHook hook) {
   return g_counterHook.exchange(hook, std::memory_order_acq_rel);
 }

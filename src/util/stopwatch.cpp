@@ -2,6 +2,7 @@
 #include <hux/util/stopwatch.h>
 
 #include <atomic>
+#include <climits>
 
 #include <hux/platform/clock.h>
 
@@ -11,24 +12,28 @@ namespace {
 
 // Clock state shared by every caller. The frequency is read on the first call
 // and again on the first call after each further five seconds of counter
-// time. Atomics make concurrent refreshes harmless.
+// time (kept as the counter value after which to read it: a comparison per
+// call, no division). Atomics make concurrent refreshes harmless.
 std::atomic<long long> g_frequency{0};
-std::atomic<double> g_lastSeconds{0.0};
-std::atomic<double> g_nextCheck{5.0};
+std::atomic<long long> g_nextCheck{0};
 
 }  // namespace
 
-long CStopwatch::GetTickCount() {
+long CStopwatch::GetTickCount() { return TicksFromCounter(platform::PerformanceCounter()); }
+
+long CStopwatch::TicksFromCounter(long long counter) {
   long long frequency = g_frequency.load(std::memory_order_relaxed);
-  const double last = g_lastSeconds.load(std::memory_order_relaxed);
-  if (frequency == 0 || last > g_nextCheck.load(std::memory_order_relaxed)) {
-    g_nextCheck.store(last + 5.0, std::memory_order_relaxed);
+  if (frequency <= 0 || counter > g_nextCheck.load(std::memory_order_relaxed)) {
     frequency = platform::PerformanceFrequency();
     g_frequency.store(frequency, std::memory_order_relaxed);
     if (frequency <= 0) return 0;
+    const long long span = frequency > LLONG_MAX / 5 ? LLONG_MAX : 5 * frequency;
+    g_nextCheck.store(counter > LLONG_MAX - span ? LLONG_MAX : counter + span, std::memory_order_relaxed);
   }
-  const long long counter = platform::PerformanceCounter();
-  g_lastSeconds.store(static_cast<double>(counter) / static_cast<double>(frequency), std::memory_order_relaxed);
+  // The counter of this platform counts nanoseconds: a division by a constant
+  // is a multiplication, where the general form below needs two divisions.
+  // Both truncate towards zero alike, also for a hook's negative values.
+  if (frequency == 1000000000LL) return static_cast<long>(counter / 1000000);
   // Integer arithmetic: the double product of seconds and 1000 can land just
   // below a whole millisecond (0.03 * 1000 is 29.999...) and lose it.
   const long long whole = counter / frequency;

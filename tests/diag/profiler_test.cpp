@@ -4,8 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <regex>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include <hux/platform/clock.h>
+#include <hux/util/stopwatch.h>
 
 #include "diag/diag_test_util.h"
 #include "fake_clock.h"
@@ -120,6 +126,83 @@ TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
   EXPECT_EQ(Top()->GetTotalCalls(), 2);
 }
 
+TEST_F(FrameProfiler, ScopesFindTheirNodeWhateverOrderTheyComeIn) {
+  // Orders that follow the lookup hint (the same scope again, the next one)
+  // and orders that break it (back, skipping, wrapping to the first), with
+  // names of one length sharing a prefix, each passed as a fresh string.
+  const std::vector<std::wstring> names = {L"step 1", L"step 2", L"step 3", L"step 4", L"step"};
+  const int order[] = {0, 1, 2, 3, 4, 4, 0, 2, 1, 3, 0, 4, 3, 3, 2, 0, 0, 1};
+  int calls[5] = {};
+  At(0);
+  m_profiler.BeginProfile(L"Frame");
+  for (int i : order) {
+    m_profiler.BeginProfile(std::wstring(names[static_cast<size_t>(i)]));
+    m_profiler.BeginProfile(L"inner");
+    m_profiler.EndProfile(L"");
+    m_profiler.EndProfile(L"");
+    ++calls[i];
+  }
+  m_profiler.EndProfile(L"Frame");
+  const auto& children = Top()->GetChildren();
+  ASSERT_EQ(children.size(), names.size());
+  for (size_t i = 0; i < names.size(); ++i) {
+    EXPECT_EQ(children[i]->GetName(), names[i]);
+    EXPECT_EQ(children[i]->GetLastFrameCalls(), calls[i]) << i;
+    // One "inner" below each step, however often the step was entered.
+    ASSERT_EQ(children[i]->GetChildren().size(), 1u) << i;
+    EXPECT_EQ(children[i]->GetChildren()[0]->GetLastFrameCalls(), calls[i]) << i;
+  }
+}
+
+TEST_F(FrameProfiler, AScopeEnteredFromAnotherParentGetsItsOwnNode) {
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"A", 0, 1, [&] { Scope(L"Shared", 0, 1); });
+    Scope(L"B", 1, 3, [&] { Scope(L"Shared", 1, 3); });
+    Scope(L"A", 3, 4, [&] { Scope(L"Shared", 3, 4); });
+    Scope(L"Shared", 4, 8);
+  });
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  A(2)\n   Shared(2)\n  B(1)\n   Shared(1)\n  Shared(1)");
+  EXPECT_EQ(m_profiler.GetValueStr(), L"\n10ms\n2ms-20.00%\n2ms-100.00%\n2ms-20.00%\n2ms-100.00%\n4ms-40.00%");
+}
+
+TEST_F(FrameProfiler, ADuplicateNameAddedByHandLeavesTheFirstNodeInUse) {
+  Scope(L"Frame", 0, 1, [&] {
+    Scope(L"A", 0, 1);
+    Scope(L"B", 0, 1);
+  });
+  // A second "A" appended behind "B": scopes named A still enter the first.
+  CProfileInstance* frame = const_cast<CProfileInstance*>(Top());
+  frame->AddChild(new CProfileInstance(*frame->GetChildren()[0]));
+  ASSERT_EQ(frame->GetChildren().size(), 3u);
+  Scope(L"Frame", 10, 20, [&] {
+    Scope(L"B", 10, 11);
+    Scope(L"A", 11, 14);
+    Scope(L"A", 14, 15);
+  });
+  EXPECT_EQ(frame->GetChildren()[0]->GetLastFrameTime(), 4);
+  EXPECT_EQ(frame->GetChildren()[0]->GetLastFrameCalls(), 2);
+  EXPECT_EQ(frame->GetChildren()[2]->GetTotalCalls(), 2);  // the copy's 1, folded twice
+  EXPECT_EQ(frame->GetChildren()[0], frame->FindChild(L"A"));
+}
+
+TEST_F(FrameProfiler, ResetWithAGuardOpenKeepsTheGuardSafe) {
+  CProfiler& shared = CSingleton<CProfiler>::GetInstance();
+  At(0);
+  {
+    CProfile frame(L"Before reset");
+    shared.ResetProfile();
+    EXPECT_EQ(shared.GetRootInstance()->GetChildren().size(), 0u);
+    At(1);
+  }  // the end is ignored: no scope is open after the reset
+  {
+    CProfile frame(L"After reset");
+    At(3);
+  }
+  EXPECT_EQ(shared.GetTitlesStr(), L"\n After reset(1)");
+  EXPECT_EQ(shared.GetValueStr(), L"\n2ms");
+  shared.ResetProfile();
+}
+
 TEST_F(FrameProfiler, TextsAreBuiltOncePerFrameAndResetEmptiesThem) {
   Scope(L"Frame", 0, 3);
   EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)");
@@ -220,6 +303,31 @@ TEST_F(FrameProfiler, GuardsUseTheSingleton) {
   EXPECT_EQ(shared.GetTitlesStr(), L"\n Loop(1)\n  Step(1)");
   EXPECT_EQ(shared.GetValueStr(), L"\n5ms\n3ms-60.00%");
   shared.ResetProfile();
+}
+
+// On the real clock: the ticks are those GetTickCount gives at the moment,
+// and the profiler's cost covers its own calls, not the scope between them.
+TEST(FrameProfilerClock, TicksAreTheStopwatchClockAndCostsExcludeTheScope) {
+  CProfiler profiler;
+  const long before = CStopwatch::GetTickCount();
+  profiler.BeginProfile(L"Frame");
+  const long entered = CStopwatch::GetTickCount();
+  const long long sleptFrom = platform::MonotonicNanoseconds();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const long long slept = platform::MonotonicNanoseconds() - sleptFrom;
+  const long leaving = CStopwatch::GetTickCount();
+  profiler.EndProfile(L"Frame");
+  const long after = CStopwatch::GetTickCount();
+
+  const CProfileInstance* frame = profiler.GetRootInstance()->GetChildren().at(0);
+  EXPECT_GE(frame->GetBeginTick(), before);
+  EXPECT_LE(frame->GetBeginTick(), entered);
+  EXPECT_GE(frame->GetEndTick(), leaving);
+  EXPECT_LE(frame->GetEndTick(), after);
+  EXPECT_GE(frame->GetLastFrameTime(), 19);
+  EXPECT_GT(profiler.GetBeginCost(), 0);
+  EXPECT_GT(profiler.GetEndCost(), 0);
+  EXPECT_LT(profiler.GetBeginCost() + profiler.GetEndCost(), static_cast<double>(slept));
 }
 
 }  // namespace

@@ -22,6 +22,8 @@ TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
       {30000000, 30},   {1000000000, 1000},   {1234567890123, 1234567},
       // Beyond 2^31 ms (24.8 days) the count goes on instead of wrapping.
       {2147483648000000LL, 2147483648L},
+      // A hook's counter before its origin truncates towards zero too.
+      {-999999, 0},     {-1000000, -1},       {-2500000, -2},
   };
   for (const auto& c : cases) {
     AtNanoseconds(c.ns);

@@ -76,6 +76,8 @@ class HUX_API CProfileInstance {
   friend class CProfiler;
   void CopyFrom(CProfileInstance const& other);
   void DeleteChildren();
+  // FindChild that tries the child found last and the one after it first.
+  CProfileInstance* FindChildForEntry(std::wstring const& name);
 
   CProfileInstance* m_pParent;
   std::vector<CProfileInstance*> m_vecChildren;
@@ -95,6 +97,11 @@ class HUX_API CProfileInstance {
   double m_dTotalTime;
   int m_nTotalCalls;
   bool m_bInFrame;
+  // The lookup hint of FindChildForEntry: the index of the child found last.
+  // It is only used while no two children share a name (AddChild can append
+  // a duplicate; FindChild must then return the first of them).
+  size_t m_nLastFound;
+  bool m_bDuplicateNames;
 };
 
 class HUX_API CProfiler : public CSingleton<CProfiler> {
@@ -105,7 +112,9 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   CProfiler& operator=(CProfiler const&) = delete;
 
   // Destroys every node, returns to the root, frame 0, costs 0. Call it while
-  // no scope is open.
+  // no scope is open; if scopes are open, their nodes are kept (unlisted)
+  // until the profiler is destroyed, so that their guards stay valid, and
+  // their ends are ignored.
   void ResetProfile();
   // Opens the scope `name` below the current one; opening a top-level scope
   // starts a new frame.
@@ -144,6 +153,10 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   void UpdateStatistic();
 
  private:
+  friend class CProfile;
+  // BeginProfile, returning the node entered.
+  CProfileInstance* Enter(std::wstring const& name);
+
   CProfileInstance* m_pCurrent;
   CProfileInstance m_root;
   long m_nFrameCounter;
@@ -154,6 +167,8 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   double m_dBeginCost;
   double m_dEndCost;
   int m_nBeginCalls;
+  // Subtrees taken from the root by a reset while scopes were open.
+  std::vector<CProfileInstance*> m_vecRetired;
 };
 
 // The library's one frame profiler singleton, shared with client modules.
@@ -169,7 +184,9 @@ class HUX_API CProfile {
   CProfile& operator=(CProfile const&) = delete;
 
  private:
-  std::wstring m_strName;
+  // The scope's name as the tree holds it (the node outlives the guard), so
+  // that opening a scope copies no text.
+  std::wstring const* m_pName;
 };
 
 }  // namespace hux

@@ -25,6 +25,19 @@ using PerformanceCounterHook = long long (*)();
 // Returns the previous hook (null for the default).
 HUX_API PerformanceCounterHook SetPerformanceCounterHook(PerformanceCounterHook hook);
 
+// ---- monotonic clock ----
+// Nanoseconds of the monotonic clock itself (never the hook's value).
+HUX_API long long MonotonicNanoseconds();
+// PerformanceCounter() and MonotonicNanoseconds() of one moment. Without a
+// hook both are the same single read of the monotonic clock, so a caller that
+// needs the counter and also times itself pays one read; with a hook, the
+// clock is read first and then the hook.
+struct CounterReading {
+  long long counter;
+  long long monotonicNs;
+};
+HUX_API CounterReading ReadPerformanceCounterWithClock();
+
 // ---- time-stamp counter ----
 // The processor's time-stamp counter (`rdtsc`), or the hook's value.
 HUX_API unsigned long long ReadTimeStampCounter();

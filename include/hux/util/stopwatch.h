@@ -20,6 +20,10 @@ class HUX_API CStopwatch {
   // counter frequency cannot be read. `long` is 64 bits here, so the value
   // does not wrap after 24.8 days as a 32-bit count would.
   static long GetTickCount();
+  // GetTickCount for a performance counter value the caller has just read
+  // (platform::PerformanceCounter), for callers that need the counter's
+  // reading for something else too.
+  static long TicksFromCounter(long long counter);
 
   // Starts measuring; does nothing while running.
   void Start();
