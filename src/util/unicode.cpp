@@ -214,51 +214,63 @@ void EncodeUtf8(const wchar_t* text, size_t count, char* out) {
   const wchar_t* s = text;
   const wchar_t* const end = text + count;
   while (s < end) {
-    if (end - s >= 16) {
-      const unsigned ascii = Narrow16(s, out);
-      if (ascii == 0xFFFF) {
-        s += 16;
-        out += 16;
-        continue;
+    char32_t c = static_cast<char32_t>(*s);
+    if (c < 0x80) {
+      // ASCII: sixteen at a time, but a lone one between other characters
+      // (a space between words) directly.
+      if (end - s >= 16 && static_cast<char32_t>(s[1]) < 0x80) {
+        unsigned ascii;
+        do {
+          ascii = Narrow16(s, out);
+          if (ascii != 0xFFFF) break;
+          s += 16;
+          out += 16;
+        } while (end - s >= 16);
+        if (ascii != 0xFFFF) {
+          const int run = __builtin_ctz(~ascii);
+          s += run;
+          out += run;
+        }
+      } else {
+        *out++ = static_cast<char>(c);
+        ++s;
       }
-      const int run = __builtin_ctz(~ascii);
-      s += run;
-      out += run;
-    } else if (static_cast<char32_t>(*s) < 0x80) {
-      *out++ = static_cast<char>(*s++);
       continue;
     }
-    // A run of other characters, up to the next ASCII one. Three-byte
-    // characters (most CJK text) are stored as one 32-bit word whose last
-    // byte the next character overwrites; while another character follows,
-    // the output has room for it.
-    do {
-      char32_t c = static_cast<char32_t>(*s++);
-      if (c - 0x800 < 0xF800 && !IsSurrogate(c) && s < end) {
+    ++s;
+    if (c < 0x800) {
+      out[0] = static_cast<char>(0xC0 | (c >> 6));
+      out[1] = static_cast<char>(0x80 | (c & 0x3F));
+      out += 2;
+      continue;
+    }
+    if (c < 0x10000) {
+      // Most CJK text: one 32-bit store whose last byte the next character
+      // overwrites (while one follows, the output has room for it).
+      if (!IsSurrogate(c) && s < end) {
         Store32(out, Utf8Of3(c));
         out += 3;
         continue;
       }
-      if (c < 0x800) {
-        out[0] = static_cast<char>(0xC0 | (c >> 6));
-        out[1] = static_cast<char>(0x80 | (c & 0x3F));
-        out += 2;
-        continue;
-      }
       if (IsHigh(c) && s < end && IsLow(static_cast<char32_t>(*s))) {
         c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<char32_t>(*s++) - 0xDC00);
+      } else if (IsSurrogate(c)) {
+        c = kReplacement;  // a lone surrogate
       }
-      if (c - 0x10000 < 0x100000) {
+    }
+    if (c >= 0x10000) {
+      if (c > 0x10FFFF) {
+        c = kReplacement;
+      } else {
         Store32(out, Utf8Of4(c));
         out += 4;
         continue;
       }
-      if (c >= 0x10000 || IsSurrogate(c)) c = kReplacement;  // lone surrogate, or past U+10FFFF
-      out[0] = static_cast<char>(0xE0 | (c >> 12));
-      out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out[2] = static_cast<char>(0x80 | (c & 0x3F));
-      out += 3;
-    } while (s < end && static_cast<char32_t>(*s) >= 0x80);
+    }
+    out[0] = static_cast<char>(0xE0 | (c >> 12));
+    out[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out[2] = static_cast<char>(0x80 | (c & 0x3F));
+    out += 3;
   }
 }
 
@@ -303,18 +315,25 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
   wchar_t* dst = out;
   wchar_t* const dstEnd = out + capacity;
   while (p < end) {
-    if (end - p >= 16 && dstEnd - dst >= 16) {
-      const unsigned high = Widen16(p, dst);
-      if (high == 0) {
-        p += 16;
-        dst += 16;
-        continue;
+    if (*p < 0x80) {
+      // ASCII: sixteen at a time, but a lone one between other characters
+      // (a space between words) directly.
+      if (end - p >= 16 && dstEnd - dst >= 16 && p[1] < 0x80) {
+        unsigned high;
+        do {
+          high = Widen16(p, dst);
+          if (high != 0) break;
+          p += 16;
+          dst += 16;
+        } while (end - p >= 16 && dstEnd - dst >= 16);
+        if (high != 0) {
+          const int run = __builtin_ctz(high);
+          p += run;
+          dst += run;
+        }
+      } else {
+        *dst++ = static_cast<wchar_t>(*p++);
       }
-      const int run = __builtin_ctz(high);
-      p += run;
-      dst += run;
-    } else if (*p < 0x80) {
-      *dst++ = static_cast<wchar_t>(*p++);
       continue;
     }
     // A run of multibyte sequences, each checked whole from one 32-bit word:
@@ -322,6 +341,23 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
     // overlong form, no surrogate, nothing past U+10FFFF). Near the end the
     // word is padded with zero bytes, which fail as continuation bytes.
     do {
+      const uint32_t lead = *p;
+      // Two three-byte sequences at once (CJK text): both patterns from one
+      // 64-bit word, one branch for both values.
+      if (lead - 0xE0 < 0x10 && end - p >= 8) {
+        const uint64_t pair = Load32(p) | uint64_t{Load32(p + 4)} << 32;
+        if ((pair & 0xC0C0F0C0C0F0ull) == 0x8080E08080E0ull) {
+          const auto lo = static_cast<uint32_t>(pair), hi = static_cast<uint32_t>(pair >> 24);
+          const char32_t c1 = (lo & 0x0F) << 12 | (lo >> 2 & 0xFC0) | (lo >> 16 & 0x3F);
+          const char32_t c2 = (hi & 0x0F) << 12 | (hi >> 2 & 0xFC0) | (hi >> 16 & 0x3F);
+          if ((c1 < 0x800) | IsSurrogate(c1) | (c2 < 0x800) | IsSurrogate(c2)) return kInvalidUtf8;
+          dst[0] = static_cast<wchar_t>(c1);
+          dst[1] = static_cast<wchar_t>(c2);
+          dst += 2;
+          p += 6;
+          continue;
+        }
+      }
       uint32_t w;
       if (end - p >= 4) {
         w = Load32(p);
@@ -331,20 +367,21 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
         w = Load32(tail);
       }
       char32_t c;
-      if ((w & 0xC0C0F0) == 0x8080E0) {
-        c = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
-        if (c < 0x800 || IsSurrogate(c)) return kInvalidUtf8;
-        p += 3;
-      } else if ((w & 0xC0E0) == 0x80C0) {
+      if (lead < 0xE0) {
+        if ((w & 0xC0E0) != 0x80C0) return kInvalidUtf8;  // also a stray continuation byte
         c = (w & 0x1F) << 6 | (w >> 8 & 0x3F);
         if (c < 0x80) return kInvalidUtf8;
         p += 2;
-      } else if ((w & 0xC0C0C0F8) == 0x808080F0) {
+      } else if (lead < 0xF0) {
+        if ((w & 0xC0C000) != 0x808000) return kInvalidUtf8;
+        c = (w & 0x0F) << 12 | (w >> 2 & 0xFC0) | (w >> 16 & 0x3F);
+        if (c < 0x800 || IsSurrogate(c)) return kInvalidUtf8;
+        p += 3;
+      } else {
+        if ((w & 0xC0C0C0F8) != 0x808080F0) return kInvalidUtf8;
         c = (w & 0x07) << 18 | (w << 4 & 0x3F000) | (w >> 10 & 0xFC0) | (w >> 24 & 0x3F);
         if (c - 0x10000 >= 0x100000) return kInvalidUtf8;
         p += 4;
-      } else {
-        return kInvalidUtf8;  // no lead byte, or a continuation byte missing
       }
       *dst++ = static_cast<wchar_t>(c);
     } while (p < end && *p >= 0x80);

@@ -261,26 +261,45 @@ TEST(Utf8, EveryCodePointRoundTrips) {
 TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
   struct Sequence {
     const char* utf8;
-    wchar_t wide;  // 0: the sequence is invalid
+    std::wstring wide;  // empty: the sequence is invalid
   };
   const Sequence sequences[] = {
-      {"\xC3\xA9", L'\u00E9'},       {"\xDF\xBF", L'\u07FF'},         {"\xE4\xB8\xAD", L'\u4E2D'},
-      {"\xEF\xBF\xBF", L'\uFFFF'},   {"\xF0\x9F\x98\x80", 0x1F600},  {"\xF4\x8F\xBF\xBF", 0x10FFFF},
-      {"\x80", 0},                   {"\xBF", 0},                     {"\xC3", 0},
-      {"\xE4\xB8", 0},               {"\xF0\x9F\x98", 0},             {"\xC3" "a", 0},
-      {"\xE4\xB8" "a", 0},           {"\xF0\x9F\x98" "a", 0},         {"\xC1\xBF", 0},
-      {"\xE0\x9F\xBF", 0},           {"\xF0\x8F\xBF\xBF", 0},         {"\xED\xA0\x80", 0},
-      {"\xED\xBF\xBF", 0},           {"\xF4\x90\x80\x80", 0},         {"\xF8\x88\x80\x80\x80", 0},
-      {"\xFF", 0},
+      {"\xC3\xA9", L"\u00E9"},
+      {"\xDF\xBF", L"\u07FF"},
+      {"\xE4\xB8\xAD", L"\u4E2D"},
+      {"\xEF\xBF\xBF", L"\uFFFF"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+      {"\xE4\xB8\xAD\xEE\x80\x80", L"\u4E2D\uE000"},  // two at once
+      {"\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD", L"\u4E2D\u6587\u4E2D"},
+      {"\x80", L""},
+      {"\xBF", L""},
+      {"\xC3", L""},
+      {"\xE4\xB8", L""},
+      {"\xF0\x9F\x98", L""},
+      {"\xC3" "a", L""},
+      {"\xE4\xB8" "a", L""},
+      {"\xF0\x9F\x98" "a", L""},
+      {"\xC1\xBF", L""},
+      {"\xE0\x9F\xBF", L""},
+      {"\xF0\x8F\xBF\xBF", L""},
+      {"\xED\xA0\x80", L""},
+      {"\xED\xBF\xBF", L""},
+      {"\xF4\x90\x80\x80", L""},
+      {"\xF8\x88\x80\x80\x80", L""},
+      {"\xFF", L""},
+      {"\xE4\xB8\xAD\xED\xA0\x80", L""},  // the second of two is a surrogate
+      {"\xE0\x80\x80\xE4\xB8\xAD", L""},  // the first of two is overlong
+      {"\xE4\xB8\xAD\xE4\xB8" "a", L""},   // the second of two is cut short
   };
   for (const Sequence& seq : sequences) {
     for (size_t before = 0; before <= 34; ++before) {
       for (size_t after : {0, 1, 2, 3, 15, 16, 17}) {
         const std::string utf8 = std::string(before, 'a') + seq.utf8 + std::string(after, 'z');
         const std::wstring expected =
-            seq.wide ? std::wstring(before, L'a') + seq.wide + std::wstring(after, L'z') : L"";
+            seq.wide.empty() ? L"" : std::wstring(before, L'a') + seq.wide + std::wstring(after, L'z');
         ASSERT_EQ(FromUtf8(utf8.c_str()), expected) << seq.utf8 << ' ' << before << ' ' << after;
-        if (seq.wide) {
+        if (!seq.wide.empty()) {
           ASSERT_EQ(ToUtf8(expected), utf8);
         }
       }
