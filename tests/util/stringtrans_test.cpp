@@ -272,6 +272,7 @@ TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
       {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
       {"\xE4\xB8\xAD\xEE\x80\x80", L"\u4E2D\uE000"},  // two at once
       {"\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD", L"\u4E2D\u6587\u4E2D"},
+      {"\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xEE\x80\x80", L"\u4E2D\u6587\u4E2D\uE000"},  // four
       {"\x80", L""},
       {"\xBF", L""},
       {"\xC3", L""},
@@ -291,6 +292,9 @@ TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
       {"\xE4\xB8\xAD\xED\xA0\x80", L""},  // the second of two is a surrogate
       {"\xE0\x80\x80\xE4\xB8\xAD", L""},  // the first of two is overlong
       {"\xE4\xB8\xAD\xE4\xB8" "a", L""},   // the second of two is cut short
+      {"\xE4\xB8\xAD\xE0\x80\x80\xE4\xB8\xAD\xE4\xB8\xAD", L""},  // the second of four is overlong
+      {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xED\xA0\x80", L""},  // the fourth is a surrogate
+      {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8" "A\xE4\xB8\xAD", L""},   // the third is cut short
   };
   for (const Sequence& seq : sequences) {
     for (size_t before = 0; before <= 34; ++before) {
