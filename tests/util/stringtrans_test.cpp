@@ -355,6 +355,13 @@ TEST(Utf8, CharactersEncodeAtEveryBlockPosition) {
       {std::wstring(1, static_cast<wchar_t>(-1)), "\xEF\xBF\xBD"},
       {std::wstring(1, static_cast<wchar_t>(0x7FFFFFFF)), "\xEF\xBF\xBD"},
       {L"\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87"},
+      // Four and five three-byte characters, the range's edges, and a fourth
+      // that is not one.
+      {L"\u4E2D\u6587\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87"},
+      {L"\u0800\uFFFF\uD7FF\uE000\u4E2D", "\xE0\xA0\x80\xEF\xBF\xBF\xED\x9F\xBF\xEE\x80\x80\xE4\xB8\xAD"},
+      {L"\u4E2D\xD83D\u4E2D\u4E2D", "\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD\xE4\xB8\xAD"},
+      {L"\u4E2D\u4E2D\u4E2D\u07FF", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xDF\xBF"},
+      {L"\u4E2D\u4E2D\u4E2D\U0001F600", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xF0\x9F\x98\x80"},
   };
   for (const Case& c : cases) {
     for (size_t before = 0; before <= 34; ++before) {
