@@ -404,6 +404,20 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
           continue;
         }
       }
+      // Two four-byte sequences at once (emoji often come in pairs).
+      if (lead >= 0xF0 && end - p >= 8) {
+        const uint32_t lo = Load32(p), hi = Load32(p + 4);
+        if ((lo & 0xC0C0C0F8) == 0x808080F0 && (hi & 0xC0C0C0F8) == 0x808080F0) {
+          const char32_t c1 = (lo & 0x07) << 18 | (lo << 4 & 0x3F000) | (lo >> 10 & 0xFC0) | (lo >> 24 & 0x3F);
+          const char32_t c2 = (hi & 0x07) << 18 | (hi << 4 & 0x3F000) | (hi >> 10 & 0xFC0) | (hi >> 24 & 0x3F);
+          if ((c1 - 0x10000 >= 0x100000) | (c2 - 0x10000 >= 0x100000)) return kInvalidUtf8;
+          dst[0] = static_cast<wchar_t>(c1);
+          dst[1] = static_cast<wchar_t>(c2);
+          dst += 2;
+          p += 8;
+          continue;
+        }
+      }
       uint32_t w;
       if (end - p >= 4) {
         w = Load32(p);

@@ -292,6 +292,10 @@ TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
       {"\xE4\xB8\xAD\xED\xA0\x80", L""},  // the second of two is a surrogate
       {"\xE0\x80\x80\xE4\xB8\xAD", L""},  // the first of two is overlong
       {"\xE4\xB8\xAD\xE4\xB8" "a", L""},   // the second of two is cut short
+      {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", L"\U0001F600\U0010FFFF"},
+      {"\xF0\x9F\x98\x80\xF4\x90\x80\x80", L""},  // the second of two is past U+10FFFF
+      {"\xF0\x8F\xBF\xBF\xF0\x9F\x98\x80", L""},  // the first of two is overlong
+      {"\xF0\x9F\x98\x80\xF0\x9F\x98" "a", L""},   // the second of two is cut short
       {"\xE4\xB8\xAD\xE0\x80\x80\xE4\xB8\xAD\xE4\xB8\xAD", L""},  // the second of four is overlong
       {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xED\xA0\x80", L""},  // the fourth is a surrogate
       {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8" "A\xE4\xB8\xAD", L""},   // the third is cut short
