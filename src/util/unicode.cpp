@@ -16,9 +16,8 @@ inline bool IsHigh(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLow(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 inline bool IsSurrogate(char32_t c) { return c - 0xD800 < 0x800; }
 
-// Little-endian loads assembled byte by byte (the compiler makes one load of
-// them), so that the bit tests below read the first byte in the low bits.
-inline uint32_t Load16(const unsigned char* p) { return p[0] | uint32_t{p[1]} << 8; }
+// A little-endian load assembled byte by byte (the compiler makes one load of
+// it), so that the bit tests below read the first byte in the low bits.
 inline uint32_t Load32(const unsigned char* p) {
   return p[0] | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 | uint32_t{p[3]} << 24;
 }
