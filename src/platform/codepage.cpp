@@ -13,9 +13,17 @@ namespace {
 const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
 
 // glibc's CP936 is GBK with the euro sign at 0x80, the Windows code page.
-// wchar_t holds UTF-32 code points in host (little-endian) order.
+// wchar_t holds UTF-32 code points in host order, which is iconv's own
+// internal form ("WCHAR_T"): a conversion to or from it takes one step, where
+// "UTF-32LE" would add a second pass through the UTF-32 module. Both give the
+// same bytes and stop at the same place on a character the code page lacks
+// (surrogates and values past U+10FFFF included).
 constexpr const char* kCodePage = "CP936";
-constexpr const char* kWide = "UTF-32LE";
+constexpr const char* kWide = "WCHAR_T";
+
+// iconv writes into a buffer of this many bytes on the stack, appended to the
+// result as it fills: the result is written once, never zero-filled first.
+constexpr size_t kChunkBytes = 16384;
 
 // The converters of one thread. iconv_open is costly and a converter carries
 // shift state, so each thread keeps its own and resets it before each use.
@@ -61,50 +69,42 @@ std::string WideToCp936(const wchar_t* text, size_t count) {
   std::string out;
   size_t ascii = 0;
   while (ascii < count && static_cast<unsigned int>(text[ascii]) < 0x80) ++ascii;
-  out.assign(text, text + ascii);  // code page 936 keeps ASCII as it is
-  if (ascii == count) return out;
+  if (ascii == count) return std::string(text, text + count);  // code page 936 keeps ASCII as it is
 
-  // A character takes at most two bytes in code page 936.
-  const size_t start = out.size();
-  out.resize(start + 2 * (count - ascii));
-  char* dst = out.data() + start;
-  size_t dstLeft = out.size() - start;
+  out.reserve(2 * count);  // a character takes at most two bytes
+  out.assign(text, text + ascii);
   const wchar_t* src = text + ascii;
   size_t srcLeft = count - ascii;
   iconv_t cd = Converters().ToCodePage();
+  char chunk[kChunkBytes];
   while (srcLeft > 0) {
     if (cd != kNoConverter) {
       char* in = const_cast<char*>(reinterpret_cast<const char*>(src));
       size_t inLeft = srcLeft * sizeof(wchar_t);
+      char* dst = chunk;
+      size_t dstLeft = sizeof chunk;
       const size_t r = iconv(cd, &in, &inLeft, &dst, &dstLeft);
+      const int error = r == static_cast<size_t>(-1) ? errno : 0;
+      out.append(chunk, dst);
       src = reinterpret_cast<const wchar_t*>(in);
       srcLeft = inLeft / sizeof(wchar_t);
-      if (r != static_cast<size_t>(-1) || srcLeft == 0) break;
-      if (errno == E2BIG) {  // not expected (two bytes a character), but safe
-        const size_t used = static_cast<size_t>(dst - out.data());
-        out.resize(out.size() + 2 * srcLeft + 16);
-        dst = out.data() + used;
-        dstLeft = out.size() - used;
-        continue;
-      }
+      if (error == 0 || srcLeft == 0) break;
+      if (error == E2BIG) continue;  // the chunk is full
       // EILSEQ: the character has no form in the code page (UTF-32 input
       // cannot end short).
     } else if (static_cast<unsigned int>(*src) < 0x80) {
-      *dst++ = static_cast<char>(*src++);
-      --dstLeft;
+      out.push_back(static_cast<char>(*src++));
       --srcLeft;
       continue;
     }
     // One '?' a character: a UTF-16 surrogate pair in the wide text stands for
     // one character (outside the code page), not two.
     const size_t skip = srcLeft > 1 && IsSurrogatePair(src[0], src[1]) ? 2 : 1;
-    *dst++ = '?';
-    --dstLeft;
+    out.push_back('?');
     src += skip;
     srcLeft -= skip;
     if (cd != kNoConverter) iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  out.resize(static_cast<size_t>(dst - out.data()));
   return out;
 }
 
@@ -112,45 +112,38 @@ std::wstring Cp936ToWide(const char* text, size_t count) {
   std::wstring out;
   size_t ascii = 0;
   while (ascii < count && static_cast<unsigned char>(text[ascii]) < 0x80) ++ascii;
-  out.assign(text, text + ascii);
-  if (ascii == count) return out;
+  if (ascii == count) return std::wstring(text, text + count);
 
-  // Every byte yields at most one character (a pair of bytes yields one).
-  const size_t start = out.size();
-  out.resize(start + (count - ascii));
-  wchar_t* dst = out.data() + start;
+  out.reserve(count);  // every byte yields at most one character
+  out.assign(text, text + ascii);
   const char* src = text + ascii;
   size_t srcLeft = count - ascii;
   iconv_t cd = Converters().ToWide();
+  wchar_t chunk[kChunkBytes / sizeof(wchar_t)];
   while (srcLeft > 0) {
     if (cd != kNoConverter) {
       char* in = const_cast<char*>(src);
-      char* o = reinterpret_cast<char*>(dst);
-      size_t outLeft = static_cast<size_t>(out.data() + out.size() - dst) * sizeof(wchar_t);
-      const size_t r = iconv(cd, &in, &srcLeft, &o, &outLeft);
+      char* dst = reinterpret_cast<char*>(chunk);
+      size_t dstLeft = sizeof chunk;
+      const size_t r = iconv(cd, &in, &srcLeft, &dst, &dstLeft);
+      const int error = r == static_cast<size_t>(-1) ? errno : 0;
+      out.append(chunk, reinterpret_cast<wchar_t*>(dst));
       src = in;
-      dst = reinterpret_cast<wchar_t*>(o);
-      if (r != static_cast<size_t>(-1) || srcLeft == 0) break;
-      if (errno == E2BIG) {  // not expected (a character a byte at most), but safe
-        const size_t used = static_cast<size_t>(dst - out.data());
-        out.resize(out.size() + srcLeft + 16);
-        dst = out.data() + used;
-        continue;
-      }
+      if (error == 0 || srcLeft == 0) break;
+      if (error == E2BIG) continue;  // the chunk is full
       // EILSEQ (no such character) or EINVAL (a lead byte at the end): one
       // replacement for the offending byte, then go on with the next byte,
       // which may well be an ASCII character that must not be lost.
     } else if (static_cast<unsigned char>(*src) < 0x80) {
-      *dst++ = static_cast<unsigned char>(*src++);
+      out.push_back(static_cast<unsigned char>(*src++));
       --srcLeft;
       continue;
     }
-    *dst++ = L'\xFFFD';
+    out.push_back(L'\xFFFD');
     ++src;
     --srcLeft;
     if (cd != kNoConverter) iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
-  out.resize(static_cast<size_t>(dst - out.data()));
   return out;
 }
 

@@ -56,13 +56,27 @@ wchar_t* GStdStringTrans::AnsiToUnicode(char const* text) { return NewArray(Stri
 char* GStdStringTrans::UnicodeToAnsi(wchar_t const* text) { return NewArray(WstringToString(text)); }
 
 wchar_t* GStdStringTrans::Utf8ToUnicode(char const* text) {
-  std::wstring wide;
-  detail::Utf8ToWide(text, std::strlen(text), wide);  // invalid input leaves it empty
-  return NewArray(wide);
+  // Decoded straight into the returned array, sized by a quick count of the
+  // bytes that start a character.
+  const size_t size = std::strlen(text);
+  const size_t capacity = detail::Utf8DecodedLength(text, size);
+  std::unique_ptr<wchar_t[]> out(new wchar_t[capacity + 1]);
+  size_t n = detail::DecodeUtf8(text, size, out.get(), capacity);
+  if (n == detail::kInvalidUtf8) {
+    out.reset(new wchar_t[1]);  // invalid input gives the empty string
+    n = 0;
+  }
+  out[n] = L'\0';
+  return out.release();
 }
 
 char* GStdStringTrans::UnicodeToUtf8(wchar_t const* text) {
-  return NewArray(detail::WideToUtf8(text, std::wcslen(text)));
+  const size_t count = std::wcslen(text);
+  const size_t size = detail::Utf8EncodedLength(text, count);
+  char* out = new char[size + 1];
+  detail::EncodeUtf8(text, count, out);
+  out[size] = '\0';
+  return out;
 }
 
 std::string GStdStringTrans::Utf8ToAnsi(char const* text) {

@@ -24,9 +24,25 @@ std::wstring Utf16ToWide(const char16_t* units, size_t count);
 // first, a lone surrogate or a value beyond U+10FFFF becomes U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
 std::string WideToUtf8(const wchar_t* text, size_t count);
+// The number of bytes EncodeUtf8 writes for `count` characters.
+size_t Utf8EncodedLength(const wchar_t* text, size_t count);
+// Writes the UTF-8 of `count` characters to `out`, which has room for
+// Utf8EncodedLength(text, count) bytes (no terminating zero is written).
+void EncodeUtf8(const wchar_t* text, size_t count, char* out);
+
 // Strict UTF-8 decoding (no overlong forms, no surrogates, nothing beyond
 // U+10FFFF), one wchar_t per code point. Returns false, leaving `out` empty,
 // on any invalid input. Both directions copy ASCII runs without decoding.
 bool Utf8ToWide(const char* data, size_t size, std::wstring& out);
+// The number of bytes other than continuation bytes: the number of code
+// points of valid UTF-8, and the room DecodeUtf8 needs for any input.
+size_t Utf8DecodedLength(const char* data, size_t size);
+// What DecodeUtf8 returns for invalid input.
+constexpr size_t kInvalidUtf8 = static_cast<size_t>(-1);
+// Decodes strict UTF-8 into `out`, whose `capacity` is at least
+// Utf8DecodedLength(data, size) characters. Returns the number of characters
+// written (no terminating zero), or kInvalidUtf8 when the input is not valid
+// (what was written is then meaningless).
+size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity);
 
 }  // namespace hux::detail

@@ -6,6 +6,7 @@
 
 #include <iconv.h>
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
@@ -105,6 +106,9 @@ TEST(CodePage936, ReplacementsKeepTheRestOfTheText) {
       {L"x\U0001F600y", "x?y"},               // outside the code page
       {L"x\xD83D\xDE00y", "x?y"},             // a UTF-16 pair is one character
       {L"\u00ff\u4e2d\u0100", "?\xD6\xD0?"},  // y-diaeresis and A-macron have no form
+      // Values no character has: lone surrogates, past U+10FFFF, negative.
+      {std::wstring(L"a") + wchar_t(0xD800) + L"b" + wchar_t(0xDFFF), "a?b?"},
+      {std::wstring(L"a") + wchar_t(0x110000) + wchar_t(0x7FFFFFFF) + wchar_t(-1) + L"\U0010FFFF", "a????"},
       {std::wstring(L"ab\0cd", 5), "ab"},     // the text ends at its first zero
   };
   for (const Case& c : toNarrow) EXPECT_EQ(GStdStringTrans::WstringToString(c.wide), c.narrow);
@@ -116,6 +120,39 @@ TEST(CodePage936, ReplacementsKeepTheRestOfTheText) {
       {L"ab", std::string("ab\0\xD6\xD0", 5)},
   };
   for (const Case& c : toWide) EXPECT_EQ(GStdStringTrans::StringToWString(c.narrow), c.wide);
+}
+
+// Texts long enough to pass through several of the converter's output chunks,
+// with replacements falling anywhere among them: the whole text converts as
+// its pieces do one by one.
+TEST(CodePage936, LongTextsConvertAsTheirPieces) {
+  uint32_t seed = 777;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % 7; };
+  const std::wstring widePieces[] = {L"\u4E2D", L"\u6587", L"a",    L"\u20AC",
+                                     L"\U0001F600", L"\u00FF", L"\xD83D\xDE00"};
+  const std::string narrowPieces[] = {"\xD6\xD0", "\xB0\xA1", "a", "\x80", "\xFF", "\x81" "0", "\xA1\xA1"};
+  std::wstring wide;
+  std::string narrow, narrowExpected;
+  std::wstring wideExpected;
+  for (int k = 0; k < 30000; ++k) {
+    const std::wstring& w = widePieces[next()];
+    wide += w;
+    narrowExpected += GStdStringTrans::WstringToString(w);
+    const std::string& n = narrowPieces[next()];
+    narrow += n;
+    wideExpected += GStdStringTrans::StringToWString(n);
+  }
+  EXPECT_EQ(GStdStringTrans::WstringToString(wide), narrowExpected);
+  EXPECT_EQ(GStdStringTrans::StringToWString(narrow), wideExpected);
+  // A replacement right after a long run of characters the code page has.
+  for (size_t run : {8191u, 8192u, 8193u, 4095u, 4096u, 4097u}) {
+    const std::wstring text = std::wstring(run, L'\u4E2D') + L"\U0001F600" + L"\u6587";
+    std::string expected;
+    for (size_t k = 0; k < run; ++k) expected += "\xD6\xD0";
+    EXPECT_EQ(GStdStringTrans::WstringToString(text), expected + "?\xCE\xC4") << run;
+    EXPECT_EQ(GStdStringTrans::StringToWString(expected + "\xFF" "b"), std::wstring(run, L'\u4E2D') + L"\xFFFD" L"b")
+        << run;
+  }
 }
 
 TEST(CodePage936, RawArraysAreTerminatedCopies) {
@@ -216,6 +253,162 @@ TEST(Utf8, EveryCodePointRoundTrips) {
   ref.resize(static_cast<size_t>(o - ref.data()));
   EXPECT_EQ(utf8, ref);
   EXPECT_EQ(FromUtf8(utf8.c_str()), all);
+}
+
+// The block steps work on sixteen bytes or characters at a time; a sequence
+// must decode the same at every position against those blocks and near the
+// end of the text, and an invalid one must spoil the text wherever it sits.
+TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
+  struct Sequence {
+    const char* utf8;
+    std::wstring wide;  // empty: the sequence is invalid
+  };
+  const Sequence sequences[] = {
+      {"\xC3\xA9", L"\u00E9"},
+      {"\xDF\xBF", L"\u07FF"},
+      {"\xE4\xB8\xAD", L"\u4E2D"},
+      {"\xEF\xBF\xBF", L"\uFFFF"},
+      {"\xF0\x9F\x98\x80", L"\U0001F600"},
+      {"\xF4\x8F\xBF\xBF", L"\U0010FFFF"},
+      {"\xE4\xB8\xAD\xEE\x80\x80", L"\u4E2D\uE000"},  // two at once
+      {"\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD", L"\u4E2D\u6587\u4E2D"},
+      {"\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xEE\x80\x80", L"\u4E2D\u6587\u4E2D\uE000"},  // four
+      {"\x80", L""},
+      {"\xBF", L""},
+      {"\xC3", L""},
+      {"\xE4\xB8", L""},
+      {"\xF0\x9F\x98", L""},
+      {"\xC3" "a", L""},
+      {"\xE4\xB8" "a", L""},
+      {"\xF0\x9F\x98" "a", L""},
+      {"\xC1\xBF", L""},
+      {"\xE0\x9F\xBF", L""},
+      {"\xF0\x8F\xBF\xBF", L""},
+      {"\xED\xA0\x80", L""},
+      {"\xED\xBF\xBF", L""},
+      {"\xF4\x90\x80\x80", L""},
+      {"\xF8\x88\x80\x80\x80", L""},
+      {"\xFF", L""},
+      {"\xE4\xB8\xAD\xED\xA0\x80", L""},  // the second of two is a surrogate
+      {"\xE0\x80\x80\xE4\xB8\xAD", L""},  // the first of two is overlong
+      {"\xE4\xB8\xAD\xE4\xB8" "a", L""},   // the second of two is cut short
+      {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", L"\U0001F600\U0010FFFF"},
+      {"\xF0\x9F\x98\x80\xF4\x90\x80\x80", L""},  // the second of two is past U+10FFFF
+      {"\xF0\x8F\xBF\xBF\xF0\x9F\x98\x80", L""},  // the first of two is overlong
+      {"\xF0\x9F\x98\x80\xF0\x9F\x98" "a", L""},   // the second of two is cut short
+      {"\xE4\xB8\xAD\xE0\x80\x80\xE4\xB8\xAD\xE4\xB8\xAD", L""},  // the second of four is overlong
+      {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xED\xA0\x80", L""},  // the fourth is a surrogate
+      {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8" "A\xE4\xB8\xAD", L""},   // the third is cut short
+  };
+  for (const Sequence& seq : sequences) {
+    for (size_t before = 0; before <= 34; ++before) {
+      for (size_t after : {0, 1, 2, 3, 15, 16, 17}) {
+        const std::string utf8 = std::string(before, 'a') + seq.utf8 + std::string(after, 'z');
+        const std::wstring expected =
+            seq.wide.empty() ? L"" : std::wstring(before, L'a') + seq.wide + std::wstring(after, L'z');
+        ASSERT_EQ(FromUtf8(utf8.c_str()), expected) << seq.utf8 << ' ' << before << ' ' << after;
+        if (!seq.wide.empty()) {
+          ASSERT_EQ(ToUtf8(expected), utf8);
+        }
+      }
+    }
+  }
+}
+
+// Runs of multibyte sequences of each length, cut off or spoilt at each
+// position, and runs that end exactly at the end of the text.
+TEST(Utf8, RunsOfSequencesAndTheirTails) {
+  const std::wstring units[] = {L"\u00E9", L"\u4E2D", L"\U0001F600", L"\u4E2D\U0001F600\u00E9x"};
+  for (const std::wstring& unit : units) {
+    std::wstring wide;
+    for (int k = 0; k < 12; ++k) wide += unit;
+    const std::string utf8 = ToUtf8(wide);
+    EXPECT_EQ(FromUtf8(utf8.c_str()), wide);
+    for (size_t cut = 1; cut < utf8.size(); ++cut) {
+      const std::string head = utf8.substr(0, cut);
+      const bool whole = (static_cast<unsigned char>(utf8[cut]) & 0xC0) != 0x80;
+      std::wstring decoded = FromUtf8(head.c_str());
+      if (whole) {
+        ASSERT_EQ(ToUtf8(decoded), head) << cut;
+      } else {
+        ASSERT_EQ(decoded, L"") << cut;  // the last sequence is cut short
+      }
+      std::string spoilt = utf8;
+      spoilt[cut] = '\x80';  // a stray continuation byte, or one where a lead byte belongs
+      if (whole) {
+        ASSERT_EQ(FromUtf8(spoilt.c_str()), L"") << cut;
+      }
+    }
+  }
+}
+
+TEST(Utf8, CharactersEncodeAtEveryBlockPosition) {
+  struct Case {
+    std::wstring wide;
+    const char* utf8;
+  };
+  const Case cases[] = {
+      {L"\u00E9", "\xC3\xA9"},
+      {L"\u4E2D", "\xE4\xB8\xAD"},
+      {L"\uFFFF", "\xEF\xBF\xBF"},
+      {L"\U0001F600", "\xF0\x9F\x98\x80"},
+      {L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+      {L"\xD83D", "\xEF\xBF\xBD"},
+      {L"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},
+      {std::wstring(1, static_cast<wchar_t>(0x110000)), "\xEF\xBF\xBD"},
+      {std::wstring(1, static_cast<wchar_t>(-1)), "\xEF\xBF\xBD"},
+      {std::wstring(1, static_cast<wchar_t>(0x7FFFFFFF)), "\xEF\xBF\xBD"},
+      {L"\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87"},
+      // Four and five three-byte characters, the range's edges, and a fourth
+      // that is not one.
+      {L"\u4E2D\u6587\u4E2D\u6587", "\xE4\xB8\xAD\xE6\x96\x87\xE4\xB8\xAD\xE6\x96\x87"},
+      {L"\u0800\uFFFF\uD7FF\uE000\u4E2D", "\xE0\xA0\x80\xEF\xBF\xBF\xED\x9F\xBF\xEE\x80\x80\xE4\xB8\xAD"},
+      {L"\u4E2D\xD83D\u4E2D\u4E2D", "\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD\xE4\xB8\xAD"},
+      {L"\u4E2D\u4E2D\u4E2D\u07FF", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xDF\xBF"},
+      {L"\u4E2D\u4E2D\u4E2D\U0001F600", "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xF0\x9F\x98\x80"},
+  };
+  for (const Case& c : cases) {
+    for (size_t before = 0; before <= 34; ++before) {
+      for (size_t after : {0, 1, 2, 15, 16, 17}) {
+        const std::wstring wide = std::wstring(before, L'a') + c.wide + std::wstring(after, L'z');
+        ASSERT_EQ(ToUtf8(wide), std::string(before, 'a') + c.utf8 + std::string(after, 'z'))
+            << c.utf8 << ' ' << before << ' ' << after;
+      }
+    }
+  }
+}
+
+// Long texts of every length class against iconv: the counting passes sum in
+// narrow lanes that are emptied every few thousand blocks.
+TEST(Utf8, LongTextsMatchIconv) {
+  uint32_t seed = 12345;
+  auto next = [&seed] { return seed = seed * 1103515245u + 12345u, seed >> 8; };
+  std::vector<std::wstring> texts;
+  texts.emplace_back(150000, L'\u4E2D');
+  texts.emplace_back(150000, L'\u00E9');
+  texts.emplace_back(70000, static_cast<wchar_t>(0x1F600));
+  texts.emplace_back(200000, L'q');
+  std::wstring mixed;
+  const uint32_t ranges[][2] = {{1, 0x7F}, {0x80, 0x7FF}, {0x800, 0xD7FF}, {0xE000, 0xFFFF}, {0x10000, 0x10FFFF}};
+  while (mixed.size() < 100000) {
+    const auto& r = ranges[next() % 5];
+    const size_t run = 1 + next() % 40;
+    for (size_t k = 0; k < run; ++k) mixed.push_back(static_cast<wchar_t>(r[0] + next() % (r[1] - r[0] + 1)));
+  }
+  texts.push_back(mixed);
+  iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
+  for (std::wstring& text : texts) {
+    std::string ref(text.size() * 4, '\0');
+    char* in = reinterpret_cast<char*>(text.data());
+    size_t inLeft = text.size() * sizeof(wchar_t);
+    char* o = ref.data();
+    size_t outLeft = ref.size();
+    ASSERT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), static_cast<size_t>(-1));
+    ref.resize(static_cast<size_t>(o - ref.data()));
+    EXPECT_EQ(ToUtf8(text), ref);
+    EXPECT_EQ(FromUtf8(ref.c_str()), text);
+  }
+  iconv_close(cd);
 }
 
 TEST(FFormatString, FormatsAnyLengthAndFailsEmpty) {
