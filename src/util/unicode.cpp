@@ -395,7 +395,8 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
           const auto lo = static_cast<uint32_t>(pair), hi = static_cast<uint32_t>(pair >> 24);
           const char32_t c1 = (lo & 0x0F) << 12 | (lo >> 2 & 0xFC0) | (lo >> 16 & 0x3F);
           const char32_t c2 = (hi & 0x0F) << 12 | (hi >> 2 & 0xFC0) | (hi >> 16 & 0x3F);
-          if ((c1 < 0x800) | IsSurrogate(c1) | (c2 < 0x800) | IsSurrogate(c2)) return kInvalidUtf8;
+          // One test for both characters: either is overlong or a surrogate.
+          if (((c1 < 0x800) + IsSurrogate(c1) + (c2 < 0x800) + IsSurrogate(c2)) != 0) return kInvalidUtf8;
           dst[0] = static_cast<wchar_t>(c1);
           dst[1] = static_cast<wchar_t>(c2);
           dst += 2;
