@@ -160,7 +160,9 @@ void IBaseProject::Load(GDbArchive& archive, int start) {
     }
     if (size < sizeof(__int64) || archive.DevicePos() != dataEnd) {
       Report(archive, "load data", "read block error :" + Where(__LINE__));
-      archive.SeekPos(static_cast<int>(dataEnd), GDbArchive::SEEKFROM_BEGIN);
+      // Relative to here: the end itself may lie past 2 GiB, beyond what an
+      // absolute 32-bit position can say, while the distance never does.
+      archive.SeekPos(static_cast<int>(dataEnd - archive.DevicePos()), GDbArchive::SEEKFROM_CURRENT);
     }
   }
   archive.EndReadObject();
