@@ -115,8 +115,6 @@ sClassFunctionPtr FragileRecord() {
 }
 const GBaseObjectFactoryHelper g_fragile(kFragile, FragileRecord());
 
-// A shared object (code 5302) holding a variant, created through the factory;
-// it frames its variant in an object of its own.
 // Reads one object whose block 1 holds `value` (read by its Serialize);
 // other blocks are skipped by their sizes.
 template <class T>
@@ -136,6 +134,8 @@ void ReadBlockOne(GDbArchive& ar, T& value) {
   ar.EndReadObject();
 }
 
+// A shared object (code 5302) holding a variant, created through the factory;
+// it frames its variant in an object of its own.
 constexpr auto kHolder = static_cast<eXOMDataType>(5302);
 
 class Holder : public CReferenced, public IBase {
