@@ -191,6 +191,20 @@ std::string ToUtf8(const std::wstring& text) {
   return out.get();
 }
 
+// glibc's UTF-8 form of a whole wide text, the reference for the UTF-8 codec.
+std::string IconvUtf8(std::wstring text) {
+  iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
+  std::string ref(text.size() * 4, '\0');
+  char* in = reinterpret_cast<char*>(text.data());
+  size_t inLeft = text.size() * sizeof(wchar_t);
+  char* o = ref.data();
+  size_t outLeft = ref.size();
+  if (iconv(cd, &in, &inLeft, &o, &outLeft) == static_cast<size_t>(-1)) ADD_FAILURE() << "iconv refused the text";
+  iconv_close(cd);
+  ref.resize(static_cast<size_t>(o - ref.data()));
+  return ref;
+}
+
 TEST(Utf8, DecodesValidAndRejectsEveryInvalidForm) {
   struct Case {
     const char* utf8;
@@ -242,16 +256,7 @@ TEST(Utf8, EveryCodePointRoundTrips) {
   for (wchar_t c = 1; c <= 0x10FFFF; ++c)
     if (c < 0xD800 || c > 0xDFFF) all.push_back(c);
   const std::string utf8 = ToUtf8(all);
-  iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
-  std::string ref(all.size() * 4, '\0');
-  char* in = reinterpret_cast<char*>(all.data());
-  size_t inLeft = all.size() * sizeof(wchar_t);
-  char* o = ref.data();
-  size_t outLeft = ref.size();
-  ASSERT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), static_cast<size_t>(-1));
-  iconv_close(cd);
-  ref.resize(static_cast<size_t>(o - ref.data()));
-  EXPECT_EQ(utf8, ref);
+  EXPECT_EQ(utf8, IconvUtf8(all));
   EXPECT_EQ(FromUtf8(utf8.c_str()), all);
 }
 
@@ -396,19 +401,11 @@ TEST(Utf8, LongTextsMatchIconv) {
     for (size_t k = 0; k < run; ++k) mixed.push_back(static_cast<wchar_t>(r[0] + next() % (r[1] - r[0] + 1)));
   }
   texts.push_back(mixed);
-  iconv_t cd = iconv_open("UTF-8", "UTF-32LE");
-  for (std::wstring& text : texts) {
-    std::string ref(text.size() * 4, '\0');
-    char* in = reinterpret_cast<char*>(text.data());
-    size_t inLeft = text.size() * sizeof(wchar_t);
-    char* o = ref.data();
-    size_t outLeft = ref.size();
-    ASSERT_NE(iconv(cd, &in, &inLeft, &o, &outLeft), static_cast<size_t>(-1));
-    ref.resize(static_cast<size_t>(o - ref.data()));
+  for (const std::wstring& text : texts) {
+    const std::string ref = IconvUtf8(text);
     EXPECT_EQ(ToUtf8(text), ref);
     EXPECT_EQ(FromUtf8(ref.c_str()), text);
   }
-  iconv_close(cd);
 }
 
 TEST(FFormatString, FormatsAnyLengthAndFailsEmpty) {
