@@ -42,13 +42,14 @@ bool GSelection::Add(std::vector<IBase*> const& objects) {
   if (objects.empty()) return false;
   if (m_bSingleMode) {
     IBase* first = objects.front();
-    // A null first object is refused like Add(nullptr): the selection is
-    // neither emptied nor reported as changed.
-    if (first == nullptr || IsIn(first)) return false;
+    if (IsIn(first)) return false;
+    // A null first object (a pick on empty space) clears the selection: the
+    // removal is announced, nothing is added, and the answer is true.
     RemoveAll();
-    Push(first);
-    std::vector<IBase*> added{first};
-    Announce(NOTIFY_SELECT_ADD, added);
+    if (Push(first)) {
+      std::vector<IBase*> added{first};
+      Announce(NOTIFY_SELECT_ADD, added);
+    }
     return true;
   }
   // Null entries are skipped: observers are never told that null was added.

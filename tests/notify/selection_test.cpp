@@ -113,12 +113,16 @@ TEST_F(SelectionTest, BulkAddInSingleModeTakesTheFirstObject) {
   selection.SetMode(true);
   recorder.notices.clear();
   EXPECT_FALSE(selection.Add(std::vector<IBase*>{&a, &b}));  // first already selected
-  // A null first object is refused and the selection stays as it is.
-  EXPECT_FALSE(selection.Add(std::vector<IBase*>{nullptr, &b}));
   EXPECT_THAT(recorder.notices, IsEmpty());
   EXPECT_TRUE(selection.Add(std::vector<IBase*>{&c, &b}));
   EXPECT_THAT(recorder.notices, ElementsAre(Notice{REMOVE, {&a}}, Notice{ADD, {&c}}));
   EXPECT_EQ(selection.GetAllSelectedOBj(), (std::set<IBase*>{&c}));
+  // A null first object (a pick on empty space) clears the selection.
+  recorder.notices.clear();
+  EXPECT_TRUE(selection.Add(std::vector<IBase*>{nullptr, &b}));
+  EXPECT_TRUE(selection.Add(std::vector<IBase*>{nullptr}));  // already empty
+  EXPECT_THAT(recorder.notices, ElementsAre(Notice{REMOVE, {&c}}));
+  EXPECT_TRUE(selection.IsEmpty());
 }
 
 TEST_F(SelectionTest, RemovalsAnnounceOnlyWhatWasSelected) {

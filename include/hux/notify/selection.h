@@ -63,10 +63,11 @@ class HUX_API GSelection : public IObserver {
   virtual void SetMode(bool single);
 
   // Adds several objects without consulting the condition or the masks. In
-  // single mode only the first one counts: it replaces the selection (true)
-  // unless it is null or already selected (false). In multiple mode every
-  // object not yet selected is added and all of them are announced at once;
-  // the answer is always false.
+  // single mode only the first one counts: unless it is already selected
+  // (false), it replaces the selection (true); a null first object only
+  // empties the selection. In multiple mode every object not yet selected,
+  // except null, is added and all of them are announced at once; the answer
+  // is always false.
   virtual bool Add(std::vector<IBase*> const& objects);
   // Adds one object if it is not null, not selected, passes the condition
   // and, when there are mask types and a condition, its mask type is
