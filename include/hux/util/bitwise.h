@@ -21,9 +21,9 @@ class HUX_API CBitwise {
   // Rescales a fixed-point fraction from `fromBits` to `toBits` bits: a
   // right shift when narrowing; when widening, 0 stays 0, the largest value
   // becomes the largest value, anything else is value * 2^toBits /
-  // (2^fromBits - 1) with the product taken modulo 2^32. Bit counts above 32
-  // count as 32. Widening a nonzero value from 0 bits (which can hold only 0)
-  // gives the largest value.
+  // (2^fromBits - 1): the exact product divided, the quotient truncated (it
+  // stays below 2^toBits). Bit counts above 32 count as 32. Widening a
+  // nonzero value from 0 bits (which can hold only 0) gives the largest value.
   static unsigned int FixedToFixed(unsigned int value, unsigned int fromBits, unsigned int toBits);
   // 0 for f <= 0 (and NaN), 2^bits - 1 for f >= 1, else f * 2^bits truncated.
   // Note the asymmetry with FixedToFloat: 0.5 gives 2^(bits-1), not half of
@@ -39,9 +39,10 @@ class HUX_API CBitwise {
   // give 0 and read nothing.
   static unsigned int IntRead(const void* src, int bytes);
 
-  // Single to half precision. Too small values become +0 (the sign is not
-  // kept, so -0 also becomes +0), too large ones infinity; a NaN keeps its
-  // sign and top ten payload bits (at least one of them set).
+  // Single to half precision. Magnitudes below 2^-25 (and -0) become +0;
+  // those in [2^-25, 2^-24) truncate to a zero that keeps the sign, so
+  // negatives there give -0 (0x8000). Too large values become infinity; a
+  // NaN keeps its sign and top ten payload bits (at least one of them set).
   static unsigned short FloatToHalf(float value);
   // The same on the single-precision bit pattern.
   static unsigned short FloatToHalfI(unsigned int floatBits);
