@@ -152,13 +152,18 @@ void IBaseProject::Load(GDbArchive& archive, int start) {
     }
     // The counter is taken only when the block holds it and the device
     // delivered all 8 bytes; a shorter block would otherwise lend the
-    // counter bytes of whatever follows it.
+    // counter bytes of whatever follows it. A counter below 1 is damage too:
+    // the ids it would hand out next mean "none assigned".
+    bool taken = false;
     if (size >= sizeof(__int64)) {
       __int64 counter = m_nUniqueID;
       archive >> counter;
-      if (archive.DevicePos() - dataStart == static_cast<__int64>(sizeof counter)) m_nUniqueID = counter;
+      if (archive.DevicePos() - dataStart == static_cast<__int64>(sizeof counter) && counter > 0) {
+        m_nUniqueID = counter;
+        taken = true;
+      }
     }
-    if (size < sizeof(__int64) || archive.DevicePos() != dataEnd) {
+    if (!taken || archive.DevicePos() != dataEnd) {
       Report(archive, "load data", "read block error :" + Where(__LINE__));
       // Relative to here: the end itself may lie past 2 GiB, beyond what an
       // absolute 32-bit position can say, while the distance never does.

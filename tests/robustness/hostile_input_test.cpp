@@ -399,6 +399,8 @@ TEST(HostileInput, ProjectHostileFraming) {
       {"block size past the object", "01 00 01 01 0C 00 00 00 09 00 00 00 00 00 00 00 2A 00 00 00 2A 00 00 00", 9,
        true},
       {"short counter block", "01 00 01 01 04 00 00 00 09 00 00 00", 1, true},
+      {"counter -2", "01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF FF", 1, true},
+      {"counter 0", "01 00 01 01 08 00 00 00 00 00 00 00 00 00 00 00", 1, true},
       {"255 blocks claimed, one present", "01 00 FF 01 08 00 00 00 09 00 00 00 00 00 00 00", 9, false},
       {"255 unknown blocks claimed, two present", "01 00 FF 07 00 00 00 00 08 00 00 00 00", 1, false},
       {"a newer version, skipped whole", "02 00 01 01 08 00 00 00 09 00 00 00 00 00 00 00", 1, true},
