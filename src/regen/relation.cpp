@@ -73,10 +73,27 @@ void GRemoveRelationContext::AddRelation(std::uint64_t const& fromId, std::uint6
 GQueryRelationContext::GQueryRelationContext() = default;
 
 void GQueryRelationContext::AddRelation(std::uint64_t const& /*fromId*/, std::uint64_t const& toId,
-                                        GRegenObjectRelation::RelationType type) {
-  m_relation.Add(type, toId);
+                                        GRegenObjectRelation::RelationType /*type*/) {
+  m_listIds.push_back(toId);
+  m_bSorted = false;
 }
 
-bool GQueryRelationContext::IsIdExist(std::uint64_t const& id) const { return m_relation.IsIdExist(id); }
+void GQueryRelationContext::Clear() {
+  m_listIds.clear();
+  m_bSorted = true;
+}
+
+bool GQueryRelationContext::IsIdExist(std::uint64_t const& id) const {
+  // A few ids are scanned; more are sorted once, so that repeated questions
+  // cost a binary search each.
+  constexpr std::size_t kScanned = 16;
+  if (!m_bSorted && m_listIds.size() > kScanned) {
+    std::sort(m_listIds.begin(), m_listIds.end());
+    m_listIds.erase(std::unique(m_listIds.begin(), m_listIds.end()), m_listIds.end());
+    m_bSorted = true;
+  }
+  if (m_bSorted) return std::binary_search(m_listIds.begin(), m_listIds.end(), id);
+  return std::find(m_listIds.begin(), m_listIds.end(), id) != m_listIds.end();
+}
 
 }  // namespace hux

@@ -38,22 +38,6 @@ struct AtomPtrEqual {
 
 using AtomSet = regen_detail::FlatIndex<GRegenAtom const*, char, AtomPtrHash, AtomPtrEqual>;
 
-// Answers whether an object still names `target` among the objects it refers
-// to. Propagation asks only that, so the reports are not stored.
-class TargetQueryContext : public IRelationContext {
- public:
-  explicit TargetQueryContext(std::uint64_t target) : m_nTarget(target) {}
-  void AddRelation(std::uint64_t const& /*fromId*/, std::uint64_t const& toId,
-                   GRegenObjectRelation::RelationType /*type*/) override {
-    if (toId == m_nTarget) m_bFound = true;
-  }
-  bool Found() const { return m_bFound; }
-
- private:
-  std::uint64_t m_nTarget;
-  bool m_bFound = false;
-};
-
 }  // namespace
 
 GRegenAtomNode::GRegenAtomNode(GRegenAtom atom, GRegenAtomNode* parent) : m_atom(std::move(atom)), m_pParent(parent) {}
@@ -181,6 +165,7 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
   path.Clear();
   std::vector<std::pair<GRegenObjectRelation::RelationType, std::uint64_t>> dependants;
   GRegenObjectRelation::RelationMap stale;
+  GQueryRelationContext query;
 
   while (!stack.empty()) {
     Frame& frame = stack.back();
@@ -213,9 +198,9 @@ void GRegenScheduler::Propagate(GRegenContext& context) {
         stale[type].insert(id);
         continue;
       }
-      TargetQueryContext query(target);
+      query.Clear();
       dependant->CollectRelations(query);
-      if (!query.Found()) {
+      if (!query.IsIdExist(target)) {
         stale[type].insert(id);
         continue;
       }

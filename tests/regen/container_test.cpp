@@ -204,12 +204,30 @@ TEST(RegenScheduling, AtomsMarkedWhileStepsRunAreLost) {
 TEST(RegenScheduling, DependantThatNoLongerRefersIsForgottenAndNotCalled) {
   Model m;
   BuildPrism(m);
-  m[L1].refs = {P2, P3};  // rebuilt on other points; the database still has L1 under P1
+  // L3 is asked after L1, which still names P1.
+  m[L3].refs = {P2, P3};  // rebuilt on other points; the database still has L3 under P1
   m.MarkAtom(GRegenAtom(P1, L"x"));
   GRegenContext context;
-  EXPECT_THAT(Regen(m, context), ElementsAre("P1 for P1.x", "L3 for L3.shape", "F for F.shape", "X for X.shape"));
-  for (auto const& line : m.Logged("regen ")) EXPECT_EQ(line.find("L1"), std::string::npos) << line;
-  EXPECT_EQ(m.GetRelationDb()->GetRelations(P1)->GetRelatedIds(kRefersTo), (std::set<std::uint64_t>{L3}));
+  EXPECT_THAT(Regen(m, context), ElementsAre("P1 for P1.x", "L1 for L1.shape", "F for F.shape", "X for X.shape"));
+  for (auto const& line : m.Logged("regen ")) EXPECT_EQ(line.find("L3"), std::string::npos) << line;
+  EXPECT_EQ(m.GetRelationDb()->GetRelations(P1)->GetRelatedIds(kRefersTo), (std::set<std::uint64_t>{L1}));
+}
+
+TEST(RegenScheduling, DependantIsAskedThroughAQueryContext) {
+  // A client that reports only to the context type it expects.
+  struct Picky : Feature {
+    using Feature::Feature;
+    void CollectRelations(IRelationContext& context) override {
+      if (dynamic_cast<GQueryRelationContext*>(&context) != nullptr) Feature::CollectRelations(context);
+    }
+  };
+  Model m;
+  m.Add(P1, "P1");
+  m.Add(L1, "L1", {P1});
+  m.features[L1] = std::make_shared<Picky>(m, L1, "L1", std::vector<std::uint64_t>{P1});
+  m.MarkAtom(GRegenAtom(P1, L"x"));
+  GRegenContext context;
+  EXPECT_THAT(Regen(m, context), ElementsAre("P1 for P1.x", "L1 for L1.shape"));
 }
 
 TEST(RegenScheduling, MissingDependantIsDroppedFromTheEntry) {

@@ -131,6 +131,14 @@ TEST(RelationContexts, CollectRemoveAndQuery) {
   query.AddRelation(1, 2, T);
   EXPECT_TRUE(query.IsIdExist(2));
   EXPECT_FALSE(query.IsIdExist(1));
+  // Many reports, some made after questions: every id named is found.
+  for (std::uint64_t id = 40; id >= 4; id -= 2) {
+    query.AddRelation(1, id, T2);
+    EXPECT_TRUE(query.IsIdExist(id)) << id;
+    EXPECT_FALSE(query.IsIdExist(id + 1)) << id;
+  }
+  EXPECT_TRUE(query.IsIdExist(2));
+  EXPECT_FALSE(query.IsIdExist(0));
 }
 
 TEST(RegenAtom, EqualityComparesPropertyAndTarget) {

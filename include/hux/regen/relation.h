@@ -13,6 +13,7 @@
 #include <map>
 #include <set>
 #include <unordered_map>
+#include <vector>
 
 #include <hux/export.h>
 
@@ -117,19 +118,28 @@ class HUX_API GRemoveRelationContext : public IRelationContext {
   std::set<std::uint64_t>& m_setIds;
 };
 
-// Collects the objects referred to, by type, to answer whether an object
-// still refers to a given one.
+// Collects the objects referred to, to answer whether an object still
+// refers to a given one. Regeneration hands an empty one to each dependant
+// it asks. Copies are deep.
 class HUX_API GQueryRelationContext : public IRelationContext {
  public:
   GQueryRelationContext();
-  // Files `toId` under `type`; `fromId` is not used.
+  // Keeps `toId`; `fromId` and `type` are not used.
   void AddRelation(std::uint64_t const& fromId, std::uint64_t const& toId,
                    GRegenObjectRelation::RelationType type) override;
   // True when a report named `id` as the object referred to.
   bool IsIdExist(std::uint64_t const& id) const;
 
  private:
-  GRegenObjectRelation m_relation;
+  friend class GRegenScheduler;
+  // Empties the context and keeps its memory: regeneration hands each
+  // dependant an empty one without allocating again.
+  void Clear();
+
+  // The ids reported, in report order until a question about many of them
+  // sorts them. A plain list: most objects report a handful of relations.
+  mutable std::vector<std::uint64_t> m_listIds;
+  mutable bool m_bSorted = true;
 };
 
 }  // namespace hux
