@@ -11,12 +11,21 @@
 // a step that stands in the order is found by that index, and the
 // descendants are found by walking down from the moved node. That gives the
 // same order in time proportional to the work of the placements themselves.
+//
+// Read literally, a child of the old node for which the new node already has
+// an equal child is dropped, and the steps placed beneath it leave the order
+// for good: they were reached and never run. So when the order lacks a step
+// of the tree, it is made again from the tree as built, with that child's
+// children handed on to the equal child (joining it, or handed on again to
+// its equal child, and so on down). Orders that lose nothing stay as the
+// literal reading gives them.
 #include <hux/regen/scheduler.h>
 
 #include <atomic>
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
@@ -63,7 +72,8 @@ std::uint64_t NextMark() {
 }  // namespace
 
 struct GRegenStepNode::ChildIndex {
-  std::unordered_set<StepKey, StepKeyHash> keys;
+  // The first child of each step.
+  std::unordered_map<StepKey, GRegenStepNode*, StepKeyHash> keys;
 };
 
 struct regen_detail::StepOrderWorkspace::Tables {
@@ -95,11 +105,16 @@ GRegenStepNode::~GRegenStepNode() {
   regen_detail::ReleaseTree(m_listChildren, [](GRegenStepNode& node) -> auto& { return node.m_listChildren; });
 }
 
-bool GRegenStepNode::HasChildEqualTo(GRegenStepNode const& node) const {
-  if (m_pChildIndex) return m_pChildIndex->keys.count(KeyOf(node)) != 0;
+bool GRegenStepNode::HasChildEqualTo(GRegenStepNode const& node) const { return FindChildEqualTo(node) != nullptr; }
+
+GRegenStepNode* GRegenStepNode::FindChildEqualTo(GRegenStepNode const& node) const {
+  if (m_pChildIndex) {
+    auto found = m_pChildIndex->keys.find(KeyOf(node));
+    return found == m_pChildIndex->keys.end() ? nullptr : found->second;
+  }
   for (auto const& child : m_listChildren)
-    if (child->IsEqual(node)) return true;
-  return false;
+    if (child->IsEqual(node)) return child.get();
+  return nullptr;
 }
 
 void GRegenStepNode::AttachChild(std::shared_ptr<GRegenStepNode> const& child) {
@@ -107,10 +122,10 @@ void GRegenStepNode::AttachChild(std::shared_ptr<GRegenStepNode> const& child) {
   m_listChildren.push_back(child);
   child->m_pParent = this;
   if (m_pChildIndex) {
-    m_pChildIndex->keys.insert(KeyOf(*child));
+    m_pChildIndex->keys.emplace(KeyOf(*child), child.get());
   } else if (m_listChildren.size() > kChildIndexThreshold) {
     m_pChildIndex = std::make_unique<ChildIndex>();
-    for (auto const& c : m_listChildren) m_pChildIndex->keys.insert(KeyOf(*c));
+    for (auto const& c : m_listChildren) m_pChildIndex->keys.emplace(KeyOf(*c), c.get());
   }
 }
 
@@ -131,7 +146,22 @@ class GRegenStepOrderer {
 
   std::vector<std::shared_ptr<GRegenStepNode>> Run() {
     if (!Prepare()) return LevelOrderOfBuiltTree();
+    std::vector<std::shared_ptr<GRegenStepNode>> order = Pass();
+    // Each step stands at most once: a shorter order has lost a step.
+    if (order.size() == m_keys.Size()) return order;
+    RestoreBuiltTree();
+    m_bHandOn = true;
+    return Pass();
+  }
+
+ private:
+  struct CycleFound {};
+
+  // One placement of the whole tree.
+  std::vector<std::shared_ptr<GRegenStepNode>> Pass() {
     m_listInOrder.assign(m_keys.Size(), nullptr);
+    m_pHead = m_pTail = nullptr;
+    m_nStamp = 0;
     try {
       std::vector<GRegenStepNode*>& queue = m_listQueue;
       std::vector<GRegenStepNode*>& taken = m_listTaken;
@@ -162,8 +192,27 @@ class GRegenStepOrderer {
     return order;
   }
 
- private:
-  struct CycleFound {};
+  // Takes back what a pass changed: the joined children, the parents, the
+  // children's indexes and the places.
+  void RestoreBuiltTree() {
+    m_listQueue.clear();
+    m_listTaken.clear();
+    for (GRegenStepNode* n : m_listAll) {
+      auto& children = n->m_listChildren;
+      children.erase(children.begin() + static_cast<std::ptrdiff_t>(n->m_nBuiltChildren), children.end());
+      n->m_pParent = n->m_pBuiltParent;
+      if (n->m_pChildIndex) {
+        n->m_pChildIndex.reset();
+        if (children.size() > kChildIndexThreshold) {
+          n->m_pChildIndex = std::make_unique<GRegenStepNode::ChildIndex>();
+          for (auto const& c : children) n->m_pChildIndex->keys.emplace(KeyOf(*c), c.get());
+        }
+      }
+      n->m_pPrevInOrder = n->m_pNextInOrder = nullptr;
+      n->m_bInOrder = n->m_bPlaced = false;
+      n->m_nStamp = 0;
+    }
+  }
 
   // Resets the bookkeeping of every node and records how many children the
   // tree gave it. Answers false when the children lists already hold a cycle.
@@ -221,6 +270,7 @@ class GRegenStepOrderer {
     n->m_bInOrder = n->m_bPlaced = false;
     n->m_nStamp = 0;
     n->m_nBuiltChildren = n->m_listChildren.size();
+    n->m_pBuiltParent = n->m_pParent;
     m_listAll.push_back(n);
   }
 
@@ -264,21 +314,52 @@ class GRegenStepOrderer {
     Append(s);
     m_listInOrder[s->m_nKeyIndex] = s;
     if (e == s) return;
-    for (std::size_t i = 0; i < e->m_listChildren.size(); ++i) {
-      std::shared_ptr<GRegenStepNode> const& c = e->m_listChildren[i];
-      if (s->HasChildEqualTo(*c)) continue;
-      // Joining `c` under `s` when `s` is reachable from `c` would close a
-      // cycle, and the level-by-level placement would then never end.
-      if (ReachesNode(c.get(), s)) throw CycleFound{};
-      s->AttachChild(c);
+    HandChildren(e, s);
+  }
+
+  // Joins each child of `from` to `to` unless `to` has an equal child. When
+  // handing on, such a child's children go to that equal child in turn,
+  // depth first, each node's children at most once in one placement.
+  void HandChildren(GRegenStepNode* from, GRegenStepNode* to) {
+    std::uint64_t const handed = m_bHandOn ? NextMark() : 0;
+    m_listHand.clear();
+    m_listHand.push_back({from, to, 0});
+    while (!m_listHand.empty()) {
+      HandFrame& f = m_listHand.back();
+      if (f.next == f.from->m_listChildren.size()) {
+        m_listHand.pop_back();
+        continue;
+      }
+      GRegenStepNode* c = f.from->m_listChildren[f.next++].get();
+      GRegenStepNode* target = f.to;
+      GRegenStepNode* equal = target->FindChildEqualTo(*c);
+      if (equal == nullptr) {
+        // Joining `c` under `target` when `target` is reachable from `c`
+        // would close a cycle, and the level-by-level placement would then
+        // never end.
+        if (ReachesNode(c, target)) throw CycleFound{};
+        target->AttachChild(c->shared_from_this());
+        MayHoldPlaced(target);
+      } else if (m_bHandOn && equal != c && c->m_nHandedOn != handed) {
+        c->m_nHandedOn = handed;
+        m_listHand.push_back({c, equal, 0});
+      }
     }
+  }
+
+  // A child handed on may have been placed, and joins a node that may not
+  // have been: the walk for placed descendants must pass through that node
+  // and the unplaced nodes above it.
+  static void MayHoldPlaced(GRegenStepNode* n) {
+    for (; n != nullptr && !n->m_bPlaced; n = n->m_pParent) n->m_bPlaced = true;
   }
 
   // Takes out of the order every node placed after `e`'s former place (stamp)
   // whose chain of parents leads to `e`. The walk goes down from `e` along
   // children that name their parent as parent. A node never placed in this
   // run has no placed descendants: its children were attached when the tree
-  // was built and are only placed through it, so the walk stops there.
+  // was built and are only placed through it, so the walk stops there (a
+  // node that took handed-on children counts as placed).
   void RemovePlacedDescendants(GRegenStepNode* e, std::uint64_t formerStamp) {
     m_listWalk.clear();
     m_listWalk.push_back(e);
@@ -425,6 +506,13 @@ class GRegenStepOrderer {
   std::vector<GRegenStepNode*>& m_listInOrder;
   std::vector<GRegenStepNode*>& m_listQueue;
   std::vector<GRegenStepNode*>& m_listTaken;
+  struct HandFrame {
+    GRegenStepNode* from;
+    GRegenStepNode* to;
+    std::size_t next;
+  };
+  std::vector<HandFrame> m_listHand;
+  bool m_bHandOn = false;
   GRegenStepNode* m_pHead = nullptr;
   GRegenStepNode* m_pTail = nullptr;
   std::uint64_t m_nStamp = 0;

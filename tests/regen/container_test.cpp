@@ -75,6 +75,35 @@ TEST(RegenScheduling, StepReachedOnTwoLevelsMovesBehindTheDeeperOneWithItsDepend
                                            "X for X.shape", "Y for Y.shape"));
 }
 
+TEST(RegenScheduling, StepBelowAMovedStepThatAlreadyHasItsParentStepStillRuns) {
+  // Two chains, 4 -> 5 -> 6 -> 1 and 1 -> 2 -> 3. Object 1 marks 1.b when 6
+  // changes, 2 marks its own atom with the property of 1's change, 3 marks
+  // 3.p for 2.a only. Steps 1 and 2 occur again below 6 and move behind it;
+  // the moved 1 already has a 2 without 3 below it, and 3 must still run.
+  Model m;
+  m.Add(4, "4");
+  m.Add(5, "5", {4});
+  m.Add(6, "6", {5});
+  m.Add(1, "1", {6});
+  m.Add(2, "2", {1});
+  m.Add(3, "3", {2});
+  for (std::uint64_t id : {1, 2, 3}) m[id].announces = false;
+  m[1].onRegen = [&](GRegenAtom const& atom) {
+    if (atom.TargetId() == 6) m.MarkAtom(GRegenAtom(1, L"b"));
+  };
+  m[2].onRegen = [&](GRegenAtom const& atom) {
+    if (atom.TargetId() == 1) m.MarkAtom(GRegenAtom(2, atom.PropertyId()));
+  };
+  m[3].onRegen = [&](GRegenAtom const& atom) {
+    if (atom.IsEqual(GRegenAtom(2, L"a"))) m.MarkAtom(GRegenAtom(3, L"p"));
+  };
+  m.MarkAtom(GRegenAtom(1, L"a"));
+  m.MarkAtom(GRegenAtom(4, L"x"));
+  GRegenContext context;
+  EXPECT_THAT(Regen(m, context), ElementsAre("4 for 4.x", "5 for 5.shape", "6 for 6.shape", "1 for 1.b",
+                                           "2 for 2.b", "3 for 3.p"));
+}
+
 TEST(RegenScheduling, EqualRootsRunOnceAtTheLaterPlaceWithTheLaterAtom) {
   Model m;
   m.Add(Q, "Q");

@@ -49,6 +49,7 @@ class Feature : public IRegenableObject, public IRegenStep {
   std::vector<GRegenAtom> marksOnExecute; // atoms announced while its step runs
   std::vector<std::uint64_t> removesOnRemove;  // extra ids asked for on removal
   std::function<void(char const* where)> fault;  // may throw
+  std::function<void(GRegenAtom const&)> onRegen;  // reacts to any atom
 };
 
 class Model : public IRegenObjectContainer {
@@ -120,6 +121,7 @@ inline bool Feature::OnRegen(GRegenAtom const& atom) {
     model.MarkAtom(GRegenAtom(id, L"shape"));
   }
   for (auto const& extra : marksOnRegen) model.MarkAtom(extra);
+  if (onRegen) onRegen(atom);
   return changes;
 }
 

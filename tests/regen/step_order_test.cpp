@@ -1,6 +1,7 @@
 // The level-by-level step order, checked against a plain implementation of
-// the ordering rule as stated: search the whole order for an equal step at
-// every placement and scan it again for the moved step's descendants.
+// the ordering rule: search the whole order for an equal step at every
+// placement and scan it again for the moved step's descendants; and no step
+// of the tree may be missing from the order.
 #include <hux/regen/scheduler.h>
 
 #include <gmock/gmock.h>
@@ -35,24 +36,58 @@ struct Key : IRegenableObject, IRegenStep {
   std::uint64_t object, step;
 };
 
-// The reference: the rule read literally, on nodes of its own.
+// The reference: the rule read plainly, on nodes of its own. Place hands the
+// children of the step's former node to the new one; the rule as stated drops
+// a child for which the new node already has an equal child, and with it the
+// steps below, which may then never run. When that loses a step, the order is
+// made again from the tree as built, handing such a child's children on to
+// the equal child the same way, and so on down, depth first.
 struct RefNode {
   std::uint64_t object, step;
   int serial;
   RefNode* parent = nullptr;
   std::vector<RefNode*> children;
   std::size_t builtChildren = 0;
+  RefNode* builtParent = nullptr;
   bool Equal(RefNode const* other) const { return object == other->object && step == other->step; }
 };
 
-class LiteralOrder {
+class ReferenceOrder {
  public:
   // The serials of the ordered nodes. When joining children would make a
-  // node its own descendant (the literal rule would then place for ever),
-  // the built tree is taken level by level, each step at its last
-  // occurrence.
+  // node its own descendant (placing would then go on for ever), the built
+  // tree is taken level by level, each step at its last occurrence.
   std::vector<int> Run(std::vector<RefNode*> const& top) {
-    for (RefNode* n : All(top)) n->builtChildren = n->children.size();
+    std::vector<RefNode*> const all = All(top);
+    std::set<std::pair<std::uint64_t, std::uint64_t>> steps;
+    for (RefNode* n : all) {
+      n->builtChildren = n->children.size();
+      n->builtParent = n->parent;
+      steps.insert({n->object, n->step});
+    }
+    std::vector<int> out = Pass(top);
+    if (out.size() == steps.size()) return out;
+    lost = true;
+    for (RefNode* n : all) {
+      n->children.resize(n->builtChildren);
+      n->parent = n->builtParent;
+    }
+    handOn = true;
+    return Pass(top);
+  }
+
+  bool cycled = false;
+  bool moved = false;
+  bool dropped = false;  // placed descendants left with a moved step
+  bool joined = false;   // children joined a moved step
+  bool lost = false;     // the rule as stated lost a step
+  bool handOn = false;   // children of a dropped child are handed on
+
+ private:
+  struct Cycle {};
+
+  std::vector<int> Pass(std::vector<RefNode*> const& top) {
+    order.clear();
     try {
       std::vector<RefNode*> queue;
       for (RefNode* s : top) {
@@ -77,14 +112,6 @@ class LiteralOrder {
     for (RefNode* n : order) out.push_back(n->serial);
     return out;
   }
-
-  bool cycled = false;
-  bool moved = false;
-  bool dropped = false;  // placed descendants left with a moved step
-  bool joined = false;   // children joined a moved step
-
- private:
-  struct Cycle {};
 
   static std::vector<RefNode*> All(std::vector<RefNode*> const& top) {
     std::vector<RefNode*> all, work(top.begin(), top.end());
@@ -137,13 +164,25 @@ class LiteralOrder {
     }
     order.swap(kept);
     order.push_back(s);
-    for (std::size_t i = 0; i < e->children.size(); ++i) {
-      RefNode* c = e->children[i];
-      if (std::any_of(s->children.begin(), s->children.end(), [&](RefNode* x) { return x->Equal(c); })) continue;
-      if (Reaches(c, s)) throw Cycle{};
-      s->children.push_back(c);
-      c->parent = s;
-      joined = true;
+    std::set<RefNode*> handedOn;
+    HandChildren(e, s, handedOn);
+  }
+
+  // Joins each child of `from` to `to` unless `to` has an equal child; that
+  // child then receives the children in turn (when handing on), once for
+  // each node of `from`'s side in one placement.
+  void HandChildren(RefNode* from, RefNode* to, std::set<RefNode*>& handedOn) {
+    for (std::size_t i = 0; i < from->children.size(); ++i) {
+      RefNode* c = from->children[i];
+      auto equal = std::find_if(to->children.begin(), to->children.end(), [&](RefNode* x) { return x->Equal(c); });
+      if (equal == to->children.end()) {
+        if (Reaches(c, to)) throw Cycle{};
+        to->children.push_back(c);
+        c->parent = to;
+        joined = true;
+      } else if (handOn && *equal != c && handedOn.insert(c).second) {
+        HandChildren(c, *equal, handedOn);
+      }
     }
   }
 
@@ -233,17 +272,36 @@ TEST(StepOrder, MovedStepTakesItsPlacedDescendantsAlong) {
   // below it are placed: they leave with A and follow it again.
   std::vector<int> const order = t.Ordered();
   EXPECT_THAT(order, ElementsAre(r, d, d2, d3, a2, c, e));
-  EXPECT_EQ(order, LiteralOrder().Run(t.refTop));
+  EXPECT_EQ(order, ReferenceOrder().Run(t.refTop));
   (void)e;
+}
+
+TEST(StepOrder, StepsBelowADroppedChildAreHandedOnNotLost) {
+  TwinTree t;
+  int const a = t.Add(-1, 1, 0);
+  int const b = t.Add(a, 2, 0);
+  int const c = t.Add(b, 3, 0);
+  int const d = t.Add(-1, 4, 0);
+  int const e = t.Add(d, 5, 0);
+  int const f = t.Add(e, 6, 0);
+  int const a2 = t.Add(f, 1, 0);
+  int const b2 = t.Add(a2, 2, 0);
+  // A moves behind F with B and C, which were placed below it; the moved A
+  // already has a B, so the stated rule drops the old B and C with it.
+  ReferenceOrder reference;
+  EXPECT_THAT(reference.Run(t.refTop), ElementsAre(d, e, f, a2, b2, c));
+  EXPECT_TRUE(reference.lost);
+  EXPECT_THAT(t.Ordered(), ElementsAre(d, e, f, a2, b2, c));
+  EXPECT_EQ(t.nodes[c]->GetParent(), t.nodes[b2].get());
 }
 
 // Random step trees: keys from a small pool so that steps recur on one
 // level, on several levels, on one path and across branches. In the
 // "layered" mode every child's key comes later in the pool than its
 // parent's, so the steps never form a cycle.
-TEST(StepOrder, MatchesTheLiteralRuleOnRandomTrees) {
+TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
   std::mt19937_64 random(20240611);
-  int cycled = 0, dropped = 0, joined = 0, exact = 0;
+  int cycled = 0, dropped = 0, joined = 0, exact = 0, lost = 0;
   for (int round = 0; round < 20000; ++round) {
     bool const layered = round % 2 == 0;
     int const objects = 2 + static_cast<int>(random() % 12);
@@ -272,27 +330,50 @@ TEST(StepOrder, MatchesTheLiteralRuleOnRandomTrees) {
         } else {
           k = static_cast<int>(random() % objects);
         }
-        int const s = t.Add(p.serial, 1 + static_cast<std::uint64_t>(k), layered ? 0 : random() % steps);
-        work.push_back({s, p.depth + 1, k});
+        // Some steps occur once in the tree: losing one shows.
+        bool const once = random() % 4 == 0;
+        std::uint64_t const object = once ? 1000 + t.nodes.size() : 1 + static_cast<std::uint64_t>(k);
+        int const s = t.Add(p.serial, object, layered ? 0 : random() % steps);
+        work.push_back({s, p.depth + 1, once ? p.keyIndex : k});
       }
     }
-    LiteralOrder literal;
-    std::vector<int> const expected = literal.Run(t.refTop);
-    ASSERT_EQ(t.Ordered(), expected) << "round " << round;
-    if (layered) {
-      ASSERT_FALSE(literal.cycled);
+    // Half the trees get a step with grandchildren again, at the end of a new
+    // chain of steps that occur once, with its first child but not that
+    // child's children: the steps the stated rule can lose.
+    for (int attempt = 0; round % 4 < 2 && attempt < 8; ++attempt) {
+      Pending const x = work[random() % work.size()];
+      if (x.serial < 0) continue;
+      auto const& children = t.nodes[x.serial]->GetChildren();
+      if (children.empty() || children.front()->GetChildren().empty()) continue;
+      GRegenStepNode const& child = *children.front();
+      int tail = -1;
+      for (int depth = x.depth + static_cast<int>(random() % 4); depth >= 0; --depth)
+        tail = t.Add(tail, 1000 + t.nodes.size(), 0);
+      t.Add(t.Add(tail, t.nodes[x.serial]->ObjectId(), t.nodes[x.serial]->StepId()), child.ObjectId(), child.StepId());
+      break;
     }
-    cycled += literal.cycled;
-    dropped += literal.dropped && !literal.cycled;
-    joined += literal.joined && !literal.cycled;
-    exact += !literal.cycled;
+    ReferenceOrder reference;
+    std::vector<int> const expected = reference.Run(t.refTop);
+    ASSERT_EQ(t.Ordered(), expected) << "round " << round;
+    std::set<std::pair<std::uint64_t, std::uint64_t>> reached;
+    for (auto const& n : t.refs) reached.insert({n->object, n->step});
+    ASSERT_EQ(expected.size(), reached.size()) << "a step is lost in round " << round;
+    if (layered) {
+      ASSERT_FALSE(reference.cycled);
+    }
+    cycled += reference.cycled;
+    dropped += reference.dropped && !reference.cycled;
+    joined += reference.joined && !reference.cycled;
+    exact += !reference.cycled;
+    lost += reference.lost && !reference.cycled;
   }
   // Both ways through the ordering are exercised, and moves that take
-  // placed descendants along or join children are common.
+  // placed descendants along, join children or would lose steps are common.
   EXPECT_GT(cycled, 5000);
   EXPECT_GT(dropped, 2000);
   EXPECT_GT(joined, 4000);
   EXPECT_GT(exact, 10000);
+  EXPECT_GT(lost, 500);
 }
 
 // A long chain placed early and moved late: the descendants leave by a walk

@@ -82,17 +82,23 @@ class HUX_API GRegenStepNode : public std::enable_shared_from_this<GRegenStepNod
   // Keys of the children, kept once a node has more than a few of them.
   std::unique_ptr<ChildIndex> m_pChildIndex;
 
+  // The first child equal to `node`, or null.
+  GRegenStepNode* FindChildEqualTo(GRegenStepNode const& node) const;
+
   // Bookkeeping of one ordering run: the node's links in the step order, its
   // place stamp (larger means later), whether it stands in the order now and
-  // whether it has ever been placed, the number of children the step tree
-  // gave it, and a mark for searches.
+  // whether it has been placed (or may hold placed descendants), the number
+  // of children and the parent the step tree gave it, a mark for searches
+  // and one for handing on children.
   GRegenStepNode* m_pPrevInOrder = nullptr;
   GRegenStepNode* m_pNextInOrder = nullptr;
   std::uint64_t m_nStamp = 0;
   bool m_bInOrder = false;
   bool m_bPlaced = false;
   std::size_t m_nBuiltChildren = 0;
+  GRegenStepNode* m_pBuiltParent = nullptr;
   std::uint64_t m_nMark = 0;
+  std::uint64_t m_nHandedOn = 0;
   std::size_t m_nKeyIndex = 0;
 };
 
@@ -125,12 +131,17 @@ class HUX_API GRegenScheduler {
   // each top-level step, then the children of the steps placed on the level
   // before. A step that occurs again is moved to its new place together with
   // the steps already placed beneath it, and the children of its former node
-  // join the new one, so each step stands once, at its last occurrence. The
-  // tree is changed on the way (children join moved steps). Equal steps are
-  // found through an index, so the cost grows with the number of placements,
-  // not with their square. If the steps depend on each other in a cycle
-  // (which would make that placement go on for ever), the steps of the tree
-  // as built are taken level by level instead, each at its last occurrence.
+  // join the new one, so each step stands once, at its last occurrence. A
+  // child for which the new node already has an equal child does not join,
+  // and the steps beneath it could then be lost; when that happens, the
+  // order is made again from the tree as built, with such a child's children
+  // handed on to the equal child the same way, and so on down. Every
+  // step of the tree stands in the result. The tree is changed on the way
+  // (children join moved steps). Equal steps are found through an index, so
+  // the cost grows with the number of placements, not with their square. If
+  // the steps depend on each other in a cycle (which would make that
+  // placement go on for ever), the steps of the tree as built are taken
+  // level by level instead, each at its last occurrence.
   static std::vector<std::shared_ptr<GRegenStepNode>> OrderSteps(
       std::vector<std::shared_ptr<GRegenStepNode>> const& topLevel);
 
