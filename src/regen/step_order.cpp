@@ -161,7 +161,6 @@ class GRegenStepOrderer {
   std::vector<std::shared_ptr<GRegenStepNode>> Pass() {
     m_listInOrder.assign(m_keys.Size(), nullptr);
     m_pHead = m_pTail = nullptr;
-    m_nStamp = 0;
     try {
       std::vector<GRegenStepNode*>& queue = m_listQueue;
       std::vector<GRegenStepNode*>& taken = m_listTaken;
@@ -173,9 +172,9 @@ class GRegenStepOrderer {
         taken.swap(queue);
         queue.clear();
         for (GRegenStepNode* w : taken) {
-          // A placement only adds children to the node being placed, never
-          // to `w` (that would need `w` to be its own descendant), so the
-          // list is stable while it is walked.
+          // A placement only adds children to the node being placed and
+          // to nodes below it, never to `w` (that would need `w` to be its
+          // own descendant), so the list is stable while it is walked.
           for (std::size_t i = 0; i < w->m_listChildren.size(); ++i) {
             GRegenStepNode* c = w->m_listChildren[i].get();
             Place(c);
@@ -193,10 +192,9 @@ class GRegenStepOrderer {
   }
 
   // Takes back what a pass changed: the joined children, the parents, the
-  // children's indexes and the places.
+  // children's indexes and the places. (A pass that ends leaves its queue
+  // empty, and its stamps are all older than those of the next pass.)
   void RestoreBuiltTree() {
-    m_listQueue.clear();
-    m_listTaken.clear();
     for (GRegenStepNode* n : m_listAll) {
       auto& children = n->m_listChildren;
       children.erase(children.begin() + static_cast<std::ptrdiff_t>(n->m_nBuiltChildren), children.end());
@@ -210,7 +208,6 @@ class GRegenStepOrderer {
       }
       n->m_pPrevInOrder = n->m_pNextInOrder = nullptr;
       n->m_bInOrder = n->m_bPlaced = false;
-      n->m_nStamp = 0;
     }
   }
 

@@ -300,7 +300,7 @@ TEST(StepOrder, StepsBelowADroppedChildAreHandedOnNotLost) {
 // "layered" mode every child's key comes later in the pool than its
 // parent's, so the steps never form a cycle.
 TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
-  std::mt19937_64 random(20240611);
+  std::mt19937_64 random(35);
   int cycled = 0, dropped = 0, joined = 0, exact = 0, lost = 0;
   for (int round = 0; round < 20000; ++round) {
     bool const layered = round % 2 == 0;
