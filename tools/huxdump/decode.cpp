@@ -3,6 +3,7 @@
 #include "escape.h"
 
 #include <cstdio>
+#include <limits>
 #include <set>
 
 #include <hux/io/archive.h>
@@ -224,6 +225,11 @@ bool IsDecoderKind(const std::string& kind) {
 bool Decode(const std::string& kind, const std::vector<unsigned char>& data, bool json, std::string& error) {
   if (data.empty()) {
     error = "the file is empty";
+    return false;
+  }
+  // The memory stream and the archive's seeks count in int.
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+    error = "files over 2 GB are not decoded";
     return false;
   }
   // A loading stream over a copy: the readers see exactly the file's bytes.
