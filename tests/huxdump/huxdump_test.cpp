@@ -80,19 +80,32 @@ std::vector<unsigned char> GoodArchive() {
 }
 
 TEST(Huxdump, PrintsTheTreeWithNesting) {
-  const Result r = RunHuxdump("", GoodArchive());
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("object @0  version 3  2 blocks"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("block 1 @3  size 12  [07 00 00 00 02 00 00 00 61 00 62 00]"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("block 2 @20  size 3  (1 nested object)"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("    object @25  version 1  0 blocks"), std::string::npos) << r.out;
-}
-
-TEST(Huxdump, JsonCarriesTheSameTree) {
-  const Result r = RunHuxdump("--json", GoodArchive());
-  EXPECT_EQ(r.exitCode, 0);
-  EXPECT_NE(r.out.find("\"version\": 3, \"blockCount\": 2"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("\"offset\": 20, \"id\": 2, \"size\": 3, \"dataOffset\": 25"), std::string::npos) << r.out;
+  const struct {
+    const char* args;
+    const char* expected;
+  } cases[] = {
+      {"",
+       "in.hux: 28 bytes\n"
+       "object @0  version 3  2 blocks\n"
+       "  block 1 @3  size 12  [07 00 00 00 02 00 00 00 61 00 62 00]\n"
+       "  block 2 @20  size 3  (1 nested object)\n"
+       "    object @25  version 1  0 blocks\n"},
+      {"--json",
+       "{\"file\": \"in.hux\", \"size\": 28, \"objects\": [\n"
+       "  {\"offset\": 0, \"version\": 3, \"blockCount\": 2, \"blocks\": [\n"
+       "    {\"offset\": 3, \"id\": 1, \"size\": 12, \"dataOffset\": 8, \"preview\": \"07 00 00 00 02 00 00 00 61 00 62 00\"},\n"
+       "    {\"offset\": 20, \"id\": 2, \"size\": 3, \"dataOffset\": 25, \"preview\": \"01 00 00\", \"objects\": [\n"
+       "      {\"offset\": 25, \"version\": 1, \"blockCount\": 0, \"blocks\": [\n"
+       "      ]}\n"
+       "    ]}\n"
+       "  ]}\n"
+       "]}\n"},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunHuxdump(c.args, GoodArchive());
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, c.expected);
+  }
 }
 
 TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
@@ -100,17 +113,18 @@ TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
   struct Case {
     const char* name;
     std::vector<unsigned char> bytes;
-    std::string expected;  // part of the message, offset included
+    std::string expected;  // the message, offset included
   };
+  // Whole messages, to the end of the line.
   std::vector<Case> cases = {
       {"empty file", {}, "offset 0: the file is empty"},
-      {"truncated header", {0x01, 0x00}, "offset 0: object header needs 3 bytes, 2 left"},
+      {"truncated header", {0x01, 0x00}, "offset 0: object header needs 3 bytes, 2 left in the file"},
       {"truncated in block 1", std::vector<unsigned char>(good.begin(), good.begin() + 10),
        "offset 3: block 1 of size 12 runs past the end of the file (2 bytes left)"},
       {"block size 0xFFFFFFFF", hux::test::Hex("01 00 01 05 FF FF FF FF 00"),
-       "offset 3: block 5 of size 4294967295 runs past"},
+       "offset 3: block 5 of size 4294967295 runs past the end of the file (1 bytes left)"},
       {"255 blocks claimed, one present", hux::test::Hex("01 00 FF 01 01 00 00 00 AA"),
-       "offset 9: object at offset 0 claims 255 blocks, only 1 present"},
+       "offset 9: object at offset 0 claims 255 blocks, only 1 present before the end of the file"},
       {"left-over byte after an object", hux::test::Hex("01 00 00 7F"),
        "offset 3: object header needs 3 bytes, 1 left in the file (after 1 whole object)"},
       {"block cut after two objects", hux::test::Hex("01 00 00  01 00 00  01 00 01 09 05 00 00 00 AA"),
@@ -119,11 +133,11 @@ TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
   for (const Case& c : cases) {
     const Result r = RunHuxdump("--check", c.bytes);
     EXPECT_EQ(r.exitCode, 1) << c.name << ": " << r.out;
-    EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.name << ": " << r.out;
+    EXPECT_NE(r.out.find(c.expected + "\n"), std::string::npos) << c.name << ": " << r.out;
     // The tree names the same fault, found in the whole file rather than as it streams past.
     if (c.bytes.empty()) continue;
     const Result tree = RunHuxdump("", c.bytes);
-    EXPECT_NE(tree.out.find(c.expected.substr(c.expected.find(": ") + 2)), std::string::npos) << tree.out;
+    EXPECT_NE(tree.out.find(c.expected.substr(c.expected.find(": ") + 2) + "\n"), std::string::npos) << tree.out;
   }
   const Result ok = RunHuxdump("--check", good);
   EXPECT_EQ(ok.exitCode, 0) << ok.out;
