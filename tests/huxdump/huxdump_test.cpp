@@ -175,6 +175,7 @@ TEST(Huxdump, DecodesVariantsAsTheLibraryReadsThem) {
       << json.out;
   const Result cut = RunHuxdump("--as variant", hux::test::Hex("E9 03 00 00 01 00 01 02"));
   EXPECT_EQ(cut.exitCode, 1) << cut.out;
+  EXPECT_EQ(RunHuxdump("--as nothing", {}).exitCode, 2);
 }
 
 TEST(Huxdump, EscapesWhatWouldActOnTheTerminal) {
