@@ -1,8 +1,9 @@
 #include "decode.h"
 
-#include "json.h"
+#include "escape.h"
 
 #include <cstdio>
+#include <limits>
 #include <set>
 
 #include <hux/io/archive.h>
@@ -23,6 +24,9 @@ std::string Utf8(const std::wstring& text) {
   delete[] utf8;
   return out;
 }
+
+// Wide text from a file for the text output.
+std::string Text(const std::wstring& text) { return TextString(Utf8(text)); }
 
 // The variant's value as text: its conversion where there is one, else what
 // kind of content it holds.
@@ -55,7 +59,8 @@ bool DecodeVariants(hux::GMemStream& mem, long long end, bool json, std::string&
       std::printf("{\"index\": %zu, \"offset\": %lld, \"code\": %d, \"type\": %s, \"value\": %s}\n", index, offset, code,
                   JsonString(codeName).c_str(), JsonString(Describe(v)).c_str());
     else
-      std::printf("variant %zu @%lld  %s (%d)  %s\n", index, offset, codeName.c_str(), code, Describe(v).c_str());
+      std::printf("variant %zu @%lld  %s (%d)  %s\n", index, offset, TextString(codeName).c_str(), code,
+                  TextString(Describe(v)).c_str());
     ++index;
   }
   return true;
@@ -80,12 +85,13 @@ bool DecodeProject(hux::GMemStream& mem, long long size, bool json, std::string&
     std::printf("{\"counter\": %lld, \"bytes\": %lld, \"reports\": [", project.GetLastUniqueID(), end);
     for (size_t i = 0; i < ar.reports.size(); ++i)
       std::printf("%s%s", i ? ", " : "", JsonString(ar.reports[i]).c_str());
-    std::printf("]}\n");
+    // Bytes past the object go into the record, so the output stays JSON.
+    std::printf("], \"trailing\": %lld}\n", size - end);
   } else {
     std::printf("project @0  counter %lld  (%lld bytes)\n", project.GetLastUniqueID(), end);
-    for (const std::string& r : ar.reports) std::printf("  report: %s\n", r.c_str());
+    for (const std::string& r : ar.reports) std::printf("  report: %s\n", TextString(r).c_str());
+    if (end < size) std::printf("%lld bytes after the project object\n", size - end);
   }
-  if (end < size) std::printf("%lld bytes after the project object\n", size - end);
   return true;
 }
 
@@ -122,12 +128,12 @@ class SchemeView : public hux::CPropertyCollection {
       return;
     }
     std::printf("product table:");
-    for (const auto& [name, id] : m_mapAllProducutID) std::printf(" %s=%u", Utf8(name).c_str(), id);
+    for (const auto& [name, id] : m_mapAllProducutID) std::printf(" %s=%u", Text(name).c_str(), id);
     std::printf("\n");
     for (const auto& [code, all] : m_mapAllClassScheme) {
       for (const auto& [product, scheme] : all.mapProductScheme) {
-        std::printf("scheme of class %d, product %s:", static_cast<int>(code), Utf8(product).c_str());
-        for (const auto& [id, name] : scheme.mapIDToName) std::printf(" %u=%s", id.Packed(), Utf8(name).c_str());
+        std::printf("scheme of class %d, product %s:", static_cast<int>(code), Text(product).c_str());
+        for (const auto& [id, name] : scheme.mapIDToName) std::printf(" %u=%s", id.Packed(), Text(name).c_str());
         std::printf("\n");
       }
     }
@@ -189,8 +195,8 @@ bool DecodeProperties(hux::GMemStream& mem, long long end, bool json, std::strin
                     index, offset, static_cast<int>(owner.code), JsonString(Utf8(product)).c_str(), JsonString(Utf8(name)).c_str(),
                     id, static_cast<int>(value.GetVariantStru().type), JsonString(Describe(value)).c_str());
       else
-        std::printf("  %s:%s (id %u)  %d  %s\n", Utf8(product).c_str(), Utf8(name).c_str(), id,
-                    static_cast<int>(value.GetVariantStru().type), Describe(value).c_str());
+        std::printf("  %s:%s (id %u)  %d  %s\n", Text(product).c_str(), Text(name).c_str(), id,
+                    static_cast<int>(value.GetVariantStru().type), TextString(Describe(value)).c_str());
     }
     ++index;
   }
@@ -219,6 +225,11 @@ bool IsDecoderKind(const std::string& kind) {
 bool Decode(const std::string& kind, const std::vector<unsigned char>& data, bool json, std::string& error) {
   if (data.empty()) {
     error = "the file is empty";
+    return false;
+  }
+  // The memory stream and the archive's seeks count in int.
+  if (data.size() > static_cast<size_t>(std::numeric_limits<int>::max())) {
+    error = "files over 2 GB are not decoded";
     return false;
   }
   // A loading stream over a copy: the readers see exactly the file's bytes.
