@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -563,32 +564,33 @@ std::string CoreDumpPath() { return DumpPathForExecutable(ExecutablePath()); }
 // Not inlined: the registers are taken in this frame, so the debugger's
 // backtrace starts here and goes on with the caller.
 __attribute__((noinline)) bool WriteCoreDump(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == ".." || path.find('\0') != std::string::npos) return false;
-  const DirectoryFd dir(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
-  if (dir.Get() < 0 || !MayReplace(dir.Get(), name)) return false;
-
   const std::lock_guard<std::mutex> lock(g_dumpMutex);
   ucontext_t context{};
   if (::getcontext(&context) != 0) return false;
-  std::string tempName;
-  const int fd = CreateTemporaryFile(dir.Get(), name, tempName);
-  bool ok = fd >= 0;
-  if (ok) {
-    try {
-      ok = WriteCore(fd, context);
-    } catch (...) {
-      ok = false;  // out of memory while collecting the notes
-    }
+  std::unique_ptr<DirectoryFd> dir;
+  std::string name, tempName;
+  int fd = -1;
+  bool ok = false;
+  try {
+    const size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || path.find('\0') != std::string::npos) return false;
+    dir = std::make_unique<DirectoryFd>(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+    if (dir->Get() < 0 || !MayReplace(dir->Get(), name)) return false;
+    fd = CreateTemporaryFile(dir->Get(), name, tempName);
+    ok = fd >= 0 && WriteCore(fd, context);
+  } catch (...) {
+    ok = false;  // out of memory while collecting the notes
+  }
+  if (fd >= 0) {
     if (::close(fd) != 0) ok = false;
     // The complete dump appears under its name at once; readers never see a
     // part of it.
-    ok = ok && ::renameat(dir.Get(), tempName.c_str(), dir.Get(), name.c_str()) == 0;
-    if (!ok) ::unlinkat(dir.Get(), tempName.c_str(), 0);
+    ok = ok && ::renameat(dir->Get(), tempName.c_str(), dir->Get(), name.c_str()) == 0;
+    if (!ok) ::unlinkat(dir->Get(), tempName.c_str(), 0);
   }
   // An older dump would pass for the dump of this failure.
-  if (!ok) ::unlinkat(dir.Get(), name.c_str(), 0);
+  if (!ok && dir && dir->Get() >= 0) ::unlinkat(dir->Get(), name.c_str(), 0);
   return ok;
 }
 
