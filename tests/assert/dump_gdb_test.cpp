@@ -82,17 +82,28 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
   EXPECT_NE(backtrace.find("hux::platform::WriteCoreDump"), std::string::npos) << backtrace;
 }
 
-TEST(AssertDump, ThrowsWithTheComputedPathWhenTheDumpCannotBeCreated) {
+TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
   ScratchDir dir;
-  const fs::path program = dir.Path() / "blocked" / "tool.exe";
-  const fs::path dump = dir.Path() / "blocked" / "tool.dmp";
-  // A folder where the dump should go: it cannot be created (even by root).
-  fs::create_directories(dump);
-  std::string output;
-  ASSERT_EQ(RunCopy(program, output), 0) << output;
-  EXPECT_EQ(output.substr(0, sizeof kPrefix - 1 + dump.string().size() + 1), kPrefix + dump.string() + "\n")
-      << output;
-  EXPECT_TRUE(fs::is_directory(dump));
+  const struct {
+    const char* program;
+    const char* dump;
+    bool blocked;
+  } cases[] = {
+      // A folder where the dump should go: it cannot be created (even by root).
+      {"blocked/tool.exe", "blocked/tool.dmp", true},
+      // The kernel's mark of a removed program, here part of the real name.
+      {"named/tool (deleted)", "named/tool (deleted).dmp", false},
+  };
+  for (const auto& c : cases) {
+    const fs::path dump = dir.Path() / c.dump;
+    if (c.blocked) fs::create_directories(dump);
+    std::string output;
+    ASSERT_EQ(RunCopy(dir.Path() / c.program, output), 0) << output;
+    EXPECT_EQ(output.substr(0, sizeof kPrefix - 1 + dump.string().size() + 1), kPrefix + dump.string() + "\n")
+        << output;
+    EXPECT_EQ(fs::is_directory(dump), c.blocked);
+    EXPECT_EQ(fs::is_regular_file(dump), !c.blocked);
+  }
 }
 
 TEST(AssertDump, ThreadsFailingAtOnceLeaveOneWholeDump) {
