@@ -17,17 +17,18 @@ namespace hux::platform {
 // plus its pages in swap (RssAnon and VmSwap of /proc/self/status), the
 // counterpart of the Windows edition's commit charge. -1 when unknown.
 HUX_API long long PrivateMemoryBytes();
-// The number that starts the value of field `name` in the text of a
-// /proc/<pid>/status file: 1234 for "RssAnon" and the line
-// "RssAnon:\t    1234 kB". Only a line that begins with "name:" counts (the
-// process name on the Name line is free text), and the number must follow on
-// that line. -1 when no line has the field, the value is not a decimal
-// number, or it does not fit.
-HUX_API long long ProcStatusField(std::string_view status, std::string_view name);
 using PrivateMemoryHook = std::function<long long()>;
 // Installs a hook that answers PrivateMemoryBytes instead; an empty hook
 // restores the default. Returns the previous hook. Install it while no other
 // thread queries the memory.
 HUX_API PrivateMemoryHook SetPrivateMemoryHook(PrivateMemoryHook hook);
+
+// The number that starts the value of field `name` in the text of a
+// /proc/<pid>/status file: 1234 for "RssAnon" and the line
+// "RssAnon:\t    1234 kB". Only the first line that begins with "name:"
+// counts (the process name on the Name line is free text), and the number
+// must follow on that line. -1 when no line has the field, or its value is
+// not a decimal number that fits.
+HUX_API long long ProcStatusField(std::string_view status, std::string_view name);
 
 }  // namespace hux::platform
