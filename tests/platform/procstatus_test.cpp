@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hux::platform {
@@ -56,6 +57,7 @@ TEST(ProcessStatus, FieldsAreReadOnlyFromTheStartOfTheirLine) {
       {"", "RssAnon", -1},
   };
   for (const auto& c : cases) EXPECT_EQ(ProcStatusField(c.status, c.field), c.value) << c.status.substr(0, 60);
+  EXPECT_EQ(ProcStatusField(std::string_view("RssAnon:\t789", 10), "RssAnon"), 7);  // not a byte past the text
 }
 
 TEST(ProcessStatus, LongStatusFileIsReadWhole) {
