@@ -18,6 +18,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/procfs.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -36,6 +39,9 @@
 #include <unistd.h>
 
 #include <hux/platform/process.h>
+
+#include "platform/file_size_limit.h"
+#include "platform/procfs.h"
 
 namespace hux::platform {
 
@@ -70,22 +76,6 @@ struct Mapping {
 uint64_t PageSize() {
   const long size = ::sysconf(_SC_PAGESIZE);
   return size > 0 ? static_cast<uint64_t>(size) : 4096;
-}
-
-// Reads a whole (procfs) file; procfs reports no size, so read until the end.
-std::string ReadProcFile(const char* path) {
-  std::string text;
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return text;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    text.append(buffer, static_cast<size_t>(n));
-  }
-  ::close(fd);
-  return text;
 }
 
 // One line of /proc/self/maps (or a range line of smaps):
@@ -473,6 +463,9 @@ bool WriteCore(int fd, const ucontext_t& context) {
     AppendBytes(head, &load, sizeof load);
     offset += s.end - s.start;
   }
+  // The whole size is known now: past the file-size limit the kernel would
+  // end the process with SIGXFSZ part-way, so fail as on a full disk instead.
+  if (!WithinFileSizeLimit(offset)) return false;
   AppendBytes(head, notes.data(), notes.size());
 
   CoreFile file(fd);
@@ -487,21 +480,71 @@ bool WriteCore(int fd, const ucontext_t& context) {
   return file.PadTo(at);
 }
 
-// Opens `path` for a new dump: created with owner-only access (it holds the
-// process's memory), or an older regular file there emptied. Anything else at
-// the path (a link, a directory, a device or pipe) is left alone and fails.
-int CreateDumpFile(const std::string& path) {
-  if (path.empty()) return -1;
-  // O_NONBLOCK: opening a pipe without a reader fails instead of waiting.
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || ::ftruncate(fd, 0) != 0 || ::fchmod(fd, 0600) != 0 ||
-      ::fcntl(fd, F_SETFL, 0) != 0) {
-    ::close(fd);
-    return -1;
+// Dumps are written one at a time: two assertions at once would otherwise
+// each hold a copy of the process's memory in flight, and the second rename
+// would replace the first dump while it is being looked at.
+std::mutex g_dumpMutex;
+
+// A directory descriptor that closes itself.
+class DirectoryFd {
+ public:
+  explicit DirectoryFd(const std::string& path) : m_fd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)) {}
+  DirectoryFd(const DirectoryFd&) = delete;
+  DirectoryFd& operator=(const DirectoryFd&) = delete;
+  ~DirectoryFd() {
+    if (m_fd >= 0) ::close(m_fd);
   }
-  return fd;
+  int Get() const { return m_fd; }
+
+ private:
+  int m_fd;
+};
+
+// A name for the dump in progress, beside the dump: hidden, and not
+// guessable, so that nobody can create it beforehand to make the dump fail.
+std::string TemporaryName(const std::string& name) {
+  uint64_t bits = 0;
+  if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+    // No entropy yet (early boot): O_EXCL still keeps the file ours.
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    bits = static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(now.tv_sec) << 30) ^
+           (static_cast<uint64_t>(::getpid()) << 40);
+  }
+  char hex[17];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(bits));
+  // Cut long names so that the temporary one stays within NAME_MAX.
+  return "." + name.substr(0, 200) + "." + hex + ".tmp";
+}
+
+// Creates a new file for the dump in `dir`, owner-only (it holds the
+// process's memory). O_EXCL with O_NOFOLLOW: never a file or link that
+// someone else put there. -1 on failure.
+int CreateTemporaryFile(int dir, const std::string& name, std::string& tempName) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    tempName = TemporaryName(name);
+    const int fd =
+        ::openat(dir, tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, S_IRUSR | S_IWUSR);
+    if (fd >= 0) {
+      // The umask may have taken the owner's own bits away.
+      if (::fchmod(fd, S_IRUSR | S_IWUSR) == 0) return fd;
+      ::close(fd);
+      ::unlinkat(dir, tempName.c_str(), 0);
+      return -1;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  return -1;
+}
+
+// What may stand at the dump's name and be replaced: nothing, an older dump,
+// or a link (hard links and symbolic links lose only this name; their
+// targets stay as they were). A directory, device, pipe or socket is left
+// alone.
+bool MayReplace(int dir, const std::string& name) {
+  struct stat info {};
+  if (::fstatat(dir, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode);
 }
 
 }  // namespace
@@ -521,19 +564,33 @@ std::string CoreDumpPath() { return DumpPathForExecutable(ExecutablePath()); }
 // Not inlined: the registers are taken in this frame, so the debugger's
 // backtrace starts here and goes on with the caller.
 __attribute__((noinline)) bool WriteCoreDump(const std::string& path) {
+  const std::lock_guard<std::mutex> lock(g_dumpMutex);
   ucontext_t context{};
   if (::getcontext(&context) != 0) return false;
-  const int fd = CreateDumpFile(path);
-  if (fd < 0) return false;
+  std::unique_ptr<DirectoryFd> dir;
+  std::string name, tempName;
+  int fd = -1;
   bool ok = false;
   try {
-    ok = WriteCore(fd, context);
+    const size_t slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == ".." || path.find('\0') != std::string::npos) return false;
+    dir = std::make_unique<DirectoryFd>(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
+    if (dir->Get() < 0 || !MayReplace(dir->Get(), name)) return false;
+    fd = CreateTemporaryFile(dir->Get(), name, tempName);
+    ok = fd >= 0 && WriteCore(fd, context);
   } catch (...) {
     ok = false;  // out of memory while collecting the notes
   }
-  if (::close(fd) != 0) ok = false;
-  // A partial dump would pass for a complete one (or for an older one).
-  if (!ok) ::unlink(path.c_str());
+  if (fd >= 0) {
+    if (::close(fd) != 0) ok = false;
+    // The complete dump appears under its name at once; readers never see a
+    // part of it.
+    ok = ok && ::renameat(dir->Get(), tempName.c_str(), dir->Get(), name.c_str()) == 0;
+    if (!ok) ::unlinkat(dir->Get(), tempName.c_str(), 0);
+  }
+  // An older dump would pass for the dump of this failure.
+  if (!ok && dir && dir->Get() >= 0) ::unlinkat(dir->Get(), name.c_str(), 0);
   return ok;
 }
 

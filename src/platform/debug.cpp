@@ -2,13 +2,13 @@
 #include <hux/platform/debug.h>
 
 #include <csignal>
-#include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <utility>
 
+#include <hux/platform/procstatus.h>
+
+#include "platform/procfs.h"
 #include "util/unicode.h"
 
 namespace hux::platform {
@@ -46,22 +46,9 @@ void WriteAllToStderr(const std::string& text) {
   }
 }
 
-// Reads the TracerPid line of /proc/self/status: nonzero means a tracer
-// (a debugger) is attached.
-bool ProcessIsTraced() {
-  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  char buf[4096];
-  const ssize_t n = ::read(fd, buf, sizeof buf - 1);
-  ::close(fd);
-  if (n <= 0) return false;
-  buf[n] = '\0';
-  const char* line = std::strstr(buf, "TracerPid:");
-  if (!line) return false;
-  line += std::strlen("TracerPid:");
-  while (*line == ' ' || *line == '\t') ++line;
-  return *line != '0' && *line >= '1' && *line <= '9';
-}
+// The TracerPid field of /proc/self/status: nonzero means a tracer (a
+// debugger) is attached.
+bool ProcessIsTraced() { return ProcStatusField(ReadProcFile("/proc/self/status"), "TracerPid") > 0; }
 
 }  // namespace
 

@@ -4,8 +4,9 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/resource.h>
 #include <unistd.h>
+
+#include "platform/file_size_limit.h"
 
 namespace hux::platform {
 
@@ -19,14 +20,6 @@ size_t PageSize() {
 size_t RoundUpToPage(size_t n) {
   const size_t page = PageSize();
   return (n + page - 1) / page * page;
-}
-
-// A file beyond the soft RLIMIT_FSIZE makes the kernel send SIGXFSZ, whose
-// default action ends the process; refuse such sizes before asking.
-bool WithinFileSizeLimit(size_t size) {
-  struct rlimit limit {};
-  if (::getrlimit(RLIMIT_FSIZE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return true;
-  return size <= limit.rlim_cur;
 }
 
 // Gives the file disk space for [offset, offset + length); the file's size

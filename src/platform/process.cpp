@@ -71,10 +71,16 @@ bool ExistsAt(int dir, const std::string& name) { return ::faccessat(dir, name.c
 
 std::string ExecutablePath() {
   std::string path = ReadLink("/proc/self/exe");
-  // The kernel marks an executable replaced or removed since it started.
+  // The kernel marks an executable replaced or removed since it started by
+  // appending " (deleted)". A file may also really be named so: the marker
+  // is taken off only when the name as read is not the running executable.
   static const std::string kDeleted = " (deleted)";
-  if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0)
-    path.resize(path.size() - kDeleted.size());
+  if (path.size() > kDeleted.size() && path.compare(path.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    struct stat named {}, running {};
+    if (::stat(path.c_str(), &named) != 0 || ::stat("/proc/self/exe", &running) != 0 ||
+        named.st_dev != running.st_dev || named.st_ino != running.st_ino)
+      path.resize(path.size() - kDeleted.size());
+  }
   return path;
 }
 

@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -19,7 +19,7 @@
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/procfs.h>
-#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/user.h>
 #include <unistd.h>
 
@@ -64,7 +64,6 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
   const fs::path path = dir.Path() / "self.dmp";
   const CoreReader core = DumpSelf(path);
-  EXPECT_EQ(fs::status(path).permissions(), fs::perms::owner_read | fs::perms::owner_write);
 
   // One note segment first, then load segments: page-aligned offsets past the
   // notes, whole in the file, neither overlapping in the file nor in memory.
@@ -244,49 +243,60 @@ TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   ::munmap(mapped, 3 * page);
 }
 
-TEST(CoreDump, ReplacesAnOlderDumpButNothingElse) {
+TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
   ScratchDir dir;
   const fs::path path = dir.Path() / "self.dmp";
-  test::WriteWholeFile(path, std::string(100000, 'x'));
-  CoreReader core;
-  ASSERT_TRUE(WriteCoreDump(path.string()));
-  EXPECT_EQ(core.Parse(ReadWholeFile(path)), "");
+  const fs::path target = dir.Path() / "target.txt";
+  const struct {
+    const char* what;
+    std::function<void()> make;
+  } cases[] = {
+      {"nothing", [] {}},
+      {"an older dump open to all",
+       [&] {
+         test::WriteWholeFile(path, std::string(100000, 'x'));
+         fs::permissions(path, fs::perms::all);
+       }},
+      {"a hard link", [&] { fs::create_hard_link(target, path); }},
+      {"a symbolic link", [&] { fs::create_symlink(target, path); }},
+      {"a dangling symbolic link", [&] { fs::create_symlink(dir.Path() / "nowhere", path); }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::WriteWholeFile(target, "keep me");
+    c.make();
+    struct stat before {};
+    const bool existed = ::lstat(path.c_str(), &before) == 0;
+    ASSERT_TRUE(WriteCoreDump(path.string()));
+    struct stat after {};
+    ASSERT_EQ(::lstat(path.c_str(), &after), 0);
+    // A new file of its own, owner-only, whole; the link's target untouched.
+    EXPECT_TRUE(S_ISREG(after.st_mode));
+    EXPECT_EQ(after.st_mode & 07777, 0600u);
+    EXPECT_EQ(after.st_nlink, 1u);
+    if (existed) {
+      EXPECT_NE(after.st_ino, before.st_ino);
+    }
+    EXPECT_EQ(CoreReader().Parse(ReadWholeFile(path)), "");
+    EXPECT_EQ(ReadWholeFile(target), "keep me");
+    EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"self.dmp", "target.txt"}));
+    fs::remove(path);
+  }
 
-  // A directory, a link, a missing folder or no path: false, nothing touched.
+  // A directory, a pipe, a missing folder, no file name: false, nothing
+  // touched, nothing left behind.
   const fs::path folder = dir.Path() / "folder.dmp";
   fs::create_directory(folder);
-  const fs::path target = dir.Path() / "target.txt";
-  test::WriteWholeFile(target, "keep me");
-  const fs::path link = dir.Path() / "link.dmp";
-  fs::create_symlink(target, link);
-  for (const std::string& bad : {folder.string(), link.string(), (dir.Path() / "missing" / "x.dmp").string(),
-                                 std::string()}) {
+  const fs::path pipe = dir.Path() / "pipe.dmp";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  for (const std::string& bad : {folder.string(), pipe.string(), (dir.Path() / "missing" / "x.dmp").string(),
+                                 dir.Path().string() + "/", std::string()}) {
     SCOPED_TRACE(bad);
     EXPECT_FALSE(WriteCoreDump(bad));
   }
   EXPECT_TRUE(fs::is_directory(folder));
-  EXPECT_TRUE(fs::is_symlink(link));
-  EXPECT_EQ(ReadWholeFile(target), "keep me");
-  EXPECT_FALSE(fs::exists(dir.Path() / "missing"));
-}
-
-TEST(CoreDump, DumpThatCannotBeCompletedLeavesNoFile) {
-  ScratchDir dir;
-  const fs::path path = dir.Path() / "self.dmp";
-  test::WriteWholeFile(path, "an older dump");
-  // The file-size limit stops the writer part-way (SIGXFSZ ignored, so the
-  // write fails with EFBIG instead of ending the process).
-  rlimit saved{};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  rlimit small = saved;
-  small.rlim_cur = 64 * 1024;
-  auto previous = std::signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool written = WriteCoreDump(path.string());
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, previous);
-  EXPECT_FALSE(written);
-  EXPECT_FALSE(fs::exists(path));
+  EXPECT_TRUE(fs::is_fifo(pipe));
+  EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"folder.dmp", "pipe.dmp", "target.txt"}));
 }
 
 TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {

@@ -1,10 +1,17 @@
 // The proof that the dump is usable: a program fails an assertion at level
-// EL_ERROR, and gdb's backtrace of its dump shows the failing function.
+// EL_ERROR, and gdb's backtrace of its dump shows the failing function. Also
+// what the program's dump survives: threads failing at once, a file-size
+// limit.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "core_reader.h"
 #include "scratch.h"
 
 namespace hux {
@@ -18,11 +25,23 @@ const char kProgram[] = HUX_ASSERT_DUMP_PROGRAM;
 const char kGdb[] = HUX_GDB_PROGRAM;
 const char kPrefix[] = "minidump file path:\n";
 
-// Copies the program to `to` (its dump goes beside the copy) and runs it.
-int RunCopy(const fs::path& to, std::string& output) {
+// Copies the program to `to` (its dump goes beside the copy) and runs it
+// with `arguments`, after the shell command `setup`.
+int RunCopy(const fs::path& to, std::string& output, const std::string& arguments = "",
+            const std::string& setup = "true") {
   fs::create_directories(to.parent_path());
   fs::copy_file(kProgram, to, fs::copy_options::overwrite_existing);
-  return RunCommand("'" + to.string() + "'", to.parent_path() / "output.txt", output, false);
+  return RunCommand(setup + " && '" + to.string() + "' " + arguments, to.parent_path() / "output.txt", output, false);
+}
+
+// A core file as one writer left it: well formed, ending with its last
+// segment, with a thread's registers.
+bool IsWholeCore(const std::string& bytes) {
+  test::CoreReader core;
+  if (!core.Parse(bytes).empty() || !core.FindNote(NT_PRSTATUS)) return false;
+  uint64_t end = 0;
+  for (const Elf64_Phdr& p : core.segments()) end = std::max<uint64_t>(end, p.p_offset + p.p_filesz);
+  return end == bytes.size();
 }
 
 TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
@@ -57,17 +76,71 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
   EXPECT_NE(backtrace.find("hux::platform::WriteCoreDump"), std::string::npos) << backtrace;
 }
 
-TEST(AssertDump, ThrowsWithTheComputedPathWhenTheDumpCannotBeCreated) {
+TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
   ScratchDir dir;
-  const fs::path program = dir.Path() / "blocked" / "tool.exe";
-  const fs::path dump = dir.Path() / "blocked" / "tool.dmp";
-  // A folder where the dump should go: it cannot be created (even by root).
-  fs::create_directories(dump);
+  const struct {
+    const char* program;
+    const char* dump;
+    bool blocked;
+  } cases[] = {
+      // A folder where the dump should go: it cannot be created (even by root).
+      {"blocked/tool.exe", "blocked/tool.dmp", true},
+      // The kernel's mark of a removed program, here part of the real name.
+      {"named/tool (deleted)", "named/tool (deleted).dmp", false},
+  };
+  for (const auto& c : cases) {
+    const fs::path dump = dir.Path() / c.dump;
+    if (c.blocked) fs::create_directories(dump);
+    std::string output;
+    ASSERT_EQ(RunCopy(dir.Path() / c.program, output), 0) << output;
+    EXPECT_EQ(output.substr(0, sizeof kPrefix - 1 + dump.string().size() + 1), kPrefix + dump.string() + "\n")
+        << output;
+    EXPECT_EQ(fs::is_directory(dump), c.blocked);
+    EXPECT_EQ(fs::is_regular_file(dump), !c.blocked);
+  }
+}
+
+TEST(AssertDump, ThreadsFailingAtOnceLeaveOneWholeDump) {
+  ScratchDir dir;
+  const fs::path program = dir.Path() / "threads";
+  const fs::path dump = dir.Path() / "threads.dmp";
+  // Whenever the dump is there while the program runs, it is whole.
+  std::atomic<bool> done{false};
+  int seen = 0, broken = 0;
+  std::thread reader([&] {
+    while (!done) {
+      const std::string bytes = test::ReadWholeFile(dump);
+      if (bytes.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      ++seen;
+      if (!IsWholeCore(bytes)) ++broken;
+    }
+  });
   std::string output;
-  ASSERT_EQ(RunCopy(program, output), 0) << output;
+  const int status = RunCopy(program, output, "3");
+  done = true;
+  reader.join();
+  ASSERT_EQ(status, 0) << output;  // each thread caught the assertion's exception
+  EXPECT_EQ(broken, 0) << "of " << seen;
+  EXPECT_TRUE(IsWholeCore(test::ReadWholeFile(dump)));
+  EXPECT_EQ(test::FileNames(dir.Path()),
+            (std::vector<std::string>{"output.txt", "output.txt.err", "threads", "threads.dmp"}));
+}
+
+TEST(AssertDump, FileSizeLimitFailsTheDumpNotTheProcess) {
+  ScratchDir dir;
+  const fs::path program = dir.Path() / "limited";
+  const fs::path dump = dir.Path() / "limited.dmp";
+  test::WriteWholeFile(dump, "an older dump");
+  std::string output;
+  // 64 blocks: the program and its output fit, its dump does not.
+  ASSERT_EQ(RunCopy(program, output, "", "ulimit -f 64"), 0) << output;
   EXPECT_EQ(output.substr(0, sizeof kPrefix - 1 + dump.string().size() + 1), kPrefix + dump.string() + "\n")
       << output;
-  EXPECT_TRUE(fs::is_directory(dump));
+  // Neither a part of the new dump nor the older one is left.
+  EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"limited", "output.txt", "output.txt.err"}));
 }
 
 }  // namespace

@@ -1,8 +1,15 @@
 // Fails an assertion at level EL_ERROR inside a function with a distinctive
 // name, so that a test can look for that name in a debugger's backtrace of the
-// dump. Prints what() of the exception it catches; exit status 0 only then.
+// dump. With a count N as argument, N threads fail theirs at the same moment.
+// Prints what() of each exception it catches; exit status 0 only when every
+// assertion threw ExceptionWithMinidump.
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <thread>
+#include <vector>
 
 #include <hux/diag/assert.h>
 
@@ -12,14 +19,26 @@ __attribute__((noinline)) void HuxDumpProbe_FailsItsAssertion(int value) {
   std::puts("the assertion did not fail");
 }
 
-int main(int argc, char**) {
-  try {
-    HuxDumpProbe_FailsItsAssertion(argc - 2);  // -1 when run without arguments
-  } catch (const hux::ExceptionWithMinidump& e) {
-    std::fputs(e.what(), stdout);
-    return 0;
-  } catch (const std::exception& e) {
-    std::printf("wrong exception: %s\n", e.what());
+int main(int argc, char** argv) {
+  const int threads = argc > 1 ? std::atoi(argv[1]) : 1;
+  std::atomic<int> waiting{threads}, caught{0};
+  auto fail = [&]() __attribute__((noinline)) {
+    for (--waiting; waiting > 0;) std::this_thread::yield();
+    try {
+      HuxDumpProbe_FailsItsAssertion(-threads);
+    } catch (const hux::ExceptionWithMinidump& e) {
+      std::fputs(e.what(), stdout);
+      ++caught;
+    } catch (const std::exception& e) {
+      std::printf("wrong exception: %s\n", e.what());
+    }
+  };
+  if (threads <= 1) {
+    fail();  // on the main thread: the backtrace ends in main
+  } else {
+    std::vector<std::thread> pool;
+    for (int i = 0; i < threads; ++i) pool.emplace_back(fail);
+    for (std::thread& t : pool) t.join();
   }
-  return 1;
+  return caught == std::max(threads, 1) ? 0 : 1;
 }

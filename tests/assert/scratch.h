@@ -2,11 +2,13 @@
 // come from the shared helper.
 #pragma once
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "scratch_dir.h"
 
@@ -30,6 +32,14 @@ inline std::string ReadWholeFile(const std::filesystem::path& path) {
 
 inline void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The names in `dir`, sorted: what a dump writer left behind.
+inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 // Runs `command` through the shell and returns its exit status (-1 when it

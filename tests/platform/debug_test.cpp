@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
+#include <cstdlib>
 #include <string>
 
 namespace hux::platform {
@@ -27,6 +30,14 @@ TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {
   EXPECT_FALSE(IsDebuggerAttached());
   // Without a debugger a break is a no-op: the process goes on.
   DebugBreakIfAttached();
+  // Also for a process whose name looks like a tracer's line.
+  EXPECT_EXIT(
+      {
+        ::prctl(PR_SET_NAME, "TracerPid:\t1");
+        DebugBreakIfAttached();
+        std::_Exit(IsDebuggerAttached() ? 1 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(MessageBox, HandlerGetsCaptionTextStyleAndAnswers) {
