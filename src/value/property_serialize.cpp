@@ -106,8 +106,15 @@ struct sLoadedSchemes {
   // The file's product table when the process had none: products the file
   // uses take these ids while they are free.
   ProductTable products;
-  // One bit per packed id, set while a scheme is read (first name wins).
+  // One bit per packed id, set while a scheme is read (first name wins) and
+  // cleared bit by bit after it; dirty while in use, so that a read ended by
+  // an exception is followed by a whole clearing.
   std::vector<uint64_t> seen;
+  bool seenDirty = false;
+  void UseSeen() {
+    if (seen.empty() || seenDirty) seen.assign(65536 / 64, 0);
+    seenDirty = true;
+  }
 
   // Stores `s` in the pool; false (storing nothing) when the pool is full.
   bool Store(const std::wstring& s, uint32_t& at) {
@@ -171,7 +178,7 @@ ProductTable ReadProductTable(GDbArchive& archive) {
 // each file id once (the first listed keeps it; id 0 names nothing).
 std::vector<sLoadedSchemes::Name> ReadClassScheme(GDbArchive& archive, sLoadedSchemes& state) {
   std::vector<sLoadedSchemes::Name> names;
-  if (state.seen.empty()) state.seen.assign(65536 / 64, 0);
+  state.UseSeen();
   int count = 0;
   archive >> count;
   bool dry = false;
@@ -205,6 +212,7 @@ std::vector<sLoadedSchemes::Name> ReadClassScheme(GDbArchive& archive, sLoadedSc
     }
   }
   for (const auto& n : names) state.seen[n.file / 64] = 0;
+  state.seenDirty = false;
   std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
   return names;
 }
@@ -284,6 +292,7 @@ bool CPropertyCollection::ReadPropertyScheme(GDbArchive& archive, eXOMDataType& 
   sLoadedSchemes::Class& loaded = state.classes[code];
   IdMap* remap = archive.GetMapPropertyID(code, false);
   std::vector<unsigned short> mapped;
+  state.UseSeen();
   for (sLoadedSchemes::Name& n : names) {
     const std::wstring product = state.Text(n.product);
     const std::wstring name = state.Text(n.name);
@@ -328,6 +337,7 @@ bool CPropertyCollection::ReadPropertyScheme(GDbArchive& archive, eXOMDataType& 
       loaded.exposedNew = true;
   }
   for (unsigned short id : mapped) state.seen[id / 64] = 0;
+  state.seenDirty = false;
   loaded.Add(std::move(names));
   return true;
 }

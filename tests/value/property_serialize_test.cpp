@@ -260,6 +260,25 @@ TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
   }
 }
 
+TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
+  // 300 collections of one class, each with a scheme naming one id (100 ids
+  // in turn, each renamed twice) and a property under it.
+  Owner owner(0x7202);
+  std::vector<CPropertyCollection> read(300, CPropertyCollection(&owner));
+  GMemStream mem(true, nullptr, 0);
+  {
+    GDbArchiveImpl w(&mem);
+    for (int i = 0; i < 300; ++i) {
+      const auto id = static_cast<unsigned short>(1025 + i % 100);
+      test::WriteCollection(w, test::FileScheme{{}, 0x7202, {{L"HUX", {{id, L"n" + std::to_wstring(i)}}}}}, {{id, i}});
+    }
+  }
+  std::vector<CPropertyCollection*> into;
+  for (auto& c : read) into.push_back(&c);
+  ReadAll(test::Bytes(mem), into);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
+}
+
 TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
   Owner owner(0x7101);
   const char* cases[] = {
