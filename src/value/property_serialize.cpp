@@ -205,7 +205,7 @@ std::vector<sLoadedSchemes::Name> ReadClassScheme(GDbArchive& archive, sLoadedSc
       sLoadedSchemes::Name entry;
       entry.file = packed;
       if (!stored) stored = state.Store(product, productAt);
-      if (!stored || !state.Store(name, entry.name)) break;
+      if (!stored || !state.Store(name, entry.name)) continue;  // the pool is full (4 Gi units)
       entry.product = productAt;
       word |= bit;
       names.push_back(entry);

@@ -69,16 +69,6 @@ namespace {
 using test::FileScheme;
 using test::Owner;
 
-// An archive's bytes, written by `write`.
-std::vector<unsigned char> Archive(const std::function<void(GDbArchive&)>& write) {
-  GMemStream mem(true, nullptr, 0);
-  {
-    GDbArchiveImpl ar(&mem);
-    write(ar);
-  }
-  return test::Bytes(mem);
-}
-
 TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
   Owner owner(0x7301);
   const struct {
@@ -134,7 +124,7 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
     CPropertyCollection::ClearPropertyScheme();
-    const std::vector<unsigned char> bytes = Archive(k.write);
+    const std::vector<unsigned char> bytes = test::Written(k.write);
     GMemStream mem;
     test::Load(mem, bytes);
     CPropertyCollection c(&owner);
@@ -167,7 +157,7 @@ TEST(ReaderBounds, EmptySchemesAfterALargeRemapCostLinearTime) {
     for (unsigned i = 1; i <= 1016; ++i)
       scheme.products.back().second.emplace_back(static_cast<unsigned short>(p * 1024 + i), std::to_wstring(i));
   }
-  const std::vector<unsigned char> bytes = Archive([&](GDbArchive& ar) {
+  const std::vector<unsigned char> bytes = test::Written([&](GDbArchive& ar) {
     test::WriteCollection(ar, scheme, {{1025, 1}});
     for (int i = 0; i < 20000; ++i) test::WriteCollection(ar, FileScheme{{}, 0x7302, {}}, {});
   });

@@ -236,25 +236,16 @@ TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
     CPropertyCollection dropped(&owner), c(&owner), d(&owner);
     if (k.emptyTables) CPropertyCollection::ClearPropertyScheme();
     if (k.ownName) c.AssignPropertyID(L"HUX", 0, L"x");
-    GMemStream mem(true, nullptr, 0);
-    {
-      GDbArchiveImpl w(&mem);
-      test::WriteCollection(w, flood, {{1025, 7}});
-    }
-    ReadAll(test::Bytes(mem), {&dropped});
+    ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, flood, {{1025, 7}}); }), {&dropped});
     EXPECT_EQ(dropped.GetProperty(L"h1").toInt(), 7);
     EXPECT_EQ(Tables::Products().size(), 1u);
     EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(1)));
     EXPECT_TRUE(c.SetActiveProduct(L"MyApp"));
     EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(2)));
-
-    GMemStream mem2(true, nullptr, 0);
-    {
-      GDbArchiveImpl w(&mem2);
-      test::WriteCollection(w, later, {{1025, 1}, {1026, 2}, {2049, 3}});
-    }
-    ReadAll(test::Bytes(mem2), {&d});
-    EXPECT_EQ(d.GetProperty(L"a").toInt() * 10 + d.GetProperty(L"b").toInt(), 12);
+    ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, later, {{1025, 1}, {1026, 2}, {2049, 3}}); }),
+            {&d});
+    EXPECT_EQ(d.GetProperty(L"a").toInt(), 1);
+    EXPECT_EQ(d.GetProperty(L"b").toInt(), 2);
     d.SetActiveProduct(L"LEGIT");
     EXPECT_EQ(d.GetProperty(L"c").toInt(), 3);
   }
@@ -265,17 +256,15 @@ TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
   // in turn, each renamed twice) and a property under it.
   Owner owner(0x7202);
   std::vector<CPropertyCollection> read(300, CPropertyCollection(&owner));
-  GMemStream mem(true, nullptr, 0);
-  {
-    GDbArchiveImpl w(&mem);
+  const auto bytes = test::Written([](GDbArchive& w) {
     for (int i = 0; i < 300; ++i) {
       const auto id = static_cast<unsigned short>(1025 + i % 100);
       test::WriteCollection(w, test::FileScheme{{}, 0x7202, {{L"HUX", {{id, L"n" + std::to_wstring(i)}}}}}, {{id, i}});
     }
-  }
+  });
   std::vector<CPropertyCollection*> into;
   for (auto& c : read) into.push_back(&c);
-  ReadAll(test::Bytes(mem), into);
+  ReadAll(bytes, into);
   for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
 }
 

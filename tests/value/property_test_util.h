@@ -61,6 +61,16 @@ inline void WriteCollection(GDbArchive& ar, const FileScheme& scheme,
   }
 }
 
+// The bytes that `write` puts into a fresh archive.
+inline std::vector<unsigned char> Written(const std::function<void(GDbArchive&)>& write) {
+  GMemStream mem(true, nullptr, 0);
+  {
+    GDbArchiveImpl archive(&mem);
+    write(archive);
+  }
+  return Bytes(mem);
+}
+
 // Writes the collections, in order, into one fresh archive.
 inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection*>& collections) {
   GMemStream mem(true, nullptr, 0);
