@@ -224,7 +224,8 @@ sPropertyID CPropertyCollection::AssignPropertyID(const std::wstring& productNam
 }
 
 sPropertyID CPropertyCollection::AssignInClass(eXOMDataType code, const std::wstring& productName,
-                                               const std::wstring& propertyName) {
+                                               const std::wstring& propertyName, unsigned short preferred,
+                                               unsigned char preferredProduct) {
   // Look before creating anything, so that a refusal leaves no trace.
   auto cls = m_mapAllClassScheme.find(code);
   sOneClassSchemeIDName* scheme = nullptr;
@@ -238,11 +239,27 @@ sPropertyID CPropertyCollection::AssignInClass(eXOMDataType code, const std::wst
   }
   // The product part is always the product's id in the table: an id the
   // caller kept from before ClearPropertyScheme or a loaded product table
-  // could belong to another product by now.
-  const unsigned char productID = AssignProducutID(productName);
+  // could belong to another product by now. A new product takes the
+  // preferred id while no product holds it.
+  unsigned char productID = 0;
+  const auto known = m_mapAllProducutID.find(productName);
+  if (known != m_mapAllProducutID.end()) {
+    productID = known->second;
+  } else if (preferredProduct >= 1 && preferredProduct <= kMaxProductID &&
+             std::none_of(m_mapAllProducutID.begin(), m_mapAllProducutID.end(),
+                          [&](const auto& entry) { return entry.second == preferredProduct; })) {
+    productID = preferredProduct;
+    m_mapAllProducutID.emplace(productName, productID);
+  } else {
+    productID = AssignProducutID(productName);
+  }
   if (productID == 0) return sPropertyID();
   unsigned index = 1;
-  if (scheme && !scheme->mapIDToName.empty()) {
+  const sPropertyID wanted = sPropertyID::FromPacked(preferred);
+  if (wanted.productID == productID && wanted.propertyIndex != 0 &&
+      (!scheme || scheme->mapIDToName.count(wanted) == 0)) {
+    index = wanted.propertyIndex;
+  } else if (scheme && !scheme->mapIDToName.empty()) {
     index = scheme->mapIDToName.rbegin()->first.propertyIndex + 1u;
     if (index > kMaxPropertyIndex) {
       std::bitset<kMaxPropertyIndex + 1> used;

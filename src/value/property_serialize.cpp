@@ -10,13 +10,20 @@
 // then the int property count and per property the packed id and the variant.
 //
 // Reading trusts nothing: counts are bounded by what the device delivers (an
-// entry that comes back shorter than its smallest form ends the list), and a
-// scheme is adopted as it stands only when it fits the process's product
-// table and names every id once; anything else is merged name by name.
+// entry that comes back shorter than its smallest form ends the list), and
+// what is kept is bounded by what can matter: 63 product ids, one name per
+// packed id. The names a scheme declares are kept with the archive and enter
+// the process's schemes only when a property uses them, so a file cannot
+// fill the process's tables with names it merely lists.
 #include <hux/value/property.h>
 
 #include <algorithm>
+#include <bitset>
+#include <cstdint>
+#include <map>
+#include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -33,26 +40,120 @@ constexpr __int64 kMinProductEntry = 4 + 1;   // name, id
 constexpr __int64 kMinSchemeProduct = 4 + 4;  // name, name count
 constexpr __int64 kMinSchemeName = 2 + 4;     // packed id, name
 constexpr __int64 kMinProperty = 2 + 4;       // packed id, variant
+constexpr unsigned kMaxProductID = 63;
 
 using ProductTable = std::map<std::wstring, unsigned char, WStringUtf16Less>;
 using IdMap = std::map<unsigned short, unsigned short>;
-
-// A class scheme as the file gives it, before any checking.
-struct LoadedName {
-  unsigned short packed;
-  std::wstring name;
-};
-struct LoadedProduct {
-  std::wstring name;
-  std::vector<LoadedName> names;
-};
 
 // True when the entry that began at `start` came back whole (at least its
 // smallest form); a shorter one means the device has run dry.
 bool Delivered(GDbArchive& archive, __int64 start, __int64 minimum) { return archive.DevicePos() - start >= minimum; }
 
+}  // namespace
+
+// The schemes read from one archive, as far as the process has not taken
+// them in yet. Names live in one pool of text, each as its length followed
+// by its characters, so that a declared name costs three words beside its
+// characters.
+struct sLoadedSchemes {
+  struct Name {
+    unsigned short file = 0;  // its packed id in the file
+    bool adoptable = false;   // may keep the file's id when numbered here
+    uint32_t product = 0;     // the product's name in the pool
+    uint32_t name = 0;        // the property's name in the pool
+  };
+  struct Class {
+    std::vector<Name> names;                // ascending file id
+    std::map<unsigned short, Name> recent;  // from later schemes of the class; they win
+    // Products (by id here) in which names still to be numbered may take
+    // new ids, and whether they may also take ids in products yet to be
+    // numbered: a property the file leaves unnamed must not sit there.
+    std::bitset<kMaxProductID + 1> exposed;
+    bool exposedNew = false;
+    std::set<unsigned short> targets;  // ids given here to the file's names where they differ
+
+    const Name* Find(unsigned short file) const {
+      const auto r = recent.find(file);
+      if (r != recent.end()) return &r->second;
+      const auto it = std::lower_bound(names.begin(), names.end(), file,
+                                       [](const Name& n, unsigned short f) { return n.file < f; });
+      return it != names.end() && it->file == file ? &*it : nullptr;
+    }
+    // A later scheme of the class (only a merged or damaged file has one)
+    // overrides the ids it names. Its names wait in `recent` until there are
+    // enough to merge at a cost in proportion to them.
+    void Add(std::vector<Name>&& fresh) {
+      if (names.empty() && recent.empty()) {
+        names = std::move(fresh);
+        return;
+      }
+      for (const Name& n : fresh) recent[n.file] = n;
+      if (recent.size() <= names.size() / 4 + 64) return;
+      std::vector<Name> merged;
+      merged.reserve(names.size() + recent.size());
+      auto r = recent.begin();
+      for (const Name& n : names) {
+        for (; r != recent.end() && r->first <= n.file; ++r) merged.push_back(r->second);
+        if (merged.empty() || merged.back().file != n.file) merged.push_back(n);
+      }
+      for (; r != recent.end(); ++r) merged.push_back(r->second);
+      names = std::move(merged);
+      recent.clear();
+    }
+  };
+
+  std::map<eXOMDataType, Class> classes;
+  // The file's product table when the process had none: products the file
+  // uses take these ids while they are free.
+  ProductTable products;
+  // One bit per packed id, set while a scheme is read (first name wins) and
+  // cleared bit by bit after it; dirty while in use, so that a read ended by
+  // an exception is followed by a whole clearing.
+  std::vector<uint64_t> seen;
+  bool seenDirty = false;
+  void UseSeen() {
+    if (seen.empty() || seenDirty) seen.assign(65536 / 64, 0);
+    seenDirty = true;
+  }
+
+  // Stores `s` in the pool; false (storing nothing) when the pool is full.
+  bool Store(const std::wstring& s, uint32_t& at) {
+    if (UINT32_MAX - m_used <= s.size()) return false;
+    at = m_used;
+    Put(static_cast<wchar_t>(s.size()));
+    for (wchar_t c : s) Put(c);
+    return true;
+  }
+  std::wstring Text(uint32_t at) const {
+    const auto length = static_cast<uint32_t>(Unit(at));
+    std::wstring s;
+    s.reserve(length);
+    for (uint32_t i = 1; i <= length; ++i) s.push_back(Unit(at + i));
+    return s;
+  }
+
+ private:
+  // The pool grows by chunks that never move, so that growing it never
+  // holds the old and the new copy at once.
+  static constexpr uint32_t kChunk = 1u << 14;
+  wchar_t Unit(uint32_t at) const { return m_chunks[at / kChunk][at % kChunk]; }
+  void Put(wchar_t c) {
+    if (m_used % kChunk == 0) m_chunks.push_back(std::make_unique<wchar_t[]>(kChunk));
+    m_chunks[m_used / kChunk][m_used % kChunk] = c;
+    ++m_used;
+  }
+  std::vector<std::unique_ptr<wchar_t[]>> m_chunks;
+  uint32_t m_used = 0;
+};
+
+namespace {
+
+// Reads a product table keeping only what can become the process's: ids 1
+// to 63, each held by one name (the first in UTF-16 order). A later entry of
+// a name replaces its earlier one. At most 63 entries are ever held.
 ProductTable ReadProductTable(GDbArchive& archive) {
   ProductTable table;
+  const WStringUtf16Less less;
   int count = 0;
   archive >> count;
   for (int i = 0; i < count; ++i) {
@@ -61,63 +162,59 @@ ProductTable ReadProductTable(GDbArchive& archive) {
     unsigned char id = 0;
     archive >> name >> id;
     if (!Delivered(archive, start, kMinProductEntry)) break;
-    table[name] = id;  // a later entry of the same name wins
+    table.erase(name);
+    if (id < 1 || id > kMaxProductID) continue;
+    const auto holder = std::find_if(table.begin(), table.end(), [&](const auto& entry) { return entry.second == id; });
+    if (holder != table.end()) {
+      if (!less(name, holder->first)) continue;
+      table.erase(holder);
+    }
+    table.emplace(std::move(name), id);
   }
   return table;
 }
 
-// The file's class scheme, products sorted by name (entries of one name
-// joined) and names by ascending packed id, as a merge must visit them.
-std::vector<LoadedProduct> ReadClassScheme(GDbArchive& archive) {
-  std::vector<LoadedProduct> products;
+// Reads a class scheme into `state`'s pool: the names in ascending file id,
+// each file id once (the first listed keeps it; id 0 names nothing).
+std::vector<sLoadedSchemes::Name> ReadClassScheme(GDbArchive& archive, sLoadedSchemes& state) {
+  std::vector<sLoadedSchemes::Name> names;
+  state.UseSeen();
   int count = 0;
   archive >> count;
   bool dry = false;
   for (int i = 0; i < count && !dry; ++i) {
     const __int64 start = archive.DevicePos();
-    LoadedProduct product;
-    int names = 0;
-    archive >> product.name >> names;
+    std::wstring product;
+    int entries = 0;
+    archive >> product >> entries;
     if (!Delivered(archive, start, kMinSchemeProduct)) break;
-    for (int j = 0; j < names; ++j) {
+    bool stored = false;
+    uint32_t productAt = 0;
+    for (int j = 0; j < entries; ++j) {
       const __int64 at = archive.DevicePos();
-      LoadedName entry{0, {}};
-      archive >> entry.packed >> entry.name;
+      unsigned short packed = 0;
+      std::wstring name;
+      archive >> packed >> name;
       if (!Delivered(archive, at, kMinSchemeName)) {
         dry = true;
         break;
       }
-      product.names.push_back(std::move(entry));
-    }
-    products.push_back(std::move(product));
-  }
-  const WStringUtf16Less less;
-  std::stable_sort(products.begin(), products.end(),
-                   [&](const LoadedProduct& a, const LoadedProduct& b) { return less(a.name, b.name); });
-  std::vector<LoadedProduct> joined;
-  for (auto& product : products) {
-    if (!joined.empty() && joined.back().name == product.name) {
-      auto& into = joined.back().names;
-      into.insert(into.end(), std::make_move_iterator(product.names.begin()),
-                  std::make_move_iterator(product.names.end()));
-    } else {
-      joined.push_back(std::move(product));
+      uint64_t& word = state.seen[packed / 64];
+      const uint64_t bit = uint64_t{1} << (packed % 64);
+      if (packed == 0 || (word & bit)) continue;
+      sLoadedSchemes::Name entry;
+      entry.file = packed;
+      if (!stored) stored = state.Store(product, productAt);
+      if (!stored || !state.Store(name, entry.name)) continue;  // the pool is full (4 Gi units)
+      entry.product = productAt;
+      word |= bit;
+      names.push_back(entry);
     }
   }
-  for (auto& product : joined)
-    std::stable_sort(product.names.begin(), product.names.end(),
-                     [](const LoadedName& a, const LoadedName& b) { return a.packed < b.packed; });
-  return joined;
-}
-
-// A loaded product table becomes the process's only with ids that fit a
-// property id (1 to 63), each used once (the first name in order keeps it).
-ProductTable CheckedProductTable(const ProductTable& loaded) {
-  ProductTable table;
-  std::set<unsigned char> used;
-  for (const auto& [name, id] : loaded)
-    if (id >= 1 && id <= 63 && used.insert(id).second) table.emplace(name, id);
-  return table;
+  for (const auto& n : names) state.seen[n.file / 64] = 0;
+  state.seenDirty = false;
+  std::sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return a.file < b.file; });
+  return names;
 }
 
 }  // namespace
@@ -163,93 +260,130 @@ bool CPropertyCollection::ReadPropertyScheme(GDbArchive& archive, eXOMDataType& 
   bool hasScheme = false;
   archive >> hasScheme;
   if (!hasScheme) return false;
+  if (!archive.m_pLoadedSchemes) archive.m_pLoadedSchemes = std::make_shared<sLoadedSchemes>();
+  sLoadedSchemes& state = *archive.m_pLoadedSchemes;
   bool hasTable = false;
   archive >> hasTable;
   if (hasTable) {
-    const ProductTable loaded = ReadProductTable(archive);
-    if (m_mapAllProducutID.empty()) m_mapAllProducutID = CheckedProductTable(loaded);
+    ProductTable loaded = ReadProductTable(archive);
+    if (m_mapAllProducutID.empty()) state.products = std::move(loaded);
   }
   int fileCode = 0;
   archive >> fileCode;
-  std::vector<LoadedProduct> products = ReadClassScheme(archive);
+  std::vector<sLoadedSchemes::Name> names = ReadClassScheme(archive, state);
 
   // The scheme describes the ids of the collection that carries it, so it is
   // taken into the owner's class; the code in the file serves a collection
   // without an owner.
   code = m_pObject ? m_pObject->GetObjectType() : static_cast<eXOMDataType>(fileCode);
+  if (names.empty()) return true;
 
-  // Adopt the file's scheme unchanged when the process has no names for the
-  // class and the file's ids are sound here: each carries its product's id in
-  // the process's product table, has an index, and each id and each name
-  // appears once per product. (A product's part differs per product, so ids
-  // cannot repeat across products.) Ids that do not fit would collide with the
-  // ids of other products once new names are assigned, so such a scheme is
-  // merged instead, into the empty class, which numbers the names afresh.
-  auto cls = m_mapAllClassScheme.find(code);
+  // A name the process knows already is mapped now: each file id numbered
+  // differently is recorded in the archive's remap. A new name waits until a
+  // property uses it. When the process has no names for the class, a new
+  // name keeps its file id if that carries its product's id here (or in the
+  // file's product table, for a product new here) and is still free then:
+  // the file's scheme is adopted as far as it is used.
+  const auto cls = m_mapAllClassScheme.find(code);
   bool classHasNames = false;
   if (cls != m_mapAllClassScheme.end())
     for (const auto& entry : cls->second.mapProductScheme)
       classHasNames = classHasNames || !entry.second.mapIDToName.empty();
-  if (!classHasNames) {
-    sOneClassAllScheme adopted;
-    bool sound = true;
-    for (const LoadedProduct& product : products) {
-      sOneClassSchemeIDName& scheme = adopted.mapProductScheme[product.name];
-      if (product.names.empty()) continue;
-      const auto table = m_mapAllProducutID.find(product.name);
-      if (table == m_mapAllProducutID.end()) {
-        sound = false;
-        break;
+  sLoadedSchemes::Class& loaded = state.classes[code];
+  IdMap* remap = archive.GetMapPropertyID(code, false);
+  std::vector<unsigned short> mapped;
+  state.UseSeen();
+  for (sLoadedSchemes::Name& n : names) {
+    const std::wstring product = state.Text(n.product);
+    const std::wstring name = state.Text(n.name);
+    sPropertyID known;
+    if (cls != m_mapAllClassScheme.end()) {
+      const auto scheme = cls->second.mapProductScheme.find(product);
+      if (scheme != cls->second.mapProductScheme.end()) {
+        const auto it = scheme->second.mapNameToID.find(name);
+        if (it != scheme->second.mapNameToID.end()) known = it->second;
       }
-      for (const LoadedName& entry : product.names) {
-        const sPropertyID id = sPropertyID::FromPacked(entry.packed);
-        if (id.productID != table->second || id.propertyIndex == 0 ||
-            !scheme.mapIDToName.emplace(id, entry.name).second || !scheme.mapNameToID.emplace(entry.name, id).second) {
-          sound = false;
-          break;
-        }
+    }
+    if (!known.IsNull()) {
+      // A name the file lists under several ids (only a damaged file does)
+      // is mapped now under the first; the others when a property uses them.
+      uint64_t& word = state.seen[known.Packed() / 64];
+      const uint64_t bit = uint64_t{1} << (known.Packed() % 64);
+      if (known.Packed() != n.file && !(word & bit)) {
+        word |= bit;
+        mapped.push_back(known.Packed());
+        if (!remap) remap = archive.GetMapPropertyID(code, true);
+        (*remap)[n.file] = known.Packed();
+        loaded.targets.insert(known.Packed());
+        continue;
       }
-      if (!sound) break;
     }
-    if (sound) {
-      // Empty product schemes the class already had stay, as a merge would keep them.
-      if (cls != m_mapAllClassScheme.end())
-        for (const auto& entry : cls->second.mapProductScheme) adopted.mapProductScheme.try_emplace(entry.first);
-      m_mapAllClassScheme[code] = std::move(adopted);
-      return true;
+    if (remap) remap->erase(n.file);  // a stale entry from an earlier scheme of the class
+    if (!known.IsNull()) continue;
+    unsigned productID = 0;
+    const auto here = m_mapAllProducutID.find(product);
+    if (here != m_mapAllProducutID.end()) {
+      productID = here->second;
+    } else {
+      const auto there = state.products.find(product);
+      if (there != state.products.end()) productID = there->second;
     }
+    const sPropertyID id = sPropertyID::FromPacked(n.file);
+    n.adoptable = !classHasNames && productID != 0 && id.productID == productID && id.propertyIndex != 0;
+    if (n.adoptable) continue;
+    if (here != m_mapAllProducutID.end())
+      loaded.exposed.set(here->second);
+    else
+      loaded.exposedNew = true;
+  }
+  for (unsigned short id : mapped) state.seen[id / 64] = 0;
+  state.seenDirty = false;
+  loaded.Add(std::move(names));
+  return true;
+}
+
+unsigned short CPropertyCollection::TranslateLoadedID(GDbArchive& archive, eXOMDataType code, unsigned short packed) {
+  sLoadedSchemes* state = archive.m_pLoadedSchemes.get();
+  if (!state) return packed;
+  const auto found = state->classes.find(code);
+  if (found == state->classes.end()) return packed;
+  sLoadedSchemes::Class& loaded = found->second;
+
+  if (const sLoadedSchemes::Name* n = loaded.Find(packed)) {
+    // A name of the file: numbered here on its first use (0 when the tables
+    // are full, which drops its properties).
+    const std::wstring product = state->Text(n->product);
+    const bool newProduct = m_mapAllProducutID.count(product) == 0;
+    const auto there = state->products.find(product);
+    const unsigned short id =
+        AssignInClass(code, product, state->Text(n->name), n->adoptable ? packed : 0,
+                      there == state->products.end() ? 0 : there->second)
+            .Packed();
+    if (newProduct && id != 0 && loaded.exposedNew) loaded.exposed.set(id >> 10);
+    if (id != packed) {
+      (*archive.GetMapPropertyID(code, true))[packed] = id;
+      if (id != 0) loaded.targets.insert(id);
+    }
+    return id;
   }
 
-  // Merge: every name gets the process's id (found or assigned); each file id
-  // numbered differently is recorded in the archive's remap for the class.
-  // A file id listed twice keeps its first name (products in name order, ids
-  // ascending); id 0 names nothing. A name the process cannot number (tables
-  // full) maps to 0, and its properties are dropped on reading.
-  IdMap* remap = archive.GetMapPropertyID(code, false);
-  std::set<unsigned short> named;
-  for (const LoadedProduct& product : products) {
-    for (const LoadedName& entry : product.names) {
-      if (entry.packed == 0 || !named.insert(entry.packed).second) continue;
-      const unsigned short id = AssignInClass(code, product.name, entry.name).Packed();
-      if (id != entry.packed) {
-        if (!remap) remap = archive.GetMapPropertyID(code, true);
-        (*remap)[entry.packed] = id;
-      } else if (remap) {
-        remap->erase(entry.packed);  // a stale entry from an earlier scheme of the class
-      }
-    }
-  }
-  // A file id that the file leaves unnamed keeps its value unchanged on
-  // reading. When this process has given that id to one of the file's names
-  // (as the remap's target), such a property would land on that name and
-  // overwrite or be overwritten by its value: it is dropped instead.
-  if (remap) {
-    std::vector<unsigned short> orphans;
-    for (const auto& [from, to] : *remap)
-      if (to != 0 && remap->count(to) == 0 && named.count(to) == 0) orphans.push_back(to);
-    for (unsigned short id : orphans) (*remap)[id] = 0;
-  }
-  return true;
+  // An id the file leaves unnamed keeps its value unchanged, unless that
+  // would put it on one of the file's names: the id this process gave one of
+  // them, or a free id that one still to be numbered could take (above the
+  // highest id of a product in which such names wait).
+  if (loaded.targets.count(packed)) return 0;
+  const sPropertyID id = sPropertyID::FromPacked(packed);
+  if (id.propertyIndex == 0) return packed;
+  const auto product = std::find_if(m_mapAllProducutID.begin(), m_mapAllProducutID.end(),
+                                    [&](const auto& entry) { return entry.second == id.productID; });
+  if (product == m_mapAllProducutID.end()) return loaded.exposedNew ? 0 : packed;
+  if (!loaded.exposed.test(id.productID)) return packed;
+  const auto cls = m_mapAllClassScheme.find(code);
+  if (cls == m_mapAllClassScheme.end()) return 0;
+  const auto scheme = cls->second.mapProductScheme.find(product->first);
+  if (scheme == cls->second.mapProductScheme.end() || scheme->second.mapIDToName.empty()) return 0;
+  const auto& ids = scheme->second.mapIDToName;
+  return ids.count(id) || id.propertyIndex < ids.rbegin()->first.propertyIndex ? packed : 0;
 }
 
 bool CPropertyCollection::Serialize(GDbArchive& archive) {
@@ -265,11 +399,9 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
 
   eXOMDataType code = DT_UNDEFINED;
   const bool hadScheme = ReadPropertyScheme(archive, code);
-  const IdMap* remap = nullptr;
-  if (m_pObject)
-    remap = archive.GetMapPropertyID(m_pObject->GetObjectType(), false);
-  else if (hadScheme)
-    remap = archive.GetMapPropertyID(code, false);
+  const bool translate = m_pObject != nullptr || hadScheme;
+  if (m_pObject) code = m_pObject->GetObjectType();
+  const IdMap* remap = translate ? archive.GetMapPropertyID(code, false) : nullptr;
 
   m_mapProperty.clear();
   m_itNext = m_mapProperty.end();
@@ -282,11 +414,15 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
     archive >> packed;
     value.Serialize(archive);
     if (!Delivered(archive, start, kMinProperty)) break;
-    if (remap) {
-      const auto it = remap->find(packed);
-      if (it != remap->end()) packed = it->second;
+    if (translate) {
+      if (!remap) remap = archive.GetMapPropertyID(code, false);
+      IdMap::const_iterator it;
+      if (remap && (it = remap->find(packed)) != remap->end())
+        packed = it->second;
+      else
+        packed = TranslateLoadedID(archive, code, packed);
     }
-    // Id 0 is no property (or a dropped one, see the merge). Two properties of
+    // Id 0 is no property (or a dropped one, see above). Two properties of
     // one collection on the same id can come only from a damaged file (a
     // scheme listing one name under two ids, or an id twice); the first read
     // is kept.

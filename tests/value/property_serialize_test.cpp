@@ -157,18 +157,25 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
     const char* bytes;  // after the scheme header of class 0x7101, product HUX
     const char* prior;  // names the reader numbered first, in order
     std::vector<std::pair<std::wstring, int>> want;
+    Remap remap;  // only the names whose ids differ
   } cases[] = {
-      // W becomes 1026 here; the file's unnamed 1026 would land on W: dropped.
-      {"unnamed id on a remap target", "01000000 0104 01000000 5700 01000000 0204 01000000 02000000", "V", {}},
+      // W would become 1026 here; the file's unnamed 1026 would land on W: dropped.
+      {"unnamed id where a waiting name would go", "01000000 0104 01000000 5700 01000000 0204 01000000 02000000",
+       "V", {}, {}},
       {"unnamed id beside the name it would land on",
-       "01000000 0104 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000", "V", {{L"W", 1}}},
+       "01000000 0104 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000", "V", {{L"W", 1}},
+       {{1025, 1026}}},
+      {"unnamed id beside an adopted name",
+       "01000000 0104 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000", "", {{L"W", 1}, {L"", 2}},
+       {}},
       {"one name under two ids: the first read is kept",
        "02000000 0104 01000000 5700 0204 01000000 5700 02000000 0104 01000000 01000000 0204 01000000 02000000",
-       "V", {{L"W", 1}}},
+       "V", {{L"W", 1}}, {{1025, 1026}}},
       {"one id under two names: the first name is the id's",
-       "02000000 0104 01000000 5700 0104 01000000 5800 01000000 0104 01000000 01000000", "X", {{L"W", 1}}},
+       "02000000 0104 01000000 5700 0104 01000000 5800 01000000 0104 01000000 01000000", "X", {{L"W", 1}},
+       {{1025, 1026}}},
       {"id 0 names nothing and is no property",
-       "01000000 0000 01000000 5700 02000000 0000 01000000 01000000 0104 01000000 02000000", "", {{L"", 2}}},
+       "01000000 0000 01000000 5700 02000000 0000 01000000 01000000 0104 01000000 02000000", "", {{L"", 2}}, {}},
   };
   Owner owner(0x7101);
   for (const auto& k : cases) {
@@ -176,7 +183,10 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
     CPropertyCollection::ClearPropertyScheme();
     CPropertyCollection c(&owner);
     for (const char* p = k.prior; *p; ++p) c.AssignPropertyID(L"HUX", 0, std::wstring(1, static_cast<wchar_t>(*p)));
-    ReadAll(Hex(std::string(scheme) + k.bytes), {&c});
+    ReadAll(Hex(std::string(scheme) + k.bytes), {&c}, [&](GDbArchive& ar) {
+      const Remap* remap = ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), false);
+      EXPECT_EQ(remap ? *remap : Remap{}, k.remap);
+    });
     std::vector<std::pair<std::wstring, int>> got;
     std::wstring product, name;
     CVariant value;
@@ -200,6 +210,62 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
   d.Serialize(ar);
   EXPECT_TRUE(d.GetProperty(static_cast<unsigned short>(1025)).IsNull());
   EXPECT_EQ(d.GetProperty(static_cast<unsigned short>(1026)).toInt(), 2);
+}
+
+TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
+  // 63 products and 1,023 names for one class, one of them used; the file
+  // is read and dropped. The process can still number its own names and
+  // products, and a later file keeps its properties.
+  test::FileScheme flood{{{L"HUX", 1}}, 0x7201, {{L"HUX", {}}}};
+  for (unsigned i = 1; i <= 1023; ++i) flood.products[0].second.emplace_back(1024 + i, L"h" + std::to_wstring(i));
+  for (unsigned char p = 2; p <= 63; ++p) {
+    flood.table.emplace_back(L"P" + std::to_wstring(p), p);
+    flood.products.push_back({L"P" + std::to_wstring(p), {{static_cast<unsigned short>(p * 1024 + 1), L"p"}}});
+  }
+  const test::FileScheme later{{{L"HUX", 1}, {L"LEGIT", 2}}, 0x7201, {{L"HUX", {{1025, L"a"}, {1026, L"b"}}},
+                                                                       {L"LEGIT", {{2049, L"c"}}}}};
+  const struct {
+    const char* what;
+    bool emptyTables;  // the flood's product table meets an empty one
+    bool ownName;      // the process numbered a name of the class first
+  } cases[] = {{"empty tables", true, false}, {"a new class", false, false}, {"a class with names", false, true}};
+  Owner owner(0x7201);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.what);
+    CPropertyCollection::ClearPropertyScheme();
+    CPropertyCollection dropped(&owner), c(&owner), d(&owner);
+    if (k.emptyTables) CPropertyCollection::ClearPropertyScheme();
+    if (k.ownName) c.AssignPropertyID(L"HUX", 0, L"x");
+    ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, flood, {{1025, 7}}); }), {&dropped});
+    EXPECT_EQ(dropped.GetProperty(L"h1").toInt(), 7);
+    EXPECT_EQ(Tables::Products().size(), 1u);
+    EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(1)));
+    EXPECT_TRUE(c.SetActiveProduct(L"MyApp"));
+    EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(2)));
+    ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, later, {{1025, 1}, {1026, 2}, {2049, 3}}); }),
+            {&d});
+    EXPECT_EQ(d.GetProperty(L"a").toInt(), 1);
+    EXPECT_EQ(d.GetProperty(L"b").toInt(), 2);
+    d.SetActiveProduct(L"LEGIT");
+    EXPECT_EQ(d.GetProperty(L"c").toInt(), 3);
+  }
+}
+
+TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
+  // 300 collections of one class, each with a scheme naming one id (100 ids
+  // in turn, each renamed twice) and a property under it.
+  Owner owner(0x7202);
+  std::vector<CPropertyCollection> read(300, CPropertyCollection(&owner));
+  const auto bytes = test::Written([](GDbArchive& w) {
+    for (int i = 0; i < 300; ++i) {
+      const auto id = static_cast<unsigned short>(1025 + i % 100);
+      test::WriteCollection(w, test::FileScheme{{}, 0x7202, {{L"HUX", {{id, L"n" + std::to_wstring(i)}}}}}, {{id, i}});
+    }
+  });
+  std::vector<CPropertyCollection*> into;
+  for (auto& c : read) into.push_back(&c);
+  ReadAll(bytes, into);
+  for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
 }
 
 TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
@@ -226,13 +292,15 @@ TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
     CPropertyCollection::ClearPropertyScheme();
     ReadAll(std::vector<unsigned char>(full.begin(), full.begin() + static_cast<long>(cut)), {&c1, &c2});
   }
-  // A product table with ids 0, 64 and one id twice keeps only the sound entry.
+  // A product table with ids 0, 64 and one id twice keeps only the sound
+  // entry, whose id the product takes when a property uses it.
   CPropertyCollection c(&owner);
   CPropertyCollection::ClearPropertyScheme();
   ReadAll(Hex("01 01 04000000 01000000 4100 00 01000000 4200 40 01000000 4300 05 01000000 4400 05"
-              " 01710000 00000000 00000000"),
+              " 01710000 01000000 01000000 4300 01000000 0114 01000000 6E00 01000000 0114 01000000 01000000"),
           {&c});
   EXPECT_EQ(Tables::Products(), (std::map<std::wstring, unsigned char, WStringUtf16Less>{{L"C", 5}}));
+  EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(0x1401)).toInt(), 1);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <hux/io/archive.h>
@@ -31,6 +32,44 @@ struct Tables : CPropertyCollection {
   static std::map<eXOMDataType, sOneClassAllScheme>& Classes() { return m_mapAllClassScheme; }
   static std::map<std::wstring, unsigned char, WStringUtf16Less>& Products() { return m_mapAllProducutID; }
 };
+
+// A class scheme as a file carries it, with its product table unless that is
+// empty: per product, the names by packed id.
+struct FileScheme {
+  std::vector<std::pair<std::wstring, unsigned char>> table;
+  int code = 0;
+  std::vector<std::pair<std::wstring, std::vector<std::pair<unsigned short, std::wstring>>>> products;
+};
+
+// Writes a collection as a file would: the scheme, then the properties.
+inline void WriteCollection(GDbArchive& ar, const FileScheme& scheme,
+                            const std::vector<std::pair<unsigned short, int>>& properties) {
+  ar << true << !scheme.table.empty();
+  if (!scheme.table.empty()) {
+    ar << static_cast<int>(scheme.table.size());
+    for (const auto& [name, id] : scheme.table) ar << name << id;
+  }
+  ar << scheme.code << static_cast<int>(scheme.products.size());
+  for (const auto& [product, names] : scheme.products) {
+    ar << product << static_cast<int>(names.size());
+    for (const auto& [id, name] : names) ar << id << name;
+  }
+  ar << static_cast<int>(properties.size());
+  for (const auto& [id, value] : properties) {
+    ar << id;
+    CVariant(value).Serialize(ar);
+  }
+}
+
+// The bytes that `write` puts into a fresh archive.
+inline std::vector<unsigned char> Written(const std::function<void(GDbArchive&)>& write) {
+  GMemStream mem(true, nullptr, 0);
+  {
+    GDbArchiveImpl archive(&mem);
+    write(archive);
+  }
+  return Bytes(mem);
+}
 
 // Writes the collections, in order, into one fresh archive.
 inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection*>& collections) {

@@ -18,6 +18,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -28,9 +29,11 @@
 
 namespace hux {
 
+class CPropertyCollection;
 class CReferenced;
 class GIODevice;
 class GMemStream;
+struct sLoadedSchemes;
 
 // Thrown for framing that the format cannot represent or a misuse of the
 // object keys; derived from std::exception like every library exception.
@@ -119,10 +122,17 @@ class HUX_API GDbArchive {
   std::map<unsigned short, unsigned short>* GetMapPropertyID(eXOMDataType type, bool create);
 
  private:
+  friend class CPropertyCollection;
+
   std::set<CReferenced*> m_setArchivedObject;
   std::set<eXOMDataType> m_setArchivedPropertyScheme;
   std::map<eXOMDataType, std::map<unsigned short, unsigned short>> m_mapPropertyID;
   int m_nCurrentVersion;
+  // What the property reader keeps of the schemes read from this archive
+  // beyond the remap: the names each class's scheme declared, numbered in
+  // the process only when a property uses them. Null until a scheme is read;
+  // copies of the archive share it, as they share the device.
+  std::shared_ptr<sLoadedSchemes> m_pLoadedSchemes;
 };
 
 class HUX_API GDbArchiveImpl : public GDbArchive {

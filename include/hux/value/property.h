@@ -21,6 +21,10 @@
 // Limits: 63 products per process and 1023 names per class and product. Past
 // them no id is handed out: the assigning calls return 0 and SetProperty by
 // name returns false, storing nothing, so properties can never share an id.
+// Reading an archive numbers only the names and products that the properties
+// read actually use: names a file merely lists in its schemes (and products
+// in its product table) take no ids, so a file cannot use up the process's
+// capacity for names it never stores a value under.
 #pragma once
 
 #include <map>
@@ -119,17 +123,24 @@ class HUX_API CPropertyCollection {
   // Returns true.
   //
   // Loading replaces the values. A scheme read is taken into the owner's class
-  // (without an owner, the class the file names): adopted as it stands when
-  // the process has no names for the class and the file's ids fit the
-  // process's product ids, otherwise merged name by name, each file id that
-  // the process numbers differently recorded in the archive's remap
-  // (GetMapPropertyID) and applied to every later collection of the class in
-  // that archive. A remap target of 0 drops the property; the merge records
-  // one for a name the process cannot number (tables full) and for a file id
-  // the file leaves unnamed while the process gave it to another of the file's
-  // names, which would otherwise land on that name. Two properties of one
-  // collection on one id (only from a damaged file) keep the first read.
-  // Counts are trusted only as far as the archive delivers entries.
+  // (without an owner, the class the file names) and serves every later
+  // collection of the class in that archive. A name the process already knows
+  // keeps its id here; each file id numbered differently is recorded in the
+  // archive's remap (GetMapPropertyID) as soon as the scheme is read. A name
+  // new to the process is numbered when a property first uses it, and
+  // recorded in the remap then if its id differs: when the process has no
+  // names for the class, it keeps the file's id (and a new product the id of
+  // the file's product table, read while the process had none) as long as
+  // that is free, so such a scheme is adopted as far as it is used. A remap
+  // target of 0 drops the property: the reader records one for a name that
+  // cannot be numbered (tables full). A property whose id the file's scheme
+  // leaves unnamed keeps its id, unless that would put it on one of the
+  // file's names (the id this process gave one of them, or a free id that
+  // one still to be numbered could take): then it is dropped. Two properties
+  // of one collection on one id (only from a damaged file) keep the first
+  // read. Counts are trusted only as far as the archive delivers entries; a
+  // scheme keeps one name per file id (the first listed) and a product table
+  // one product per id.
   virtual bool Serialize(GDbArchive& archive);
 
   // The name's id in the active scheme, or 0; never assigns.
@@ -167,9 +178,9 @@ class HUX_API CPropertyCollection {
   sOneClassSchemeIDName* FindActiveSchemeIDName() const;
   // Empties the scheme tables of the process. Collections keep their ids and
   // values, but the names are gone until assigned or loaded again. The next
-  // schemes read from an archive are adopted as they stand, and so is its
-  // product table while the table is still empty (constructing a collection
-  // numbers "HUX" again).
+  // schemes read from an archive are adopted as far as their properties use
+  // them, and so is its product table while the table is still empty
+  // (constructing a collection numbers "HUX" again).
   static void ClearPropertyScheme();
 
  protected:
@@ -186,9 +197,17 @@ class HUX_API CPropertyCollection {
   // owner, the class the file names, returned in `code`). False when the
   // scheme flag is 0.
   bool ReadPropertyScheme(GDbArchive& archive, eXOMDataType& code);
-  // AssignPropertyID on the class `code`.
+  // The id in this process of the file id `packed` of class `code`, read
+  // from `archive` after a scheme of the class: the id its name has or is
+  // given now, the id unchanged, or 0 to drop the property.
+  static unsigned short TranslateLoadedID(GDbArchive& archive, eXOMDataType code, unsigned short packed);
+  // AssignPropertyID on the class `code`. A new name takes the packed id
+  // `preferred` when that is free and carries the product's id, a new
+  // product the id `preferredProduct` when no product holds it; otherwise
+  // both are numbered as AssignPropertyID and AssignProducutID number them.
   static sPropertyID AssignInClass(eXOMDataType code, const std::wstring& productName,
-                                   const std::wstring& propertyName);
+                                   const std::wstring& propertyName, unsigned short preferred = 0,
+                                   unsigned char preferredProduct = 0);
 
   std::map<sPropertyID, CVariant> m_mapProperty;
   std::map<sPropertyID, CVariant>::iterator m_itNext;
