@@ -6,6 +6,7 @@
 #include <hux/platform/debug.h>
 
 #include "diag/widen.h"
+#include "util/native_path.h"
 #include "util/unicode.h"
 
 namespace hux {
@@ -25,7 +26,9 @@ bool CLogManager::SetOutputFilePath(std::wstring const& path) {
   m_logFile.clear();
   // Binary mode with our own UTF-8: line feeds stay line feeds and every
   // character can be represented, so a write never fails on a character.
-  m_logFile.open(detail::WideToUtf8(path), std::ios::out | std::ios::app | std::ios::binary);
+  std::string native;
+  if (detail::WideToNativePath(path, native))
+    m_logFile.open(native, std::ios::out | std::ios::app | std::ios::binary);
   if (!m_logFile.is_open()) {
     m_logFile.setstate(std::ios::failbit);
     return false;

@@ -57,8 +57,15 @@ int CountOf(size_t length, const char* what) {
 
 // ---- GDbArchive ------------------------------------------------------------
 
-GDbArchive::GDbArchive() : m_nCurrentVersion(0) {}
+GDbArchive::GDbArchive() : m_nCurrentVersion(0), m_bWriteFailed(false) {}
 GDbArchive::~GDbArchive() = default;
+
+bool GDbArchive::IsAllWriteDataOK() {
+  // A file stream holds back what it accepted until its buffer fills; moving
+  // to where it stands hands that to the system and meets its failure now.
+  if (!m_bWriteFailed && !IsLoading()) SeekPos(0, SEEKFROM_CURRENT);
+  return !m_bWriteFailed;
+}
 
 std::map<unsigned short, unsigned short>* GDbArchive::GetMapPropertyID(eXOMDataType type, bool create) {
   if (create) return &m_mapPropertyID[type];
@@ -108,10 +115,7 @@ GIODevice& GDbArchiveImpl::Device() {
 }
 
 inline void GDbArchiveImpl::Put(const void* data, unsigned int size) {
-  if (m_pMem)
-    m_pMem->WriteDirect(data, size);
-  else
-    Device().Write(const_cast<void*>(data), size);
+  if (!(m_pMem ? m_pMem->WriteDirect(data, size) : Device().Write(const_cast<void*>(data), size))) SetWriteFailed();
 }
 
 inline void GDbArchiveImpl::Get(void* data, unsigned int size) {
@@ -123,9 +127,9 @@ inline void GDbArchiveImpl::Get(void* data, unsigned int size) {
 
 inline void GDbArchiveImpl::SeekDevice(__int64 pos) {
   if (m_pMem)
-    m_pMem->GMemStream::seek(pos);
-  else
-    Device().seek(pos);
+    m_pMem->GMemStream::seek(pos);  // never fails
+  else if (!Device().seek(pos) && m_pDevice->IsStoring())
+    SetWriteFailed();
 }
 
 inline void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = m_pMem ? m_pMem->PosDirect() : Device().pos(); }

@@ -6,7 +6,7 @@
 #include <hux/io/filestream.h>
 #include <hux/io/memstream.h>
 
-#include "util/unicode.h"
+#include "util/native_path.h"
 
 namespace hux {
 
@@ -166,7 +166,10 @@ GFileIOStream::GFileIOStream(bool storing, std::wstring path, bool /*text*/) : G
   // modes are the same; files are shared with other processes by default.
   const std::ios_base::openmode mode =
       (storing ? std::ios_base::out | std::ios_base::trunc : std::ios_base::in) | std::ios_base::binary;
-  m_stream.open(detail::WideToUtf8(path), mode);
+  // A path that does not convert is not opened: a substitute would name
+  // another file.
+  std::string native;
+  if (detail::WideToNativePath(path, native)) m_stream.open(native, mode);
   if (m_stream.is_open())
     m_stream.clear();
   else

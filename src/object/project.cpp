@@ -178,13 +178,20 @@ bool IBaseProject::Serialize(GDbArchive& archive) {
   // Positions are handed to SeekPos and the rollbacks as their low 32 bits.
   const int start = static_cast<int>(archive.DevicePos());
   if (!loading) {
+    // A write the device loses while this object is stored fails the object
+    // as an exception does; the result says whether the archive holds it.
+    const bool wasGood = archive.IsAllWriteDataOK();
+    bool stored = false;
     try {
       Store(archive);
+      stored = !wasGood || archive.IsAllWriteDataOK();
     } catch (...) {
+    }
+    if (!stored) {
       Report(archive, "SAVE_DATA", "SAVE_DATA" + Where(__LINE__) + "\ntypename: " + TypeName(typeid(*this)));
       archive.RollbackWriteObject(start);
     }
-    return true;
+    return archive.IsAllWriteDataOK();
   }
   try {
     Load(archive, start);

@@ -1,9 +1,14 @@
 // Debugger output, debugger presence and breaks, and message boxes.
 #include <hux/platform/debug.h>
 
+#include <climits>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <utility>
 
 #include <hux/platform/procstatus.h>
@@ -50,15 +55,35 @@ void WriteAllToStderr(const std::string& text) {
 // debugger) is attached.
 bool ProcessIsTraced() { return ProcStatusField(ReadProcFile("/proc/self/status"), "TracerPid") > 0; }
 
+// Whether the default debugger output writes: the environment asks for it,
+// or a debugger listens. The tracer state costs a read of /proc, so it is
+// taken again at most once a second; a debugger that attaches sees the output
+// from then on.
+bool SomeoneListens() {
+  const char* asked = std::getenv("HUX_DEBUG_OUTPUT");
+  if (asked && std::strcmp(asked, "stderr") == 0) return true;
+  if (const DebuggerPresenceHook& hook = PresenceHook()) return hook();
+  static std::atomic<long long> nextCheck{LLONG_MIN};
+  static std::atomic<bool> traced{false};
+  const long long now = std::chrono::steady_clock::now().time_since_epoch() / std::chrono::milliseconds(1);
+  if (now >= nextCheck.load(std::memory_order_relaxed)) {
+    traced.store(ProcessIsTraced(), std::memory_order_relaxed);
+    nextCheck.store(now + 1000, std::memory_order_relaxed);
+  }
+  return traced.load(std::memory_order_relaxed);
+}
+
 }  // namespace
 
 void WriteDebugOutput(const std::string& utf8) {
   const DebugOutputHandler& handler = OutputHandler();
   if (handler)
     handler(utf8);
-  else
+  else if (SomeoneListens())
     WriteAllToStderr(utf8);
 }
+
+void WriteToStandardError(const std::string& utf8) { WriteAllToStderr(utf8); }
 
 void WriteDebugOutput(const std::wstring& text) { WriteDebugOutput(detail::WideToUtf8(text)); }
 

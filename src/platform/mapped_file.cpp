@@ -66,7 +66,10 @@ int CreateGrowableFileMapping(const std::string& path, size_t size, size_t capac
   if (size == 0) return EINVAL;
   if (capacity < size) capacity = size;
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) return errno;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  // The blocks are the process's data: the owner alone may read them. A new
+  // file only (O_EXCL), so that a file or link someone puts at the name after
+  // the unlink is never written through.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return errno;
   // Undo everything made so far; the error code is kept for the caller.
   auto fail = [&](int err, char* reserved, size_t reservedSize) {

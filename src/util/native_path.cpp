@@ -42,8 +42,9 @@ std::wstring NativePathToWide(const std::string& path) {
   return out;
 }
 
-std::string WideToNativePath(const std::wstring& path) {
-  std::string out;
+bool WideToNativePath(const std::wstring& path, std::string& out) {
+  out.clear();
+  if (path.find(L'\0') != std::wstring::npos) return false;
   size_t start = 0;
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] < kEscapeFirst || path[i] > kEscapeLast) continue;
@@ -52,7 +53,12 @@ std::string WideToNativePath(const std::wstring& path) {
     start = i + 1;
   }
   out += WideToUtf8(path.substr(start));
-  return out;
+  // WideToUtf8 replaces what UTF-8 cannot hold, and adjacent escapes may
+  // spell a valid sequence: in both cases the bytes read back as another
+  // wide path. Only a path that comes back unchanged names its own file.
+  if (NativePathToWide(out) == path) return true;
+  out.clear();
+  return false;
 }
 
 }  // namespace hux::detail

@@ -40,13 +40,15 @@ bool CSystemHelper::MakeDirectory(const std::wstring& path) {
   if (path.empty()) return false;
   // The Windows edition accepted both separators; on Linux '\' would be an
   // ordinary character of a name, so it is turned into '/' first.
-  std::string native = detail::WideToNativePath(path);
+  std::string native;
+  if (!detail::WideToNativePath(path, native)) return false;
   std::replace(native.begin(), native.end(), '\\', '/');
   return platform::CreateDirectoryPath(native);
 }
 
 bool CSystemHelper::FileExists(const std::wstring& path) {
-  std::string native = detail::WideToNativePath(path);
+  std::string native;
+  if (!detail::WideToNativePath(path, native)) return false;
   if (platform::PathExists(native)) return true;
   // A path written with Windows separators names what MakeDirectory made of
   // it; a Linux name that really contains '\' was tested above.

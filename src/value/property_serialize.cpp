@@ -394,7 +394,7 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
       archive << id.Packed();
       value.Serialize(archive);
     }
-    return true;
+    return archive.IsAllWriteDataOK();  // false once the device lost a write
   }
 
   eXOMDataType code = DT_UNDEFINED;

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -211,9 +212,10 @@ TEST_F(AssertReport, AssertionWithoutReportIsNotLostSilently) {
   EXPECT_EQ(outputs_, std::vector<std::string>{"once=1\n"});
 }
 
-// No hooks: the child writes the report to the standard error, where the
-// death test finds it.
+// No hooks: the environment asks for the debugger output on the standard
+// error, where the death test finds the child's report.
 TEST(AssertDeath, FatalAndAbortLevelEndTheProcess) {
+  ::setenv("HUX_DEBUG_OUTPUT", "stderr", 1);
   EXPECT_DEATH(Assert().print_context("a < b", "calc.cpp", 9).fatal("fatal end"),
                "Failed:a < b\nFile:\ncalc.cpp\\(9\\)\nfatal end");
   EXPECT_DEATH(Assert().print_current_val(2, "lvl").level(Assert::EL_ABORT, "abort level"), "lvl=2\nabort level");
@@ -226,6 +228,7 @@ TEST(AssertDeath, FatalAndAbortLevelEndTheProcess) {
         Assert().level(Assert::EL_ABORT, "still ends");
       },
       "still ends");
+  ::unsetenv("HUX_DEBUG_OUTPUT");
 }
 
 TEST(ExceptionWithMinidump, MessageForm) {

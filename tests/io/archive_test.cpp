@@ -6,10 +6,14 @@
 
 #include <climits>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include <hux/io/filestream.h>
 #include <hux/io/memstream.h>
+#include <hux/object/project.h>
+#include <hux/value/property.h>
 
 #include "test_util.h"
 
@@ -508,6 +512,58 @@ TEST(Archive, ObjectIdsCountUpAndTheModeFollowsTheDevice) {
   EXPECT_TRUE(ar.IsStoring());
   mem.SetOpenMode(false);
   EXPECT_TRUE(ar.IsLoading());
+}
+
+// Each writer's result and the archive's IsAllWriteDataOK must say "lost"
+// for every device write that fails, whichever it is: each write of a healthy
+// run made to fail in turn, each too small caller's buffer, a full disk.
+TEST(Archive, TheFirstLostWriteReachesTheCaller) {
+  IBaseProject project;
+  CPropertyCollection props;
+  props.SetProperty(static_cast<unsigned short>(1025), CVariant(7));
+  struct Writer {
+    const char* name;
+    std::function<bool(GDbArchive&)> write;
+  };
+  const Writer writers[] = {
+      {"object, then a bare value",
+       [](GDbArchive& a) {
+         a.BeginWriteObject(&a, 2);
+         a.BeginWriteBlock(1, &a);
+         a << std::string("text");
+         a.EndWriteBlock(1, &a);
+         a.EndWriteObject(&a);
+         a << 7;
+         return a.IsAllWriteDataOK();
+       }},
+      {"project", [&](GDbArchive& a) { return project.Serialize(a); }},
+      {"property collection", [&](GDbArchive& a) { return props.Serialize(a); }},
+  };
+  for (const Writer& w : writers) {
+    SCOPED_TRACE(w.name);
+    auto check = [&](GIODevice& device, bool healthy) {
+      GDbArchiveImpl ar(&device);
+      EXPECT_EQ(w.write(ar), healthy);
+      EXPECT_EQ(ar.IsAllWriteDataOK(), healthy);
+    };
+    test::FlakyDevice counting({}, true);
+    counting.writesLeft = INT_MAX;
+    check(counting, true);
+    for (int n = INT_MAX - counting.writesLeft; n-- > 0;) {
+      test::FlakyDevice failing({}, true);
+      failing.writesLeft = n;
+      check(failing, false);
+    }
+    const size_t needed = counting.data.size();
+    for (size_t k = 0; k <= needed; ++k) {
+      std::vector<char> buffer(k + 1);  // never null: a null buffer makes the stream its own
+      GMemStream caller(true, buffer.data(), static_cast<unsigned int>(k));
+      check(caller, k == needed);
+    }
+    GFileIOStream null(true, L"/dev/null", false), full(true, L"/dev/full", false);
+    check(null, true);
+    check(full, false);
+  }
 }
 
 }  // namespace

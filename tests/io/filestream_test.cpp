@@ -1,11 +1,16 @@
-// GFileIOStream against real files: short reads, failed streams, long lines.
+// GFileIOStream against real files: short reads, failed streams, long lines,
+// and the conversion of wide paths that every file entry point shares.
 #include <hux/io/filestream.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+
+#include <hux/diag/logmanager.h>
+#include <hux/util/system.h>
 
 #include "scratch_dir.h"
 
@@ -67,14 +72,45 @@ TEST_F(FileStreamTest, UnopenedFileDeliversNothingAndRefusesWrites) {
   EXPECT_FALSE(out.Write(buf, 4));
 }
 
-TEST_F(FileStreamTest, WidePathIsOpenedAsUtf8) {
-  const std::wstring name = L"\u4e2d\u6587-\U0001F600.bin";
-  {
-    GFileIOStream out(true, Path(name), false);
-    ASSERT_TRUE(out.IsGood());
-    out.Write(const_cast<char*>("z"), 1);
+// Every wide-path entry point converts the same way: exactly, or not at all.
+TEST_F(FileStreamTest, WidePathsNameExactlyOneFileOrAreRefused) {
+  std::filesystem::create_directory(dir_ / "d\xFF");
+  WriteFile(L"a", "keep");  // what a path cut at a NUL would name
+  struct Case {
+    std::wstring name;
+    const char* native;  // the file made, or null: refused
+  };
+  const Case cases[] = {
+      {L"\u4e2d\u6587-\U0001F600.bin", "\xE4\xB8\xAD\xE6\x96\x87-\xF0\x9F\x98\x80.bin"},
+      {L"d\xDCFF/in.hux", "d\xFF/in.hux"},  // an escaped byte names the directory on disk
+      {L"b\xDC80.hux", "b\x80.hux"},
+      {L"a\xD800.hux", nullptr},
+      {L"a\xDBFF.hux", nullptr},
+      {L"a\xDC7F.hux", nullptr},
+      {std::wstring(L"a\0.hux", 6), nullptr},
+      {std::wstring(L"a") + static_cast<wchar_t>(0x110000), nullptr},
+      {L"a\xDCC3\xDCA9", nullptr},  // escapes spelling UTF-8: another name of "a\u00e9"
+  };
+  const auto entries = [&] { return std::distance(std::filesystem::recursive_directory_iterator(dir_), {}); };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    const std::wstring path = Path(c.name);
+    const bool accepted = c.native != nullptr;
+    const auto before = entries();
+    {
+      GFileIOStream out(true, path, false);
+      EXPECT_EQ(out.IsGood(), accepted);
+      out.Write(const_cast<char*>("z"), 1);
+    }
+    EXPECT_EQ(CLogManager().SetOutputFilePath(path), accepted);
+    EXPECT_EQ(CSystemHelper::FileExists(path), accepted);
+    if (accepted)
+      EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / c.native));
+    else
+      EXPECT_EQ(entries(), before) << "nothing is created for a refused path";
   }
-  EXPECT_TRUE(std::filesystem::exists(dir_ / "\xE4\xB8\xAD\xE6\x96\x87-\xF0\x9F\x98\x80.bin"));
+  std::ifstream kept(dir_ / "a");
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(kept), {}), "keep");
 }
 
 TEST_F(FileStreamTest, ReadLineTakesLinesOfAnyLength) {

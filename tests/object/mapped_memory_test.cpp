@@ -15,6 +15,7 @@
 #include <functional>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <vector>
 
 #include <boost/interprocess/exceptions.hpp>
@@ -129,21 +130,32 @@ TEST(MappedMemory, FirstRequestSizesTheFile) {
   }
 }
 
-TEST(MappedMemory, ReplacesAFileLeftByAnEarlierProcess) {
-  InFreshProcess([] {
-    std::ofstream(kFile) << "left over";
-    // A symbolic link in its place is removed, not followed.
-    std::ofstream("victim") << "keep me";
-    fs::create_directory("other");
-    fs::create_symlink("../victim", "other/hux_mapped_file");
-    fs::current_path("other");
+// Whatever an earlier process or another user left at the name (a file, a
+// symbolic or a hard link to someone's file) is replaced by a new file that
+// only the owner can read, whatever the umask; nothing is written through.
+TEST(MappedMemory, ReplacesWhatIsLeftAtTheNameByAPrivateFile) {
+  using Plant = void (*)();
+  const Plant plants[] = {
+      [] { std::ofstream(kFile) << "left over"; },
+      [] { fs::create_symlink("victim", kFile); },
+      [] { fs::create_hard_link("victim", kFile); },
+  };
+  for (const Plant plant : plants) {
+    InFreshProcess([plant] {
+      ::umask(0);
+      std::ofstream("victim") << "keep me";
+      plant();
 
-    Block b = Allocate(1000, 2);
-    REQUIRE(fs::is_regular_file(fs::symlink_status(kFile)));
-    REQUIRE(FileSize() == 1024 + 16 + 16777216);
-    REQUIRE(fs::file_size("../victim") == 7);
-    REQUIRE(Intact(b));
-  });
+      Block b = Allocate(1000, 2);
+      const fs::file_status status = fs::symlink_status(kFile);
+      REQUIRE(fs::is_regular_file(status));
+      REQUIRE(status.permissions() == (fs::perms::owner_read | fs::perms::owner_write));
+      REQUIRE(fs::hard_link_count(kFile) == 1);
+      REQUIRE(FileSize() == 1024 + 16 + 16777216);
+      REQUIRE(fs::file_size("victim") == 7);
+      REQUIRE(Intact(b));
+    });
+  }
 }
 
 TEST(MappedMemory, GrowthKeepsEveryBlockInPlace) {

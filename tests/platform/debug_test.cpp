@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <sys/prctl.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace hux::platform {
@@ -19,6 +22,47 @@ TEST(DebugOutput, HandlerReceivesUtf8AndDefaultComesBack) {
   SetDebugOutputHandler(previous);
   EXPECT_EQ(seen, "plain\n\xE4\xB8\xAD\xF0\x9F\x98\x80");
   WriteDebugOutput(std::string());  // the default must not crash on empty text
+}
+
+// What the debugger output puts on the standard error for `text`.
+std::string OnStderr(const std::string& text) {
+  std::FILE* capture = std::tmpfile();
+  const int saved = ::dup(STDERR_FILENO);
+  ::dup2(::fileno(capture), STDERR_FILENO);
+  WriteDebugOutput(text);
+  ::dup2(saved, STDERR_FILENO);
+  ::close(saved);
+  std::string written(64, '\0');
+  std::rewind(capture);
+  written.resize(std::fread(written.data(), 1, written.size(), capture));
+  std::fclose(capture);
+  return written;
+}
+
+TEST(DebugOutput, DefaultWritesOnlyWhenADebuggerOrTheEnvironmentAsks) {
+  struct Case {
+    const char* env;               // HUX_DEBUG_OUTPUT, or null: unset
+    std::optional<bool> debugger;  // the presence hook's answer; none: the real (no) tracer
+    bool written;
+  };
+  const Case cases[] = {
+      {nullptr, std::nullopt, false}, {nullptr, false, false}, {nullptr, true, true},
+      {"stderr", false, true},        {"1", false, false},     {"", false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    c.env ? ::setenv("HUX_DEBUG_OUTPUT", c.env, 1) : ::unsetenv("HUX_DEBUG_OUTPUT");
+    DebuggerPresenceHook hook;
+    if (c.debugger) hook = [&c] { return *c.debugger; };
+    auto before = SetDebuggerPresenceHook(hook);
+    EXPECT_EQ(OnStderr("line\n"), c.written ? "line\n" : "");
+    SetDebuggerPresenceHook(before);
+  }
+  ::unsetenv("HUX_DEBUG_OUTPUT");
+  // The writer a host installs to see the output always.
+  auto before = SetDebugOutputHandler(WriteToStandardError);
+  EXPECT_EQ(OnStderr("always\n"), "always\n");
+  SetDebugOutputHandler(before);
 }
 
 TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {

@@ -39,6 +39,7 @@ class HUX_API CLogManager : public CSingleton<CLogManager> {
   // with the local date and time. True when the file is open and good. While
   // a file is open, another call returns false and the open file stays in
   // use. After a failed open the call may be repeated with another path.
+  // The path converts as GFileIOStream's does; one that names no file fails.
   bool SetOutputFilePath(std::wstring const& path);
 
   void SetDebuggerOutput(bool on);

@@ -15,6 +15,11 @@
 // undelivered memory. Framing errors while writing (a 256th block, a block of
 // 4 GiB or more, a key that has no open object) throw ArchiveError, which the
 // serializers' rollback handles like any other exception.
+//
+// Failing devices: the first write the device refuses (a full disk, a file
+// that could not be opened, a caller's buffer that is too small) makes
+// IsAllWriteDataOK false for the rest of the archive's life. The project and
+// property-collection writers return false from Serialize from then on.
 #pragma once
 
 #include <map>
@@ -121,6 +126,17 @@ class HUX_API GDbArchive {
   // true, otherwise null when the code has none.
   std::map<unsigned short, unsigned short>* GetMapPropertyID(eXOMDataType type, bool create);
 
+  // True while every write of a storing archive reached its device; false
+  // for good after the first one the device refused (or a repositioning it
+  // refused while storing, which would misplace the sizes patched later).
+  // Output the device still buffers is pushed to it first (a move to the
+  // current position), so that a failure it has not met yet counts too.
+  bool IsAllWriteDataOK();
+
+ protected:
+  // For archives' device calls: the device lost a write.
+  void SetWriteFailed() { m_bWriteFailed = true; }
+
  private:
   friend class CPropertyCollection;
 
@@ -133,6 +149,7 @@ class HUX_API GDbArchive {
   // the process only when a property uses them. Null until a scheme is read;
   // copies of the archive share it, as they share the device.
   std::shared_ptr<sLoadedSchemes> m_pLoadedSchemes;
+  bool m_bWriteFailed;
 };
 
 class HUX_API GDbArchiveImpl : public GDbArchive {
@@ -201,8 +218,6 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   virtual GDbArchive& operator>>(unsigned long& value);
   virtual GDbArchive& operator>>(long& value);
   virtual GIODevice* GetDevice();
-
-  bool IsAllWriteDataOK() { return true; }
 
  private:
   // The bookkeeping of one object being written.

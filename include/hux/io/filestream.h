@@ -2,7 +2,9 @@
 //
 // A file that cannot be opened leaves the device in its failed state: reads
 // deliver nothing and writes return false. The path is wide (code points) and
-// is opened as UTF-8.
+// is opened as UTF-8, where U+DC80..U+DCFF stand for the bytes 0x80..0xFF of
+// a name that is not UTF-8. A path that names no file that way (one with a
+// NUL, another lone surrogate, a value beyond U+10FFFF) is not opened at all.
 #pragma once
 
 #include <fstream>

@@ -2,9 +2,11 @@
 // heap.
 //
 // The first mapped_malloc of a process creates the file "hux_mapped_file" in
-// the current directory (removing one left by an earlier process) and maps
-// it; the file is not removed at exit. The region grows when a request does
-// not fit, and every block keeps its address for the life of the process.
+// the current directory with mode 0600 (owner only) and maps it. What is at
+// that name already (a file left by an earlier process, a link) is removed,
+// never written through. The file is not removed at exit. The region grows
+// when a request does not fit, and every block keeps its address for the
+// life of the process.
 // Both functions may be called from any thread: they are serialised by a
 // lock of their own (the first call included).
 #pragma once

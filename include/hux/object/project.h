@@ -46,7 +46,9 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
   // whole; unknown blocks are skipped; a counter block of the wrong size is
   // reported and reading goes on at its end (a block shorter than the
   // counter leaves the counter unchanged). Exceptions are caught, reported
-  // and rolled back. Returns true.
+  // and rolled back, and so is a write the device loses while the object is
+  // stored. Returns true, except when storing into an archive that has lost
+  // a write (GDbArchive::IsAllWriteDataOK).
   bool Serialize(GDbArchive& archive) override;
   // DT_PROJECT (1500).
   eXOMDataType GetObjectType() override;

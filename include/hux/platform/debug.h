@@ -17,10 +17,17 @@ namespace hux::platform {
 // ---- debugger output ----
 // Receives each text sent to the debugger output, as UTF-8.
 using DebugOutputHandler = std::function<void(const std::string& utf8)>;
-// Sends text to the debugger output. The default handler writes it to the
-// standard error unchanged (no line feed is added).
+// Sends text to the debugger output. Like the debugger output it stands for,
+// the default handler is silent unless someone listens: it writes the text
+// to the standard error unchanged (no line feed is added) only while a
+// debugger is attached (IsDebuggerAttached, the tracer state taken again at
+// most once a second) or when the environment variable HUX_DEBUG_OUTPUT is
+// "stderr". A host that wants the text always installs WriteToStandardError
+// (or a handler of its own).
 HUX_API void WriteDebugOutput(const std::string& utf8);
 HUX_API void WriteDebugOutput(const std::wstring& text);
+// Writes text to the standard error unchanged, in one write where it can.
+HUX_API void WriteToStandardError(const std::string& utf8);
 // Installs a handler and returns the previous one; an empty handler restores
 // the default.
 HUX_API DebugOutputHandler SetDebugOutputHandler(DebugOutputHandler handler);

@@ -24,12 +24,13 @@ struct GrowableFileMapping {
 };
 
 // Removes any file at `path` (a directory there is an error), creates the file
-// anew (failing if another appears meanwhile), gives it `size` bytes of disk
-// space and maps it read-write and shared at the start of a reservation of
-// `capacity` bytes (at least `size`; when the system refuses that much address
-// space, as much as it grants, never less than `size`). Returns 0, or the
-// errno value of the step that failed; on failure `out` is unchanged and
-// nothing is left behind: no mapping, no open file, no new file.
+// anew with mode 0600 (failing if another file or link appears meanwhile),
+// gives it `size` bytes of disk space and maps it read-write and shared at
+// the start of a reservation of `capacity` bytes (at least `size`; when the
+// system refuses that much address space, as much as it grants, never less
+// than `size`). Returns 0, or the errno value of the step that failed; on
+// failure `out` is unchanged and nothing is left behind: no mapping, no open
+// file, no new file.
 HUX_API int CreateGrowableFileMapping(const std::string& path, size_t size, size_t capacity,
                                       GrowableFileMapping& out);
 // Extends the file by `extra` bytes of disk space and maps them right after

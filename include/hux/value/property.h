@@ -120,7 +120,8 @@ class HUX_API CPropertyCollection {
   // Writes or reads the whole collection, the owner class's scheme with the
   // first collection of that class in the archive (and the product table with
   // the archive's first scheme). Without an owner no scheme is written.
-  // Returns true.
+  // Returns true, except when storing into an archive that has lost a write
+  // (GDbArchive::IsAllWriteDataOK).
   //
   // Loading replaces the values. A scheme read is taken into the owner's class
   // (without an owner, the class the file names) and serves every later
