@@ -2,9 +2,11 @@
 
 namespace hux {
 
+// Never destroyed: threads that the host leaves running may still create
+// objects while the process exits.
 GBaseObjectFactory& GetBaseObjectFactory() {
-  static GBaseObjectFactory factory;
-  return factory;
+  static GBaseObjectFactory* factory = new GBaseObjectFactory;
+  return *factory;
 }
 
 GBaseObjectFactoryHelper::GBaseObjectFactoryHelper(eXOMDataType type, sClassFunctionPtr record) {
