@@ -5,10 +5,10 @@
 // Registrations are made by static GBaseObjectFactoryHelper objects at module
 // load. A module may be loaded while other threads create objects: lookups and
 // creations take no lock and are safe while registrations run on any thread.
-// A record's fields are completed in place, so a caller that reads them
-// through GetFunctionPtr while a later registration completes the same type
-// must not rely on seeing either version. Create operations hand ownership to
-// the caller.
+// A record's fields are completed in place: a caller that reads them itself
+// through GetFunctionPtr must not do so while another thread registers more
+// functions for that same type (new types may be registered meanwhile).
+// Create operations hand ownership to the caller.
 #pragma once
 
 #include <string>
