@@ -40,9 +40,11 @@ struct MessageTable {
   }
 };
 
+// Never destroyed: threads that the host leaves running may still format
+// messages while the process exits.
 MessageTable& Table() {
-  static MessageTable table;
-  return table;
+  static MessageTable* table = new MessageTable;
+  return *table;
 }
 
 std::atomic<int> g_reportMode{REPORT_SILENT};

@@ -1,6 +1,8 @@
 // The log manager.
 #include <hux/diag/logmanager.h>
 
+#include <cstdlib>
+
 #include <boost/date_time/posix_time/posix_time.hpp>
 
 #include <hux/platform/debug.h>
@@ -10,6 +12,21 @@
 #include "util/unicode.h"
 
 namespace hux {
+
+// Never destroyed: threads that the host leaves running may still log while
+// the process exits, after the exit handlers have run. The handler that
+// flushes the file is registered when the instance is made, so it runs where
+// the instance's destructor would have run.
+template <>
+CLogManager& CSingleton<CLogManager>::GetInstance() {
+  static CLogManager* const instance = [] {
+    CLogManager* log = new CLogManager;
+    ms_pInstance = log;
+    std::atexit([] { ms_pInstance->FlushAtExit(); });
+    return log;
+  }();
+  return *instance;
+}
 
 template class CSingleton<CLogManager>;
 
@@ -38,6 +55,13 @@ bool CLogManager::SetOutputFilePath(std::wstring const& path) {
   const std::string dashes(37, '-');
   m_logFile << '\n' << dashes << stamp << dashes << '\n';
   return m_logFile.good();
+}
+
+void CLogManager::FlushAtExit() {
+  CLock lock(m_lock);
+  m_logFile.flush();
+  // A line logged later is not lost with the buffer when the process ends.
+  m_logFile.setf(std::ios::unitbuf);
 }
 
 void CLogManager::SetDebuggerOutput(bool on) {

@@ -7,6 +7,23 @@ CWeakPtrCounter::CWeakPtrCounter(const CReferenced* object)
 
 CWeakPtrCounter::~CWeakPtrCounter() = default;
 
+void CWeakPtrCounter::Ref() {
+  CLock lock(m_lock);
+  CReferenced::Ref();
+}
+
+void CWeakPtrCounter::Unref() {
+  bool last = false;
+  {
+    CLock lock(m_lock);
+    UnrefNoDelete();
+    last = ReferenceCount() == 0;
+  }
+  // After the lock's release: the mutex is part of what is destroyed. Nobody
+  // else holds a reference, so nobody else can take the mutex now.
+  if (last) delete this;
+}
+
 CReferenced* CWeakPtrCounter::AddRefLock() {
   CLock lock(m_lock);
   CReferenced* object = m_pObserved.load();

@@ -1,14 +1,21 @@
 // Sixteen threads log 20 000 lines each to one file at once: every line must
-// arrive whole, and every thread's lines complete and in order.
+// arrive whole, and every thread's lines complete and in order. Threads still
+// at work while the process exits neither crash it nor cut the log short.
 #include <hux/diag/logmanager.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <hux/diag/error.h>
+#include <hux/io/memstream.h>
+#include <hux/object/factory.h>
 #include <hux/platform/debug.h>
 
 #include "diag/diag_test_util.h"
@@ -104,6 +111,80 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
   EXPECT_EQ(bad, 0u);
   EXPECT_EQ(lines, size_t{kThreads} * kLines);
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kLines) << "thread " << t;
+}
+
+// A child process leaves four threads logging, formatting messages and
+// creating objects, and exits while they go on. It must exit cleanly (a
+// sanitizer's report changes the exit code), and every line logged before
+// its last exit handler ran must be in the file, whole.
+constexpr int kWorkers = 4;
+std::atomic<long> g_logged[kWorkers];
+std::atomic<bool> g_stopLogging{false};
+std::string g_exitPath;
+
+// Registered before the log manager exists, so it runs after the manager's
+// own exit handler: it stops the logging (so that no later line pushes the
+// earlier ones out) and records how many lines each worker had logged.
+void RecordProgressAtExit() {
+  g_stopLogging = true;
+  if (FILE* f = std::fopen((g_exitPath + ".progress").c_str(), "w")) {
+    for (auto& logged : g_logged) std::fprintf(f, "%ld\n", logged.load());
+    std::fclose(f);
+  }
+}
+
+TEST(LogConcurrency, ThreadsWorkOnWhileTheProcessExits) {
+  test::ScratchPath scratch("hux-log-exit");
+  // The child runs this test again from the start: it keeps the parent's path.
+  ::setenv("HUX_TEST_EXIT_LOG", scratch.Path().c_str(), 0);
+  g_exitPath = std::getenv("HUX_TEST_EXIT_LOG");
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::atexit(&RecordProgressAtExit);
+        CLogManager& log = CSingleton<CLogManager>::GetInstance();
+        log.SetDebuggerOutput(false);
+        if (!log.SetOutputFilePath(std::filesystem::path(g_exitPath).wstring())) std::exit(2);
+        for (int t = 0; t < kWorkers; ++t) {
+          std::thread([t] {
+            for (long i = 0;; ++i) {
+              if (!g_stopLogging) {
+                CSingleton<CLogManager>::GetInstance().Log(
+                    "worker " + std::to_string(t) + " line " + std::to_string(i), CLogManager::LOG_NORMAL);
+                g_logged[t] = i + 1;
+              }
+              ReleaseErrorParamStream();
+              GetErrorParamStream().AppendInt(i);
+              GetErrorMessage(err_bad_argument);
+              if (CReferenced* made = GetBaseObjectFactory().CreateRefObject(DT_MEM_STREAM)) {
+                made->Ref();
+                made->Unref();
+              }
+            }
+          }).detach();
+        }
+        while (g_logged[kWorkers - 1] < 500) std::this_thread::yield();
+        std::exit(0);
+      },
+      ::testing::ExitedWithCode(0), "");
+
+  const std::string text = test::ReadFile(g_exitPath);
+  std::istringstream progress(test::ReadFile(g_exitPath + ".progress"));
+  for (int t = 0; t < kWorkers; ++t) {
+    long logged = 0;
+    ASSERT_TRUE(progress >> logged);
+    const std::string last = "[NORMAL]: worker " + std::to_string(t) + " line " + std::to_string(logged - 1) + "\n";
+    EXPECT_TRUE(logged == 0 || text.find(last) != std::string::npos) << last;
+  }
+  ASSERT_FALSE(text.empty());
+  EXPECT_EQ(text.back(), '\n') << "the last line is cut";
+  size_t bad = 0;
+  for (size_t pos = text.find('\n', 1) + 1, end; pos < text.size(); pos = end + 1) {  // after the banner
+    end = text.find('\n', pos);
+    if (text.compare(pos, 17, "[NORMAL]: worker ") != 0) ++bad;
+  }
+  EXPECT_EQ(bad, 0u);
+  std::remove((g_exitPath + ".progress").c_str());
 }
 
 }  // namespace

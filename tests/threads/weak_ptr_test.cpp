@@ -25,10 +25,20 @@ class Plain : public CReferenced {
   ~Plain() override { --g_live; }
 };
 
+std::atomic<int> g_liveCounters{0};
+
+class CountedCounter : public CWeakPtrCounter {
+ public:
+  explicit CountedCounter(const CReferenced* object) : CWeakPtrCounter(object) { ++g_liveCounters; }
+
+ protected:
+  ~CountedCounter() override { --g_liveCounters; }
+};
+
 // An object that keeps the protocol, as the header's example does.
 class Watched : public CReferenced {
  public:
-  Watched() : m_pWeak(new CWeakPtrCounter(this)) {
+  Watched() : m_pWeak(new CountedCounter(this)) {
     m_pWeak->Ref();
     ++g_live;
   }
@@ -119,53 +129,69 @@ TEST(WeakPtrCounter, UnrefObservedReportsTheFinalRelease) {
   weak->Unref();
 }
 
+// Readers loop on AddRefLock while the owner makes the final release. With
+// `readersOwnCounter` each reader also takes its own reference to the counter
+// on its thread, the main thread drops its share meanwhile, and the readers
+// drop theirs when done: the counter's count then changes on every thread at
+// once and the last to let go, whichever it is, destroys the counter.
 TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
-  constexpr int kRounds = 2000;
+  constexpr int kRounds = 1000;
   constexpr int kReaders = 2;
-  int handedOut = 0;
-  int bad = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    Watched* object = new Watched;
-    object->Ref();  // the owner's one reference
-    CWeakPtrCounter* weak = object->Weak();
-    weak->Ref();  // the readers' share, taken before they start
+  for (bool readersOwnCounter : {false, true}) {
+    int handedOut = 0;
+    int bad = 0;
+    for (int round = 0; round < kRounds; ++round) {
+      Watched* object = new Watched;
+      object->Ref();  // the owner's one reference
+      CWeakPtrCounter* weak = object->Weak();
+      weak->Ref();  // the main thread's share, taken before the readers start
 
-    std::atomic<int> started{0};
-    std::vector<std::thread> threads;
-    std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
-    for (int r = 0; r < kReaders; ++r) {
-      threads.emplace_back([&, r] {
+      std::atomic<int> started{0};
+      std::vector<std::thread> threads;
+      std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
+      for (int r = 0; r < kReaders; ++r) {
+        threads.emplace_back([&, r] {
+          if (readersOwnCounter) weak->Ref();
+          ++started;
+          while (started.load() <= kReaders) std::this_thread::yield();
+          // Until the object is gone: every reference handed out is to a live
+          // object. The reader's own Unref may be the final one.
+          while (CReferenced* p = weak->AddRefLock()) {
+            if (!static_cast<Watched*>(p)->Alive()) ++wrong[r];
+            ++got[r];
+            p->Unref();
+          }
+          if (readersOwnCounter) weak->Unref();
+        });
+      }
+      threads.emplace_back([&, round] {
         ++started;
         while (started.load() <= kReaders) std::this_thread::yield();
-        // Until the object is gone: every reference handed out is to a live
-        // object. The reader's own Unref may be the final one.
-        while (CReferenced* p = weak->AddRefLock()) {
-          if (!static_cast<Watched*>(p)->Alive()) ++wrong[r];
-          ++got[r];
-          p->Unref();
+        // Vary the moment of the release a little from round to round.
+        std::atomic<int> spin{0};
+        while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
         }
+        object->Unref();
       });
-    }
-    threads.emplace_back([&, round] {
-      ++started;
-      while (started.load() <= kReaders) std::this_thread::yield();
-      // Vary the moment of the release a little from round to round.
-      std::atomic<int> spin{0};
-      while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
+      if (readersOwnCounter) {
+        while (started.load() <= kReaders) std::this_thread::yield();
+        weak->Unref();
       }
-      object->Unref();
-    });
-    for (std::thread& t : threads) t.join();
+      for (std::thread& t : threads) t.join();
 
-    EXPECT_EQ(g_live.load(), 0) << "round " << round;
-    EXPECT_EQ(weak->AddRefLock(), nullptr);
-    EXPECT_EQ(weak->ReferenceCount(), 1);
-    weak->Unref();
-    for (int r = 0; r < kReaders; ++r) handedOut += got[r], bad += wrong[r];
+      EXPECT_EQ(g_live.load(), 0) << "round " << round;
+      if (!readersOwnCounter) {
+        EXPECT_EQ(weak->AddRefLock(), nullptr);
+        EXPECT_EQ(weak->ReferenceCount(), 1);
+        weak->Unref();
+      }
+      EXPECT_EQ(g_liveCounters.load(), 0) << "round " << round;
+      for (int r = 0; r < kReaders; ++r) handedOut += got[r], bad += wrong[r];
+    }
+    EXPECT_EQ(bad, 0) << readersOwnCounter;
+    // The race was real: readers did get references before the release.
+    EXPECT_GT(handedOut, 0) << readersOwnCounter;
   }
-  EXPECT_EQ(bad, 0);
-  // The race was real: readers did get references before the release.
-  EXPECT_GT(handedOut, 0);
 }
 
 }  // namespace

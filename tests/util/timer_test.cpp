@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include <hux/platform/clock.h>
 #include <hux/platform/timers.h>
@@ -20,6 +22,7 @@ struct Seen {
   int calls = 0;
   unsigned long time = 0;
   CTimer* stopOther = nullptr;
+  std::unique_ptr<CTimer>* destroy = nullptr;
 };
 
 void Record(void* data, unsigned long time) {
@@ -27,6 +30,7 @@ void Record(void* data, unsigned long time) {
   ++seen->calls;
   seen->time = time;
   if (seen->stopOther) seen->stopOther->Stop();
+  if (seen->destroy) seen->destroy->reset();
 }
 
 TEST(Timer, CallsBackWithDataAndBootTimeFromTheLoop) {
@@ -84,6 +88,70 @@ TEST(Timer, StoppedByAnEarlierCallbackDoesNotRun) {
   EXPECT_EQ(platform::PumpMessages(0), 1);
   EXPECT_EQ(first.calls, 1);
   EXPECT_EQ(second.calls, 0);
+}
+
+TEST(Timer, ACallbackMayStopOrDestroyItsOwnTimer) {
+  for (bool destroy : {false, true}) {
+    Seen seen;
+    auto timer = std::make_unique<CTimer>(10, &Record, &seen);
+    if (destroy)
+      seen.destroy = &timer;
+    else
+      seen.stopOther = timer.get();
+    timer->Start();
+    EXPECT_EQ(platform::PumpMessages(2000), 1);
+    EXPECT_EQ(seen.calls, 1) << destroy;
+    EXPECT_EQ(timer == nullptr, destroy);
+  }
+}
+
+// Timers fire on a loop thread while the main thread stops each one, marks
+// its data stopped and frees half of them at once: by the time Stop returns a
+// callback under way must be over, and one that was due must never begin.
+// The two threads sweep the timers in opposite orders, so that they meet at
+// a callback under way once a round.
+struct Busy {
+  int calls = 0;
+  bool stopped = false;
+};
+std::atomic<int> g_late{0};
+
+void Work(void* data, unsigned long) {
+  auto* busy = static_cast<Busy*>(data);
+  std::this_thread::sleep_for(std::chrono::microseconds(50));
+  if (busy->stopped) ++g_late;
+  ++busy->calls;
+}
+
+TEST(Timer, StopFromAnotherThreadWaitsForTheCallback) {
+  constexpr int kTimers = 200;
+  for (int round = 0; round < 10; ++round) {
+    std::vector<std::unique_ptr<Busy>> data;
+    std::vector<std::unique_ptr<CTimer>> timers;
+    for (int i = 0; i < kTimers; ++i) {
+      data.push_back(std::make_unique<Busy>());
+      timers.push_back(std::make_unique<CTimer>(10, &Work, data.back().get()));
+    }
+    std::atomic<bool> started{false}, done{false};
+    std::thread loop([&] {
+      for (auto& t : timers) t->Start();
+      started = true;
+      platform::PumpMessagesUntil([&] { return done.load(); }, -1);
+    });
+    while (!started) std::this_thread::yield();
+    std::this_thread::sleep_for(milliseconds(12));
+    for (int i = kTimers - 1; i >= 0; --i) {
+      if (i % 2)
+        timers[i]->Stop();
+      else
+        timers[i].reset();
+      data[i]->stopped = true;
+      if (i % 2) data[i].reset();
+    }
+    done = true;
+    loop.join();
+  }
+  EXPECT_EQ(g_late.load(), 0);
 }
 
 TEST(Timer, CopyStartsIdleAndAssignmentStopsTheTarget) {

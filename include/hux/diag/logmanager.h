@@ -7,7 +7,9 @@
 // go to the debugger output (hux::platform::WriteDebugOutput) and, once
 // SetOutputFilePath has succeeded, are appended to the log file as UTF-8 with
 // line feeds; they are buffered and reach the disk when the buffer fills or
-// the manager is destroyed.
+// the manager is destroyed. The singleton is never destroyed, since threads
+// may log while the process exits: at exit it writes its buffered lines out,
+// and from then on writes each line as soon as it is logged.
 //
 // Any thread may log: a line is composed first and then written whole under
 // the manager's mutex, so lines never interleave. Settings may change while
@@ -77,6 +79,11 @@ class HUX_API CLogManager : public CSingleton<CLogManager> {
   std::wstring const GetLogLevelString(EnLogLevel level);
 
  private:
+  friend class CSingleton<CLogManager>;
+  // At process exit, under the lock: writes the buffered lines to the file
+  // and makes every later line go out at once.
+  void FlushAtExit();
+
   std::ofstream m_logFile;
   std::atomic<bool> m_bDebuggerOutput;
   std::atomic<bool> m_bFileOutput;
@@ -85,7 +92,10 @@ class HUX_API CLogManager : public CSingleton<CLogManager> {
   CMutex m_lock;
 };
 
-// The library's one log manager singleton, shared with client modules.
+// The library's one log manager singleton, shared with client modules; made
+// on first use and never destroyed (see above).
+template <>
+CLogManager& CSingleton<CLogManager>::GetInstance();
 extern template class CSingleton<CLogManager>;
 
 }  // namespace hux

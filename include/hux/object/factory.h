@@ -3,11 +3,14 @@
 // class name to type code.
 //
 // Registrations are made by static GBaseObjectFactoryHelper objects at module
-// load; the factory has no lock, so lookups from several threads are safe only
-// while no registration runs. Create operations hand ownership to the caller.
+// load. A module may be loaded while other threads create objects: lookups and
+// creations take no lock and are safe while registrations run on any thread.
+// A record's fields are completed in place: a caller that reads them itself
+// through GetFunctionPtr must not do so while another thread registers more
+// functions for that same type (new types may be registered meanwhile).
+// Create operations hand ownership to the caller.
 #pragma once
 
-#include <map>
 #include <string>
 #include <typeinfo>
 
@@ -35,6 +38,12 @@ struct sClassFunctionPtr {
 
 class HUX_API GBaseObjectFactory {
  public:
+  // Both tables empty. The process-wide factory is GetBaseObjectFactory().
+  GBaseObjectFactory();
+  ~GBaseObjectFactory();
+  GBaseObjectFactory(const GBaseObjectFactory&) = delete;
+  GBaseObjectFactory& operator=(const GBaseObjectFactory&) = delete;
+
   // Registers `record` for `type`, or completes the existing record with the
   // non-null functions of `record` (the first class name stays). The name
   // table maps record.className to `type` in every case.
@@ -49,11 +58,13 @@ class HUX_API GBaseObjectFactory {
   eXOMDataType GetDataTypeByClassName(std::string const& name);
 
  private:
-  std::map<eXOMDataType, sClassFunctionPtr> m_mapTypeFunctions;
-  std::map<std::string, eXOMDataType> m_mapClassNameType;
+  // The type and name indexes and the lock that serialises registrations.
+  struct Tables;
+  Tables* m_pTables;
 };
 
-// The one process-wide factory, created on first use.
+// The one process-wide factory, created on first use and never destroyed
+// (threads may still create objects while the process exits).
 HUX_API GBaseObjectFactory& GetBaseObjectFactory();
 
 // A static instance registers one record at module load.

@@ -4,9 +4,10 @@
 // The counter is a separate, itself reference-counted record: the observed
 // object's class and every weak holder keep a reference to it, so it outlives
 // the object. AddRefLock may run on any thread; it works under the counter's
-// own mutex. The counter's own count is the ordinary, unlocked count of
-// CReferenced: holders that take and drop references to the counter on
-// different threads must order those changes themselves.
+// own mutex. The counter's own count changes under that mutex too, so holders
+// on different threads (and the observed object's destructor) may take and
+// drop references to the counter at the same time; whoever drops the last one
+// destroys it, after every other holder has let go of the mutex.
 //
 // The owner's protocol. AddRefLock changes the observed object's count and
 // relies on the object's memory staying valid while the counter's mutex is
@@ -64,6 +65,11 @@ class HUX_API CWeakPtrCounter : public CReferenced {
   // dead or dying; its count is left at 0). A non-null result must be given
   // back with Unref.
   CReferenced* AddRefLock();
+
+  // The counter's own count, changed under its mutex (see above). Unref to 0
+  // destroys the counter once the mutex is released.
+  void Ref() override;
+  void Unref() override;
 
   // The owner's side (see the protocol above). Adds one reference to the
   // observed object under the mutex; nothing once the object is released.

@@ -28,7 +28,9 @@ using ThreadTimerProc = void (*)(std::uintptr_t id, unsigned long timeMs);
 // never 0, or 0 when `proc` is null.
 HUX_API std::uintptr_t SetThreadTimer(int intervalMs, ThreadTimerProc proc);
 // Removes a timer (from any thread). False when no timer has this id. A
-// killed timer never fires again, even if it was due.
+// timer killed on its own thread never fires again, even if it was due. On
+// another thread the kill does not wait: a callback under way, or one whose
+// dispatch has just begun, still runs once (CTimer::Stop waits for it).
 HUX_API bool KillThreadTimer(std::uintptr_t id);
 
 // Runs every due timer of the calling thread. When none is due, waits up to

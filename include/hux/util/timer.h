@@ -5,7 +5,11 @@
 // pumps never sees its timers fire. The callback receives the data pointer
 // given at construction and the milliseconds since boot. A timer is stopped
 // by Stop or by its destruction, from any thread; once stopped its callback
-// never runs again, and no running timer outlives its CTimer.
+// never runs again, and no running timer outlives its CTimer. Stop (and so
+// destruction) on another thread waits for a callback of the timer that is
+// under way, so the callback's data may be freed once it returns. A callback
+// may stop or destroy its own timer. Two callbacks on different threads must
+// not stop each other's timers: each would wait for the other.
 #pragma once
 
 #include <cstdint>
@@ -32,7 +36,8 @@ class HUX_API CTimer {
   // so one CTimer never has two platform timers. If the platform cannot
   // create the timer, it stays idle.
   void Start();
-  // Stops the timer; does nothing when it is idle.
+  // Stops the timer; does nothing when it is idle. When its callback is
+  // running on another thread, waits until that call has returned.
   void Stop();
   // True while started.
   bool IsRunning() const { return m_nTimerId != 0; }
