@@ -11,6 +11,7 @@
 #include <hux/platform/clock.h>
 #include <hux/util/stopwatch.h>
 
+#include "util/native_path.h"
 #include "util/unicode.h"
 
 namespace hux {
@@ -41,6 +42,15 @@ std::wstring Cell(double value) {
   std::wostringstream out;
   out << std::fixed << std::setprecision(2) << std::setw(9) << value;
   return out.str();
+}
+
+// The bytes of the file name `path`, or false when no file has exactly that
+// name: a NUL would cut the name short, and a character without a byte form
+// (a lone surrogate, a value past U+10FFFF) would name a different file.
+bool ToNativePath(const std::wstring& path, std::string& native) {
+  if (path.find(L'\0') != std::wstring::npos) return false;
+  native = detail::WideToNativePath(path);
+  return detail::NativePathToWide(native) == path;
 }
 
 // n / d, or 0 when there is nothing to divide by.
@@ -311,7 +321,9 @@ std::wstring const& CProfiler::GetValueStr() {
 }
 
 bool CProfiler::LogProfileResult(std::wstring const& path) {
-  std::ofstream file(detail::WideToUtf8(path), std::ios::out | std::ios::app | std::ios::binary);
+  std::string native;
+  if (!ToNativePath(path, native)) return false;
+  std::ofstream file(native, std::ios::out | std::ios::app | std::ios::binary);
   if (!file.is_open()) return false;
 
   std::wostringstream out;

@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <mutex>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -15,6 +14,8 @@
 #include <hux/platform/clock.h>
 #include <hux/platform/process.h>
 #include <hux/platform/procstatus.h>
+
+#include "platform/report_file.h"
 
 namespace {
 
@@ -172,12 +173,9 @@ bool QProfile::Out(char const* text, bool close, char const*) {
   if (!g_reportFile) {
     const std::string exe = hux::platform::ExecutablePath();
     if (!exe.empty()) {
-      const std::filesystem::path path = std::filesystem::path(exe).parent_path() / "QProfile.txt";
-      std::error_code error;
-      const auto size = std::filesystem::file_size(path, error);
       // A large report file starts anew; a small one is continued.
-      const bool restart = !error && size >= static_cast<std::uintmax_t>(kReportRestartSize);
-      g_reportFile = std::fopen(path.c_str(), restart ? "wb" : "ab");
+      const std::filesystem::path path = std::filesystem::path(exe).parent_path() / "QProfile.txt";
+      g_reportFile = hux::platform::OpenReportFile(path.string(), kReportRestartSize);
     }
   }
   if (g_reportFile) {

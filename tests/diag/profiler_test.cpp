@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <string>
 #include <thread>
@@ -263,6 +264,21 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndUnopenableFile) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
+}
+
+TEST_F(FrameProfiler, ReportPathsNameExactlyTheirFile) {
+  test::ScratchPath dir("hux-profile-paths");
+  std::filesystem::create_directories(dir.Path());
+  Scope(L"Frame", 0, 1);
+  const std::wstring base = dir.Wide() + L"/r";
+  // Each would reach another file: the name cut at the NUL, or a character
+  // replaced, so that different names meet in one file.
+  for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF", base + L"\x110000"})
+    EXPECT_FALSE(m_profiler.LogProfileResult(refused));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  // A byte that is not UTF-8 (as the system's names hand it over) is kept.
+  ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / "r\xFF"));
 }
 
 TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {

@@ -9,6 +9,9 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "diag/diag_test_util.h"
 
 namespace hux {
@@ -34,7 +37,7 @@ ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
   run.out = test::ReadFile(dir / "out.txt");
   run.err = test::ReadFile(dir / "err.txt");
   run.fileExists = fs::exists(dir / "QProfile.txt");
-  run.file = test::ReadFile(dir / "QProfile.txt");
+  if (fs::is_regular_file(dir / "QProfile.txt")) run.file = test::ReadFile(dir / "QProfile.txt");
   return run;
 }
 
@@ -134,6 +137,42 @@ TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   run = RunProbe(dir.Path(), "explicit");
   EXPECT_EQ(run.file.rfind("\r\n-----------------", 0), 0u);
   EXPECT_EQ(run.file.find('x'), std::string::npos);
+}
+
+TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
+  test::ScratchPath dir("hux-qprofile-links");
+  fs::create_directories(dir.Path());
+  const fs::path report = dir.Path() / "QProfile.txt", victim = dir.Path() / "victim";
+  const std::string small = "old", large(102400, 'v');
+  enum Kind { kSymlink, kHardLink, kPipe };
+  const struct {
+    Kind kind;
+    const std::string* victimBytes;  // null: no file behind the name
+  } cases[] = {{kSymlink, &small}, {kSymlink, &large}, {kSymlink, nullptr}, {kHardLink, &small}, {kPipe, nullptr}};
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.kind) + (c.victimBytes ? " to a file" : "");
+    fs::remove(report);
+    fs::remove(victim);
+    if (c.victimBytes) test::WriteFile(victim, *c.victimBytes);
+    if (c.kind == kSymlink) fs::create_symlink(victim, report);
+    if (c.kind == kHardLink) fs::create_hard_link(victim, report);
+    if (c.kind == kPipe) {
+      ASSERT_EQ(::mkfifo(report.c_str(), 0600), 0);
+    }
+    const ProbeRun run = RunProbe(dir.Path(), "explicit");
+    ASSERT_EQ(run.status, 0) << what;
+    // The report still reaches the standard output; the file behind the
+    // name is neither written, emptied nor created.
+    EXPECT_NE(run.out.find("Profiling  results"), std::string::npos) << what;
+    EXPECT_EQ(fs::exists(victim), c.victimBytes != nullptr) << what;
+    if (c.victimBytes) {
+      EXPECT_EQ(test::ReadFile(victim), *c.victimBytes) << what;
+    }
+  }
+  // A report file created by the profiler is the owner's alone.
+  fs::remove(report);
+  RunProbe(dir.Path(), "explicit");
+  EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

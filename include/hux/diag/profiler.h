@@ -136,7 +136,9 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   std::wstring const& GetValueStr();
 
   // Appends the report (statistics table and the profiler's cost) to the
-  // file `path` as UTF-8. False when the file cannot be opened.
+  // file `path` as UTF-8. False when the file cannot be opened, or when the
+  // path names no file exactly (it holds a NUL, or a character with no byte
+  // form such as a lone surrogate); nothing is written then.
   bool LogProfileResult(std::wstring const& path);
   // A path kept for callers; the profiler itself does not use it.
   void SetLogFilePath(std::wstring const& path) { m_strLogFilePath = path; }
