@@ -3,9 +3,11 @@
 // the counting rules for callers, recursion and nesting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -137,6 +139,41 @@ TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   run = RunProbe(dir.Path(), "explicit");
   EXPECT_EQ(run.file.rfind("\r\n-----------------", 0), 0u);
   EXPECT_EQ(run.file.find('x'), std::string::npos);
+}
+
+TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
+  test::ScratchPath dir("hux-qprofile-export");
+  const ProbeRun run = RunProbe(dir.Path(), "export");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Path and weight (nanoseconds) of each collapsed stack.
+  std::vector<std::pair<std::vector<std::string>, long long>> stacks;
+  std::istringstream collapsed(test::ReadFile(dir.Path() / "calltree.collapsed"));
+  for (std::string line; std::getline(collapsed, line);) {
+    std::vector<std::string> path;
+    std::istringstream names(line.substr(0, line.rfind(' ')));
+    for (std::string name; std::getline(names, name, ';');) path.push_back(name);
+    stacks.emplace_back(path, std::stoll(line.substr(line.rfind(' ') + 1)));
+  }
+  // Every report line: hits times the time per call is the sum of the
+  // weights of the paths through the profile (it is on a path once).
+  // (Split by hand: a recursive regex would overflow on the long name.)
+  std::istringstream report(run.out);
+  int profiles = 0;
+  for (std::string text; std::getline(report, text);) {
+    std::vector<std::string> cells;
+    std::istringstream row(text.substr(0, text.find('\r')));
+    for (std::string cell; std::getline(row, cell, '|');) cells.push_back(cell);
+    if (cells.size() < 8 || cells[3].find_first_not_of(" 0123456789") != std::string::npos) continue;
+    const std::string name = cells[7].substr(0, cells[7].find_last_not_of('-') + 1);
+    if (name.find_first_not_of(" abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) continue;
+    long long through = 0;
+    for (const auto& [path, weight] : stacks)
+      if (std::find(path.begin(), path.end(), name) != path.end()) through += weight;
+    const double hits = std::stod(cells[3]);
+    EXPECT_NEAR(through, hits * std::stod(cells[4]) * 1e6, 10 * hits) << name;
+    ++profiles;
+  }
+  EXPECT_EQ(profiles, 7);  // all but the one whose name breaks the line
 }
 
 TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
