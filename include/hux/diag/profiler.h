@@ -148,7 +148,8 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   // node add up to its total time. WriteSpeedscope writes a speedscope file
   // (www.speedscope.app) with one "sampled" profile: the profiler keeps sums,
   // not a timeline, so the paths are weighted samples, not timed events.
-  // WriteCollapsedStacks writes one line per path, "outer;inner;leaf ms".
+  // WriteCollapsedStacks writes one line per path, "outer;inner;leaf ms"
+  // (in names ';' becomes ':' and control characters '?').
   // Both return false when the stream fails.
   bool WriteSpeedscope(std::ostream& out) const;
   bool WriteCollapsedStacks(std::ostream& out) const;

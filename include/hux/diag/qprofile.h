@@ -62,9 +62,10 @@ class HUX_API QProfile {
   // WriteSpeedscope writes a speedscope file (www.speedscope.app) with one
   // "sampled" profile: the profiles hold sums, not a timeline, so the paths
   // are weighted samples, not timed events. WriteCollapsedStacks writes one
-  // line per path, "outer;inner;leaf weight". Call them while no measurement
-  // runs, like PrintSummary; after the summary the auto-delete profiles are
-  // gone. Both return false when the stream fails.
+  // line per path, "outer;inner;leaf weight" (in names ';' becomes ':' and
+  // control characters '?'). Call them while no measurement runs, like
+  // PrintSummary; after the summary the auto-delete profiles are gone. Both
+  // return false when the stream fails.
   static bool WriteSpeedscope(std::ostream& out);
   static bool WriteCollapsedStacks(std::ostream& out);
 
