@@ -19,6 +19,8 @@ function(hux_cc_library NAME)
     PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>
     PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(hux_${NAME} PUBLIC ${A_PUBLIC_DEPS} PRIVATE ${A_PRIVATE_DEPS})
+  # The public headers need C++20; users that set no language level get it.
+  target_compile_features(hux_${NAME} PUBLIC cxx_std_20)
 endfunction()
 
 # hux_cc_test(NAME SRCS ... [DEPS ...] [LABELS ...])
@@ -33,10 +35,19 @@ function(hux_cc_test NAME)
 endfunction()
 
 # hux_cc_binary(NAME SRCS ... [DEPS ...])
+# Once installed, the program finds the library relative to itself, so the
+# installed tree runs from any prefix, also after it has been moved.
 function(hux_cc_binary NAME)
   cmake_parse_arguments(A "" "" "SRCS;DEPS" ${ARGN})
   add_executable(${NAME} ${A_SRCS})
   target_link_libraries(${NAME} PRIVATE hux::common ${A_DEPS})
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_BINDIR}")
+    set(rpath "${CMAKE_INSTALL_FULL_LIBDIR}")
+  else()
+    file(RELATIVE_PATH to_lib "/prefix/${CMAKE_INSTALL_BINDIR}" "/prefix/${CMAKE_INSTALL_LIBDIR}")
+    set(rpath "$ORIGIN/${to_lib}")
+  endif()
+  set_target_properties(${NAME} PROPERTIES INSTALL_RPATH "${rpath}")
 endfunction()
 
 # hux_cc_benchmark(NAME SRCS ... [DEPS ...])

@@ -11,8 +11,12 @@ packages=(
   libsqlite3-dev
   gdb
   locales
+  python3-jsonschema
   "$@"
 )
+# npm fetches the speedscope schema the profile export tests validate
+# against; a node installation from elsewhere is used as it is.
+command -v npm >/dev/null || packages+=(npm)
 
 missing=()
 for p in "${packages[@]}"; do

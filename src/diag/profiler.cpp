@@ -1,9 +1,12 @@
 // The frame profiler.
 #include <hux/diag/profiler.h>
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <fstream>
 #include <iomanip>
+#include <map>
 #include <sstream>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -11,6 +14,8 @@
 #include <hux/platform/clock.h>
 #include <hux/util/stopwatch.h>
 
+#include "diag/profile_export.h"
+#include "util/native_path.h"
 #include "util/unicode.h"
 
 namespace hux {
@@ -41,6 +46,46 @@ std::wstring Cell(double value) {
   std::wostringstream out;
   out << std::fixed << std::setprecision(2) << std::setw(9) << value;
   return out.str();
+}
+
+// The bytes of the file name `path`, or false when no file has exactly that
+// name: a NUL would cut the name short, and a character without a byte form
+// (a lone surrogate, a value past U+10FFFF) would name a different file.
+bool ToNativePath(const std::wstring& path, std::string& native) {
+  if (path.find(L'\0') != std::wstring::npos) return false;
+  native = detail::WideToNativePath(path);
+  return detail::NativePathToWide(native) == path;
+}
+
+// The tree below `root` as call paths, one frame per distinct name.
+detail::ExportProfile ExportTree(const CProfileInstance& root) {
+  detail::ExportProfile profile;
+  profile.name = "Frame profile";
+  profile.unit = "milliseconds";
+  std::map<std::wstring, size_t> frameOf;
+  struct Visit {
+    const CProfileInstance* node;
+    std::vector<size_t> path;
+  };
+  std::vector<Visit> stack;
+  for (auto it = root.GetChildren().rbegin(); it != root.GetChildren().rend(); ++it) stack.push_back({*it, {}});
+  while (!stack.empty()) {
+    Visit visit = std::move(stack.back());
+    stack.pop_back();
+    const CProfileInstance* node = visit.node;
+    const auto [at, added] = frameOf.emplace(node->GetName(), profile.frames.size());
+    if (added) profile.frames.push_back({detail::WideToUtf8(node->GetName()), std::string(), 0});
+    visit.path.push_back(at->second);
+    // A node not entered in a frame is folded again with its last frame's
+    // time, so its children can hold more time than it: no negative self.
+    double self = node->GetTotalTime();
+    for (const CProfileInstance* child : node->GetChildren()) self -= child->GetTotalTime();
+    const long long weight = std::llround(std::max(self, 0.0));
+    if (weight > 0) profile.stacks.push_back({visit.path, weight});
+    for (auto it = node->GetChildren().rbegin(); it != node->GetChildren().rend(); ++it)
+      stack.push_back({*it, visit.path});
+  }
+  return profile;
 }
 
 // n / d, or 0 when there is nothing to divide by.
@@ -311,7 +356,9 @@ std::wstring const& CProfiler::GetValueStr() {
 }
 
 bool CProfiler::LogProfileResult(std::wstring const& path) {
-  std::ofstream file(detail::WideToUtf8(path), std::ios::out | std::ios::app | std::ios::binary);
+  std::string native;
+  if (!ToNativePath(path, native)) return false;
+  std::ofstream file(native, std::ios::out | std::ios::app | std::ios::binary);
   if (!file.is_open()) return false;
 
   std::wostringstream out;
@@ -356,6 +403,12 @@ bool CProfiler::LogProfileResult(std::wstring const& path) {
   const std::string utf8 = detail::WideToUtf8(out.str());
   file.write(utf8.data(), static_cast<std::streamsize>(utf8.size()));
   return true;
+}
+
+bool CProfiler::WriteSpeedscope(std::ostream& out) const { return detail::WriteSpeedscope(out, ExportTree(m_root)); }
+
+bool CProfiler::WriteCollapsedStacks(std::ostream& out) const {
+  return detail::WriteCollapsedStacks(out, ExportTree(m_root));
 }
 
 // ---- CProfile ----

@@ -1,13 +1,16 @@
 // The call-tree profiler and the memory report.
 #include <hux/diag/qprofile.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
+#include <ostream>
 #include <string>
-#include <system_error>
+#include <unordered_map>
 #include <vector>
 
 #include <boost/date_time/posix_time/posix_time.hpp>
@@ -15,6 +18,9 @@
 #include <hux/platform/clock.h>
 #include <hux/platform/process.h>
 #include <hux/platform/procstatus.h>
+
+#include "diag/profile_export.h"
+#include "platform/report_file.h"
 
 namespace {
 
@@ -172,12 +178,9 @@ bool QProfile::Out(char const* text, bool close, char const*) {
   if (!g_reportFile) {
     const std::string exe = hux::platform::ExecutablePath();
     if (!exe.empty()) {
-      const std::filesystem::path path = std::filesystem::path(exe).parent_path() / "QProfile.txt";
-      std::error_code error;
-      const auto size = std::filesystem::file_size(path, error);
       // A large report file starts anew; a small one is continued.
-      const bool restart = !error && size >= static_cast<std::uintmax_t>(kReportRestartSize);
-      g_reportFile = std::fopen(path.c_str(), restart ? "wb" : "ab");
+      const std::filesystem::path path = std::filesystem::path(exe).parent_path() / "QProfile.txt";
+      g_reportFile = hux::platform::OpenReportFile(path.string(), kReportRestartSize);
     }
   }
   if (g_reportFile) {
@@ -348,6 +351,81 @@ QProfileStarter* QProfileStarter::RecursiveCallFrom() {
   for (QProfileStarter* s = m_pCaller; s; s = s->m_pCaller)
     if (s->m_pProfile == m_pProfile) return s;
   return nullptr;
+}
+
+// ---- export ----
+
+// Builds the call paths of the listed profiles (see WriteSpeedscope).
+class QProfileExport {
+ public:
+  static hux::detail::ExportProfile Build() {
+    hux::detail::ExportProfile out;
+    out.name = "Call-tree profile";
+    __int64 hz = 0;
+    GetCPUFreq(hz);
+    out.unit = hz > 0 ? "nanoseconds" : "none";
+    auto weight = [hz](__int64 ticks) -> long long {
+      if (ticks <= 0) return 0;
+      if (hz <= 0) return ticks;
+      return static_cast<long long>((static_cast<__int128>(ticks) * 1000000000 + hz / 2) / hz);
+    };
+
+    std::lock_guard<std::mutex> lock(g_listMutex);
+    std::vector<const QProfile*> order;
+    for (const QProfile* p = g_head; p; p = p->m_pNext) order.push_back(p);
+    std::unordered_map<const QProfile*, size_t> index;
+    for (size_t i = order.size(); i-- > 0;) {
+      const QProfile* p = order[i];
+      index.emplace(p, out.frames.size());
+      hux::detail::ExportFrame frame{hux::detail::ValidUtf8(p->m_szName ? p->m_szName : ""), std::string(), 0};
+      if (p->m_szFile && *p->m_szFile) {
+        frame.file = hux::detail::ValidUtf8(p->m_szFile);
+        frame.line = p->m_nLine;
+      }
+      out.frames.push_back(std::move(frame));
+    }
+    // The one calling profile, when it is still listed (an unlisted one may
+    // be gone); a profile recursing into itself is its own caller.
+    auto parentOf = [&index](const QProfile* p) -> const QProfile* {
+      const QProfile* parent = p->m_pParent;
+      return parent != kSeveralCallers && parent != p && index.count(parent) ? parent : nullptr;
+    };
+    const __int64 now = Counter();
+    auto totalOf = [now](const QProfile* p) { return p->m_nTotal + (p->m_nRunning ? now - p->m_nStart : 0); };
+    std::unordered_map<const QProfile*, __int64> childTotals;
+    for (const QProfile* p : order)
+      if (const QProfile* parent = parentOf(p)) childTotals[parent] += totalOf(p);
+
+    size_t severalFrame = SIZE_MAX;
+    for (size_t i = order.size(); i-- > 0;) {
+      const QProfile* p = order[i];
+      std::vector<size_t> path;
+      // Calling profiles can form a cycle (A measured under B, B under A).
+      for (const QProfile* q = p; q; q = parentOf(q)) {
+        const size_t frame = index.at(q);
+        if (std::find(path.begin(), path.end(), frame) != path.end()) break;
+        path.push_back(frame);
+      }
+      std::reverse(path.begin(), path.end());
+      if (const long long self = weight(totalOf(p) - p->m_nChild); self > 0) out.stacks.push_back({path, self});
+      const long long others = weight(p->m_nChild - childTotals[p]);
+      if (others > 0) {
+        if (severalFrame == SIZE_MAX) {
+          severalFrame = out.frames.size();
+          out.frames.push_back({"(callees with several callers)", std::string(), 0});
+        }
+        path.push_back(severalFrame);
+        out.stacks.push_back({std::move(path), others});
+      }
+    }
+    return out;
+  }
+};
+
+bool QProfile::WriteSpeedscope(std::ostream& out) { return hux::detail::WriteSpeedscope(out, QProfileExport::Build()); }
+
+bool QProfile::WriteCollapsedStacks(std::ostream& out) {
+  return hux::detail::WriteCollapsedStacks(out, QProfileExport::Build());
 }
 
 // ---- free functions ----

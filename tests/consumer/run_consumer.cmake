@@ -1,6 +1,10 @@
-# Script run by ctest: install, build the consumer one way (MODE), run it.
+# Script run by ctest: install into a scratch prefix, move the prefix, build
+# the consumer one way (MODE) against the moved tree, run it, and run the
+# installed huxdump on the file the consumer wrote. Nothing may still point
+# at the first prefix: neither the package files nor the programs' run paths.
 file(REMOVE_RECURSE "${WORK}")
-set(prefix "${WORK}/prefix")
+set(installed "${WORK}/installed")
+set(prefix "${WORK}/moved/prefix")
 
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -8,9 +12,14 @@ function(run)
     message(FATAL_ERROR "failed (${rc}): ${ARGN}\n${out}\n${err}")
   endif()
   message("${out}")
+  set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-run(${CMAKE_COMMAND} --install "${HUX_BUILD_DIR}" --prefix "${prefix}")
+run(${CMAKE_COMMAND} --install "${HUX_BUILD_DIR}" --prefix "${installed}")
+file(MAKE_DIRECTORY "${WORK}/moved")
+file(RENAME "${installed}" "${prefix}")
+# The loader finds the library through the run paths alone.
+unset(ENV{LD_LIBRARY_PATH})
 
 set(flags "")
 if(SANITIZE)
@@ -18,20 +27,27 @@ if(SANITIZE)
 endif()
 
 if(MODE STREQUAL "cmake")
+  # The consumer project sets no C++ standard: hux::common brings C++20.
   run(${CMAKE_COMMAND} -S "${CONSUMER_SRC}" -B "${WORK}/build" "-DCMAKE_PREFIX_PATH=${prefix}"
       "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
   run(${CMAKE_COMMAND} --build "${WORK}/build")
-  run("${WORK}/build/consumer")
+  set(consumer "${WORK}/build/consumer")
 else()
-  set(ENV{PKG_CONFIG_PATH} "${prefix}/lib/pkgconfig")
+  set(ENV{PKG_CONFIG_PATH} "${prefix}/${LIBDIR}/pkgconfig")
   execute_process(COMMAND pkg-config --cflags --libs hux RESULT_VARIABLE rc OUTPUT_VARIABLE pc
                   OUTPUT_STRIP_TRAILING_WHITESPACE)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "pkg-config does not know hux")
+  execute_process(COMMAND pkg-config --variable=libdir hux OUTPUT_VARIABLE libdir
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(NOT rc EQUAL 0 OR NOT IS_DIRECTORY "${libdir}")
+    message(FATAL_ERROR "pkg-config does not find hux in the moved prefix (libdir '${libdir}')")
   endif()
   separate_arguments(pc UNIX_COMMAND "${pc}")
   separate_arguments(flags UNIX_COMMAND "${flags}")
-  run(${CXX} ${flags} "${CONSUMER_SRC}/consumer.cpp" -o "${WORK}/consumer" ${pc})
-  set(ENV{LD_LIBRARY_PATH} "${prefix}/lib")
-  run("${WORK}/consumer")
+  set(consumer "${WORK}/consumer")
+  run(${CXX} ${flags} "${CONSUMER_SRC}/consumer.cpp" -o "${consumer}" ${pc} "-Wl,-rpath,${libdir}")
+endif()
+run("${consumer}" "${WORK}/object.hux")
+run("${prefix}/${BINDIR}/huxdump" "${WORK}/object.hux")
+if(NOT out MATCHES "version 3")
+  message(FATAL_ERROR "huxdump did not show the consumer's object:\n${out}")
 endif()

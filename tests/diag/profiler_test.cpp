@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -263,6 +266,87 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndUnopenableFile) {
             std::string::npos)
       << text;
   EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
+}
+
+TEST_F(FrameProfiler, ReportPathsNameExactlyTheirFile) {
+  test::ScratchPath dir("hux-profile-paths");
+  std::filesystem::create_directories(dir.Path());
+  Scope(L"Frame", 0, 1);
+  const std::wstring base = dir.Wide() + L"/r";
+  // Each would reach another file: the name cut at the NUL, or a character
+  // replaced, so that different names meet in one file.
+  for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF", base + L"\x110000"})
+    EXPECT_FALSE(m_profiler.LogProfileResult(refused));
+  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
+  // A byte that is not UTF-8 (as the system's names hand it over) is kept.
+  ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));
+  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / "r\xFF"));
+}
+
+// The collapsed stacks as path -> weight.
+std::map<std::string, long long> Stacks(const std::string& collapsed) {
+  std::map<std::string, long long> stacks;
+  std::istringstream in(collapsed);
+  for (std::string line; std::getline(in, line);)
+    stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
+  return stacks;
+}
+
+TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
+  Scope(L"Frame", 0, 20, [&] {
+    Scope(L"Draw", 1, 4);
+    Scope(L"Draw", 5, 7);
+    Scope(L"Load", 8, 18, [&] { Scope(L"Read", 9, 15); });
+  });
+  Scope(L"Frame", 100, 130, [&] {
+    Scope(L"Draw", 101, 111);
+    Scope(L"Load", 111, 125, [&] {
+      Scope(L"Read", 112, 113);
+      Scope(L"Draw", 113, 114);
+    });
+  });
+  Scope(L"Idle", 200, 205);
+  test::ScratchPath path("hux-profile-export");
+  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
+  std::ostringstream collapsed, json;
+  ASSERT_TRUE(m_profiler.WriteCollapsedStacks(collapsed));
+  ASSERT_TRUE(m_profiler.WriteSpeedscope(json));
+  const std::map<std::string, long long> stacks = Stacks(collapsed.str());
+
+  // Every report row: AVG times the frames of its top-level node is the sum
+  // of the weights on the node's path and below it.
+  const std::map<std::string, int> frames = {{"Frame", 2}, {"Idle", 1}};
+  const std::regex row(R"( *([^|]+)\|\s*([0-9.]+)\|.*\|(-+)\*)");
+  std::istringstream report(test::ReadFile(path.Path()));
+  std::vector<std::string> at;  // the path of the row, by level
+  int rows = 0;
+  for (std::string line; std::getline(report, line);) {
+    std::smatch m;
+    if (!std::regex_match(line, m, row)) continue;
+    at.resize(m[3].length() / 4 - 1);
+    at.push_back(at.empty() ? m[1].str() : at.back() + ";" + m[1].str());
+    long long below = 0;
+    for (const auto& [stack, weight] : stacks)
+      if (stack == at.back() || stack.rfind(at.back() + ";", 0) == 0) below += weight;
+    EXPECT_DOUBLE_EQ(std::stod(m[2]) * frames.at(at.front()), below) << at.back();
+    ++rows;
+  }
+  EXPECT_EQ(rows, 6);
+  // The speedscope file carries the same weights.
+  std::string weights;
+  std::istringstream lines(collapsed.str());
+  for (std::string line; std::getline(lines, line);) weights += (weights.empty() ? "" : ",") + line.substr(line.rfind(' ') + 1);
+  EXPECT_NE(json.str().find("\"unit\":\"milliseconds\""), std::string::npos);
+  EXPECT_NE(json.str().find("\"weights\":[" + weights + "]"), std::string::npos) << json.str();
+
+  // A child folded again without being entered outgrows its parent: the
+  // parent's self time stays at 0, nothing is negative.
+  m_profiler.ResetProfile();
+  Scope(L"F", 0, 10, [&] { Scope(L"A", 1, 9); });
+  Scope(L"F", 20, 21);
+  std::ostringstream outgrown;
+  m_profiler.WriteCollapsedStacks(outgrown);
+  EXPECT_EQ(outgrown.str(), "F;A 16\n");
 }
 
 TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {

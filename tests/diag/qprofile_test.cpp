@@ -3,11 +3,16 @@
 // the counting rules for callers, recursion and nesting.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "diag/diag_test_util.h"
 
@@ -34,7 +39,7 @@ ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
   run.out = test::ReadFile(dir / "out.txt");
   run.err = test::ReadFile(dir / "err.txt");
   run.fileExists = fs::exists(dir / "QProfile.txt");
-  run.file = test::ReadFile(dir / "QProfile.txt");
+  if (fs::is_regular_file(dir / "QProfile.txt")) run.file = test::ReadFile(dir / "QProfile.txt");
   return run;
 }
 
@@ -134,6 +139,80 @@ TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   run = RunProbe(dir.Path(), "explicit");
   EXPECT_EQ(run.file.rfind("\r\n-----------------", 0), 0u);
   EXPECT_EQ(run.file.find('x'), std::string::npos);
+}
+
+TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
+  test::ScratchPath dir("hux-qprofile-export");
+  const ProbeRun run = RunProbe(dir.Path(), "export");
+  ASSERT_EQ(run.status, 0) << run.err;
+  // Path and weight (nanoseconds) of each collapsed stack.
+  std::vector<std::pair<std::vector<std::string>, long long>> stacks;
+  std::istringstream collapsed(test::ReadFile(dir.Path() / "calltree.collapsed"));
+  for (std::string line; std::getline(collapsed, line);) {
+    std::vector<std::string> path;
+    std::istringstream names(line.substr(0, line.rfind(' ')));
+    for (std::string name; std::getline(names, name, ';');) path.push_back(name);
+    stacks.emplace_back(path, std::stoll(line.substr(line.rfind(' ') + 1)));
+  }
+  // Every report line: hits times the time per call is the sum of the
+  // weights of the paths through the profile (it is on a path once).
+  // (Split by hand: a recursive regex would overflow on the long name.)
+  std::istringstream report(run.out);
+  int profiles = 0;
+  for (std::string text; std::getline(report, text);) {
+    std::vector<std::string> cells;
+    std::istringstream row(text.substr(0, text.find('\r')));
+    for (std::string cell; std::getline(row, cell, '|');) cells.push_back(cell);
+    if (cells.size() < 8 || cells[3].find_first_not_of(" 0123456789") != std::string::npos) continue;
+    const std::string name = cells[7].substr(0, cells[7].find_last_not_of('-') + 1);
+    if (name.find_first_not_of(" abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos) continue;
+    long long through = 0;
+    for (const auto& [path, weight] : stacks)
+      if (std::find(path.begin(), path.end(), name) != path.end()) through += weight;
+    const double hits = std::stod(cells[3]);
+    EXPECT_NEAR(through, hits * std::stod(cells[4]) * 1e6, 10 * hits) << name;
+    ++profiles;
+  }
+  EXPECT_EQ(profiles, 7);  // all but the one whose name breaks the line
+  // Draw's 20 ticks in Shared, which Load calls too, stay below Draw.
+  EXPECT_NE(test::ReadFile(dir.Path() / "calltree.collapsed").find("\nDraw;(callees with several callers) 20000\n"),
+            std::string::npos);
+}
+
+TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
+  test::ScratchPath dir("hux-qprofile-links");
+  fs::create_directories(dir.Path());
+  const fs::path report = dir.Path() / "QProfile.txt", victim = dir.Path() / "victim";
+  const std::string small = "old", large(102400, 'v');
+  enum Kind { kSymlink, kHardLink, kPipe };
+  const struct {
+    Kind kind;
+    const std::string* victimBytes;  // null: no file behind the name
+  } cases[] = {{kSymlink, &small}, {kSymlink, &large}, {kSymlink, nullptr}, {kHardLink, &small}, {kPipe, nullptr}};
+  for (const auto& c : cases) {
+    const std::string what = std::to_string(c.kind) + (c.victimBytes ? " to a file" : "");
+    fs::remove(report);
+    fs::remove(victim);
+    if (c.victimBytes) test::WriteFile(victim, *c.victimBytes);
+    if (c.kind == kSymlink) fs::create_symlink(victim, report);
+    if (c.kind == kHardLink) fs::create_hard_link(victim, report);
+    if (c.kind == kPipe) {
+      ASSERT_EQ(::mkfifo(report.c_str(), 0600), 0);
+    }
+    const ProbeRun run = RunProbe(dir.Path(), "explicit");
+    ASSERT_EQ(run.status, 0) << what;
+    // The report still reaches the standard output; the file behind the
+    // name is neither written, emptied nor created.
+    EXPECT_NE(run.out.find("Profiling  results"), std::string::npos) << what;
+    EXPECT_EQ(fs::exists(victim), c.victimBytes != nullptr) << what;
+    if (c.victimBytes) {
+      EXPECT_EQ(test::ReadFile(victim), *c.victimBytes) << what;
+    }
+  }
+  // A report file created by the profiler is the owner's alone.
+  fs::remove(report);
+  RunProbe(dir.Path(), "explicit");
+  EXPECT_EQ(fs::status(report).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 // loop's).
 #pragma once
 
+#include <iosfwd>
 #include <string>
 #include <vector>
 
@@ -136,8 +137,22 @@ class HUX_API CProfiler : public CSingleton<CProfiler> {
   std::wstring const& GetValueStr();
 
   // Appends the report (statistics table and the profiler's cost) to the
-  // file `path` as UTF-8. False when the file cannot be opened.
+  // file `path` as UTF-8. False when the file cannot be opened, or when the
+  // path names no file exactly (it holds a NUL, or a character with no byte
+  // form such as a lone surrogate); nothing is written then.
   bool LogProfileResult(std::wstring const& path);
+  // The accumulated tree (every folded frame) for flame-graph viewers, in
+  // UTF-8. Each node's call path (top-level scope first) carries the node's
+  // self time: its total time less its children's, in whole milliseconds,
+  // never below 0; a path without time is left out, so the weights below a
+  // node add up to its total time. WriteSpeedscope writes a speedscope file
+  // (www.speedscope.app) with one "sampled" profile: the profiler keeps sums,
+  // not a timeline, so the paths are weighted samples, not timed events.
+  // WriteCollapsedStacks writes one line per path, "outer;inner;leaf ms"
+  // (in names ';' becomes ':' and control characters '?').
+  // Both return false when the stream fails.
+  bool WriteSpeedscope(std::ostream& out) const;
+  bool WriteCollapsedStacks(std::ostream& out) const;
   // A path kept for callers; the profiler itself does not use it.
   void SetLogFilePath(std::wstring const& path) { m_strLogFilePath = path; }
   std::wstring const& GetLogFilePath() const { return m_strLogFilePath; }

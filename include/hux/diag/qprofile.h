@@ -18,9 +18,12 @@
 // the namespace hux.
 #pragma once
 
+#include <iosfwd>
+
 #include <hux/export.h>
 
 class QProfileStarter;
+class QProfileExport;
 
 class HUX_API QProfile {
  public:
@@ -47,6 +50,25 @@ class HUX_API QProfile {
   // Writes the summary once per process; later calls do nothing.
   static void PrintSummary();
 
+  // The profiles for flame-graph viewers, in UTF-8 (names are read as UTF-8;
+  // other bytes become U+FFFD). A profile's call path runs up through the
+  // one profile it was measured under, to a profile measured under none or
+  // several, and carries the profile's self time: its time less that of its
+  // measured callees, in nanoseconds (time-stamp ticks, unit "none", when
+  // the frequency is unknown). The time a profile spent in callees measured
+  // under several profiles shows below it as "(callees with several
+  // callers)"; those callees start paths of their own. So the weights below
+  // a profile add up to its total time. A running profile counts up to now.
+  // WriteSpeedscope writes a speedscope file (www.speedscope.app) with one
+  // "sampled" profile: the profiles hold sums, not a timeline, so the paths
+  // are weighted samples, not timed events. WriteCollapsedStacks writes one
+  // line per path, "outer;inner;leaf weight" (in names ';' becomes ':' and
+  // control characters '?'). Call them while no measurement runs, like
+  // PrintSummary; after the summary the auto-delete profiles are gone. Both
+  // return false when the stream fails.
+  static bool WriteSpeedscope(std::ostream& out);
+  static bool WriteCollapsedStacks(std::ostream& out);
+
   // Unused by the library; kept for client code of the Windows edition.
   static char* StrBuffer;
 
@@ -64,6 +86,7 @@ class HUX_API QProfile {
 
  private:
   friend class QProfileStarter;
+  friend class QProfileExport;
   void Add(__int64 const& ticks, __int64 const& childTicks);
   double ElapsedInMS();
   QProfile* FindNextChild(QProfile* after);

@@ -1,12 +1,14 @@
 // Built outside the library's tree against the installed package: writes the
-// 20-byte example object and reads it back.
+// 20-byte example object and reads it back; with a path argument it also
+// saves the object there.
 #include <hux/hux.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
-int main() {
+int main(int argc, char** argv) {
   hux::GMemStream mem(true, nullptr, 0);
   {
     hux::GDbArchiveImpl ar(&mem);
@@ -21,6 +23,11 @@ int main() {
                                     0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x61, 0x00, 0x62, 0x00};
   if (mem.GetDataSize() != sizeof expected || std::memcmp(mem.GetData(), expected, sizeof expected) != 0) {
     std::puts("consumer: unexpected bytes");
+    return 1;
+  }
+  if (argc > 1 && !std::ofstream(argv[1], std::ios::binary)
+                       .write(mem.GetData(), sizeof expected)) {
+    std::puts("consumer: cannot save the object");
     return 1;
   }
   mem.SetOpenMode(false);

@@ -11,9 +11,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <thread>
 
+#include <hux/diag/profiler.h>
 #include <hux/platform/clock.h>
 #include <hux/platform/procstatus.h>
 
@@ -108,6 +110,45 @@ int ScenarioExplicit() {
   return 0;
 }
 
+// Writes both profilers' exports into the current folder (the call-tree
+// profiler's text summary follows at exit), with names no viewer expects:
+// quotes, control characters, path and line separators, bytes or characters
+// that are not Unicode, very long names.
+long long g_frameNs = 0;
+int ScenarioExport() {
+  UseFakeClockAndMemory();
+  Load();
+  Draw();
+  Rec(3);
+  static QProfile odd("q\"b\\t\tn\n;s \xFF\xC0\x80\xED\xA0\x80\xF4\x90\x80\x80 end", false, "f\x01\xFE.cpp", 7);
+  static const std::string longName(100000, 'n');
+  static QProfile longProfile(longName.c_str());
+  {
+    QProfileStarter s(&odd);
+    Advance(5);
+    QProfileStarter t(&longProfile);
+    Advance(3);
+  }
+  hux::platform::SetPerformanceCounterHook([] { return g_frameNs; });
+  hux::CProfiler frames;
+  const std::wstring names[] = {L"Frame", L"q\"b\\c\x01n\n;s \xD800 \xDBFF\xDFFF \xDC00 \x110000 \x7FFFFFFF \xFFFF",
+                                std::wstring(100000, L'w')};
+  for (int frame = 0; frame < 2; ++frame) {
+    for (const std::wstring& name : names) {
+      frames.BeginProfile(name);
+      g_frameNs += 2000000;
+    }
+    for (const std::wstring& name : names) frames.EndProfile(name);
+  }
+  std::ofstream callTreeJson("calltree.speedscope.json", std::ios::binary),
+      callTreeStacks("calltree.collapsed", std::ios::binary), framesJson("frames.speedscope.json", std::ios::binary),
+      frameStacks("frames.collapsed", std::ios::binary);
+  const bool written = QProfile::WriteSpeedscope(callTreeJson) && QProfile::WriteCollapsedStacks(callTreeStacks) &&
+                       frames.WriteSpeedscope(framesJson) && frames.WriteCollapsedStacks(frameStacks);
+  std::fprintf(stderr, "written=%d\n", written);
+  return 0;
+}
+
 int ScenarioMemoryFull() {
   int recorded = 0, last = -1;
   for (int i = 0; i < 1025; ++i) {
@@ -138,6 +179,7 @@ int main(int argc, char** argv) {
   if (mode == "report") return ScenarioReport();
   if (mode == "explicit") return ScenarioExplicit();
   if (mode == "memfull") return ScenarioMemoryFull();
+  if (mode == "export") return ScenarioExport();
   if (mode == "threads") return ScenarioThreads();
   if (mode == "none") return 0;
   std::fprintf(stderr, "unknown scenario\n");
