@@ -48,15 +48,6 @@ std::wstring Cell(double value) {
   return out.str();
 }
 
-// The bytes of the file name `path`, or false when no file has exactly that
-// name: a NUL would cut the name short, and a character without a byte form
-// (a lone surrogate, a value past U+10FFFF) would name a different file.
-bool ToNativePath(const std::wstring& path, std::string& native) {
-  if (path.find(L'\0') != std::wstring::npos) return false;
-  native = detail::WideToNativePath(path);
-  return detail::NativePathToWide(native) == path;
-}
-
 // The tree below `root` as call paths, one frame per distinct name.
 detail::ExportProfile ExportTree(const CProfileInstance& root) {
   detail::ExportProfile profile;
@@ -357,7 +348,7 @@ std::wstring const& CProfiler::GetValueStr() {
 
 bool CProfiler::LogProfileResult(std::wstring const& path) {
   std::string native;
-  if (!ToNativePath(path, native)) return false;
+  if (!detail::WideToNativePath(path, native)) return false;
   std::ofstream file(native, std::ios::out | std::ios::app | std::ios::binary);
   if (!file.is_open()) return false;
 
