@@ -108,6 +108,10 @@ int main() {
     hux::GFileIOStream out(true, path, false);
     hux::GDbArchiveImpl ar(&out);
     WritePart(ar, part);
+    if (!ar.IsAllWriteDataOK()) {  // a full disk or a refused file
+      std::fprintf(stderr, "cannot write part.hux\n");
+      return 1;
+    }
   }
   skipped = 0;
   {

@@ -23,8 +23,9 @@ int Work(int n) {
 }  // namespace
 
 int main() {
-  // The log: lines go to the debugger output (the standard error here) and
-  // to a file in the current folder.
+  // The log: lines go to the debugger output (seen under a debugger, or on
+  // the standard error with HUX_DEBUG_OUTPUT=stderr) and to a file in the
+  // current folder.
   hux::CLogManager& log = hux::CSingleton<hux::CLogManager>::GetInstance();
   log.SetTimeStamp(true);
   if (!log.SetOutputFilePath(L"diagnostics_tour.log")) std::printf("could not open the log file\n");
