@@ -147,6 +147,7 @@ TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
       weak->Ref();  // the main thread's share, taken before the readers start
 
       std::atomic<int> started{0};
+      std::atomic<bool> anyGot{false};
       std::vector<std::thread> threads;
       std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
       for (int r = 0; r < kReaders; ++r) {
@@ -159,6 +160,7 @@ TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
           while (CReferenced* p = weak->AddRefLock()) {
             if (!static_cast<Watched*>(p)->Alive()) ++wrong[r];
             ++got[r];
+            anyGot.store(true);
             p->Unref();
           }
           if (readersOwnCounter) weak->Unref();
@@ -167,7 +169,12 @@ TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
       threads.emplace_back([&, round] {
         ++started;
         while (started.load() <= kReaders) std::this_thread::yield();
-        // Vary the moment of the release a little from round to round.
+        // Vary the moment of the release a little from round to round; every
+        // other round waits until a reader holds a reference, so that the race
+        // is run however the threads are scheduled.
+        if (round % 2) {
+          while (!anyGot.load()) std::this_thread::yield();
+        }
         std::atomic<int> spin{0};
         while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
         }
