@@ -1,5 +1,5 @@
 // Builds a project of a few hundred entities whose implementation objects
-// carry data, saves it into an SQLite database through the reference host,
+// carry data, saves it into an SQLite database through the SQLite host,
 // loads it back through the factory, swaps one entity's data out and in,
 // deletes a subtree and saves only the changes, and checks every step.
 #include <cstdio>
@@ -8,16 +8,16 @@
 #include <string>
 #include <vector>
 
+#include <hux/host/entity_facade.h>
+#include <hux/host/sqlite_device.h>
 #include <hux/hux.h>
 
 #include "sample_model.h"
-#include "sqlite_device.h"
-#include "sqlite_facade.h"
 
 namespace {
 
-using huxhost::AssemblyEntity;
-using huxhost::PartEntity;
+using sample::AssemblyEntity;
+using sample::PartEntity;
 
 constexpr int kAssemblies = 8;
 constexpr int kPartsPerAssembly = 40;
@@ -32,7 +32,7 @@ std::string Signature(hux::IBaseEntity* root) {
     std::snprintf(buf, sizeof buf, "%lld<%lld:", e->GetObjectID(), e->GetParent() ? e->GetParent()->GetObjectID() : 0);
     out += buf;
     if (auto* part = dynamic_cast<PartEntity*>(e)) {
-      const huxhost::PartData& d = part->Data();
+      const sample::PartData& d = part->Data();
       std::snprintf(buf, sizeof buf, "part %zu chars %.17g %zu pts", d.name.size(), d.mass, d.points.size());
       out += buf;
       for (double p : d.points) {
@@ -73,8 +73,8 @@ void Check(bool ok, const char* what) {
 }
 
 // Opens the database and loads the project the library's query finds.
-std::unique_ptr<hux::IBaseProject> Reopen(const std::wstring& path, huxhost::SqliteFacade& facade) {
-  auto* device = new huxhost::SqliteDevice();
+std::unique_ptr<hux::IBaseProject> Reopen(const std::wstring& path, hux::host::EntityFacade& facade) {
+  auto* device = new hux::host::SqliteDevice();
   hux::IBaseProject* project = hux::IBaseProject::LoadProject(0, path, device);
   if (!project) {
     std::printf("  LoadProject failed: %s %s\n", facade.LastError().c_str(), device->LastError().c_str());
@@ -86,8 +86,8 @@ std::unique_ptr<hux::IBaseProject> Reopen(const std::wstring& path, huxhost::Sql
 }  // namespace
 
 int main() {
-  huxhost::RegisterSampleTypes();
-  huxhost::SqliteFacade facade;
+  sample::RegisterSampleTypes();
+  hux::host::EntityFacade facade;
   hux::SetIOFacade(&facade);
   const std::filesystem::path file = "project_demo.db";
   std::filesystem::remove(file);
@@ -96,8 +96,8 @@ int main() {
   // 1. Build and save.
   std::string built;
   {
-    huxhost::SampleProject project;
-    project.SetProjectDBDevice(new huxhost::SqliteDevice());
+    sample::SampleProject project;
+    project.SetProjectDBDevice(new hux::host::SqliteDevice());
     for (int a = 0; a < kAssemblies; ++a) {
       auto* assembly = new AssemblyEntity();
       assembly->Data().label = "assembly-" + std::to_string(a);
@@ -105,7 +105,7 @@ int main() {
       project.AddChild(assembly);
       for (int p = 0; p < kPartsPerAssembly; ++p) {
         auto* part = new PartEntity();
-        huxhost::PartData& d = part->Data();
+        sample::PartData& d = part->Data();
         d.name = L"Teil \u00e4-" + std::to_wstring(a) + L"/" + std::to_wstring(p) + L" \u90e8\u4ef6";
         d.mass = 0.25 * (a + 1) + p / 7.0;
         for (int k = 0; k < (p % 5) + 1; ++k) d.points.push_back(a * 100.0 + p + k / 3.0);

@@ -5,7 +5,7 @@
 #include <hux/io/archive.h>
 #include <hux/object/factory.h>
 
-namespace huxhost {
+namespace sample {
 
 namespace {
 
@@ -115,4 +115,4 @@ void RegisterSampleTypes() {
   (void)registered;
 }
 
-}  // namespace huxhost
+}  // namespace sample

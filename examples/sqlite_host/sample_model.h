@@ -1,6 +1,6 @@
-// A small model for the reference host: a project of assemblies and parts
+// A small model for the SQLite host example: a project of assemblies and parts
 // whose implementation objects carry data (names, masses, point lists), all
-// creatable through the factory so that the SQLite facade can load them.
+// creatable through the factory so that the entity facade can load them.
 //
 // Call RegisterSampleTypes() once before loading; it is idempotent. The
 // classes are plain examples of how a client module defines entities: an
@@ -17,7 +17,7 @@
 #include <hux/object/project.h>
 #include <hux/value/property.h>
 
-namespace huxhost {
+namespace sample {
 
 // Type codes of the sample classes (the custom range, above the library's).
 constexpr hux::eXOMDataType DT_SAMPLE_ASSEMBLY = static_cast<hux::eXOMDataType>(20001);
@@ -68,4 +68,4 @@ class SampleProject : public hux::IBaseProject {};
 // the factory.
 void RegisterSampleTypes();
 
-}  // namespace huxhost
+}  // namespace sample

@@ -1,6 +1,7 @@
 # Script run by ctest: install into a scratch prefix, move the prefix, build
 # the consumer one way (MODE) against the moved tree, run it, and run the
-# installed huxdump on the file the consumer wrote. Nothing may still point
+# installed huxdump on the file the consumer wrote; with WITH_SQLITE_HOST,
+# build and run the host consumer too, linked with the installed SQLite host. Nothing may still point
 # at the first prefix: neither the package files nor the programs' run paths.
 file(REMOVE_RECURSE "${WORK}")
 set(installed "${WORK}/installed")
@@ -29,9 +30,11 @@ endif()
 if(MODE STREQUAL "cmake")
   # The consumer project sets no C++ standard: hux::common brings C++20.
   run(${CMAKE_COMMAND} -S "${CONSUMER_SRC}" -B "${WORK}/build" "-DCMAKE_PREFIX_PATH=${prefix}"
-      "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}")
+      "-DCMAKE_CXX_COMPILER=${CXX}" "-DCMAKE_CXX_FLAGS=${flags}" "-DCMAKE_EXE_LINKER_FLAGS=${flags}"
+      "-DWITH_SQLITE_HOST=${WITH_SQLITE_HOST}")
   run(${CMAKE_COMMAND} --build "${WORK}/build")
   set(consumer "${WORK}/build/consumer")
+  set(host_consumer "${WORK}/build/host_consumer")
 else()
   set(ENV{PKG_CONFIG_PATH} "${prefix}/${LIBDIR}/pkgconfig")
   execute_process(COMMAND pkg-config --cflags --libs hux RESULT_VARIABLE rc OUTPUT_VARIABLE pc
@@ -45,6 +48,22 @@ else()
   separate_arguments(flags UNIX_COMMAND "${flags}")
   set(consumer "${WORK}/consumer")
   run(${CXX} ${flags} "${CONSUMER_SRC}/consumer.cpp" -o "${consumer}" ${pc} "-Wl,-rpath,${libdir}")
+  if(WITH_SQLITE_HOST)
+    execute_process(COMMAND pkg-config --cflags --libs hux_sqlite_host RESULT_VARIABLE rc OUTPUT_VARIABLE pc
+                    OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(NOT rc EQUAL 0)
+      message(FATAL_ERROR "pkg-config does not find hux_sqlite_host in the moved prefix")
+    endif()
+    separate_arguments(pc UNIX_COMMAND "${pc}")
+    set(host_consumer "${WORK}/host_consumer")
+    run(${CXX} ${flags} "${CONSUMER_SRC}/host_consumer.cpp" -o "${host_consumer}" ${pc} "-Wl,-rpath,${libdir}")
+  endif()
+endif()
+if(WITH_SQLITE_HOST)
+  run("${host_consumer}" "${WORK}/project.db")
+  if(NOT out MATCHES "saved and reopened")
+    message(FATAL_ERROR "the host consumer did not report its round trip:\n${out}")
+  endif()
 endif()
 run("${consumer}" "${WORK}/object.hux")
 run("${prefix}/${BINDIR}/huxdump" "${WORK}/object.hux")

@@ -1,4 +1,4 @@
-// The reference SQLite device: opening, tables, rows of every kind, the
+// The SQLite device: opening, tables, rows of every kind, the
 // upsert that keeps unnamed columns, transactions and hostile names.
 #include <gtest/gtest.h>
 
@@ -6,16 +6,16 @@
 #include <string>
 #include <vector>
 
+#include <hux/host/sqlite_device.h>
 #include <hux/io/memstream.h>
 #include <hux/value/variant.h>
 
-#include "sqlite_device.h"
 #include "temp_db.h"
 
 namespace hux {
 namespace {
 
-using huxhost::SqliteDevice;
+using host::SqliteDevice;
 
 class SqliteDeviceTest : public test::TempDbTest {};
 

@@ -1,5 +1,5 @@
 // Whole projects through the library's SaveProject and LoadProject and the
-// reference SQLite host, against a temporary database file: round trips,
+// SQLite host library, against a temporary database file: round trips,
 // swapping, incremental saves, and damaged databases.
 #include <gtest/gtest.h>
 
@@ -9,24 +9,24 @@
 #include <string>
 #include <vector>
 
+#include <hux/host/entity_facade.h>
+#include <hux/host/sqlite_device.h>
 #include <hux/io/memstream.h>
 #include <hux/object/dbdevice.h>
 #include <hux/object/project.h>
 #include <hux/value/variant.h>
 
 #include "sample_model.h"
-#include "sqlite_device.h"
-#include "sqlite_facade.h"
 #include "temp_db.h"
 
 namespace hux {
 namespace {
 
-using huxhost::AssemblyEntity;
-using huxhost::PartEntity;
-using huxhost::SampleProject;
-using huxhost::SqliteDevice;
-using huxhost::SqliteFacade;
+using sample::AssemblyEntity;
+using sample::PartEntity;
+using sample::SampleProject;
+using host::EntityFacade;
+using host::SqliteDevice;
 
 // Everything a tree holds, in pre-order.
 std::string Signature(IBaseEntity* root) {
@@ -38,7 +38,7 @@ std::string Signature(IBaseEntity* root) {
     std::snprintf(buf, sizeof buf, "%lld<%lld ", e->GetObjectID(), e->GetParent() ? e->GetParent()->GetObjectID() : 0);
     out += buf;
     if (auto* part = dynamic_cast<PartEntity*>(e)) {
-      const huxhost::PartData& d = part->Data();
+      const sample::PartData& d = part->Data();
       out += "P" + std::to_string(d.name.size()) + ":" + std::to_string(d.mass) + ":" + std::to_string(d.points.size());
       for (double p : d.points) out += "," + std::to_string(p);
     } else if (auto* assembly = dynamic_cast<AssemblyEntity*>(e)) {
@@ -56,7 +56,7 @@ std::string Signature(IBaseEntity* root) {
 class ProjectDbTest : public test::TempDbTest {
  protected:
   ProjectDbTest() {
-    huxhost::RegisterSampleTypes();
+    sample::RegisterSampleTypes();
     SetIOFacade(&facade);
   }
   ~ProjectDbTest() override { SetIOFacade(nullptr); }
@@ -93,7 +93,7 @@ class ProjectDbTest : public test::TempDbTest {
 
   SqliteDevice* DeviceOf(IBaseProject* project) { return static_cast<SqliteDevice*>(project->GetProjectDBDevice()); }
 
-  SqliteFacade facade;
+  EntityFacade facade;
 };
 
 TEST_F(ProjectDbTest, SaveAndReopenGivesTheSameProject) {
@@ -280,7 +280,7 @@ TEST_F(DamagedDbTest, UnbuildableTreeFailsTheLoadAndKeepsTheDevice) {
     const char* error;
   } cases[] = {
       {5, 424242, "424242"},                                          // a type the factory does not know
-      {1, static_cast<long long>(huxhost::DT_SAMPLE_PART), "project"},  // a root that is no project
+      {1, static_cast<long long>(sample::DT_SAMPLE_PART), "project"},  // a root that is no project
   };
   for (const auto& c : cases) {
     SetUp();
@@ -299,7 +299,7 @@ TEST_F(DamagedDbTest, OrphansAndCyclesAreNotReached) {
     for (long long id : {900, 901, 902}) {
       d.WriteRow("EntityTable", {"ID", "PID", "POS", "TYPE"},
                  {CVariant(id), CVariant(id == 900 ? 901LL : id == 901 ? 900LL : 5000LL), CVariant(0LL),
-                  CVariant(static_cast<long long>(huxhost::DT_SAMPLE_PART))});
+                  CVariant(static_cast<long long>(sample::DT_SAMPLE_PART))});
     }
   });
   auto loaded = Reopen();
@@ -312,7 +312,7 @@ TEST_F(DamagedDbTest, OrphansAndCyclesAreNotReached) {
 TEST_F(DamagedDbTest, TooDeepTreeFailsCleanly) {
   Damage([](SqliteDevice& d) {
     d.BeginAccess();
-    for (long long i = 0; i <= SqliteFacade::kMaxDepth + 1; ++i)
+    for (long long i = 0; i <= EntityFacade::kMaxDepth + 1; ++i)
       d.WriteRow("EntityTable", {"ID", "PID", "TYPE"},
                  {CVariant(100000 + i), CVariant(i == 0 ? 1LL : 100000 + i - 1), CVariant(0LL)});
     d.EndAccess();

@@ -1,4 +1,4 @@
-#include "sqlite_facade.h"
+#include <hux/host/entity_facade.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -18,14 +18,9 @@
 #include <hux/object/project.h>
 #include <hux/value/variant.h>
 
-namespace huxhost {
+namespace hux::host {
 
-using hux::CVariant;
-using hux::GDBDevice;
-using hux::IBaseEntity;
-using hux::IBaseProject;
-
-const char* const SqliteFacade::kTable = "EntityTable";
+const char* const EntityFacade::kTable = "EntityTable";
 
 namespace {
 
@@ -137,14 +132,14 @@ void InAccess(GDBDevice* device, Work&& work) {
 }  // namespace
 
 // One entity of a tree being saved: the entity and its place.
-struct SqliteFacade::Item {
+struct EntityFacade::Item {
   IBaseEntity* entity;
   __int64 parentId;
   __int64 pos;
 };
 
 // One stored row.
-struct SqliteFacade::Row {
+struct EntityFacade::Row {
   __int64 id = 0;
   __int64 parentId = 0;
   __int64 pos = 0;
@@ -153,14 +148,14 @@ struct SqliteFacade::Row {
   CVariant data;
 };
 
-bool SqliteFacade::Failed(const std::string& what) {
+bool EntityFacade::Failed(const std::string& what) {
   m_strLastError = what;
   return false;
 }
 
 // ---- saving ----------------------------------------------------------------
 
-void SqliteFacade::Flatten(IBaseProject* project, std::vector<Item>& items) {
+void EntityFacade::Flatten(IBaseProject* project, std::vector<Item>& items) {
   // Pre-order with each entity's parent id and place; entities that have no
   // id yet (added while a load was running) get one now, and two entities
   // with one id would overwrite each other's row.
@@ -180,7 +175,7 @@ void SqliteFacade::Flatten(IBaseProject* project, std::vector<Item>& items) {
   }
 }
 
-void SqliteFacade::WriteEntity(GDBDevice* device, const Item& item, bool withData) {
+void EntityFacade::WriteEntity(GDBDevice* device, const Item& item, bool withData) {
   IBaseEntity* e = item.entity;
   std::vector<CVariant> values;
   values.emplace_back(static_cast<long long>(e->GetObjectID()));
@@ -196,15 +191,15 @@ void SqliteFacade::WriteEntity(GDBDevice* device, const Item& item, bool withDat
   ++m_stats.rowsWritten;
 }
 
-void SqliteFacade::PrepareSave(GDBDevice* device) {
+void EntityFacade::PrepareSave(GDBDevice* device) {
   if (!device || !device->EnsureTable(kTable, kAllColumns)) {
     Failed("the entity table cannot be created");
-    throw std::runtime_error("SqliteFacade: " + m_strLastError);
+    throw std::runtime_error("EntityFacade: " + m_strLastError);
   }
 }
 
-void SqliteFacade::SaveProjectData(IBaseProject* project, GDBDevice* device) {
-  if (!project || !device) throw std::runtime_error("SqliteFacade: SaveProjectData needs a project and a device");
+void EntityFacade::SaveProjectData(IBaseProject* project, GDBDevice* device) {
+  if (!project || !device) throw std::runtime_error("EntityFacade: SaveProjectData needs a project and a device");
   try {
     std::vector<Item> items;
     Flatten(project, items);
@@ -236,11 +231,11 @@ void SqliteFacade::SaveProjectData(IBaseProject* project, GDBDevice* device) {
   } catch (const std::exception& e) {
     device->CancelAccess();
     Failed(e.what());
-    throw std::runtime_error(std::string("SqliteFacade: ") + e.what());
+    throw std::runtime_error(std::string("EntityFacade: ") + e.what());
   }
 }
 
-bool SqliteFacade::SaveModifiedData(IBaseProject* project, GDBDevice* device) {
+bool EntityFacade::SaveModifiedData(IBaseProject* project, GDBDevice* device) {
   if (!project || !device) return Failed("SaveModifiedData needs a project and a device");
   try {
     std::vector<Item> items;
@@ -268,7 +263,7 @@ bool SqliteFacade::SaveModifiedData(IBaseProject* project, GDBDevice* device) {
   return true;
 }
 
-bool SqliteFacade::SaveEntityData(IBaseEntity* entity, GDBDevice* device) {
+bool EntityFacade::SaveEntityData(IBaseEntity* entity, GDBDevice* device) {
   if (!entity || !device) return Failed("SaveEntityData needs an entity and a device");
   try {
     Item item{entity, 0, 0};
@@ -287,18 +282,18 @@ bool SqliteFacade::SaveEntityData(IBaseEntity* entity, GDBDevice* device) {
   return true;
 }
 
-void SqliteFacade::SwapOutEntityData(IBaseEntity* entity, GDBDevice* device) {
+void EntityFacade::SwapOutEntityData(IBaseEntity* entity, GDBDevice* device) {
   if (!entity || !device || !device->IsDBOpen()) {
     Failed("an entity can only be swapped out into an open database");
-    throw std::runtime_error("SqliteFacade: " + m_strLastError);
+    throw std::runtime_error("EntityFacade: " + m_strLastError);
   }
-  if (!SaveEntityData(entity, device)) throw std::runtime_error("SqliteFacade: " + m_strLastError);
+  if (!SaveEntityData(entity, device)) throw std::runtime_error("EntityFacade: " + m_strLastError);
   ++m_stats.swappedOut;
 }
 
 // ---- loading ---------------------------------------------------------------
 
-bool SqliteFacade::ReadRows(GDBDevice* device, std::vector<Row>& rows) {
+bool EntityFacade::ReadRows(GDBDevice* device, std::vector<Row>& rows) {
   std::vector<CVariant> values;
   if (!device || !device->QueryAllRows(kTable, kAllColumns, values)) return Failed("cannot read the entity table");
   const size_t width = kAllColumns.size();
@@ -319,7 +314,7 @@ bool SqliteFacade::ReadRows(GDBDevice* device, std::vector<Row>& rows) {
   return true;
 }
 
-IBaseEntity* SqliteFacade::Rebuild(const std::vector<Row>& rows, size_t root, GDBDevice* projectDevice) {
+IBaseEntity* EntityFacade::Rebuild(const std::vector<Row>& rows, size_t root, GDBDevice* projectDevice) {
   // The children of each stored id, in their stored order.
   std::unordered_map<__int64, std::vector<size_t>> children;
   for (size_t i = 0; i < rows.size(); ++i)
@@ -412,7 +407,7 @@ IBaseEntity* SqliteFacade::Rebuild(const std::vector<Row>& rows, size_t root, GD
   return top.release();
 }
 
-IBaseEntity* SqliteFacade::LoadProjectData(__int64 projectId, GDBDevice* device) {
+IBaseEntity* EntityFacade::LoadProjectData(__int64 projectId, GDBDevice* device) {
   std::vector<Row> rows;
   if (!ReadRows(device, rows)) return nullptr;
   for (size_t i = 0; i < rows.size(); ++i) {
@@ -423,7 +418,7 @@ IBaseEntity* SqliteFacade::LoadProjectData(__int64 projectId, GDBDevice* device)
   return nullptr;
 }
 
-IBaseEntity* SqliteFacade::LoadEntity(__int64 objectId, GDBDevice* device) {
+IBaseEntity* EntityFacade::LoadEntity(__int64 objectId, GDBDevice* device) {
   std::vector<Row> rows;
   if (!ReadRows(device, rows)) return nullptr;
   for (size_t i = 0; i < rows.size(); ++i)
@@ -432,12 +427,12 @@ IBaseEntity* SqliteFacade::LoadEntity(__int64 objectId, GDBDevice* device) {
   return nullptr;
 }
 
-void SqliteFacade::LoadEntityData(IBaseEntity* entity, GDBDevice* device) {
+void EntityFacade::LoadEntityData(IBaseEntity* entity, GDBDevice* device) {
   std::vector<CVariant> values;
   if (!entity || !device || !device->QueryTable(kTable, {"DATA"}, "ID", entity->GetObjectID(), values) ||
       values.empty()) {
     Failed("the data of entity " + std::to_string(entity ? entity->GetObjectID() : 0) + " cannot be read");
-    throw std::runtime_error("SqliteFacade: " + m_strLastError);
+    throw std::runtime_error("EntityFacade: " + m_strLastError);
   }
   // The entity's own IBase state stayed in memory; only its data comes back.
   ReadData(entity, StreamOf(values[0]), false);
@@ -446,7 +441,7 @@ void SqliteFacade::LoadEntityData(IBaseEntity* entity, GDBDevice* device) {
   m_strLastError.clear();
 }
 
-bool SqliteFacade::DeleteEntityData(__int64 objectId, GDBDevice* device) {
+bool EntityFacade::DeleteEntityData(__int64 objectId, GDBDevice* device) {
   if (!device) return Failed("DeleteEntityData needs a device");
   const __int64 removed = device->DeleteRows(kTable, "ID", objectId);
   if (removed < 0) return Failed("cannot remove entity " + std::to_string(objectId));
@@ -454,9 +449,9 @@ bool SqliteFacade::DeleteEntityData(__int64 objectId, GDBDevice* device) {
   return removed > 0;
 }
 
-bool SqliteFacade::IsEntityStored(__int64 objectId, GDBDevice* device) {
+bool EntityFacade::IsEntityStored(__int64 objectId, GDBDevice* device) {
   std::vector<CVariant> values;
   return device && device->QueryTable(kTable, {"ID"}, "ID", objectId, values) && !values.empty();
 }
 
-}  // namespace huxhost
+}  // namespace hux::host

@@ -1,5 +1,6 @@
-// SqliteFacade: a reference IDataIOFacade that stores a project's entity tree
-// in one table of a GDBDevice (normally a SqliteDevice).
+// EntityFacade: an IDataIOFacade that stores a project's entity tree in one
+// table of a GDBDevice. It uses the device interface alone, so every
+// database engine shares it; only the device differs.
 //
 // The table "EntityTable" holds one row per entity: "ID" (the key, the
 // entity's object id), "PID" (the parent's id, 0 for the root), "POS" (the
@@ -10,6 +11,12 @@
 // implementation object. Entities are rebuilt through the factory, so every
 // stored class must be an IBase with a createBaseObject record; saving any
 // other class fails rather than write data that could not be loaded.
+//
+// What the facade needs of a device: EnsureTable creates the table or adds
+// the columns it lacks; WriteRow inserts a row or updates only the columns
+// it names (so a swapped-out entity's DATA is kept); integers come back as
+// integer variants and byte blocks as a variant holding a reference to a
+// GMemStream; BeginAccess/EndAccess/CancelAccess bracket one transaction.
 //
 // Loaded entities are unmodified and marked EGOBJECT_RECORD_DELETE (they are
 // stored, so their deletion must reach the database); a loaded project owns
@@ -22,15 +29,16 @@
 #include <string>
 #include <vector>
 
+#include <hux/export.h>
 #include <hux/object/dbdevice.h>
 
 namespace hux {
 class GMemStream;
 }
 
-namespace huxhost {
+namespace hux::host {
 
-class SqliteFacade : public hux::IDataIOFacade {
+class HUX_API EntityFacade : public hux::IDataIOFacade {
  public:
   // Counters of the work done, for reports and tests.
   struct Stats {
@@ -91,4 +99,4 @@ class SqliteFacade : public hux::IDataIOFacade {
   Stats m_stats;
 };
 
-}  // namespace huxhost
+}  // namespace hux::host

@@ -7,7 +7,7 @@
 
 #include <hux/util/stringtrans.h>
 
-namespace huxhost {
+namespace hux::host {
 
 inline std::string ToUtf8(const std::wstring& text) {
   std::unique_ptr<char[]> utf8(hux::GStdStringTrans::UnicodeToUtf8(text.c_str()));
@@ -20,4 +20,4 @@ inline std::wstring FromUtf8(const std::string& text) {
   return wide ? std::wstring(wide.get()) : std::wstring();
 }
 
-}  // namespace huxhost
+}  // namespace hux::host

@@ -1,4 +1,4 @@
-#include "sqlite_device.h"
+#include <hux/host/sqlite_device.h>
 
 #include <sqlite3.h>
 
@@ -12,7 +12,7 @@
 
 #include "text.h"
 
-namespace huxhost {
+namespace hux::host {
 
 namespace {
 
@@ -313,4 +313,4 @@ bool SqliteDevice::QueryTable(const std::string& table, const std::vector<std::s
                columns, true, keyValue, result);
 }
 
-}  // namespace huxhost
+}  // namespace hux::host

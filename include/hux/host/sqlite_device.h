@@ -1,4 +1,5 @@
-// SqliteDevice: a reference GDBDevice over an SQLite database file.
+// SqliteDevice: a GDBDevice over an SQLite database file (library
+// hux::sqlite_host; pair it with EntityFacade from entity_facade.h).
 //
 // OpenDB opens the file, creating it when it does not exist. Tables made by
 // EnsureTable have a 64-bit integer key (their first column) and untyped
@@ -14,13 +15,14 @@
 #include <string>
 #include <vector>
 
+#include <hux/export.h>
 #include <hux/object/dbdevice.h>
 
 struct sqlite3;
 
-namespace huxhost {
+namespace hux::host {
 
-class SqliteDevice : public hux::GDBDevice {
+class HUX_API SqliteDevice : public hux::GDBDevice {
  public:
   SqliteDevice();
   // Closes the database, rolling back an access still open.
@@ -70,4 +72,4 @@ class SqliteDevice : public hux::GDBDevice {
   std::string m_strLastError;
 };
 
-}  // namespace huxhost
+}  // namespace hux::host
