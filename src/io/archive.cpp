@@ -125,14 +125,14 @@ inline void GDbArchiveImpl::Get(void* data, unsigned int size) {
     Device().Read(data, size);
 }
 
-inline void GDbArchiveImpl::SeekDevice(__int64 pos) {
+void GDbArchiveImpl::SeekDevice(__int64 pos) {
   if (m_pMem)
     m_pMem->GMemStream::seek(pos);  // never fails
   else if (!Device().seek(pos) && m_pDevice->IsStoring())
     SetWriteFailed();
 }
 
-inline void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = m_pMem ? m_pMem->PosDirect() : Device().pos(); }
+void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = m_pMem ? m_pMem->PosDirect() : Device().pos(); }
 
 // Framing fields go through the virtual typed operators, so that a derived
 // archive that overrides one changes the framing with it. When this archive

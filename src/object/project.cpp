@@ -85,6 +85,8 @@ void RunInAccess(GDBDevice& device, int flag, Work&& work) {
 
 IBaseProject::IBaseProject() : m_pDBDevice(nullptr), m_nUniqueID(1) {}
 
+size_t IBaseProject::GetKeptByteCount() const { return m_strKeptObject.size() + m_keptBlocks.GetByteCount(); }
+
 IBaseProject::~IBaseProject() {
   // The device goes first: without it the children's destruction below
   // records no deletions.
@@ -116,25 +118,34 @@ void IBaseProject::Report(GDbArchive& archive, const char* caption, const std::s
 // ---- archive form ----------------------------------------------------------
 
 void IBaseProject::Store(GDbArchive& archive) {
+  if (!m_strKeptObject.empty()) {
+    // A newer version read whole goes back exactly as it came.
+    archive.WriteRawData(m_strKeptObject.data(), static_cast<int>(m_strKeptObject.size()));
+    return;
+  }
   const void* key = reinterpret_cast<const void*>(static_cast<intptr_t>(archive.CreateNewObjectID()));
   archive.BeginWriteObject(key, kVersion);
   archive.BeginWriteBlock(kCounterBlock, key);
   archive << m_nUniqueID;
   archive.EndWriteBlock(kCounterBlock, key);
+  archive.WriteKeptBlocks(key, m_keptBlocks);
   archive.EndWriteObject(key);
 }
 
 void IBaseProject::Load(GDbArchive& archive, int start) {
+  m_strKeptObject.clear();
+  m_keptBlocks.Clear();
   unsigned char count = 0;
   unsigned short version = 0;
   archive.ReadObject(count, version);
   if (version >= 2) {
-    // A newer format: leave the counter alone and skip the whole object.
-    // SkipObject reads the header again, so the version pushed above is
+    // A newer format: leave the counter alone and keep the whole object, to
+    // be written back unchanged (one the input cuts short is skipped).
+    // KeepObject reads the header again, so the version pushed above is
     // popped first.
     archive.EndReadObject();
     archive.SeekPos(start, GDbArchive::SEEKFROM_BEGIN);
-    archive.SkipObject();
+    archive.KeepObject(m_strKeptObject);
     return;
   }
   for (unsigned int i = 0; i < count; ++i) {
@@ -147,7 +158,7 @@ void IBaseProject::Load(GDbArchive& archive, int start) {
     const __int64 dataStart = archive.DevicePos();
     const __int64 dataEnd = dataStart + size;
     if (id != kCounterBlock) {
-      archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
+      archive.KeepBlock(id, size, m_keptBlocks);
       continue;
     }
     // The counter is taken only when the block holds it and the device
@@ -198,6 +209,7 @@ bool IBaseProject::Serialize(GDbArchive& archive) {
   } catch (...) {
     Report(archive, "LOAD_DATA", "LOAD_DATA" + Where(__LINE__) + "\ntypename: " + TypeName(typeid(*this)));
     archive.RollbackReadObject(start);
+    m_keptBlocks.Clear();  // from an object that was not read
   }
   return true;
 }

@@ -122,7 +122,11 @@ void CVariant::CopyFrom(CVariant const& other) {
   Construct();
   const VariantStru& src = other.m_stru;
   if (src.isBlank) return;
-  if (src.isRefPtr) {
+  if (src.isKept) {
+    // Kept content is shared as it is: its code is the file's, not a class's.
+    reinterpret_cast<CReferenced*>(src.value)->Ref();
+    m_stru = src;
+  } else if (src.isRefPtr) {
     SetValueRefPtr(reinterpret_cast<CReferenced*>(src.value));
   } else if (src.isObject) {
     // A deep copy through the factory. An owned object whose pointer is null
@@ -187,7 +191,7 @@ void CVariant::SetValueRefPtr(CReferenced* object) {
 }
 
 CReferenced* CVariant::GetValueRefPtr() const {
-  return m_stru.isRefPtr ? reinterpret_cast<CReferenced*>(m_stru.value) : nullptr;
+  return m_stru.isRefPtr && !m_stru.isKept ? reinterpret_cast<CReferenced*>(m_stru.value) : nullptr;
 }
 
 void CVariant::SetDBValueRefPtr(CReferenced* object, eXOMDataType code) {

@@ -3,11 +3,14 @@
 #include <hux/value/variant.h>
 
 #include <cstring>
+#include <string>
 
 #include <hux/io/archive.h>
 #include <hux/object/base.h>
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
+
+#include "value/kept_content.h"
 
 namespace hux {
 
@@ -104,6 +107,13 @@ bool CVariant::SerializeCutomObject(GDbArchive& archive) {
   GBaseObjectFactory& factory = GetBaseObjectFactory();
 
   if (!archive.IsLoading()) {
+    if (m_stru.isKept) {
+      // The flags and the object exactly as they were read.
+      const auto* kept = static_cast<const detail::KeptContent*>(reinterpret_cast<CReferenced*>(m_stru.value));
+      archive.WriteRawData(const_cast<char*>(kept->Flags()), 3);
+      archive.WriteRawData(const_cast<char*>(kept->Object().data()), static_cast<int>(kept->Object().size()));
+      return true;
+    }
     const sClassFunctionPtr* record = factory.GetFunctionPtr(m_stru.type);
     const bool hasSave = record && record->saveObject;
     IBase* base = nullptr;
@@ -164,7 +174,7 @@ bool CVariant::SerializeCutomObject(GDbArchive& archive) {
     if (base)
       base->Serialize(archive);
     else
-      archive.SkipObject();
+      KeepCustomObject(archive, shared, false);
     return true;
   }
   const sClassFunctionPtr* record = factory.GetFunctionPtr(m_stru.type);
@@ -173,8 +183,29 @@ bool CVariant::SerializeCutomObject(GDbArchive& archive) {
   if (record && record->loadObject && m_stru.value)
     record->loadObject(archive, reinterpret_cast<void*>(m_stru.value));
   else
-    archive.SkipObject();
+    KeepCustomObject(archive, shared, true);
   return true;
+}
+
+void CVariant::KeepCustomObject(GDbArchive& archive, bool shared, bool hasSave) {
+  // An object the factory made for the code keeps the code's place (as a
+  // default object), as it always has; only an empty place takes the bytes.
+  if (m_stru.value) {
+    archive.SkipObject();
+    return;
+  }
+  std::string object;
+  if (!archive.KeepObject(object)) return;  // cut short: skipped, as before
+  auto* kept = new detail::KeptContent(shared, hasSave, std::move(object));
+  kept->Ref();
+  const eXOMDataType code = m_stru.type;
+  Destruct(true);
+  m_stru.type = code;
+  m_stru.value = reinterpret_cast<unsigned __int64>(static_cast<CReferenced*>(kept));
+  m_stru.isBlank = 0;
+  m_stru.isRefPtr = 1;
+  m_stru.isObject = 1;
+  m_stru.isKept = 1;
 }
 
 }  // namespace hux

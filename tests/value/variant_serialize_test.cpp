@@ -312,18 +312,26 @@ TEST(VariantSerialize, OwnedCustomObjectsAreDeepAndPersistThroughTheirRecord) {
 
 // ---- unknown codes, damaged and hostile input -----------------------------------
 
-TEST(VariantSerialize, UnknownCodeKeepsTheCodeAndStaysAligned) {
+TEST(VariantSerialize, ObjectsThatCannotBeLoadedAreKeptWholeAndStayAligned) {
+  // Codes without a record (7777), a class that is not shareable, a record
+  // with a load function but nothing to load into: the object is kept as it
+  // was read and written back byte for byte; without data there is nothing
+  // to keep and the code stays with a null object.
   struct Case {
     const char* what;
     const char* variant;  // the variant's bytes; an int 42 follows
+    bool kept;
   };
   const Case cases[] = {
-      {"owned, framed object", "61 1E 00 00 01 00 00  02 00 01 01 04 00 00 00 AA BB CC DD"},
-      {"shared, framed object", "61 1E 00 00 01 01 00  02 00 02 01 01 00 00 00 AA 02 00 00 00 00"},
-      {"save flag, framed object", "61 1E 00 00 01 00 01  05 00 00"},
-      {"not present", "61 1E 00 00 00 00"},
-      {"not present, shared", "61 1E 00 00 00 01"},
+      {"owned, framed object", "61 1E 00 00 01 00 00  02 00 01 01 04 00 00 00 AA BB CC DD", true},
+      {"shared, framed object", "61 1E 00 00 01 01 00  02 00 02 01 01 00 00 00 AA 02 00 00 00 00", true},
+      {"save flag, framed object", "61 1E 00 00 01 00 01  05 00 00", true},
+      {"not shareable", "8D 13 00 00 01 01 00  01 00 00", true},
+      {"nothing to load into", "8E 13 00 00 01 00 01  01 00 00", true},
+      {"not present", "61 1E 00 00 00 00", false},
+      {"not present, shared", "61 1E 00 00 00 01", false},
   };
+  PlainBase::live = 0;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     std::vector<unsigned char> bytes = Hex(c.variant);
@@ -334,36 +342,39 @@ TEST(VariantSerialize, UnknownCodeKeepsTheCodeAndStaysAligned) {
     GDbArchiveImpl ar(&mem);
     CVariant v;
     v.Serialize(ar);
-    EXPECT_EQ(v.GetVariantStru().type, 7777);
-    EXPECT_EQ(v.GetVariantStru().value, 0u);  // a null object
+    const int code = bytes[0] | bytes[1] << 8;
+    EXPECT_EQ(v.GetVariantStru().type, code);
     EXPECT_FALSE(v.IsNull());
+    EXPECT_EQ(v.IsKept(), c.kept);
+    EXPECT_EQ(v.GetValueRefPtr(), nullptr);
     EXPECT_EQ(ar.DevicePos(), static_cast<long long>(end));
     int next = 0;
     ar >> next;
     EXPECT_EQ(next, 42);
-    EXPECT_EQ(Load(Store(v)).GetVariantStru().type, 7777);  // stores as not present
+    bool ok = true;
+    EXPECT_EQ(v.toWString(&ok), L"");
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(v.toInt64(&ok), 0);
+    EXPECT_FALSE(ok);
+    CVariant copy = v;
+    if (c.kept) {
+      const std::vector<unsigned char> written(bytes.begin(), bytes.begin() + static_cast<long>(end));
+      EXPECT_EQ(copy.GetDBValueRefPtr(), v.GetDBValueRefPtr());  // one set of bytes, shared
+      EXPECT_EQ(Store(copy), written);
+      v = CVariant();
+      EXPECT_EQ(Store(copy), written);  // still alive in the copy
+    } else {
+      EXPECT_EQ(v.GetVariantStru().value, 0u);  // a null object
+      EXPECT_EQ(Store(v), Hex(std::string(c.variant).substr(0, 11) + " 00 00"));  // stores as not present
+    }
   }
-}
-
-TEST(VariantSerialize, RecordsThatCannotLoadNeverCrash) {
-  PlainBase::live = 0;
-  {
-    // A shared flag for a class that is an IBase but not reference counted:
-    // the created object is not leaked, the variant holds a null object.
-    CVariant v = Load(Hex("8D 13 00 00 01 01 00 01 00 00"));
-    EXPECT_EQ(v.GetVariantStru().type, kNotShareable);
-    EXPECT_EQ(v.GetVariantStru().value, 0u);
-    EXPECT_EQ(PlainBase::live, 0);
-  }
-  {
-    // A load function but no object to load into: skipped by its framing.
-    long long consumed = 0;
-    CVariant v = Load(Hex("8E 13 00 00 01 00 01 01 00 00"), &consumed);
-    EXPECT_EQ(v.GetVariantStru().type, kNoCreate);
-    EXPECT_EQ(v.GetVariantStru().value, 0u);
-    EXPECT_EQ(consumed, 10);
-    EXPECT_EQ(Store(v), Hex("8E 13 00 00 00 00"));  // nothing to hand to the save function
-  }
+  EXPECT_EQ(PlainBase::live, 0);
+  // An object the input cuts short is not kept: written back, its framing
+  // would swallow whatever follows it.
+  long long consumed = 0;
+  CVariant cut = Load(Hex("61 1E 00 00 01 00 00  02 00 01 01 09 00 00 00 AA"), &consumed);
+  EXPECT_FALSE(cut.IsKept());
+  EXPECT_EQ(Store(cut), Hex("61 1E 00 00 00 00"));
 }
 
 TEST(VariantSerialize, EveryTruncationAndByteFlipLoadsWithoutHarm) {

@@ -20,8 +20,15 @@
 // that could not be opened, a caller's buffer that is too small) makes
 // IsAllWriteDataOK false for the rest of the archive's life. The project and
 // property-collection writers return false from Serialize from then on.
+//
+// Forward compatibility: a reader that meets a block it does not know may
+// keep it (KeepBlock in place of skipping it) and its writer writes it back
+// after its own blocks (WriteKeptBlocks); an object of a newer version may be
+// kept whole (KeepObject in place of SkipObject) and written back unchanged.
+// Kept bytes are what the device delivered, read in bounded chunks.
 #pragma once
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <set>
@@ -39,6 +46,28 @@ class CReferenced;
 class GIODevice;
 class GMemStream;
 struct sLoadedSchemes;
+
+// The blocks of one object that its reader did not know, with their ids and
+// contents, in the order read. The object that holds them clears them when it
+// begins loading and hands them to WriteKeptBlocks when it is stored.
+class HUX_API GKeptBlocks {
+ public:
+  bool IsEmpty() const { return m_nCount == 0; }
+  // The number of blocks kept and the bytes they hold (framing included).
+  unsigned int GetCount() const { return m_nCount; }
+  size_t GetByteCount() const { return m_strFramed.size(); }
+  void Clear() {
+    m_strFramed.clear();
+    m_nCount = 0;
+  }
+
+ private:
+  friend class GDbArchiveImpl;
+  // Each block as the format frames it: id, 4-byte size, contents, where the
+  // size is what the device delivered.
+  std::string m_strFramed;
+  unsigned int m_nCount = 0;
+};
 
 // Thrown for framing that the format cannot represent or a misuse of the
 // object keys; derived from std::exception like every library exception.
@@ -115,6 +144,22 @@ class HUX_API GDbArchive {
   virtual __int64 CreateNewObjectID() = 0;
   // The version of the innermost object being read or written, or 0.
   virtual unsigned short GetVersion() = 0;
+
+  // Keeps the block whose header ReadBlock just read instead of skipping it:
+  // its contents (as far as the device delivers them, never more than
+  // `size`) are added to `kept`, and reading goes on after the block, where
+  // SeekPos(size, SEEKFROM_CURRENT) would have gone.
+  virtual void KeepBlock(unsigned char id, unsigned int size, GKeptBlocks& kept) = 0;
+  // Writes the kept blocks into the object `key` is writing, after the
+  // blocks it wrote itself, byte for byte. Blocks beyond the 255 an object
+  // can hold are left out; false then.
+  virtual bool WriteKeptBlocks(const void* key, const GKeptBlocks& kept) = 0;
+  // Reads the whole object that begins at the current position as raw bytes
+  // into `bytes`, and goes on after it, where SkipObject would. The bytes are
+  // kept only when the device delivered the whole object: false (and
+  // `bytes` empty) otherwise. Written back with WriteRawData, they make the
+  // same object again.
+  virtual bool KeepObject(std::string& bytes) = 0;
 
   int CurrentVersion() { return m_nCurrentVersion; }
   void SetCurrentVersion(int version) { m_nCurrentVersion = version; }
@@ -209,6 +254,9 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   void ErrorMsgBox(std::string caption, std::string text) override;
   __int64 CreateNewObjectID() override;
   unsigned short GetVersion() override;
+  void KeepBlock(unsigned char id, unsigned int size, GKeptBlocks& kept) override;
+  bool WriteKeptBlocks(const void* key, const GKeptBlocks& kept) override;
+  bool KeepObject(std::string& bytes) override;
 
   virtual bool IsStoring();
   // `long` is 64-bit here: all 8 bytes are written and read (the file format
@@ -247,6 +295,9 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   void PushVersion(unsigned short version, __int64 start);
   void PopVersion();
   void PopVersionsFrom(__int64 position);
+  // Appends up to `bytes` bytes from the device to `out`; returns how many
+  // the device delivered.
+  size_t AppendDelivered(std::string& out, unsigned long long bytes);
 
   GIODevice* m_pDevice;
   // The device when it is exactly a GMemStream: device calls need no dispatch.

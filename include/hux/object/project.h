@@ -4,16 +4,18 @@
 //
 // As an IBase, a project persists its own small state (the id counter) as one
 // archive object of 16 bytes: version 1, one block (id 1, 8 bytes) holding
-// the counter. Problems while serializing are reported through the archive's
+// the counter (and what it keeps of newer content it read). Problems while serializing are reported through the archive's
 // ErrorMsgBox, at most once per process, and the object is rolled back.
 //
 // Projects are not copyable. A project is loaded, saved and serialized by one
 // thread at a time.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include <hux/export.h>
+#include <hux/io/archive.h>
 #include <hux/object/base.h>
 #include <hux/object/entity.h>
 
@@ -42,8 +44,10 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
   // destroyed: it returns to the caller's ownership.
   void SetProjectDBDevice(GDBDevice* device);
 
-  // Stores or loads the counter. A newer version (2 or more) is skipped
-  // whole; unknown blocks are skipped; a counter block of the wrong size is
+  // Stores or loads the counter. A newer version (2 or more) leaves the
+  // counter alone and is kept whole, and unknown blocks are kept: storing
+  // writes them back unchanged (the kept object in place of the project's
+  // own, the kept blocks after the counter block). A counter block of the wrong size is
   // reported and reading goes on at its end (a block shorter than the
   // counter leaves the counter unchanged). Exceptions are caught, reported
   // and rolled back, and so is a write the device loses while the object is
@@ -52,6 +56,9 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
   bool Serialize(GDbArchive& archive) override;
   // DT_PROJECT (1500).
   eXOMDataType GetObjectType() override;
+  // The bytes of newer content the last load kept (a newer object, unknown
+  // blocks); 0 when it kept none.
+  size_t GetKeptByteCount() const;
 
   // Saves the whole project to the database at `path`: OpenDB (its result is
   // ignored), the facade's PrepareSave, then with the saving flag set
@@ -80,6 +87,10 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
 
   GDBDevice* m_pDBDevice;
   __int64 m_nUniqueID;
+  // A newer version of this object, read whole; or the blocks of a version
+  // this code reads that it does not know.
+  std::string m_strKeptObject;
+  GKeptBlocks m_keptBlocks;
 };
 
 }  // namespace hux

@@ -31,8 +31,8 @@ namespace hux {
 class CReferenced;
 class GDbArchive;
 
-// The whole storage of a variant. Copying it copies the five fields and takes
-// no ownership into account.
+// The whole storage of a variant. Copying it copies the fields and takes no
+// ownership into account.
 struct VariantStru {
   VariantStru() { Init(); }
   // Empty: value 0, type DT_NONE, blank, no flags.
@@ -42,6 +42,7 @@ struct VariantStru {
     isBlank = 1;
     isRefPtr = 0;
     isObject = 0;
+    isKept = 0;
   }
 
   // A scalar's bits from the word's first byte (the rest zero), an object id,
@@ -56,9 +57,12 @@ struct VariantStru {
   // 1 when value is an object pointer; owned (destroyed through the factory)
   // unless isRefPtr is also 1.
   unsigned char isObject;
+  // 1 when value is kept content (see CVariant::IsKept); isRefPtr and
+  // isObject are 1 with it. It fills what was padding: the size is unchanged.
+  unsigned char isKept;
 
-  // Clears the three flags (a stored scalar: not blank, no reference, no
-  // object). They and the padding byte after them are written as one 32-bit
+  // Clears the four flags (a stored scalar: not blank, no reference, no
+  // object, nothing kept). They are written as one 32-bit
   // word: the next test of the flags then reads exactly what one store wrote,
   // instead of stalling on a load that spans two narrower stores.
   void ClearFlags() {
@@ -169,6 +173,14 @@ class HUX_API CVariant {
   // True exactly when the code is DT_NONE (an owned object whose pointer is
   // null is not null in this sense).
   bool IsNull() const;
+  // True when the variant holds kept content: a custom object that was read
+  // from an archive whose code has no way to load it in this process (no
+  // factory record, or nothing to load into). The object's bytes are kept as
+  // they were read and Serialize writes them back unchanged; copies share
+  // them (immutable, safe to share across threads). Such a variant has the
+  // object's code, converts as an empty variant does (every conversion
+  // fails), and gives no object to GetValueRefPtr.
+  bool IsKept() const { return m_stru.isKept != 0; }
   // The storage; geometric values and addresses are read back through its
   // value word, which points to the owned LocalBox, LocalVec2d, ... (or is
   // null when the variant was loaded from an archive, which does not store
@@ -252,6 +264,9 @@ class HUX_API CVariant {
   T ConvertScalar(eXOMDataType target, T failure, bool* ok) const;
 
   bool SerializeCutomObject(GDbArchive& archive);
+  // Loading: the object data that follows cannot be read here; it is kept
+  // whole when nothing else holds the code's place, otherwise skipped.
+  void KeepCustomObject(GDbArchive& archive, bool shared, bool hasSave);
 
   VariantStru m_stru;
 };
