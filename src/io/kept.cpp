@@ -17,22 +17,6 @@ namespace {
 // Kept bytes grow by at most this much ahead of what the device delivered.
 constexpr unsigned int kKeepChunk = 64 * 1024;
 
-// True when `bytes` is exactly one object whose every block lies within it.
-bool WholeObject(const std::string& bytes) {
-  if (bytes.size() < 3) return false;
-  const unsigned count = static_cast<unsigned char>(bytes[2]);
-  size_t at = 3;
-  for (unsigned i = 0; i < count; ++i) {
-    if (bytes.size() - at < 5) return false;
-    unsigned int size = 0;
-    std::memcpy(&size, bytes.data() + at + 1, 4);
-    at += 5;
-    if (bytes.size() - at < size) return false;
-    at += size;
-  }
-  return at == bytes.size();
-}
-
 }  // namespace
 
 size_t GDbArchiveImpl::AppendDelivered(std::string& out, unsigned long long bytes) {
@@ -75,7 +59,7 @@ void GDbArchiveImpl::KeepBlock(unsigned char id, unsigned int size, GKeptBlocks&
   // end of the input is still framed exactly.
   std::memcpy(framed.data() + header + 1, &got, 4);
   ++kept.m_nCount;
-  SeekDevice(start + size);
+  if (got != size) SeekDevice(start + size);  // where skipping the block would have gone
 }
 
 bool GDbArchiveImpl::WriteKeptBlocks(const void* key, const GKeptBlocks& kept) {
@@ -106,21 +90,24 @@ bool GDbArchiveImpl::KeepObject(std::string& bytes) {
   bytes.clear();
   __int64 start = 0;
   GetCurPos(start);
-  // The framing says where the object ends; nothing is read into memory yet.
-  SkipObject();
-  __int64 end = 0;
-  GetCurPos(end);
-  if (end <= start) return false;
-  SeekDevice(start);
-  const unsigned long long length = static_cast<unsigned long long>(end - start);
-  const size_t got = AppendDelivered(bytes, length);
-  SeekDevice(end);
+  // The object's framing is followed as the bytes arrive, so that nothing
+  // is held beyond what the device delivered.
+  bool whole = AppendDelivered(bytes, 3) == 3;
+  const unsigned count = whole ? static_cast<unsigned char>(bytes[2]) : 0;
+  for (unsigned i = 0; i < count && whole; ++i) {
+    const size_t at = bytes.size();
+    whole = AppendDelivered(bytes, 5) == 5;
+    unsigned int size = 0;
+    if (whole) std::memcpy(&size, bytes.data() + at + 1, 4);
+    whole = whole && AppendDelivered(bytes, size) == size;
+  }
+  if (whole) return true;
   // An object the input cuts short would, written back, swallow whatever
-  // follows it: only a whole one is kept. The device may have stopped a
-  // skip at its end, so the framing is checked on the bytes themselves.
-  if (got == length && WholeObject(bytes)) return true;
+  // follows it: it is skipped instead, as a reader that keeps nothing does.
   bytes.clear();
   bytes.shrink_to_fit();
+  SeekDevice(start);
+  SkipObject();
   return false;
 }
 

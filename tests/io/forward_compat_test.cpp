@@ -1,0 +1,295 @@
+// Data of a newer release survives a round trip through an older one: the
+// older code loads it, changes one value it knows and saves, and the result
+// is what the newer release would have written with that one change.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <hux/io/archive.h>
+#include <hux/io/memstream.h>
+#include <hux/object/factory.h>
+#include <hux/object/project.h>
+#include <hux/value/property.h>
+#include <hux/value/variant.h>
+
+#include "test_util.h"
+#include "value/property_test_util.h"
+
+namespace hux {
+namespace {
+
+// A custom value of the newer release. Its code has only a save function at
+// first: the older side can neither create nor load it.
+struct Gadget {
+  int teeth = 0;
+  std::wstring label;
+};
+constexpr auto kGadget = static_cast<eXOMDataType>(0x7A31);
+
+void SaveGadget(GDbArchive& ar, const void* object) {
+  const auto& g = *static_cast<const Gadget*>(object);
+  const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+  ar.BeginWriteObject(key, 1);
+  ar.BeginWriteBlock(1, key);
+  ar << g.teeth << g.label;
+  ar.EndWriteBlock(1, key);
+  ar.EndWriteObject(key);
+}
+
+void LoadGadget(GDbArchive& ar, void* object) {
+  auto& g = *static_cast<Gadget*>(object);
+  unsigned char count = 0, id = 0;
+  unsigned short version = 0;
+  unsigned int size = 0;
+  ar.ReadObject(count, version);
+  ar.ReadBlock(id, size);
+  ar >> g.teeth >> g.label;
+  ar.EndReadObject();
+}
+
+sClassFunctionPtr SaveOnly() {
+  sClassFunctionPtr r;
+  r.saveObject = SaveGadget;
+  r.className = "Gadget";
+  return r;
+}
+const GBaseObjectFactoryHelper g_gadgetSaves(kGadget, SaveOnly());
+
+test::Owner g_partClass(0x7A30);
+
+// What the newer release puts into a part beyond what the older one knows.
+struct Extras {
+  bool blocks = false;      // blocks 9 and 10
+  bool newerFeature = false;  // the nested feature at version 2
+  bool gadget = false;      // a property holding a Gadget
+  bool properties = false;  // properties the older code never sets
+};
+
+// A part: block 1 its dimension, block 2 its properties, block 3 a nested
+// feature object. The newer release writes `extras` as well; the older one
+// keeps what it does not know.
+struct Part {
+  int dimension = 0;
+  CPropertyCollection props{&g_partClass};
+  int featureDepth = 0;
+  // older side only
+  GKeptBlocks kept;
+  std::string keptFeature;
+
+  void WriteFeature(GDbArchive& ar, bool newer) {
+    const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+    ar.BeginWriteObject(key, newer ? 2 : 1);
+    ar.BeginWriteBlock(1, key);
+    ar << featureDepth;
+    if (newer) ar << std::wstring(L"chamfer") << 0.25;
+    ar.EndWriteBlock(1, key);
+    ar.EndWriteObject(key);
+  }
+
+  void WriteNewer(GDbArchive& ar, const Extras& x) {
+    const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+    ar.BeginWriteObject(key, 1);
+    ar.BeginWriteBlock(1, key);
+    ar << dimension;
+    ar.EndWriteBlock(1, key);
+    ar.BeginWriteBlock(2, key);
+    props.Serialize(ar);
+    ar.EndWriteBlock(2, key);
+    ar.BeginWriteBlock(3, key);
+    WriteFeature(ar, x.newerFeature);
+    ar.EndWriteBlock(3, key);
+    if (x.blocks) {
+      ar.BeginWriteBlock(9, key);
+      ar << std::wstring(L"tolerance") << 0.001;
+      ar.EndWriteBlock(9, key);
+      ar.BeginWriteBlock(10, key);
+      WriteFeature(ar, true);  // a nested object inside an unknown block
+      ar.EndWriteBlock(10, key);
+    }
+    ar.EndWriteObject(key);
+  }
+
+  // The older release's Serialize: one call keeps what it used to skip.
+  void SerializeOlder(GDbArchive& ar) {
+    if (!ar.IsLoading()) {
+      const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+      ar.BeginWriteObject(key, 1);
+      ar.BeginWriteBlock(1, key);
+      ar << dimension;
+      ar.EndWriteBlock(1, key);
+      ar.BeginWriteBlock(2, key);
+      props.Serialize(ar);
+      ar.EndWriteBlock(2, key);
+      ar.BeginWriteBlock(3, key);
+      if (keptFeature.empty())
+        WriteFeature(ar, false);
+      else
+        ar.WriteRawData(keptFeature.data(), static_cast<int>(keptFeature.size()));
+      ar.EndWriteBlock(3, key);
+      ar.WriteKeptBlocks(key, kept);
+      ar.EndWriteObject(key);
+      return;
+    }
+    kept.Clear();
+    keptFeature.clear();
+    unsigned char count = 0;
+    unsigned short version = 0;
+    ar.ReadObject(count, version);
+    for (unsigned i = 0; i < count; ++i) {
+      unsigned char id = 0;
+      unsigned int size = 0;
+      ar.ReadBlock(id, size);
+      if (id == 1) {
+        ar >> dimension;
+      } else if (id == 2) {
+        props.Serialize(ar);
+      } else if (id == 3) {
+        const int start = static_cast<int>(ar.DevicePos());
+        unsigned char n = 0;
+        unsigned short v = 0;
+        ar.ReadObject(n, v);
+        ar.EndReadObject();
+        ar.SeekPos(start, GDbArchive::SEEKFROM_BEGIN);
+        if (v > 1) {
+          ar.KeepObject(keptFeature);
+        } else {
+          ar.ReadObject(n, v);
+          ar.ReadBlock(id, size);
+          ar >> featureDepth;
+          ar.EndReadObject();
+        }
+      } else {
+        ar.KeepBlock(id, size, kept);
+      }
+    }
+    ar.EndReadObject();
+  }
+};
+
+template <class Write>
+std::vector<unsigned char> Written(Write write) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl ar(&mem);
+  write(ar);
+  return std::vector<unsigned char>(mem.GetData(), mem.GetData() + mem.GetDataSize());
+}
+
+// The newer release's part, with a dimension of `dimension`.
+void Fill(Part& p, const Extras& x, int dimension, Gadget& gadget) {
+  p.dimension = dimension;
+  p.featureDepth = 4;
+  p.props.SetProperty(L"Material", CVariant(L"steel"));
+  if (x.properties) {
+    p.props.SetProperty(L"Finish", CVariant(L"anodised"));
+    p.props.SetProperty(L"Mass", CVariant(2.5));
+  }
+  if (x.gadget) {
+    CVariant g;
+    g.SetDBValueRefPtr(reinterpret_cast<CReferenced*>(&gadget), kGadget);
+    p.props.SetProperty(L"Gadget", g);
+  }
+}
+
+TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWhatItDoes) {
+  Gadget gadget{12, L"sprocket"};
+  const Extras cases[] = {
+      {}, {true, false, false, false}, {false, true, false, false}, {false, false, true, false},
+      {false, false, false, true}, {true, true, true, true},
+  };
+  for (const Extras& x : cases) {
+    SCOPED_TRACE(testing::Message() << x.blocks << x.newerFeature << x.gadget << x.properties);
+    for (bool freshProcess : {false, true}) {
+      CPropertyCollection::ClearPropertyScheme();
+      Part newer;
+      Fill(newer, x, 10, gadget);
+      const std::vector<unsigned char> file = Written([&](GDbArchive& ar) { newer.WriteNewer(ar, x); });
+
+      // The older release, in a process that knows the names already or
+      // knows none of them.
+      if (freshProcess) CPropertyCollection::ClearPropertyScheme();
+      Part older;
+      GMemStream in;
+      test::Load(in, file);
+      GDbArchiveImpl reader(&in);
+      older.SerializeOlder(reader);
+      EXPECT_EQ(older.dimension, 10);
+      EXPECT_EQ(older.props.GetProperty(L"Gadget").IsKept(), x.gadget);
+      older.dimension = 11;
+      const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { older.SerializeOlder(ar); });
+
+      Part expected;
+      Fill(expected, x, 11, gadget);
+      EXPECT_EQ(saved, Written([&](GDbArchive& ar) { expected.WriteNewer(ar, x); }));
+    }
+  }
+
+  // By name, a value set after loading replaces the kept one.
+  CPropertyCollection::ClearPropertyScheme();
+  Part newer;
+  Fill(newer, Extras{false, false, true, false}, 1, gadget);
+  const std::vector<unsigned char> file = Written([&](GDbArchive& ar) { newer.WriteNewer(ar, Extras{}); });
+  Part older;
+  GMemStream in;
+  test::Load(in, file);
+  GDbArchiveImpl reader(&in);
+  older.SerializeOlder(reader);
+  ASSERT_TRUE(older.props.GetProperty(L"Gadget").IsKept());
+  older.props.SetProperty(L"Gadget", CVariant(7));
+  EXPECT_EQ(older.props.GetProperty(L"Gadget").toInt(), 7);
+
+  // The newer release (the code now completed with a loader) reads the
+  // gadget the older one wrote back.
+  GMemStream kept;
+  test::Load(kept, file);
+  GDbArchiveImpl again(&kept);
+  older.SerializeOlder(again);
+  const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { older.SerializeOlder(ar); });
+  sClassFunctionPtr full;
+  full.createVoidObject = [](const void* s) -> void* { return s ? new Gadget(*static_cast<const Gadget*>(s)) : new Gadget; };
+  full.deleteVoidObject = [](void* g) { delete static_cast<Gadget*>(g); };
+  full.loadObject = LoadGadget;
+  const GBaseObjectFactoryHelper completed(kGadget, full);
+  Part reread;
+  GMemStream back;
+  test::Load(back, saved);
+  GDbArchiveImpl last(&back);
+  reread.SerializeOlder(last);
+  const CVariant loaded = reread.props.GetProperty(L"Gadget");
+  ASSERT_FALSE(loaded.IsKept());
+  const auto* g = reinterpret_cast<const Gadget*>(loaded.GetVariantStru().value);
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->teeth, 12);
+  EXPECT_EQ(g->label, L"sprocket");
+  CPropertyCollection::ClearPropertyScheme();
+}
+
+TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
+  const struct {
+    const char* what;
+    const char* bytes;
+  } cases[] = {
+      {"newer version", "02 00 02  01 08 00 00 00 07 00 00 00 00 00 00 00  05 02 00 00 00 AB CD"},
+      {"unknown block", "01 00 02  03 03 00 00 00 0A 0B 0C  01 08 00 00 00 07 00 00 00 00 00 00 00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<unsigned char> file = test::Hex(c.bytes);
+    GMemStream in;
+    test::Load(in, file);
+    GDbArchiveImpl reader(&in);
+    IBaseProject project;
+    project.Serialize(reader);
+    EXPECT_NE(project.GetKeptByteCount(), 0u);
+    std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { project.Serialize(ar); });
+    if (c.bytes[1] == '1') {
+      // The counter block first, the kept block after it.
+      EXPECT_EQ(saved, test::Hex("01 00 02  01 08 00 00 00 07 00 00 00 00 00 00 00  03 03 00 00 00 0A 0B 0C"));
+    } else {
+      EXPECT_EQ(saved, file);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace hux
