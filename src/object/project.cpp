@@ -151,7 +151,11 @@ void IBaseProject::Load(GDbArchive& archive, int start) {
   for (unsigned int i = 0; i < count; ++i) {
     unsigned char id = 0;
     unsigned int size = 0;
+    const __int64 header = archive.DevicePos();
     archive.ReadBlock(id, size);
+    // A block header the input cuts short: the input has ended, and there
+    // is no block to keep (its id and size are only the presets).
+    if (archive.DevicePos() - header < 5) break;
     // SeekPos takes a signed 32-bit offset: a larger size is damage, and the
     // rollback skips the object by its unsigned sizes instead.
     if (size > static_cast<unsigned int>(INT_MAX)) throw std::length_error("project block size out of range");

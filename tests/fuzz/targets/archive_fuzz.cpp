@@ -1,6 +1,7 @@
 // Raw archive reading: objects, blocks, skipping, rollbacks, strings, wide
-// strings and byte blocks, driven by the input itself. What is read is
-// written back and read again; both readings must agree.
+// strings, byte blocks, kept blocks and kept objects, driven by the input
+// itself. What is read is written back and read again; both readings must
+// agree, and every kept byte must survive.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -26,11 +27,24 @@ struct Node {
     std::vector<char> bytes;
     int number = 0;
     double real = 0;
-    bool operator==(const Block&) const = default;
+    std::string keptObject;  // a nested object kept whole
   };
   std::vector<Block> blocks;
-  bool operator==(const Node&) const = default;
+  GKeptBlocks kept;  // unknown blocks, written back after the others
 };
+
+// The kept bytes of a reading, in order.
+void KeptBytes(const std::vector<Node>& nodes, std::vector<size_t>& out) {
+  for (const Node& n : nodes) {
+    out.push_back(n.kept.GetCount());
+    out.push_back(n.kept.GetByteCount());
+    for (const Node::Block& b : n.blocks) {
+      // One not kept is written back as the empty object, 3 bytes.
+      out.push_back(b.keptObject.empty() ? 3 : b.keptObject.size());
+      KeptBytes(b.nested, out);
+    }
+  }
+}
 
 struct Reader {
   GDbArchiveImpl& ar;
@@ -51,7 +65,7 @@ struct Reader {
       unsigned int size = 0;
       ar.ReadBlock(block.id, size);
       const __int64 dataStart = ar.DevicePos();
-      switch (block.id % 7) {
+      switch (block.id % 8) {
         case 0:
           if (depth < 16) block.nested.push_back(ReadNode(depth + 1));
           break;
@@ -82,8 +96,13 @@ struct Reader {
             ar.RollbackReadObject(nestedStart);
           }
           break;
+        case 6:
+          // A nested object of a version this reader does not handle.
+          ar.KeepObject(block.keptObject);
+          break;
         default:
-          break;  // unknown: skipped below
+          ar.KeepBlock(block.id, size, node.kept);
+          continue;  // reading goes on after the block
       }
       // Whatever was read, continue after the block as its size says.
       const __int64 target = dataStart + size;
@@ -109,7 +128,7 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
   ar.BeginWriteObject(key, node.version);
   for (const Node::Block& block : node.blocks) {
     ar.BeginWriteBlock(block.id, key);
-    switch (block.id % 7) {
+    switch (block.id % 8) {
       case 0:
         for (const Node& n : block.nested) WriteNode(ar, n);
         break;
@@ -125,11 +144,19 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
       case 4:
         ar << block.number << block.real;
         break;
+      case 6:
+        // An object cut short was not kept: an empty one holds its place.
+        if (block.keptObject.empty())
+          ar.WriteEmptyObject();
+        else
+          ar.WriteRawData(const_cast<char*>(block.keptObject.data()), static_cast<int>(block.keptObject.size()));
+        break;
       default:
         break;
     }
     ar.EndWriteBlock(block.id, key);
   }
+  ar.WriteKeptBlocks(key, node.kept);
   ar.EndWriteObject(key);
 }
 
@@ -161,5 +188,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // gives the same bytes.
   if (again.pos() != written || std::memcmp(again.GetData(), out.GetData(), static_cast<size_t>(written)) != 0)
     std::abort();
+  // Every byte kept by the first reading is kept by the second.
+  std::vector<size_t> keptFirst, keptSecond;
+  KeptBytes(first, keptFirst);
+  KeptBytes(second, keptSecond);
+  if (keptFirst != keptSecond) std::abort();
   return 0;
 }

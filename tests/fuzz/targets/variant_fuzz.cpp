@@ -1,6 +1,6 @@
-// CVariant loading: every code, custom objects through the factory. What was
-// read is written back; reading that and writing it again gives the same
-// bytes.
+// CVariant loading: every code, custom objects through the factory, kept
+// content for codes that cannot be loaded. What was read is written back;
+// reading that and writing it again gives the same bytes.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -56,5 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (second.size() != first.size() || again.pos() != written ||
       std::memcmp(again.GetData(), out.GetData(), static_cast<size_t>(written)) != 0)
     std::abort();
+  // Kept content stays kept (its bytes are part of the fixed point above).
+  for (size_t i = 0; i < first.size(); ++i)
+    if (first[i].IsKept() != second[i].IsKept()) std::abort();
   return 0;
 }
