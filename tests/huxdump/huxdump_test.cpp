@@ -173,6 +173,9 @@ TEST(Huxdump, DecodesVariantsAsTheLibraryReadsThem) {
   EXPECT_NE(json.out.find("{\"index\": 1, \"offset\": 5, \"code\": 1001, \"type\": \"DT_STRING\", \"value\": \"ab\"}"),
             std::string::npos)
       << json.out;
+  const Result kept = RunHuxdump("--as variant --json", hux::test::Hex("61 1E 00 00 01 00 00 01 00 00"));
+  EXPECT_NE(kept.out.find("\"code\": 7777, \"type\": \"custom 7777\", \"value\": \"(kept content"), std::string::npos)
+      << kept.out;
   const Result cut = RunHuxdump("--as variant", hux::test::Hex("E9 03 00 00 01 00 01 02"));
   EXPECT_EQ(cut.exitCode, 1) << cut.out;
   EXPECT_EQ(RunHuxdump("--as nothing", {}).exitCode, 2);
@@ -219,8 +222,13 @@ TEST(Huxdump, DecodesTheProjectCounterAndItsReports) {
   EXPECT_NE(good.out.find("project @0  counter 42  (16 bytes)"), std::string::npos) << good.out;
   // Bytes after the object are a field of the JSON record, not a line of text.
   const Result extra = RunHuxdump("--as project --json", hux::test::Hex("01 00 01 01 08 00 00 00 2A 00 00 00 00 00 00 00 FF"));
-  EXPECT_NE(extra.out.find("\"reports\": [], \"trailing\": 1}\n"), std::string::npos) << extra.out;
+  EXPECT_NE(extra.out.find("\"reports\": [], \"trailing\": 1, \"kept\": 0}\n"), std::string::npos) << extra.out;
   EXPECT_EQ(std::count(extra.out.begin(), extra.out.end(), '\n'), 1) << extra.out;
+  // A newer version of the object, and an unknown block: kept, and marked.
+  const auto newer = hux::test::Hex("02 00 01 05 02 00 00 00 AB CD");
+  EXPECT_NE(RunHuxdump("--as project --json", newer).out.find("\"kept\": 10}"), std::string::npos);
+  const auto unknown = hux::test::Hex("01 00 01 05 02 00 00 00 AB CD");
+  EXPECT_NE(RunHuxdump("--as project", unknown).out.find("  kept: 7 bytes of newer content"), std::string::npos);
   const Result shortBlock = RunHuxdump("--as project --json", hux::test::Hex("01 00 01 01 04 00 00 00 09 00 00 00"));
   EXPECT_NE(shortBlock.out.find("\"counter\": 1, \"bytes\": 12, \"reports\": [\"load data: read block error"),
             std::string::npos)

@@ -37,6 +37,7 @@ std::string Describe(const hux::CVariant& v) {
   const hux::VariantStru& s = v.GetVariantStru();
   if (s.type == hux::DT_NONE) return "(none)";
   if (s.type == hux::DT_OBJECT_ID) return "id " + std::to_string(v.toObjectID());
+  if (v.IsKept()) return "(kept content: an object this process cannot load, written back unchanged)";
   if (s.isObject) return s.value ? (s.isRefPtr ? "(shared object)" : "(object)") : "(object not present)";
   return "(no text form)";
 }
@@ -86,9 +87,11 @@ bool DecodeProject(hux::GMemStream& mem, long long size, bool json, std::string&
     for (size_t i = 0; i < ar.reports.size(); ++i)
       std::printf("%s%s", i ? ", " : "", JsonString(ar.reports[i]).c_str());
     // Bytes past the object go into the record, so the output stays JSON.
-    std::printf("], \"trailing\": %lld}\n", size - end);
+    std::printf("], \"trailing\": %lld, \"kept\": %zu}\n", size - end, project.GetKeptByteCount());
   } else {
     std::printf("project @0  counter %lld  (%lld bytes)\n", project.GetLastUniqueID(), end);
+    if (project.GetKeptByteCount())
+      std::printf("  kept: %zu bytes of newer content, written back unchanged\n", project.GetKeptByteCount());
     for (const std::string& r : ar.reports) std::printf("  report: %s\n", TextString(r).c_str());
     if (end < size) std::printf("%lld bytes after the project object\n", size - end);
   }
