@@ -319,6 +319,8 @@ TEST(HostileInput, VariantOddCodes) {
        "DC 05 00 00 01 01 00  01 00 01 01 08 00 00 00 09 00 00 00 00 00 00 00"},
       {"unregistered code 0x7FFFFFFF, framed", "FF FF FF 7F 01 01 00  01 00 00"},
       {"present and shared flags of 0xFF", "B6 14 00 00 FF FF 00  01 00 00"},
+      {"kept: unregistered code, a nested object and an empty block",
+       "61 1E 00 00 01 00 01  01 00 02 07 03 00 00 00 01 00 00 08 00 00 00 00"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

@@ -120,6 +120,20 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
       {"a wide string of a million units", [](GDbArchive& ar) {
          CVariant(std::wstring(1000000, L'x')).Serialize(ar);
        }, 0, 4.0},
+      {"a kept object of two million bytes", [](GDbArchive& ar) {
+         ar << 0x7E01 << true << false << true;  // a code no record serves
+         const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+         ar.BeginWriteObject(key, 1);
+         ar.BeginWriteBlock(1, key);
+         ar << std::string(2000000, 'x');
+         ar.EndWriteBlock(1, key);
+         ar.EndWriteObject(key);
+       }, 0, 1.0},
+      {"65,535 properties of kept values", [](GDbArchive& ar) {
+         ar << false << 65535;
+         for (int i = 1; i <= 65535; ++i) ar << static_cast<unsigned short>(i) << 0x7E01 << true << false << true
+                                             << static_cast<unsigned short>(1) << static_cast<unsigned char>(0);
+       }, 1, 10.0},  // the collection's entries and a holder of the kept bytes each
   };
   for (const auto& k : cases) {
     SCOPED_TRACE(k.what);
