@@ -294,6 +294,7 @@ TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
     GDbArchiveImpl deviceReader(&device);
     fromDevice.Serialize(deviceReader);
     EXPECT_LE(device.largestRead, 65536u);  // a damaged size is not trusted ahead of the data
+    EXPECT_GE(device.position, static_cast<__int64>(file.size()));  // reading goes on after the object
     const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { fromMemory.Serialize(ar); });
     EXPECT_EQ(saved, c.saved ? test::Hex(c.saved) : file);
     EXPECT_EQ(Written([&](GDbArchive& ar) { fromDevice.Serialize(ar); }), saved);
