@@ -1,0 +1,44 @@
+// The test run's private PostgreSQL server, for ctest's fixture steps:
+//   pg_server_tool start FILE   starts a server and writes its socket folder
+//                               to FILE (or "none: <why>" when no server
+//                               programs are installed, so that the tests
+//                               skip PostgreSQL and say why)
+//   pg_server_tool stop FILE    stops the server FILE names, removes FILE
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "pg_server.h"
+
+int main(int argc, char** argv) {
+  const std::string command = argc == 3 ? argv[1] : "";
+  if (command != "start" && command != "stop") {
+    std::fprintf(stderr, "usage: pg_server_tool start|stop FILE\n");
+    return 2;
+  }
+  const std::string file = argv[2];
+  std::string why;
+  if (command == "start") {
+    bool missing = false;
+    auto server = hux::test::PgServer::Start(why, missing);
+    std::ofstream out(file, std::ios::trunc);
+    if (!server) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      out << "none: " << why << "\n";
+      return missing ? 0 : 1;
+    }
+    out << server->SocketDir() << "\n";
+    server->Detach();
+    std::printf("PostgreSQL server listening in %s\n", server->SocketDir().c_str());
+    return out ? 0 : 1;
+  }
+  std::string dir;
+  std::getline(std::ifstream(file), dir);
+  std::remove(file.c_str());
+  if (dir.empty() || dir.rfind("none:", 0) == 0) return 0;
+  if (!hux::test::PgServer::Stop(dir, why)) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  }
+  return 0;
+}
