@@ -20,9 +20,9 @@
 #include "test_devices.h"
 
 #ifdef HUX_HAVE_PG_HOST
-#include <libpq-fe.h>
-
 #include <hux/host/pg_device.h>
+
+#include "pg_server.h"
 #endif
 
 namespace hux {
@@ -253,15 +253,9 @@ class PgDeviceTest : public ::testing::Test {
 
   // Runs `sql` on a connection of its own; throws on failure.
   void Admin(const std::string& sql) {
-    const std::wstring& location = db->Location();
-    PGconn* conn = PQconnectdb(std::string(location.begin(), location.end()).c_str());
-    PGresult* result = PQexec(conn, sql.c_str());
-    const std::string error = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK
-                                  ? ""
-                                  : PQerrorMessage(conn);
-    PQclear(result);
-    PQfinish(conn);
-    if (!error.empty()) throw std::runtime_error(sql + ": " + error);
+    std::string why;
+    if (!test::PgExecute(std::string(db->Location().begin(), db->Location().end()), sql, why))
+      throw std::runtime_error(why);
   }
 
   std::unique_ptr<test::TestDatabase> db;

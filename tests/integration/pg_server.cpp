@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <libpq-fe.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +70,19 @@ bool RunServerTool(const std::vector<std::string>& args, const std::string& dir,
 }
 
 }  // namespace
+
+bool PgExecute(const std::string& connection, const std::string& sql, std::string& why) {
+  PGconn* conn = PQconnectdb(connection.c_str());
+  bool ok = PQstatus(conn) == CONNECTION_OK;
+  if (ok) {
+    PGresult* result = PQexec(conn, sql.c_str());
+    ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+    PQclear(result);
+  }
+  if (!ok) why = sql + ": " + PQerrorMessage(conn);
+  PQfinish(conn);
+  return ok;
+}
 
 std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
   missing = true;

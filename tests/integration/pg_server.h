@@ -10,6 +10,10 @@
 
 namespace hux::test {
 
+// Runs `sql` (one or more statements) on a connection of its own to the
+// database `connection` names. False with the server's message in `why`.
+bool PgExecute(const std::string& connection, const std::string& sql, std::string& why);
+
 class PgServer {
  public:
   // Starts a server. Null when none can run here, with `why` saying so:

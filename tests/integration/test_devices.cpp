@@ -9,9 +9,9 @@
 #include <hux/host/sqlite_device.h>
 
 #ifdef HUX_HAVE_PG_HOST
-#include <libpq-fe.h>
-
 #include <hux/host/pg_device.h>
+
+#include "pg_server.h"
 #endif
 
 namespace hux::test {
@@ -64,19 +64,11 @@ std::string PgConnection(const std::string& dbname) {
   return "host=" + TestPgHost().host + " dbname=" + dbname + " user=postgres";
 }
 
-// Runs one statement as the server's superuser; throws on failure.
+// Runs `sql` as the server's superuser; throws on failure.
 void PgAdmin(const std::string& sql) {
-  PGconn* conn = PQconnectdb(PgConnection("postgres").c_str());
-  std::string error;
-  if (PQstatus(conn) != CONNECTION_OK) {
-    error = "the PostgreSQL server at " + TestPgHost().host + " does not answer: " + PQerrorMessage(conn);
-  } else {
-    PGresult* result = PQexec(conn, sql.c_str());
-    if (PQresultStatus(result) != PGRES_COMMAND_OK) error = sql + ": " + PQresultErrorMessage(result);
-    PQclear(result);
-  }
-  PQfinish(conn);
-  if (!error.empty()) throw std::runtime_error(error);
+  std::string why;
+  if (!PgExecute(PgConnection("postgres"), sql, why))
+    throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
 }
 #endif
 
