@@ -173,7 +173,11 @@ class PgStore : public Store {
   void Reset() override {
     Drop();
     m_name = "hux_bench_" + std::to_string(++m_count);
-    Admin("CREATE DATABASE " + m_name);
+    std::string why;
+    if (!hux::test::PgCreateDatabase(m_server->ConnectionString("postgres"), m_name, why)) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      std::abort();
+    }
   }
   std::wstring Location() override {
     const std::string connection = m_server->ConnectionString(m_name);

@@ -71,6 +71,13 @@ bool RunServerTool(const std::vector<std::string>& args, const std::string& dir,
 
 }  // namespace
 
+bool PgCreateDatabase(const std::string& connection, const std::string& name, std::string& why) {
+  // FILE_COPY is the fast way on a server without WAL archiving (from
+  // PostgreSQL 15 on; older servers know only that way, and not the word).
+  return PgExecute(connection, "CREATE DATABASE " + name + " STRATEGY FILE_COPY", why) ||
+         PgExecute(connection, "CREATE DATABASE " + name, why);
+}
+
 bool PgExecute(const std::string& connection, const std::string& sql, std::string& why) {
   PGconn* conn = PQconnectdb(connection.c_str());
   bool ok = PQstatus(conn) == CONNECTION_OK;
@@ -113,11 +120,14 @@ std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
   }
   chmod(dir.c_str(), 0700);
   // fsync off: the tests kill clients, never the server, and run faster.
+  // Minimal WAL lets CREATE DATABASE ... STRATEGY FILE_COPY make each
+  // test's database in a tenth of the time.
   if (!RunServerTool({bin + "/initdb", "-D", dir + "/data", "-A", "trust", "-U", "postgres", "--no-sync", "-E",
                       "UTF8", "--locale=C.UTF-8"},
                      dir, why) ||
       !RunServerTool({bin + "/pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w", "-o",
-                      "-k " + dir + " -c listen_addresses='' -c fsync=off", "start"},
+                      "-k " + dir + " -c listen_addresses='' -c fsync=off -c wal_level=minimal -c max_wal_senders=0",
+                      "start"},
                      dir, why))
     return nullptr;
   return server;

@@ -14,6 +14,9 @@ namespace hux::test {
 // database `connection` names. False with the server's message in `why`.
 bool PgExecute(const std::string& connection, const std::string& sql, std::string& why);
 
+// Creates database `name` (a plain identifier) through `connection`.
+bool PgCreateDatabase(const std::string& connection, const std::string& name, std::string& why);
+
 class PgServer {
  public:
   // Starts a server. Null when none can run here, with `why` saying so:

@@ -133,7 +133,8 @@ TestDatabase::TestDatabase(Engine engine) : m_engine(engine) {
   }
 #ifdef HUX_HAVE_PG_HOST
   const std::string name = RandomName("hux_test_");
-  PgAdmin("CREATE DATABASE " + name);
+  if (std::string why; !PgCreateDatabase(PgConnection("postgres"), name, why))
+    throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
   const std::string connection = PgConnection(name);
   m_location.assign(connection.begin(), connection.end());
   m_cleanup = name;
