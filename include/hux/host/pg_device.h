@@ -23,8 +23,8 @@
 // statement: a statement that fails inside an access fails the access, the
 // later ones fail too, and EndAccess rolls back and throws. A lost
 // connection is an error, never a success: the server rolls back the open
-// transaction, the operations fail and EndAccess throws; OpenDB with the
-// same string afterwards connects again.
+// transaction, the operations fail and EndAccess throws. Outside an access
+// the next operation connects again (so does OpenDB with the same string).
 //
 // Table and column names are quoted, values are bound as parameters, so any
 // name or value is safe to pass. A device is used by one thread at a time.
@@ -55,7 +55,8 @@ class HUX_API PgDevice : public hux::GDBDevice {
   // the server cannot be reached or refuses the connection.
   bool OpenDB(const std::wstring& connection) override;
   void CloseDB() override;
-  // True while the connection works.
+  // True while the connection works (outside an access, one that was lost
+  // is made again first).
   bool IsDBOpen() override;
   // Throws std::runtime_error when no database is open or the transaction
   // cannot begin.
@@ -96,6 +97,7 @@ class HUX_API PgDevice : public hux::GDBDevice {
 
   const Table* Describe(const std::string& table, bool reload);
   const Column* Find(const std::string& table, const std::string& column);
+  bool Usable();
   bool Quote(const std::string& name, std::string& quoted);
   pg_result* Run(const std::string& sql, const Params& params, bool binaryResult);
   bool Command(const std::string& sql);

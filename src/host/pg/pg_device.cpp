@@ -364,7 +364,24 @@ void PgDevice::CloseDB() {
   Forget();
 }
 
-bool PgDevice::IsDBOpen() { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+bool PgDevice::IsDBOpen() { return m_conn && (PQstatus(m_conn) == CONNECTION_OK || (!m_nAccessDepth && Usable())); }
+
+bool PgDevice::Usable() {
+  if (!m_conn) return Fail("no database is open");
+  if (PQstatus(m_conn) == CONNECTION_OK) return true;
+  // Inside an access the transaction died with the connection: a new one
+  // must not carry on as if it were the same.
+  if (m_nAccessDepth > 0) return Fail("the connection to the server was lost: the access is rolled back");
+  // Outside an access nothing depends on the session: connect again, as a
+  // server restart or an idle timeout would otherwise end the device's use.
+  PQreset(m_conn);
+  m_statements.clear();
+  Forget();
+  if (PQstatus(m_conn) == CONNECTION_OK) return true;
+  std::string message = PQerrorMessage(m_conn);
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  return Fail("the connection to the server was lost and cannot be made again: " + message);
+}
 
 void PgDevice::Forget() {
   m_tables.clear();
@@ -441,10 +458,7 @@ bool PgDevice::Quote(const std::string& name, std::string& quoted) {
 }
 
 PGresult* PgDevice::Run(const std::string& sql, const Params& params, bool binaryResult) {
-  if (!m_conn) {
-    Fail("no database is open");
-    return nullptr;
-  }
+  if (!Usable()) return nullptr;
   const int count = static_cast<int>(params.types.size());
   std::vector<const char*> values(count);
   std::vector<int> lengths(count);
@@ -486,7 +500,7 @@ PGresult* PgDevice::Run(const std::string& sql, const Params& params, bool binar
 }
 
 bool PgDevice::Command(const std::string& sql) {
-  if (!m_conn) return Fail("no database is open");
+  if (!Usable()) return false;
   Result result(PQexec(m_conn, sql.c_str()));
   const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
