@@ -97,6 +97,7 @@ class HUX_API PgDevice : public hux::GDBDevice {
 
   const Table* Describe(const std::string& table, bool reload);
   const Column* Find(const std::string& table, const std::string& column);
+  bool Lost() const;
   bool Usable();
   bool Quote(const std::string& name, std::string& quoted);
   pg_result* Run(const std::string& sql, const Params& params, bool binaryResult);
@@ -104,6 +105,7 @@ class HUX_API PgDevice : public hux::GDBDevice {
   bool Query(const std::string& table, const std::vector<std::string>& columns, const std::string* keyColumn,
              __int64 keyValue, std::vector<hux::CVariant>& result);
   bool Fail(const std::string& what);
+  bool Failed(const pg_result* result);
   void Rollback();
   void Forget();
 
@@ -111,6 +113,7 @@ class HUX_API PgDevice : public hux::GDBDevice {
   std::wstring m_strConnection;
   int m_nAccessDepth;
   bool m_bAccessCancelled;
+  bool m_bLost;  // the server ended the session
   std::string m_strLastError;
   std::string m_strAccessError;  // the first failure inside the access
   unsigned int m_valueType;      // object id of hux_value, 0 until known

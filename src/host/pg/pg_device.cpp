@@ -312,7 +312,7 @@ struct PgDevice::Params {
 };
 
 PgDevice::PgDevice()
-    : m_conn(nullptr), m_nAccessDepth(0), m_bAccessCancelled(false), m_valueType(0) {}
+    : m_conn(nullptr), m_nAccessDepth(0), m_bAccessCancelled(false), m_bLost(false), m_valueType(0) {}
 
 PgDevice::~PgDevice() { CloseDB(); }
 
@@ -323,7 +323,7 @@ bool PgDevice::Fail(const std::string& what) {
 
 bool PgDevice::OpenDB(const std::wstring& connection) {
   if (m_conn && connection == m_strConnection) {
-    if (PQstatus(m_conn) == CONNECTION_OK) return true;
+    if (!Lost()) return true;
     // The connection was lost inside an access: that access is gone, and a
     // new connection must not pretend to continue it.
     if (m_nAccessDepth > 0) return Fail("the connection was lost inside an access; end the access first");
@@ -359,22 +359,26 @@ void PgDevice::CloseDB() {
   m_bAccessCancelled = false;
   PQfinish(m_conn);
   m_conn = nullptr;
+  m_bLost = false;
   m_strConnection.clear();
   m_statements.clear();
   Forget();
 }
 
-bool PgDevice::IsDBOpen() { return m_conn && (PQstatus(m_conn) == CONNECTION_OK || (!m_nAccessDepth && Usable())); }
+bool PgDevice::IsDBOpen() { return m_conn && (!Lost() || (!m_nAccessDepth && Usable())); }
+
+bool PgDevice::Lost() const { return m_bLost || PQstatus(m_conn) != CONNECTION_OK; }
 
 bool PgDevice::Usable() {
   if (!m_conn) return Fail("no database is open");
-  if (PQstatus(m_conn) == CONNECTION_OK) return true;
+  if (!Lost()) return true;
   // Inside an access the transaction died with the connection: a new one
   // must not carry on as if it were the same.
   if (m_nAccessDepth > 0) return Fail("the connection to the server was lost: the access is rolled back");
   // Outside an access nothing depends on the session: connect again, as a
   // server restart or an idle timeout would otherwise end the device's use.
   PQreset(m_conn);
+  m_bLost = false;
   m_statements.clear();
   Forget();
   if (PQstatus(m_conn) == CONNECTION_OK) return true;
@@ -413,7 +417,7 @@ void PgDevice::EndAccess() {
     Rollback();
     return;
   }
-  if (PQstatus(m_conn) != CONNECTION_OK) {
+  if (Lost()) {
     Forget();
     Fail("the connection to the server was lost: nothing of the access was kept" +
          (earlier.empty() ? std::string() : " (" + earlier + ")"));
@@ -430,15 +434,13 @@ void PgDevice::EndAccess() {
   const bool committed = result && PQresultStatus(result.get()) == PGRES_COMMAND_OK &&
                          std::strcmp(PQcmdStatus(result.get()), "COMMIT") == 0;
   if (committed) return;
-  std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(m_conn);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  if (PQstatus(m_conn) != CONNECTION_OK) {
+  Failed(result.get());
+  if (Lost()) {
     Forget();
-    Fail("the connection to the server was lost during the commit, which may or may not have been kept: " +
-         message);
+    Fail("the commit may or may not have been kept: " + m_strLastError);
   } else {
     Rollback();
-    Fail("the commit failed and was rolled back: " + message);
+    Fail("the commit failed and was rolled back: " + m_strLastError);
   }
   throw std::runtime_error("PgDevice: " + m_strLastError);
 }
@@ -490,13 +492,21 @@ PGresult* PgDevice::Run(const std::string& sql, const Params& params, bool binar
                                 formats.data(), binaryResult);
   const ExecStatusType status = result ? PQresultStatus(result) : PGRES_FATAL_ERROR;
   if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return result;
-  std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn);
+  Failed(result);
   PQclear(result);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  if (PQstatus(m_conn) != CONNECTION_OK) message = "the connection to the server was lost: " + message;
-  if (m_nAccessDepth > 0 && m_strAccessError.empty()) m_strAccessError = message;
-  Fail(message);
   return nullptr;
+}
+
+bool PgDevice::Failed(const pg_result* result) {
+  std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn);
+  while (!message.empty() && message.back() == '\n') message.pop_back();
+  // A FATAL error ends the session (the server closes it after sending the
+  // error, and libpq may not have seen the close yet).
+  const char* severity = result ? PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED) : nullptr;
+  if (severity && (std::strcmp(severity, "FATAL") == 0 || std::strcmp(severity, "PANIC") == 0)) m_bLost = true;
+  if (Lost()) message = "the connection to the server was lost: " + message;
+  if (m_nAccessDepth > 0 && m_strAccessError.empty()) m_strAccessError = message;
+  return Fail(message);
 }
 
 bool PgDevice::Command(const std::string& sql) {
@@ -507,11 +517,7 @@ bool PgDevice::Command(const std::string& sql) {
     m_strLastError.clear();
     return true;
   }
-  std::string message = result ? PQresultErrorMessage(result.get()) : PQerrorMessage(m_conn);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  if (PQstatus(m_conn) != CONNECTION_OK) message = "the connection to the server was lost: " + message;
-  if (m_nAccessDepth > 0 && m_strAccessError.empty()) m_strAccessError = message;
-  return Fail(message);
+  return Failed(result.get());
 }
 
 const PgDevice::Table* PgDevice::Describe(const std::string& table, bool reload) {
