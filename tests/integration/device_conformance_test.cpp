@@ -6,10 +6,13 @@
 // types the device does not expect.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <climits>
 #include <fstream>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <hux/host/sqlite_device.h>
@@ -215,6 +218,29 @@ TEST_P(DeviceContract, AccessIsOneTransaction) {
   ASSERT_TRUE(device->WriteRow("T", {"K"}, {CVariant(4LL)}));
   device->EndAccess();
   EXPECT_EQ(Count(*other), 2u) << "a cancel outside an access does not reach the next one";
+}
+
+// What an access reads stays true until it ends: a second connection's
+// access waits for the first, so check-then-write schemes hold across
+// processes.
+TEST_P(DeviceContract, AccessesOfTwoConnectionsRunOneAfterTheOther) {
+  ASSERT_TRUE(device->EnsureTable("T", {"K"}));
+  std::unique_ptr<GDBDevice> other = db->Open();
+  device->BeginAccess();
+  ASSERT_TRUE(device->WriteRow("T", {"K"}, {CVariant(1LL)}));
+  std::atomic<bool> began{false};
+  size_t seen = 0;
+  std::thread second([&] {
+    other->BeginAccess();
+    began = true;
+    seen = Count(*other);
+    other->EndAccess();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(began) << "the second access began while the first was open";
+  device->EndAccess();
+  second.join();
+  EXPECT_EQ(seen, 1u) << "the second access sees what the first committed";
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, DeviceContract, ::testing::ValuesIn(test::BuiltEngines()),

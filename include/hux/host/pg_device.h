@@ -18,7 +18,10 @@
 // result is an error, never a guess.
 //
 // BeginAccess and EndAccess bracket one transaction (nested brackets join
-// the outermost one); CancelAccess makes its EndAccess roll back. Unlike
+// the outermost one); CancelAccess makes its EndAccess roll back. As with
+// SQLite, the accesses of all connections to one database run one after
+// the other (BeginAccess waits up to a minute for the one in progress), so
+// nothing an access has read changes under it before it ends. Unlike
 // SQLite, PostgreSQL keeps nothing of a transaction after a failed
 // statement: a statement that fails inside an access fails the access, the
 // later ones fail too, and EndAccess rolls back and throws. A lost
@@ -59,7 +62,7 @@ class HUX_API PgDevice : public hux::GDBDevice {
   // is made again first).
   bool IsDBOpen() override;
   // Throws std::runtime_error when no database is open or the transaction
-  // cannot begin.
+  // cannot begin (also when another connection's access outlasts the wait).
   void BeginAccess() override;
   // Commits (or, after CancelAccess, rolls back) the outermost access.
   // Throws std::runtime_error, with nothing of the access kept, when the

@@ -45,6 +45,10 @@ const char* const kCreateValueType =
     "DO $$BEGIN IF to_regtype('hux_value') IS NULL THEN "
     "CREATE TYPE hux_value AS (i bigint, d double precision, t text, b bytea); END IF; END$$";
 
+const char* const kBeginAccess =
+    "BEGIN; SET LOCAL lock_timeout = '60s'; SELECT pg_advisory_xact_lock(7378014433520002); "
+    "SET LOCAL lock_timeout = DEFAULT";
+
 // The bytea a single value may hold.
 constexpr unsigned int kMaxBytes = 0x3FFFFFFF;
 
@@ -395,7 +399,17 @@ void PgDevice::Forget() {
 void PgDevice::BeginAccess() {
   if (!m_conn) throw std::runtime_error("PgDevice: no database is open");
   if (m_nAccessDepth == 0) {
-    if (!Command("BEGIN")) throw std::runtime_error("PgDevice: " + m_strLastError);
+    // One access at a time per database, as SQLite's BEGIN IMMEDIATE: what
+    // an access reads stays true until it ends, so a check followed by a
+    // write (a version, a counter) cannot be overtaken by another
+    // connection. A peer holding the database longer than the wait fails
+    // the begin rather than hanging the caller.
+    if (!Command(kBeginAccess)) {
+      const std::string error = m_strLastError;
+      if (m_conn && PQtransactionStatus(m_conn) != PQTRANS_IDLE) Command("ROLLBACK");
+      Fail(error);
+      throw std::runtime_error("PgDevice: " + m_strLastError);
+    }
     m_bAccessCancelled = false;
     m_strAccessError.clear();
   }
