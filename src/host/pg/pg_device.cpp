@@ -49,6 +49,9 @@ const char* const kBeginAccess =
     "BEGIN; SET LOCAL lock_timeout = '60s'; SELECT pg_advisory_xact_lock(7378014433520002); "
     "SET LOCAL lock_timeout = DEFAULT";
 
+// The longest name PostgreSQL keeps whole (NAMEDATALEN - 1).
+constexpr size_t kMaxName = 63;
+
 // The bytea a single value may hold.
 constexpr unsigned int kMaxBytes = 0x3FFFFFFF;
 
@@ -466,6 +469,9 @@ void PgDevice::CancelAccess() {
 bool PgDevice::Quote(const std::string& name, std::string& quoted) {
   if (!m_conn) return Fail("no database is open");
   if (name.find('\0') != std::string::npos) return Fail("a name with a zero character: " + name);
+  // PostgreSQL cuts longer names short, silently, so two long names could
+  // name one table or column.
+  if (name.size() > kMaxName) return Fail("the name " + name + " is longer than " + std::to_string(kMaxName) + " bytes");
   char* escaped = PQescapeIdentifier(m_conn, name.data(), name.size());
   if (!escaped) return Fail("the name " + name + " cannot be used: " + PQerrorMessage(m_conn));
   quoted = escaped;
