@@ -55,6 +55,13 @@ constexpr size_t kMaxName = 63;
 // The bytea a single value may hold.
 constexpr unsigned int kMaxBytes = 0x3FFFFFFF;
 
+// A libpq message without its closing line breaks.
+std::string Trimmed(const char* message) {
+  std::string text = message ? message : "";
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
 struct ResultCloser {
   void operator()(PGresult* result) const { PQclear(result); }
 };
@@ -346,8 +353,7 @@ bool PgDevice::OpenDB(const std::wstring& connection) {
   PGconn* conn = PQconnectdbParams(keys, values, 1);
   if (!conn) return Fail("cannot open the database: out of memory");
   if (PQstatus(conn) != CONNECTION_OK) {
-    std::string message = PQerrorMessage(conn);
-    while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+    const std::string message = Trimmed(PQerrorMessage(conn));
     PQfinish(conn);
     return Fail("cannot open the database: " + message);
   }
@@ -389,9 +395,7 @@ bool PgDevice::Usable() {
   m_statements.clear();
   Forget();
   if (PQstatus(m_conn) == CONNECTION_OK) return true;
-  std::string message = PQerrorMessage(m_conn);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
-  return Fail("the connection to the server was lost and cannot be made again: " + message);
+  return Fail("the connection to the server was lost and cannot be made again: " + Trimmed(PQerrorMessage(m_conn)));
 }
 
 void PgDevice::Forget() {
@@ -518,8 +522,7 @@ PGresult* PgDevice::Run(const std::string& sql, const Params& params, bool binar
 }
 
 bool PgDevice::Failed(const pg_result* result) {
-  std::string message = result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn);
-  while (!message.empty() && message.back() == '\n') message.pop_back();
+  std::string message = Trimmed(result ? PQresultErrorMessage(result) : PQerrorMessage(m_conn));
   // A FATAL error ends the session (the server closes it after sending the
   // error, and libpq may not have seen the close yet).
   const char* severity = result ? PQresultErrorField(result, PG_DIAG_SEVERITY_NONLOCALIZED) : nullptr;
