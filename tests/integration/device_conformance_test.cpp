@@ -381,13 +381,19 @@ TEST_F(PgDeviceTest, ForeignColumnTypes) {
     }
   }
   const std::pair<std::vector<CVariant>, bool> writes[] = {
-      {{CVariant(2LL), CVariant(32767), CVariant(std::string("abc"))}, true},
-      {{CVariant(3LL), CVariant(32768), CVariant()}, false},  // does not fit int2
-      {{CVariant(4LL), CVariant(std::string("1")), CVariant()}, false},
-      {{CVariant(5LL), CVariant(), CVariant(std::wstring(L"a\0b", 3))}, false},  // text cannot hold zero
+      {{CVariant(2LL), CVariant(32767), CVariant(std::string("abc")), CVariant(-0.75)}, true},
+      {{CVariant(3LL), CVariant(32768), CVariant(), CVariant()}, false},  // does not fit int2
+      {{CVariant(4LL), CVariant(std::string("1")), CVariant(), CVariant()}, false},
+      {{CVariant(5LL), CVariant(), CVariant(std::wstring(L"a\0b", 3)), CVariant()}, false},  // text cannot hold zero
   };
   for (const auto& [row, ok] : writes)
-    EXPECT_EQ(device.WriteRow("odd", {"k", "small", "v"}, row), ok) << row[0].toInt() << " " << device.LastError();
+    EXPECT_EQ(device.WriteRow("odd", {"k", "small", "v", "f"}, row), ok) << row[0].toInt() << " " << device.LastError();
+  std::vector<CVariant> written;
+  ASSERT_TRUE(device.QueryTable("odd", {"small", "v", "f"}, "k", 2, written));
+  ASSERT_EQ(written.size(), 3u);
+  EXPECT_EQ(written[0].toInt(), 32767);
+  EXPECT_EQ(written[1].toString(), "abc");
+  EXPECT_EQ(written[2].toDouble(), -0.75);
 }
 
 #endif
