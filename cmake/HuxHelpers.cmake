@@ -23,15 +23,17 @@ function(hux_cc_library NAME)
   target_compile_features(hux_${NAME} PUBLIC cxx_std_20)
 endfunction()
 
-# hux_cc_test(NAME SRCS ... [DEPS ...] [LABELS ...])
-# A GoogleTest executable whose tests ctest runs one by one.
+# hux_cc_test(NAME SRCS ... [DEPS ...] [LABELS ...] [FIXTURES ...])
+# A GoogleTest executable whose tests ctest runs one by one, each after the
+# set-up of the ctest FIXTURES it names.
 function(hux_cc_test NAME)
-  cmake_parse_arguments(A "" "" "SRCS;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(A "" "" "SRCS;DEPS;LABELS;FIXTURES" ${ARGN})
   add_executable(${NAME} ${A_SRCS})
   target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${NAME} PRIVATE hux::common GTest::gtest GTest::gmock GTest::gtest_main ${A_DEPS})
   gtest_discover_tests(${NAME} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "HUX_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
+    PROPERTIES LABELS "${A_LABELS}" ENVIRONMENT "HUX_SOURCE_DIR=${PROJECT_SOURCE_DIR}"
+               FIXTURES_REQUIRED "${A_FIXTURES}")
 endfunction()
 
 # hux_cc_binary(NAME SRCS ... [DEPS ...])
@@ -57,3 +59,21 @@ function(hux_cc_benchmark NAME)
   target_include_directories(${NAME} PRIVATE ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${NAME} PRIVATE hux::common benchmark::benchmark ${A_DEPS})
 endfunction()
+
+# hux_find_libpq(): sets HUX_LIBPQ to the imported target of PostgreSQL's
+# client library (CMake's module, else pkg-config), empty when there is none.
+macro(hux_find_libpq)
+  find_package(PostgreSQL QUIET)
+  if(PostgreSQL_FOUND)
+    set(HUX_LIBPQ PostgreSQL::PostgreSQL)
+  else()
+    find_package(PkgConfig QUIET)
+    if(PkgConfig_FOUND)
+      pkg_check_modules(HUX_LIBPQ_PC QUIET IMPORTED_TARGET libpq)
+    endif()
+    set(HUX_LIBPQ "")
+    if(HUX_LIBPQ_PC_FOUND)
+      set(HUX_LIBPQ PkgConfig::HUX_LIBPQ_PC)
+    endif()
+  endif()
+endmacro()

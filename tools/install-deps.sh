@@ -9,6 +9,9 @@ packages=(
   libbenchmark-dev
   libboost-dev libboost-timer-dev libboost-date-time-dev
   libsqlite3-dev
+  # The PostgreSQL host's client library, and the server its tests start
+  # privately (the package's own cluster is not used and may stay down).
+  libpq-dev postgresql-15
   gdb
   locales
   python3-jsonschema

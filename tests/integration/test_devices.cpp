@@ -1,14 +1,102 @@
 #include "test_devices.h"
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <stdexcept>
 
 #include <hux/host/sqlite_device.h>
 
+#ifdef HUX_HAVE_PG_HOST
+#include <hux/host/pg_device.h>
+
+#include "pg_server.h"
+#endif
+
 namespace hux::test {
 
-std::vector<Engine> TestEngines() { return {Engine::Sqlite}; }
+namespace {
+
+std::string RandomName(const std::string& prefix) {
+  std::random_device seed;
+  return prefix + std::to_string(seed()) + "_" + std::to_string(seed());
+}
+
+#ifdef HUX_HAVE_PG_HOST
+// The server the tests use: $HUX_TEST_PG_HOST (a host name or socket
+// folder; the user is postgres), else the private server the ctest fixture
+// started, whose folder it wrote to HUX_PG_SERVER_FILE. The host is put in
+// the environment, so that worker processes find the same server.
+struct PgHost {
+  std::string host;
+  std::string why;  // why there is none
+};
+
+const PgHost& TestPgHost() {
+  static const PgHost found = [] {
+    PgHost pg;
+    if (const char* host = std::getenv("HUX_TEST_PG_HOST"); host && *host) {
+      pg.host = host;
+      return pg;
+    }
+    std::string line;
+#ifdef HUX_PG_SERVER_FILE
+    std::ifstream in(HUX_PG_SERVER_FILE);
+    std::getline(in, line);
+#endif
+    if (line.rfind("none:", 0) == 0) {
+      pg.why = "PostgreSQL tests skipped:" + line.substr(5);
+    } else if (line.empty()) {
+      pg.why =
+          "PostgreSQL tests skipped: no private server is running (ctest starts one; or set HUX_TEST_PG_HOST to a "
+          "server's host or socket folder)";
+    } else {
+      pg.host = line;
+      setenv("HUX_TEST_PG_HOST", line.c_str(), 1);
+    }
+    return pg;
+  }();
+  return found;
+}
+
+std::string PgConnection(const std::string& dbname) {
+  return "host=" + TestPgHost().host + " dbname=" + dbname + " user=postgres";
+}
+
+// Runs `sql` as the server's superuser; throws on failure.
+void PgAdmin(const std::string& sql) {
+  std::string why;
+  if (!PgExecute(PgConnection("postgres"), sql, why))
+    throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
+}
+#endif
+
+}  // namespace
+
+std::vector<Engine> BuiltEngines() {
+#ifdef HUX_HAVE_PG_HOST
+  return {Engine::Sqlite, Engine::Postgres};
+#else
+  return {Engine::Sqlite};
+#endif
+}
+
+std::string WhyUnavailable(Engine engine) {
+  if (engine == Engine::Sqlite) return "";
+#ifdef HUX_HAVE_PG_HOST
+  return TestPgHost().why;
+#else
+  return "PostgreSQL tests skipped: the PostgreSQL host is not built (no libpq)";
+#endif
+}
+
+std::vector<Engine> TestEngines() {
+  std::vector<Engine> engines;
+  for (Engine engine : BuiltEngines())
+    if (WhyUnavailable(engine).empty()) engines.push_back(engine);
+  return engines;
+}
 
 const char* EngineName(Engine engine) { return engine == Engine::Sqlite ? "sqlite" : "postgres"; }
 
@@ -20,21 +108,52 @@ Engine EngineByName(const std::string& name) {
 
 std::unique_ptr<hux::GDBDevice> NewDevice(Engine engine) {
   if (engine == Engine::Sqlite) return std::make_unique<hux::host::SqliteDevice>();
-  throw std::runtime_error("the PostgreSQL host is not available");
+#ifdef HUX_HAVE_PG_HOST
+  return std::make_unique<hux::host::PgDevice>();
+#else
+  throw std::runtime_error(WhyUnavailable(engine));
+#endif
+}
+
+std::string DeviceError(hux::GDBDevice& device) {
+  if (auto* sqlite = dynamic_cast<hux::host::SqliteDevice*>(&device)) return sqlite->LastError();
+#ifdef HUX_HAVE_PG_HOST
+  if (auto* pg = dynamic_cast<hux::host::PgDevice*>(&device)) return pg->LastError();
+#endif
+  return "";
 }
 
 TestDatabase::TestDatabase(Engine engine) : m_engine(engine) {
-  if (engine != Engine::Sqlite) throw std::runtime_error("the PostgreSQL host is not available");
-  std::random_device seed;
-  const std::filesystem::path file =
-      std::filesystem::temp_directory_path() / ("hux-db-" + std::to_string(seed()) + std::to_string(seed()) + ".db");
-  m_location = file.wstring();
-  m_cleanup = file.string();
+  if (const std::string why = WhyUnavailable(engine); !why.empty()) throw std::runtime_error(why);
+  if (engine == Engine::Sqlite) {
+    const std::filesystem::path file = std::filesystem::temp_directory_path() / (RandomName("hux-db-") + ".db");
+    m_location = file.wstring();
+    m_cleanup = file.string();
+    return;
+  }
+#ifdef HUX_HAVE_PG_HOST
+  const std::string name = RandomName("hux_test_");
+  if (std::string why; !PgCreateDatabase(PgConnection("postgres"), name, why))
+    throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
+  const std::string connection = PgConnection(name);
+  m_location.assign(connection.begin(), connection.end());
+  m_cleanup = name;
+#endif
 }
 
 TestDatabase::~TestDatabase() {
-  std::error_code ignored;
-  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(m_cleanup + suffix, ignored);
+  if (m_engine == Engine::Sqlite) {
+    std::error_code ignored;
+    for (const char* suffix : {"", "-journal", "-wal", "-shm"}) std::filesystem::remove(m_cleanup + suffix, ignored);
+    return;
+  }
+#ifdef HUX_HAVE_PG_HOST
+  try {
+    PgAdmin("DROP DATABASE IF EXISTS " + m_cleanup + " WITH (FORCE)");
+  } catch (const std::exception&) {
+    // The whole server goes at the end of the run.
+  }
+#endif
 }
 
 std::unique_ptr<hux::GDBDevice> TestDatabase::Open() const {

@@ -17,12 +17,19 @@ namespace hux::test {
 enum class Engine { Sqlite, Postgres };
 
 std::vector<Engine> TestEngines();
+// Every engine these tests were built with, usable now or not, and why one
+// cannot be used (empty when it can): a suite listed per engine skips the
+// engines that are missing and says why.
+std::vector<Engine> BuiltEngines();
+std::string WhyUnavailable(Engine engine);
 const char* EngineName(Engine engine);
 // The engine named by EngineName (for worker processes); throws when unknown.
 Engine EngineByName(const std::string& name);
 
 // A new device of the engine, not opened yet.
 std::unique_ptr<hux::GDBDevice> NewDevice(Engine engine);
+// The LastError() of a device made by NewDevice.
+std::string DeviceError(hux::GDBDevice& device);
 
 // A fresh, empty database for one test, dropped afterwards. Location() is
 // what OpenDB takes: a file path for SQLite, a libpq connection string for

@@ -1,9 +1,17 @@
-// Built against the installed SQLite host: saves a project of two entities
-// into the database file given as argument, reopens it and checks the tree
-// and the id counter.
+// Built against the installed host components: saves a project of two
+// entities through a device, reopens it and checks the tree and the id
+// counter. `host_consumer sqlite FILE` uses the SQLite host (a database
+// file), `host_consumer pg CONNECTION` the PostgreSQL host (a libpq
+// connection string); each is there when the consumer was built with it
+// (HUX_CONSUMER_SQLITE, HUX_CONSUMER_PG).
 #include <hux/host/entity_facade.h>
-#include <hux/host/sqlite_device.h>
 #include <hux/hux.h>
+#ifdef HUX_CONSUMER_SQLITE
+#include <hux/host/sqlite_device.h>
+#endif
+#ifdef HUX_CONSUMER_PG
+#include <hux/host/pg_device.h>
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -15,13 +23,43 @@ class Project : public hux::IBaseProject {};
 
 hux::IBase* CreateProject() { return new Project(); }
 
+// A new device of `kind`, or null for a kind this consumer was not built with.
+hux::GDBDevice* NewDevice(const std::string& kind) {
+#ifdef HUX_CONSUMER_SQLITE
+  if (kind == "sqlite") return new hux::host::SqliteDevice();
+#endif
+#ifdef HUX_CONSUMER_PG
+  if (kind == "pg") return new hux::host::PgDevice();
+#endif
+  return nullptr;
+}
+
+std::string ErrorOf(hux::GDBDevice* device) {
+#ifdef HUX_CONSUMER_SQLITE
+  if (auto* sqlite = dynamic_cast<hux::host::SqliteDevice*>(device)) return sqlite->LastError();
+#endif
+#ifdef HUX_CONSUMER_PG
+  if (auto* pg = dynamic_cast<hux::host::PgDevice*>(device)) return pg->LastError();
+#endif
+  return "";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::puts("usage: host_consumer DATABASE");
+  const std::string kind = argc == 3 ? argv[1] : "";
+  if (std::unique_ptr<hux::GDBDevice> probe(NewDevice(kind)); !probe) {
+    std::puts("usage: host_consumer sqlite|pg DATABASE (a kind this consumer was built with)");
     return 2;
   }
+#ifdef HUX_CONSUMER_PG
+  // A server that is not there is a clear failure, not a crash or a hang.
+  hux::host::PgDevice nowhere;
+  if (nowhere.OpenDB(L"host=/nonexistent-dir dbname=x") || nowhere.LastError().empty()) {
+    std::puts("host consumer: a connection to no server did not fail clearly");
+    return 1;
+  }
+#endif
   hux::sClassFunctionPtr record;
   record.createBaseObject = &CreateProject;
   record.className = hux::FactoryClassName<Project>();
@@ -29,22 +67,22 @@ int main(int argc, char** argv) {
   hux::host::EntityFacade facade;
   hux::SetIOFacade(&facade);
 
-  const std::string file = argv[1];
-  const std::wstring path(file.begin(), file.end());
+  const std::string location = argv[2];
+  const std::wstring path(location.begin(), location.end());
   __int64 childId = 0;
   {
     Project project;
-    project.SetProjectDBDevice(new hux::host::SqliteDevice());
+    project.SetProjectDBDevice(NewDevice(kind));
     auto* group = new hux::IBaseEntity();
     project.AddChild(group);
     group->AddChild(new hux::IBaseEntity());
     childId = group->GetAllChild()[0]->GetObjectID();
     project.SaveProject(path);
   }
-  auto* device = new hux::host::SqliteDevice();
+  hux::GDBDevice* device = NewDevice(kind);
   std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device));
   if (!project) {
-    std::printf("host consumer: cannot reopen: %s %s\n", facade.LastError().c_str(), device->LastError().c_str());
+    std::printf("host consumer: cannot reopen: %s %s\n", facade.LastError().c_str(), ErrorOf(device).c_str());
     delete device;
     return 1;
   }
@@ -54,6 +92,6 @@ int main(int argc, char** argv) {
     std::puts("host consumer: the reopened project differs");
     return 1;
   }
-  std::printf("host consumer: project saved and reopened, entity %lld back\n", childId);
+  std::printf("host consumer: project saved and reopened through %s, entity %lld back\n", kind.c_str(), childId);
   return 0;
 }

@@ -1,0 +1,158 @@
+#include "pg_server.h"
+
+#include <pwd.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+namespace hux::test {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The folder holding initdb and pg_ctl: $HUX_PG_BINDIR, the newest Debian
+// server under /usr/lib/postgresql, or the PATH; empty when there is none.
+std::string ServerBinDir() {
+  auto has = [](const fs::path& dir) {
+    std::error_code ignored;
+    return fs::exists(dir / "initdb", ignored) && fs::exists(dir / "pg_ctl", ignored);
+  };
+  if (const char* dir = std::getenv("HUX_PG_BINDIR")) return has(dir) ? dir : "";
+  std::error_code ignored;
+  int best = -1;
+  fs::path found;
+  for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ignored)) {
+    const int version = std::atoi(entry.path().filename().c_str());
+    if (version > best && has(entry.path() / "bin")) {
+      best = version;
+      found = entry.path() / "bin";
+    }
+  }
+  if (!found.empty()) return found.string();
+  std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+  for (std::string dir; std::getline(path, dir, ':');)
+    if (!dir.empty() && has(dir)) return dir;
+  return "";
+}
+
+std::string Quoted(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
+// Runs a server program, as the postgres user when this process is root,
+// its output appended to <dir>/tools.log. False with the end of that log and
+// of the server's own log in `why`.
+bool RunServerTool(const std::vector<std::string>& args, const std::string& dir, std::string& why) {
+  std::string command = geteuid() == 0 ? "runuser -u postgres --" : "";
+  for (const std::string& arg : args) command += " " + Quoted(arg);
+  command += " >>" + Quoted(dir + "/tools.log") + " 2>&1 </dev/null";
+  if (std::system(command.c_str()) == 0) return true;
+  why = args[0] + " failed:";
+  for (const char* name : {"/tools.log", "/server.log"}) {
+    std::ifstream in(dir + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    why += "\n" + (all.size() > 2000 ? all.substr(all.size() - 2000) : all);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool PgCreateDatabase(const std::string& connection, const std::string& name, std::string& why) {
+  // FILE_COPY is the fast way on a server without WAL archiving (from
+  // PostgreSQL 15 on; older servers know only that way, and not the word).
+  return PgExecute(connection, "CREATE DATABASE " + name + " STRATEGY FILE_COPY", why) ||
+         PgExecute(connection, "CREATE DATABASE " + name, why);
+}
+
+bool PgExecute(const std::string& connection, const std::string& sql, std::string& why) {
+  PGconn* conn = PQconnectdb(connection.c_str());
+  bool ok = PQstatus(conn) == CONNECTION_OK;
+  if (ok) {
+    PGresult* result = PQexec(conn, sql.c_str());
+    ok = PQresultStatus(result) == PGRES_COMMAND_OK || PQresultStatus(result) == PGRES_TUPLES_OK;
+    PQclear(result);
+  }
+  if (!ok) why = sql + ": " + PQerrorMessage(conn);
+  PQfinish(conn);
+  return ok;
+}
+
+std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
+  missing = true;
+  const std::string bin = ServerBinDir();
+  if (bin.empty()) {
+    why = "no PostgreSQL server programs (initdb, pg_ctl) are installed; tools/install-deps.sh installs them";
+    return nullptr;
+  }
+  struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
+  if (geteuid() == 0 && !postgres) {
+    why = "the server refuses to run as root and there is no postgres user to run it";
+    return nullptr;
+  }
+  missing = false;
+  // The socket's path must fit in 107 bytes, so a long TMPDIR is not used.
+  std::string base = fs::temp_directory_path().string();
+  if (base.size() > 60) base = "/tmp";
+  std::string pattern = base + "/hux-pg-XXXXXX";
+  if (!mkdtemp(pattern.data())) {
+    why = "cannot make a folder for the server in " + base;
+    return nullptr;
+  }
+  std::unique_ptr<PgServer> server(new PgServer(pattern));
+  const std::string& dir = server->m_dir;
+  if (postgres && chown(dir.c_str(), postgres->pw_uid, postgres->pw_gid) != 0) {
+    why = "cannot hand " + dir + " to the postgres user";
+    return nullptr;
+  }
+  chmod(dir.c_str(), 0700);
+  // fsync off: the tests kill clients, never the server, and run faster.
+  // Minimal WAL lets CREATE DATABASE ... STRATEGY FILE_COPY make each
+  // test's database in a tenth of the time.
+  if (!RunServerTool({bin + "/initdb", "-D", dir + "/data", "-A", "trust", "-U", "postgres", "--no-sync", "-E",
+                      "UTF8", "--locale=C.UTF-8"},
+                     dir, why) ||
+      !RunServerTool({bin + "/pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w", "-o",
+                      "-k " + dir + " -c listen_addresses='' -c fsync=off -c wal_level=minimal -c max_wal_senders=0",
+                      "start"},
+                     dir, why))
+    return nullptr;
+  return server;
+}
+
+bool PgServer::Stop(const std::string& dir, std::string& why) {
+  std::error_code ignored;
+  bool stopped = true;
+  if (fs::exists(fs::path(dir) / "data" / "postmaster.pid", ignored)) {
+    const std::string bin = ServerBinDir();
+    stopped = !bin.empty() &&
+              RunServerTool({bin + "/pg_ctl", "-D", dir + "/data", "-m", "immediate", "-w", "stop"}, dir, why);
+    if (bin.empty()) why = "no pg_ctl to stop the server at " + dir;
+  }
+  if (stopped) fs::remove_all(dir, ignored);
+  return stopped;
+}
+
+PgServer::~PgServer() {
+  std::string ignored;
+  if (!m_detached) Stop(m_dir, ignored);
+}
+
+std::string PgServer::ConnectionString(const std::string& dbname) const {
+  return "host=" + m_dir + " dbname=" + dbname + " user=postgres";
+}
+
+}  // namespace hux::test
