@@ -9,6 +9,8 @@
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 
+#include "value/value_records.h"
+
 namespace hux {
 
 namespace {
@@ -25,6 +27,27 @@ eXOMDataType CodeOf() {
   code = CVariant::GetDataTypeFromClassName(FactoryClassName<T>().c_str());
   if (code != DT_NONE) cached.store(code, std::memory_order_relaxed);
   return static_cast<eXOMDataType>(code);
+}
+
+// The factory record of `code`, or null. Records are never removed and keep
+// their addresses, so the factory itself is found once.
+const sClassFunctionPtr* RecordOf(eXOMDataType code) {
+  static GBaseObjectFactory& factory = GetBaseObjectFactory();
+  return factory.GetFunctionPtr(code);
+}
+
+// The text object of kind T the variant owns, when its record still copies
+// and destroys it with the library's own functions: assigning new text to it
+// in place then does what destroying it and creating a copy would, and keeps
+// its buffer. Null otherwise (another content, or functions a module put in
+// their place).
+template <class T>
+T* ReusableText(const VariantStru& s) {
+  if (s.isBlank || s.isRefPtr || !s.isObject || !s.value || s.type != CodeOf<T>()) return nullptr;
+  const sClassFunctionPtr* record = RecordOf(s.type);
+  if (!record || record->createVoidObject != &detail::CreateCopy<T> || record->deleteVoidObject != &detail::DeleteObject<T>)
+    return nullptr;
+  return reinterpret_cast<T*>(s.value);
 }
 
 template <class Local, class Geometry>
@@ -55,12 +78,18 @@ CVariant::CVariant(CVariant&& other) noexcept : m_stru(other.m_stru) { other.m_s
 
 
 CVariant& CVariant::operator=(std::string const& text) {
-  SetValue2(&text, CodeOf<std::string>(), true);
+  if (std::string* held = ReusableText<std::string>(m_stru))
+    held->assign(text);
+  else
+    SetValue2(&text, CodeOf<std::string>(), true);
   return *this;
 }
 
 CVariant& CVariant::operator=(std::wstring const& text) {
-  SetValue2(&text, CodeOf<std::wstring>(), true);
+  if (std::wstring* held = ReusableText<std::wstring>(m_stru))
+    held->assign(text);
+  else
+    SetValue2(&text, CodeOf<std::wstring>(), true);
   return *this;
 }
 
@@ -143,7 +172,7 @@ void CVariant::Destruct(bool reset) {
   if (m_stru.isRefPtr) {
     if (m_stru.value) reinterpret_cast<CReferenced*>(m_stru.value)->Unref();
   } else if (m_stru.isObject && m_stru.value) {
-    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(m_stru.type);
+    const sClassFunctionPtr* record = RecordOf(m_stru.type);
     if (record && record->deleteVoidObject) record->deleteVoidObject(reinterpret_cast<void*>(m_stru.value));
   }
   if (reset) m_stru.Init();
@@ -155,7 +184,7 @@ void CVariant::SetValue2(void const* object, eXOMDataType code, bool copy) {
   // alive while it is copied.
   void* stored = const_cast<void*>(object);
   if (copy) {
-    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(code);
+    const sClassFunctionPtr* record = RecordOf(code);
     stored = record && record->createVoidObject ? record->createVoidObject(object) : nullptr;
   }
   Destruct(true);
