@@ -7,6 +7,7 @@
 
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -130,6 +131,34 @@ TEST(Variant, TextOverTextReusesTheHeldString) {
   wide = std::string("narrow now");
   EXPECT_EQ(wide.GetVariantStru().type, DT_STRING);
   EXPECT_EQ(Narrow(wide), "narrow now");
+}
+
+TEST(Variant, ReleasedStringsServeLaterCopiesIntact) {
+  // Short and long texts, released and copied again in turn.
+  const std::string texts[] = {"a", std::string(64, 'b'), std::string(65, 'c'), std::string(300, 'd'), ""};
+  std::vector<CVariant> held;
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& text : texts) {
+      {
+        CVariant a(text), w(std::wstring(text.begin(), text.end()));
+        held.push_back(a);
+        held.push_back(w);
+      }
+      held.push_back(held[held.size() - 2]);
+    }
+  }
+  for (size_t i = 0; i < held.size(); i += 3) {
+    const std::string& text = texts[i / 3 % std::size(texts)];
+    EXPECT_EQ(Narrow(held[i]), text);
+    EXPECT_EQ(Wide(held[i + 1]), std::wstring(text.begin(), text.end()));
+    EXPECT_EQ(Narrow(held[i + 2]), text);
+  }
+  // A thread's variant released after the thread's kept strings are freed.
+  std::thread([] {
+    thread_local CVariant late(std::string("late"));
+    CVariant(std::string("kept")) = late;
+    EXPECT_EQ(Narrow(late), "late");
+  }).join();
 }
 
 TEST(Variant, SelfAssignmentAndAliasedSourcesStayIntact) {
