@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "util/utf8_avx2.h"
+
 namespace hux::detail {
 
 namespace {
@@ -207,12 +209,19 @@ size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
   return n;
 }
 
-void EncodeUtf8(const wchar_t* text, size_t count, char* out) {
+void EncodeUtf8(const wchar_t* text, size_t count, char* out, Utf8Code code) {
   // Every character takes at least one byte (a pair two for its two), so while
   // sixteen characters remain the output has room for sixteen bytes.
   const wchar_t* s = text;
   const wchar_t* const end = text + count;
+  const bool avx2 = code == Utf8Code::kFastest && CpuHasAvx2();
   while (s < end) {
+    if (avx2 && end - s >= 32) {
+      // Eight at a time up to the next surrogate or invalid value, which the
+      // scalar code below takes.
+      EncodeUtf8Avx2(s, end, out);
+      if (s == end) break;
+    }
     char32_t c = static_cast<char32_t>(*s);
     if (c < 0x80) {
       // ASCII: sixteen at a time, but a lone one between other characters
@@ -328,7 +337,7 @@ size_t Utf8DecodedLength(const char* data, size_t size) {
   return n;
 }
 
-size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) {
+size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity, Utf8Code code) {
   // Each character written consumes exactly one byte that is no continuation
   // byte (the ASCII byte or the lead byte), so a valid prefix never needs more
   // room than Utf8DecodedLength counts; the sixteen-byte ASCII step writes
@@ -337,7 +346,14 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
   const unsigned char* const end = p + size;
   wchar_t* dst = out;
   wchar_t* const dstEnd = out + capacity;
+  const bool avx2 = code == Utf8Code::kFastest && CpuHasAvx2();
   while (p < end) {
+    if (avx2 && end - p >= 16) {
+      // Sixteen bytes at a time up to the first invalid sequence, which the
+      // scalar code below finds and reports.
+      DecodeUtf8Avx2(p, end, dst, dstEnd);
+      if (p == end) break;
+    }
     if (*p < 0x80) {
       // ASCII: sixteen at a time, but a lone one between other characters
       // (a space between words) directly.
