@@ -135,13 +135,14 @@ std::wstring Utf16ToWide(const char16_t* units, size_t count) {
   return out;
 }
 
-size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
+size_t Utf8EncodedLength(const wchar_t* text, size_t count, Utf8Code code) {
   // Each character counts as its own code point would (a lone surrogate and a
   // value past U+10FFFF take three bytes, as U+FFFD does); a surrogate pair,
   // six bytes so counted, is corrected to its four afterwards.
   size_t n = count;
   size_t i = 0;
   bool surrogates = false;
+  if (code == Utf8Code::kFastest && CpuHasAvx2()) n += EncodedExtraAvx2(text, count, i, surrogates);
 #if defined(__SSE2__)
   // Sixteen characters at a time. Pure ASCII adds nothing. Characters below
   // U+10000 are narrowed to 16 bits, offset by 0x8000 so that the signed
@@ -191,7 +192,7 @@ size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_add_epi32(sum32, _mm_madd_epi16(sum16, _mm_set1_epi16(1))));
     n += size_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
   }
-  surrogates = _mm_movemask_epi8(seen) != 0;
+  surrogates |= _mm_movemask_epi8(seen) != 0;
 #endif
   for (; i < count; ++i) {
     const char32_t c = static_cast<char32_t>(text[i]);

@@ -33,7 +33,7 @@ enum class Utf8Code { kFastest, kScalar };
 std::string WideToUtf8(const std::wstring& text);
 std::string WideToUtf8(const wchar_t* text, size_t count);
 // The number of bytes EncodeUtf8 writes for `count` characters.
-HUX_API size_t Utf8EncodedLength(const wchar_t* text, size_t count);
+HUX_API size_t Utf8EncodedLength(const wchar_t* text, size_t count, Utf8Code code = Utf8Code::kFastest);
 // Writes the UTF-8 of `count` characters to `out`, which has room for
 // Utf8EncodedLength(text, count) bytes (no terminating zero is written).
 HUX_API void EncodeUtf8(const wchar_t* text, size_t count, char* out, Utf8Code code = Utf8Code::kFastest);

@@ -217,6 +217,40 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
   dd = dst;
 }
 
+__attribute__((target("avx2"))) size_t EncodedExtraAvx2(const wchar_t* text, size_t count, size_t& index,
+                                                        bool& surrogates) {
+  size_t i = index;
+  size_t extra = 0;
+  __m256i seen = _mm256_setzero_si256();
+  while (count - i >= 16) {
+    // A lane adds at most six a step: 2^24 steps stay far below 2^32.
+    size_t steps = (count - i) / 16;
+    if (steps > (size_t{1} << 24)) steps = size_t{1} << 24;
+    __m256i sum = _mm256_setzero_si256();
+    for (; steps > 0; --steps, i += 16) {
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 8));
+      if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) continue;  // ASCII adds nothing
+      for (const __m256i v : {x, y}) {
+        // Unsigned: v >= 0x80, v >= 0x800 (a negative value counts as U+FFFD
+        // does, three bytes), and v - 0x10000 below 0x100000 (four bytes).
+        const __m256i two = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x80>()), v);
+        const __m256i three = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x800>()), v);
+        const __m256i above = _mm256_sub_epi32(v, Splat32<0x10000>());
+        const __m256i four = _mm256_cmpeq_epi32(_mm256_min_epu32(above, Splat32<0xFFFFF>()), above);
+        sum = _mm256_sub_epi32(sum, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
+        seen = _mm256_or_si256(seen, _mm256_cmpeq_epi32(_mm256_and_si256(v, Splat32<~0x7FF>()), Splat32<0xD800>()));
+      }
+    }
+    const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i wide = _mm_add_epi64(_mm_cvtepu32_epi64(half), _mm_cvtepu32_epi64(_mm_srli_si128(half, 8)));
+    extra += static_cast<size_t>(_mm_cvtsi128_si64(wide)) + static_cast<size_t>(_mm_extract_epi64(wide, 1));
+  }
+  if (!_mm256_testz_si256(seen, seen)) surrogates = true;
+  index = i;
+  return extra;
+}
+
 __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wchar_t* end, char*& oo) {
   const wchar_t* s = ss;
   char* out = oo;

@@ -17,6 +17,11 @@ bool CpuHasAvx2();
 // it decoded; stops at input it finds invalid.
 void DecodeUtf8Avx2(const unsigned char*& p, const unsigned char* end, wchar_t*& dst, const wchar_t* dstEnd);
 
+// The UTF-8 bytes beyond one a character that characters [i, count) need as
+// Utf8EncodedLength counts them, sixteen at a time while sixteen remain; i ends
+// at the first character not counted. Sets `surrogates` when one was seen.
+size_t EncodedExtraAvx2(const wchar_t* text, size_t count, size_t& i, bool& surrogates);
+
 // Encodes characters, eight at a time, while 32 characters remain (the output
 // then has room for the 32 bytes a step may touch). Stops before a surrogate
 // or a value past U+10FFFF. Advances s and out.

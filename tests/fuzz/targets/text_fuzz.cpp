@@ -27,6 +27,7 @@ void CompareDecoders(const char* data, size_t size) {
 
 void CompareEncoders(const std::wstring& text) {
   const size_t size = hux::detail::Utf8EncodedLength(text.data(), text.size());
+  if (size != hux::detail::Utf8EncodedLength(text.data(), text.size(), Utf8Code::kScalar)) std::abort();
   std::string fast(size, '\0'), scalar(size, '\0');
   hux::detail::EncodeUtf8(text.data(), text.size(), fast.data(), Utf8Code::kFastest);
   hux::detail::EncodeUtf8(text.data(), text.size(), scalar.data(), Utf8Code::kScalar);
@@ -40,7 +41,7 @@ std::wstring WideFrom(const std::string& bytes) {
   std::wstring out;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
     const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    out.push_back(static_cast<wchar_t>(kBase[a & 7] + (a >> 3) * 256 + b) & (a & 0x80 ? ~0 : 0x7FF));
+    out.push_back(static_cast<wchar_t>(kBase[a & 7] + ((a >> 3 & 3) << 8 | b)));  // within 0x400 of its base
   }
   return out;
 }
