@@ -8,19 +8,10 @@
 #include <hux/object/factory.h>
 #include <hux/value/geometry.h>
 
+#include "value/value_records.h"
+
 namespace hux {
 namespace {
-
-// A new object: a copy of *source, or a default (zero) one for a null source.
-template <class T>
-void* CreateCopy(void const* source) {
-  return source ? new T(*static_cast<const T*>(source)) : new T();
-}
-
-template <class T>
-void DeleteObject(void* object) {
-  delete static_cast<T*>(object);
-}
 
 template <class T>
 void SaveText(GDbArchive& archive, void const* object) {
@@ -35,8 +26,8 @@ void LoadText(GDbArchive& archive, void* object) {
 template <class T>
 sClassFunctionPtr CopyRecord() {
   sClassFunctionPtr record;
-  record.createVoidObject = &CreateCopy<T>;
-  record.deleteVoidObject = &DeleteObject<T>;
+  record.createVoidObject = &detail::CreateCopy<T>;
+  record.deleteVoidObject = &detail::DeleteObject<T>;
   record.className = FactoryClassName<T>();
   return record;
 }

@@ -113,10 +113,18 @@ void CompleteField(Fn& stored, Fn given) {
 
 }  // namespace
 
+// Codes below this bound (the library's own kinds, 0 to 1003, and the first
+// custom ones) also have a slot of their own: finding their record, which
+// every copy, release, write and read of a value object does, is then one
+// load instead of a hash probe. A record is never removed and keeps its
+// address, so a slot, once filled, stays valid.
+constexpr int kDirectCodes = 2048;
+
 struct GBaseObjectFactory::Tables {
   std::mutex registration;
   AppendOnlyIndex<TypeEntry> types;
   AppendOnlyIndex<NameEntry> names;
+  std::atomic<sClassFunctionPtr*> direct[kDirectCodes] = {};
 };
 
 GBaseObjectFactory::GBaseObjectFactory() : m_pTables(new Tables) {}
@@ -152,7 +160,8 @@ void GBaseObjectFactory::RegitsterObjectPointers(eXOMDataType type, sClassFuncti
   const size_t typeHash = HashOf(type);
   TypeEntry* existing = tables.types.Find(type, typeHash);
   if (!existing) {
-    tables.types.Add(std::make_unique<TypeEntry>(TypeEntry{type, typeHash, std::move(record)}));
+    TypeEntry* added = tables.types.Add(std::make_unique<TypeEntry>(TypeEntry{type, typeHash, std::move(record)}));
+    if (type >= 0 && type < kDirectCodes) tables.direct[type].store(&added->record, std::memory_order_release);
     return;
   }
   sClassFunctionPtr& stored = existing->record;
@@ -165,6 +174,7 @@ void GBaseObjectFactory::RegitsterObjectPointers(eXOMDataType type, sClassFuncti
 }
 
 sClassFunctionPtr* GBaseObjectFactory::GetFunctionPtr(eXOMDataType type) {
+  if (type >= 0 && type < kDirectCodes) return m_pTables->direct[type].load(std::memory_order_acquire);
   TypeEntry* entry = m_pTables->types.Find(type, HashOf(type));
   return entry ? &entry->record : nullptr;
 }

@@ -8,6 +8,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "util/utf8_avx2.h"
+
 namespace hux::detail {
 
 namespace {
@@ -133,13 +135,14 @@ std::wstring Utf16ToWide(const char16_t* units, size_t count) {
   return out;
 }
 
-size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
+size_t Utf8EncodedLength(const wchar_t* text, size_t count, Utf8Code code) {
   // Each character counts as its own code point would (a lone surrogate and a
   // value past U+10FFFF take three bytes, as U+FFFD does); a surrogate pair,
   // six bytes so counted, is corrected to its four afterwards.
   size_t n = count;
   size_t i = 0;
   bool surrogates = false;
+  if (code == Utf8Code::kFastest && CpuHasAvx2()) n += EncodedExtraAvx2(text, count, i, surrogates);
 #if defined(__SSE2__)
   // Sixteen characters at a time. Pure ASCII adds nothing. Characters below
   // U+10000 are narrowed to 16 bits, offset by 0x8000 so that the signed
@@ -189,7 +192,7 @@ size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
     _mm_store_si128(reinterpret_cast<__m128i*>(lanes), _mm_add_epi32(sum32, _mm_madd_epi16(sum16, _mm_set1_epi16(1))));
     n += size_t{lanes[0]} + lanes[1] + lanes[2] + lanes[3];
   }
-  surrogates = _mm_movemask_epi8(seen) != 0;
+  surrogates |= _mm_movemask_epi8(seen) != 0;
 #endif
   for (; i < count; ++i) {
     const char32_t c = static_cast<char32_t>(text[i]);
@@ -207,12 +210,19 @@ size_t Utf8EncodedLength(const wchar_t* text, size_t count) {
   return n;
 }
 
-void EncodeUtf8(const wchar_t* text, size_t count, char* out) {
+void EncodeUtf8(const wchar_t* text, size_t count, char* out, Utf8Code code) {
   // Every character takes at least one byte (a pair two for its two), so while
   // sixteen characters remain the output has room for sixteen bytes.
   const wchar_t* s = text;
   const wchar_t* const end = text + count;
+  const bool avx2 = code == Utf8Code::kFastest && CpuHasAvx2();
   while (s < end) {
+    if (avx2 && end - s >= 32) {
+      // Eight at a time up to the next surrogate or invalid value, which the
+      // scalar code below takes.
+      EncodeUtf8Avx2(s, end, out);
+      if (s == end) break;
+    }
     char32_t c = static_cast<char32_t>(*s);
     if (c < 0x80) {
       // ASCII: sixteen at a time, but a lone one between other characters
@@ -328,7 +338,7 @@ size_t Utf8DecodedLength(const char* data, size_t size) {
   return n;
 }
 
-size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) {
+size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity, Utf8Code code) {
   // Each character written consumes exactly one byte that is no continuation
   // byte (the ASCII byte or the lead byte), so a valid prefix never needs more
   // room than Utf8DecodedLength counts; the sixteen-byte ASCII step writes
@@ -337,7 +347,14 @@ size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity) 
   const unsigned char* const end = p + size;
   wchar_t* dst = out;
   wchar_t* const dstEnd = out + capacity;
+  const bool avx2 = code == Utf8Code::kFastest && CpuHasAvx2();
   while (p < end) {
+    if (avx2 && end - p >= 16) {
+      // Sixteen bytes at a time up to the first invalid sequence, which the
+      // scalar code below finds and reports.
+      DecodeUtf8Avx2(p, end, dst, dstEnd);
+      if (p == end) break;
+    }
     if (*p < 0x80) {
       // ASCII: sixteen at a time, but a lone one between other characters
       // (a space between words) directly.

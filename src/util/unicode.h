@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <string>
 
+#include <hux/export.h>
+
 namespace hux::detail {
 
 // Appends `text` as UTF-16 code units: code points above U+FFFF become a
@@ -20,15 +22,21 @@ size_t Utf16Length(const std::wstring& text);
 // code point; a lone surrogate stays as its own value.
 std::wstring Utf16ToWide(const char16_t* units, size_t count);
 
+// Which code the UTF-8 conversions below run: the fastest the CPU allows
+// (vector steps chosen once by CPU features), or the scalar code alone. Both
+// give the same results; the text fuzz target compares them, which is why the
+// four functions taking part are exported.
+enum class Utf8Code { kFastest, kScalar };
+
 // Standard UTF-8 of code points: a surrogate pair in the text is combined
 // first, a lone surrogate or a value beyond U+10FFFF becomes U+FFFD.
 std::string WideToUtf8(const std::wstring& text);
 std::string WideToUtf8(const wchar_t* text, size_t count);
 // The number of bytes EncodeUtf8 writes for `count` characters.
-size_t Utf8EncodedLength(const wchar_t* text, size_t count);
+HUX_API size_t Utf8EncodedLength(const wchar_t* text, size_t count, Utf8Code code = Utf8Code::kFastest);
 // Writes the UTF-8 of `count` characters to `out`, which has room for
 // Utf8EncodedLength(text, count) bytes (no terminating zero is written).
-void EncodeUtf8(const wchar_t* text, size_t count, char* out);
+HUX_API void EncodeUtf8(const wchar_t* text, size_t count, char* out, Utf8Code code = Utf8Code::kFastest);
 
 // Strict UTF-8 decoding (no overlong forms, no surrogates, nothing beyond
 // U+10FFFF), one wchar_t per code point. Returns false, leaving `out` empty,
@@ -36,13 +44,14 @@ void EncodeUtf8(const wchar_t* text, size_t count, char* out);
 bool Utf8ToWide(const char* data, size_t size, std::wstring& out);
 // The number of bytes other than continuation bytes: the number of code
 // points of valid UTF-8, and the room DecodeUtf8 needs for any input.
-size_t Utf8DecodedLength(const char* data, size_t size);
+HUX_API size_t Utf8DecodedLength(const char* data, size_t size);
 // What DecodeUtf8 returns for invalid input.
 constexpr size_t kInvalidUtf8 = static_cast<size_t>(-1);
 // Decodes strict UTF-8 into `out`, whose `capacity` is at least
 // Utf8DecodedLength(data, size) characters. Returns the number of characters
 // written (no terminating zero), or kInvalidUtf8 when the input is not valid
 // (what was written is then meaningless).
-size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity);
+HUX_API size_t DecodeUtf8(const char* data, size_t size, wchar_t* out, size_t capacity,
+                          Utf8Code code = Utf8Code::kFastest);
 
 }  // namespace hux::detail

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include <emmintrin.h>
+
 #include <hux/object/base.h>
 
 namespace hux {
@@ -46,18 +48,18 @@ class Utf16Units {
 };
 
 // The index of the first position below n where a and b differ, or n.
-// Names often share long beginnings (Material_1, Material_2, ...): two
+// Names often share long beginnings (Material_1, Material_2, ...): four
 // characters are compared at a time.
 size_t Mismatch(const wchar_t* a, const wchar_t* b, size_t n) {
-  static_assert(sizeof(wchar_t) == 4, "two characters to a 64-bit word");
+  static_assert(sizeof(wchar_t) == 4, "four characters to a 128-bit word");
   size_t i = 0;
-  for (; i + 2 <= n; i += 2) {
-    std::uint64_t x = 0, y = 0;
-    std::memcpy(&x, a + i, sizeof x);
-    std::memcpy(&y, b + i, sizeof y);
-    if (x != y) return a[i] == b[i] ? i + 1 : i;
+  for (; i + 4 <= n; i += 4) {
+    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+    const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+    const unsigned differ = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi32(x, y))) & 0xFFFFu;
+    if (differ) return i + static_cast<size_t>(__builtin_ctz(differ)) / 4;
   }
-  if (i < n && a[i] == b[i]) ++i;
+  while (i < n && a[i] == b[i]) ++i;
   return i;
 }
 

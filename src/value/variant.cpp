@@ -4,10 +4,13 @@
 #include <atomic>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 #include <typeinfo>
 
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
+
+#include "value/value_records.h"
 
 namespace hux {
 
@@ -25,6 +28,126 @@ eXOMDataType CodeOf() {
   code = CVariant::GetDataTypeFromClassName(FactoryClassName<T>().c_str());
   if (code != DT_NONE) cached.store(code, std::memory_order_relaxed);
   return static_cast<eXOMDataType>(code);
+}
+
+// The factory record of `code`, or null. Records are never removed and keep
+// their addresses, so the factory itself is found once.
+const sClassFunctionPtr* RecordOf(eXOMDataType code) {
+  static GBaseObjectFactory& factory = GetBaseObjectFactory();
+  return factory.GetFunctionPtr(code);
+}
+
+// The text object of kind T the variant owns, when its record still copies
+// and destroys it with the library's own functions: assigning new text to it
+// in place then does what destroying it and creating a copy would, and keeps
+// its buffer. Null otherwise (another content, or functions a module put in
+// their place).
+template <class T>
+T* ReusableText(const VariantStru& s) {
+  if (s.isBlank || s.isRefPtr || !s.isObject || !s.value || s.type != CodeOf<T>()) return nullptr;
+  const sClassFunctionPtr* record = RecordOf(s.type);
+  if (!record || record->createVoidObject != &detail::CreateCopy<T> || record->deleteVoidObject != &detail::DeleteObject<T>)
+    return nullptr;
+  return reinterpret_cast<T*>(s.value);
+}
+
+// Released strings of the library's own kinds, kept per thread for the next
+// string a variant of that thread makes (a copy, a loaded or converted
+// value): taken with their buffers, a copy of short text then allocates
+// nothing. A few short strings per kind at most, freed when the thread ends.
+constexpr unsigned kKeptTexts = 4;
+constexpr size_t kKeptCapacity = 64;  // characters
+
+template <class T>
+struct KeptTexts {
+  T* items[kKeptTexts];
+  unsigned count;
+};
+
+// Trivially destructible, so the lists stay readable after the thread's
+// cleanup (a thread-local variant released later still finds them, closed).
+// Initial-exec: read at a fixed offset from the thread pointer instead of a
+// call into the dynamic loader per use; the few bytes fit the room the loader
+// keeps for libraries opened later.
+struct KeptTextsOfThread {
+  KeptTexts<std::string> narrow;
+  KeptTexts<std::wstring> wide;
+  bool armed;   // the cleanup is registered
+  bool closed;  // the cleanup has run: release directly from now on
+  template <class T>
+  KeptTexts<T>& Of() {
+    if constexpr (std::is_same_v<T, std::string>)
+      return narrow;
+    else
+      return wide;
+  }
+};
+__attribute__((tls_model("initial-exec"))) thread_local KeptTextsOfThread t_keptTexts{};
+
+struct KeptTextsCleanup {
+  ~KeptTextsCleanup() {
+    KeptTextsOfThread& kept = t_keptTexts;
+    kept.closed = true;
+    while (kept.narrow.count) delete kept.narrow.items[--kept.narrow.count];
+    while (kept.wide.count) delete kept.wide.items[--kept.wide.count];
+  }
+};
+
+// Keeps `object`, a T, for reuse when there is room; false when the caller
+// must destroy it.
+template <class T>
+bool KeepText(T* object) {
+  KeptTextsOfThread& thread = t_keptTexts;
+  KeptTexts<T>& kept = thread.Of<T>();
+  if (thread.closed || kept.count == kKeptTexts || object->capacity() > kKeptCapacity) return false;
+  if (!thread.armed) {
+    thread_local KeptTextsCleanup cleanup;  // constructed here, run at the thread's end
+    thread.armed = true;
+  }
+  kept.items[kept.count++] = object;
+  return true;
+}
+
+// A kept T holding a copy of *source (empty for a null source), or null.
+template <class T>
+T* TakeText(const void* source) {
+  KeptTexts<T>& kept = t_keptTexts.Of<T>();
+  if (!kept.count) return nullptr;
+  T* text = kept.items[kept.count - 1];
+  if (source)
+    text->assign(*static_cast<const T*>(source));
+  else
+    text->clear();
+  --kept.count;  // only once the copy is made: a failed one leaves the list as it was
+  return text;
+}
+
+// Destroys an owned object through its record, or keeps it when it is a
+// string the library's own functions made.
+void ReleaseObject(const sClassFunctionPtr* record, void* object) {
+  if (!record || !record->deleteVoidObject) return;
+  const auto release = record->deleteVoidObject;
+  if (release == &detail::DeleteObject<std::string> && record->createVoidObject == &detail::CreateCopy<std::string>) {
+    if (KeepText(static_cast<std::string*>(object))) return;
+  } else if (release == &detail::DeleteObject<std::wstring> &&
+             record->createVoidObject == &detail::CreateCopy<std::wstring>) {
+    if (KeepText(static_cast<std::wstring*>(object))) return;
+  }
+  release(object);
+}
+
+// A new object of the record's kind copied from `source` (a default one for
+// a null source), or null when the record offers no copy.
+void* CreateObject(const sClassFunctionPtr* record, const void* source) {
+  if (!record || !record->createVoidObject) return nullptr;
+  const auto create = record->createVoidObject;
+  void* made = nullptr;
+  if (create == &detail::CreateCopy<std::string> && record->deleteVoidObject == &detail::DeleteObject<std::string>)
+    made = TakeText<std::string>(source);
+  else if (create == &detail::CreateCopy<std::wstring> &&
+           record->deleteVoidObject == &detail::DeleteObject<std::wstring>)
+    made = TakeText<std::wstring>(source);
+  return made ? made : create(source);
 }
 
 template <class Local, class Geometry>
@@ -55,12 +178,18 @@ CVariant::CVariant(CVariant&& other) noexcept : m_stru(other.m_stru) { other.m_s
 
 
 CVariant& CVariant::operator=(std::string const& text) {
-  SetValue2(&text, CodeOf<std::string>(), true);
+  if (std::string* held = ReusableText<std::string>(m_stru))
+    held->assign(text);
+  else
+    SetValue2(&text, CodeOf<std::string>(), true);
   return *this;
 }
 
 CVariant& CVariant::operator=(std::wstring const& text) {
-  SetValue2(&text, CodeOf<std::wstring>(), true);
+  if (std::wstring* held = ReusableText<std::wstring>(m_stru))
+    held->assign(text);
+  else
+    SetValue2(&text, CodeOf<std::wstring>(), true);
   return *this;
 }
 
@@ -147,8 +276,7 @@ void CVariant::Destruct(bool reset) {
   if (m_stru.isRefPtr) {
     if (m_stru.value) reinterpret_cast<CReferenced*>(m_stru.value)->Unref();
   } else if (m_stru.isObject && m_stru.value) {
-    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(m_stru.type);
-    if (record && record->deleteVoidObject) record->deleteVoidObject(reinterpret_cast<void*>(m_stru.value));
+    ReleaseObject(RecordOf(m_stru.type), reinterpret_cast<void*>(m_stru.value));
   }
   if (reset) m_stru.Init();
 }
@@ -159,8 +287,7 @@ void CVariant::SetValue2(void const* object, eXOMDataType code, bool copy) {
   // alive while it is copied.
   void* stored = const_cast<void*>(object);
   if (copy) {
-    const sClassFunctionPtr* record = GetBaseObjectFactory().GetFunctionPtr(code);
-    stored = record && record->createVoidObject ? record->createVoidObject(object) : nullptr;
+    stored = CreateObject(RecordOf(code), object);
   }
   Destruct(true);
   m_stru.type = code;

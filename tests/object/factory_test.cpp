@@ -20,40 +20,44 @@ void LoadInt(GDbArchive& ar, void* p) { ar >> *static_cast<int*>(p); }
 void* CreateOther(void const*) { return new int(-1); }
 
 TEST(Factory, RecordsAreCompletedNotReplaced) {
-  GBaseObjectFactory& f = GetBaseObjectFactory();
-  sClassFunctionPtr first;
-  first.createVoidObject = &CreateInt;
-  first.deleteVoidObject = &DeleteInt;
-  first.className = "first";
-  f.RegitsterObjectPointers(kCode(1), first);
-  sClassFunctionPtr second;
-  second.saveObject = &SaveInt;
-  second.loadObject = &LoadInt;
-  second.className = "second";
-  f.RegitsterObjectPointers(kCode(1), second);
+  // A code far out and one of the low codes every built-in kind uses.
+  for (const eXOMDataType code : {kCode(1), static_cast<eXOMDataType>(1900)}) {
+    SCOPED_TRACE(code);
+    GBaseObjectFactory& f = GetBaseObjectFactory();
+    sClassFunctionPtr first;
+    first.createVoidObject = &CreateInt;
+    first.deleteVoidObject = &DeleteInt;
+    first.className = "first";
+    f.RegitsterObjectPointers(code, first);
+    sClassFunctionPtr second;
+    second.saveObject = &SaveInt;
+    second.loadObject = &LoadInt;
+    second.className = "second";
+    f.RegitsterObjectPointers(code, second);
 
-  const sClassFunctionPtr* record = f.GetFunctionPtr(kCode(1));
-  ASSERT_NE(record, nullptr);
-  EXPECT_EQ(record->createVoidObject, &CreateInt);
-  EXPECT_EQ(record->deleteVoidObject, &DeleteInt);
-  EXPECT_EQ(record->saveObject, &SaveInt);
-  EXPECT_EQ(record->loadObject, &LoadInt);
-  EXPECT_EQ(record->className, "first") << "the first name stays";
-  EXPECT_EQ(f.GetDataTypeByClassName("second"), kCode(1)) << "but every name reaches the type";
+    const sClassFunctionPtr* record = f.GetFunctionPtr(code);
+    ASSERT_NE(record, nullptr);
+    EXPECT_EQ(record->createVoidObject, &CreateInt);
+    EXPECT_EQ(record->deleteVoidObject, &DeleteInt);
+    EXPECT_EQ(record->saveObject, &SaveInt);
+    EXPECT_EQ(record->loadObject, &LoadInt);
+    EXPECT_EQ(record->className, "first") << "the first name stays";
+    EXPECT_EQ(f.GetDataTypeByClassName("second"), code) << "but every name reaches the type";
 
-  // A null function does not erase a stored one; a non-null one replaces it.
-  sClassFunctionPtr third;
-  third.createVoidObject = &CreateOther;
-  f.RegitsterObjectPointers(kCode(1), sClassFunctionPtr{});
-  EXPECT_EQ(f.GetFunctionPtr(kCode(1))->createVoidObject, &CreateInt);
-  f.RegitsterObjectPointers(kCode(1), third);
-  EXPECT_EQ(f.GetFunctionPtr(kCode(1)), record) << "records keep their address";
-  EXPECT_EQ(record->createVoidObject, &CreateOther);
+    // A null function does not erase a stored one; a non-null one replaces it.
+    sClassFunctionPtr third;
+    third.createVoidObject = &CreateOther;
+    f.RegitsterObjectPointers(code, sClassFunctionPtr{});
+    EXPECT_EQ(f.GetFunctionPtr(code)->createVoidObject, &CreateInt);
+    f.RegitsterObjectPointers(code, third);
+    EXPECT_EQ(f.GetFunctionPtr(code), record) << "records keep their address";
+    EXPECT_EQ(record->createVoidObject, &CreateOther);
 
-  int* made = static_cast<int*>(f.CreateVoidObject(kCode(1)));
-  ASSERT_NE(made, nullptr);
-  EXPECT_EQ(*made, -1);
-  record->deleteVoidObject(made);
+    int* made = static_cast<int*>(f.CreateVoidObject(code));
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(*made, -1);
+    record->deleteVoidObject(made);
+  }
 }
 
 TEST(Factory, NamesMapToTheLatestType) {
@@ -71,7 +75,7 @@ TEST(Factory, NamesMapToTheLatestType) {
 
 TEST(Factory, MissingTypesAndFunctionsGiveNull) {
   GBaseObjectFactory& f = GetBaseObjectFactory();
-  EXPECT_EQ(f.GetFunctionPtr(kCode(99)), nullptr);
+  for (int unknown : {880099, 1901, -5}) EXPECT_EQ(f.GetFunctionPtr(static_cast<eXOMDataType>(unknown)), nullptr);
   EXPECT_EQ(f.CreateVoidObject(kCode(99)), nullptr);
   EXPECT_EQ(f.CreateBaseObject(kCode(99)), nullptr);
   EXPECT_EQ(f.CreateRefObject(kCode(99)), nullptr);

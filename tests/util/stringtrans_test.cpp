@@ -293,6 +293,7 @@ TEST(Utf8, SequencesDecodeAtEveryBlockPosition) {
       {"\xED\xBF\xBF", L""},
       {"\xF4\x90\x80\x80", L""},
       {"\xF8\x88\x80\x80\x80", L""},
+      {"\xF9\x80\x80\x80", L""},  // would decode to U+40000 from its low bits
       {"\xFF", L""},
       {"\xE4\xB8\xAD\xED\xA0\x80", L""},  // the second of two is a surrogate
       {"\xE0\x80\x80\xE4\xB8\xAD", L""},  // the first of two is overlong

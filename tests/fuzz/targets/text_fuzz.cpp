@@ -1,15 +1,65 @@
 // The text decoders: UTF-8, code page 936 and coordinate input. Decoding must
 // never fail unsafely, and what decodes must encode back to an equal form.
+// The UTF-8 codec's vector steps must give what its scalar code gives.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include <hux/util/inputparser.h>
 #include <hux/util/stringtrans.h>
 
+#include "util/unicode.h"
+
+namespace {
+
+using hux::detail::Utf8Code;
+
+// Decodes `size` bytes with the fastest code and with the scalar code alone.
+void CompareDecoders(const char* data, size_t size) {
+  const size_t capacity = hux::detail::Utf8DecodedLength(data, size);
+  std::vector<wchar_t> fast(capacity + 1), scalar(capacity + 1);
+  const size_t n = hux::detail::DecodeUtf8(data, size, fast.data(), capacity, Utf8Code::kFastest);
+  if (n != hux::detail::DecodeUtf8(data, size, scalar.data(), capacity, Utf8Code::kScalar)) std::abort();
+  if (n != hux::detail::kInvalidUtf8 && !std::equal(fast.begin(), fast.begin() + n, scalar.begin())) std::abort();
+}
+
+void CompareEncoders(const std::wstring& text) {
+  const size_t size = hux::detail::Utf8EncodedLength(text.data(), text.size());
+  if (size != hux::detail::Utf8EncodedLength(text.data(), text.size(), Utf8Code::kScalar)) std::abort();
+  std::string fast(size, '\0'), scalar(size, '\0');
+  hux::detail::EncodeUtf8(text.data(), text.size(), fast.data(), Utf8Code::kFastest);
+  hux::detail::EncodeUtf8(text.data(), text.size(), scalar.data(), Utf8Code::kScalar);
+  if (fast != scalar) std::abort();
+}
+
+// Characters of every UTF-8 length and the values encoding must mend (lone
+// and paired surrogates, values past U+10FFFF, negative ones), two bytes each.
+std::wstring WideFrom(const std::string& bytes) {
+  static const wchar_t kBase[] = {0x20, 0x80, 0x800, 0xD800, 0xDC00, 0x10000, 0x110000, -0x10000};
+  std::wstring out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
+    out.push_back(static_cast<wchar_t>(kBase[a & 7] + ((a >> 3 & 3) << 8 | b)));  // within 0x400 of its base
+  }
+  return out;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::string cstr(text.c_str());  // the functions read to the first zero
+
+  // Both UTF-8 codes, on the whole input, on it cut at every length up to
+  // 64 and started at each of the first 32 bytes (every position in a step).
+  CompareDecoders(text.data(), text.size());
+  for (size_t cut = 0; cut < std::min<size_t>(text.size(), 64); ++cut) CompareDecoders(text.data(), cut);
+  for (size_t start = 1; start < std::min<size_t>(text.size(), 32); ++start)
+    CompareDecoders(text.data() + start, text.size() - start);
+  const std::wstring wide16 = WideFrom(text);
+  for (size_t start = 0; start < std::min<size_t>(wide16.size(), 8); ++start) CompareEncoders(wide16.substr(start));
 
   // UTF-8: a valid text round-trips exactly; an invalid one gives "".
   wchar_t* wide = hux::GStdStringTrans::Utf8ToUnicode(cstr.c_str());

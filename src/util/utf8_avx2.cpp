@@ -1,0 +1,306 @@
+#include "util/utf8_avx2.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+#include <immintrin.h>
+
+namespace hux::detail {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == 4, "one code point a wchar_t");
+
+// For each 8-bit mask, the indices of its set bits in rising order (the rest
+// zero): moves the kept 32-bit lanes of a vector to its front.
+constexpr std::array<std::uint64_t, 256> MakeCompactTable() {
+  std::array<std::uint64_t, 256> table{};
+  for (unsigned mask = 0; mask < 256; ++mask) {
+    std::uint64_t indices = 0;
+    unsigned n = 0;
+    for (unsigned lane = 0; lane < 8; ++lane)
+      if (mask >> lane & 1) indices |= std::uint64_t{lane} << (8 * n++);
+    table[mask] = indices;
+  }
+  return table;
+}
+constexpr std::array<std::uint64_t, 256> kCompact = MakeCompactTable();
+
+// For four characters whose UTF-8 lengths are 1 + bit k of `index` + 2 * bit
+// 4 + k (k = 0..3), the byte shuffle that packs their bytes (character k's
+// bytes start at byte 4k) to the front, and the number of bytes packed.
+struct PackEntry {
+  std::array<std::uint8_t, 16> shuffle;
+  unsigned size;
+};
+constexpr std::array<PackEntry, 256> MakePackTable() {
+  std::array<PackEntry, 256> table{};
+  for (unsigned index = 0; index < 256; ++index) {
+    PackEntry entry{};
+    for (auto& b : entry.shuffle) b = 0x80;
+    unsigned n = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+      const unsigned length = 1 + (index >> k & 1) + 2 * (index >> (4 + k) & 1);
+      for (unsigned b = 0; b < length; ++b) entry.shuffle[n++] = static_cast<std::uint8_t>(4 * k + b);
+    }
+    entry.size = n;
+    table[index] = entry;
+  }
+  return table;
+}
+constexpr std::array<PackEntry, 256> kPack = MakePackTable();
+
+#define HUX_AVX2 __attribute__((target("avx2"), always_inline)) inline
+
+// Constants read from memory, at an address the compiler does not look
+// through: built in registers instead, they cost three instructions each
+// inside the loops.
+template <int V>
+struct Lanes32 {
+  alignas(32) static constexpr int value[8] = {V, V, V, V, V, V, V, V};
+};
+template <int V>
+struct Lanes8 {
+  alignas(16) static constexpr signed char value[16] = {V, V, V, V, V, V, V, V, V, V, V, V, V, V, V, V};
+};
+template <int V>
+HUX_AVX2 __m256i Splat32() {
+  const int* lanes = Lanes32<V>::value;
+  asm("" : "+r"(lanes));
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+}
+template <int V>
+HUX_AVX2 __m128i Splat8() {
+  const signed char* lanes = Lanes8<V>::value;
+  asm("" : "+r"(lanes));
+  return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+}
+
+// The code points of the eight positions `x` holds (four bytes each, the first
+// in the low byte) as sequences of the lengths in `len`; `bad` gets the lanes
+// whose value is overlong, a surrogate or past U+10FFFF.
+HUX_AVX2 __m256i DecodeLanes(__m256i x, __m256i len, unsigned& bad) {
+  // By sequence length 0 to 4: the lead byte's value bits, the shift that
+  // drops the bits of the bytes after the sequence, and the smallest value
+  // (anything less is an overlong form).
+  const __m256i leadBits = _mm256_setr_epi32(0, 0x7F, 0x1F, 0x0F, 0x07, 0, 0, 0);
+  const __m256i dropBits = _mm256_setr_epi32(0, 18, 12, 6, 0, 0, 0, 0);
+  const __m256i smallest = _mm256_setr_epi32(0, 0, 0x80, 0x800, 0x10000, 0, 0, 0);
+  const __m256i six = Splat32<0x3F>();
+  const __m256i all = _mm256_or_si256(
+      _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(x, _mm256_permutevar8x32_epi32(leadBits, len)), 18),
+                      _mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(x, 8), six), 12)),
+      _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(_mm256_srli_epi32(x, 16), six), 6),
+                      _mm256_and_si256(_mm256_srli_epi32(x, 24), six)));
+  const __m256i c = _mm256_srlv_epi32(all, _mm256_permutevar8x32_epi32(dropBits, len));
+  const __m256i wrong = _mm256_or_si256(
+      _mm256_or_si256(_mm256_cmpgt_epi32(_mm256_permutevar8x32_epi32(smallest, len), c),
+                      _mm256_cmpgt_epi32(c, Splat32<0x10FFFF>())),
+      _mm256_cmpeq_epi32(_mm256_and_si256(c, Splat32<~0x7FF>()), Splat32<0xD800>()));
+  bad = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(wrong)));
+  return c;
+}
+
+// (x >> Shift) & Mask; a negative shift moves to the left.
+template <int Shift, int Mask>
+HUX_AVX2 __m256i Bits(__m256i x) {
+  if constexpr (Shift >= 0)
+    return _mm256_and_si256(_mm256_srli_epi32(x, Shift), Splat32<Mask>());
+  else
+    return _mm256_and_si256(_mm256_slli_epi32(x, -Shift), Splat32<Mask>());
+}
+
+// Stores the kept lanes of `lanes` (bit k of `keep` for lane k) at dst, in
+// order, and returns how many.
+HUX_AVX2 unsigned StoreKept(wchar_t* dst, __m256i lanes, unsigned keep) {
+  const __m256i order = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(static_cast<long long>(kCompact[keep])));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_permutevar8x32_epi32(lanes, order));
+  return static_cast<unsigned>(__builtin_popcount(keep));
+}
+
+#undef HUX_AVX2
+
+}  // namespace
+
+bool CpuHasAvx2() {
+  static const bool has = [] {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+  }();
+  return has;
+}
+
+__attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, const unsigned char* end,
+                                                    wchar_t*& dd, const wchar_t* dstEnd) {
+  const unsigned char* p = pp;
+  wchar_t* dst = dd;
+  // The sequence length a byte starts, by its high nibble: 0 for a
+  // continuation byte (F8-FF are refused separately).
+  const __m128i lengthOf = _mm_setr_epi8(1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 4);
+  const __m128i position = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  // The four bytes from each position, the first in the low byte; bytes
+  // past the window read as zero (no sequence taken needs them).
+  const __m256i fromFirst = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6,  //
+                                             4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+  const __m256i fromSecond = _mm256_setr_epi8(8, 9, 10, 11, 9, 10, 11, 12, 10, 11, 12, 13, 11, 12, 13, 14,  //
+                                              12, 13, 14, 15, 13, 14, 15, -1, 14, 15, -1, -1, 15, -1, -1, -1);
+  // Three bytes to a lane from twelve bytes a half (bytes 0-11 and 12-23).
+  const __m256i threes = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
+                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
+  const __m128i zero = _mm_setzero_si128();
+
+  while (end - p >= 16 && dstEnd - dst >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    if (_mm_movemask_epi8(v) == 0) {  // ASCII
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_cvtepu8_epi32(v));
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
+      p += 16;
+      dst += 16;
+      continue;
+    }
+    // Up to eight three-byte sequences (CJK text) at once: the run of them
+    // this window and the next twelve bytes start with (a window of the
+    // general step holds five of them at most).
+    if ((p[0] & 0xF0) == 0xE0 && end - p >= 28) {
+      const __m256i bytes = _mm256_inserti128_si256(_mm256_castsi128_si256(v),
+                                                    _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), 1);
+      const __m256i x = _mm256_shuffle_epi8(bytes, threes);
+      const auto formed = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(
+          _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<0xC0C0F0>()), Splat32<0x8080E0>()))));
+      const auto run = static_cast<unsigned>(__builtin_ctz(~formed));  // 0 to 8
+      if (run != 0) {
+        const __m256i c =
+            _mm256_or_si256(_mm256_or_si256(Bits<-12, 0xF000>(x), Bits<2, 0xFC0>(x)), Bits<16, 0x3F>(x));
+        const __m256i wrong =
+            _mm256_or_si256(_mm256_cmpgt_epi32(Splat32<0x800>(), c),
+                            _mm256_cmpeq_epi32(_mm256_and_si256(c, Splat32<~0x7FF>()), Splat32<0xD800>()));
+        if ((static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(wrong))) & ((1u << run) - 1)) != 0) break;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), c);
+        p += 3 * run;
+        dst += run;
+        continue;
+      }
+    }
+    const __m128i len = _mm_shuffle_epi8(lengthOf, _mm_and_si128(_mm_srli_epi16(v, 4), Splat8<0x0F>()));
+    // A byte must be a continuation exactly where an earlier lead byte's
+    // sequence reaches it.
+    const __m128i continuation = _mm_cmpeq_epi8(len, zero);
+    const __m128i expected =
+        _mm_or_si128(_mm_or_si128(_mm_cmpgt_epi8(_mm_slli_si128(len, 1), Splat8<1>()),
+                                  _mm_cmpgt_epi8(_mm_slli_si128(len, 2), Splat8<2>())),
+                     _mm_cmpgt_epi8(_mm_slli_si128(len, 3), Splat8<3>()));
+    const __m128i tooHigh = _mm_cmpeq_epi8(_mm_max_epu8(v, Splat8<-8>()), v);
+    // The window's characters end before the first sequence that runs past it.
+    const auto past = static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpgt_epi8(_mm_add_epi8(position, len), Splat8<16>())));
+    const unsigned taken = past ? static_cast<unsigned>(__builtin_ctz(past)) : 16;
+    // Checked up to and including the first byte not taken: no sequence
+    // taken may reach into it.
+    const unsigned checked = taken < 16 ? (2u << taken) - 1 : 0xFFFFu;
+    const auto wrongBytes =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_xor_si128(continuation, expected), tooHigh)));
+    if (wrongBytes & checked) break;
+
+    const __m256i window = _mm256_broadcastsi128_si256(v);
+    unsigned badFirst, badSecond;
+    const __m256i first = DecodeLanes(_mm256_shuffle_epi8(window, fromFirst), _mm256_cvtepu8_epi32(len), badFirst);
+    const __m256i second =
+        DecodeLanes(_mm256_shuffle_epi8(window, fromSecond), _mm256_cvtepu8_epi32(_mm_srli_si128(len, 8)), badSecond);
+    const unsigned starts = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & ((1u << taken) - 1);
+    if (((badFirst | badSecond << 8) & starts) != 0) break;
+    dst += StoreKept(dst, first, starts & 0xFF);
+    dst += StoreKept(dst, second, starts >> 8);
+    p += taken;
+  }
+  pp = p;
+  dd = dst;
+}
+
+__attribute__((target("avx2"))) size_t EncodedExtraAvx2(const wchar_t* text, size_t count, size_t& index,
+                                                        bool& surrogates) {
+  size_t i = index;
+  size_t extra = 0;
+  __m256i seen = _mm256_setzero_si256();
+  while (count - i >= 16) {
+    // A lane adds at most six a step: 2^24 steps stay far below 2^32.
+    size_t steps = (count - i) / 16;
+    if (steps > (size_t{1} << 24)) steps = size_t{1} << 24;
+    __m256i sum = _mm256_setzero_si256();
+    for (; steps > 0; --steps, i += 16) {
+      const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+      const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 8));
+      if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) continue;  // ASCII adds nothing
+      for (const __m256i v : {x, y}) {
+        // Unsigned: v >= 0x80, v >= 0x800 (a negative value counts as U+FFFD
+        // does, three bytes), and v - 0x10000 below 0x100000 (four bytes).
+        const __m256i two = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x80>()), v);
+        const __m256i three = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x800>()), v);
+        const __m256i above = _mm256_sub_epi32(v, Splat32<0x10000>());
+        const __m256i four = _mm256_cmpeq_epi32(_mm256_min_epu32(above, Splat32<0xFFFFF>()), above);
+        sum = _mm256_sub_epi32(sum, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
+        seen = _mm256_or_si256(seen, _mm256_cmpeq_epi32(_mm256_and_si256(v, Splat32<~0x7FF>()), Splat32<0xD800>()));
+      }
+    }
+    const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i wide = _mm_add_epi64(_mm_cvtepu32_epi64(half), _mm_cvtepu32_epi64(_mm_srli_si128(half, 8)));
+    extra += static_cast<size_t>(_mm_cvtsi128_si64(wide)) + static_cast<size_t>(_mm_extract_epi64(wide, 1));
+  }
+  if (!_mm256_testz_si256(seen, seen)) surrogates = true;
+  index = i;
+  return extra;
+}
+
+__attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wchar_t* end, char*& oo) {
+  const wchar_t* s = ss;
+  char* out = oo;
+  const __m256i zero = _mm256_setzero_si256();
+  while (end - s >= 32) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
+    if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) {  // sixteen ASCII characters
+      const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
+                       _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
+      out += 16;
+      s += 16;
+      continue;
+    }
+    const __m256i unusual = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpgt_epi32(zero, x), _mm256_cmpgt_epi32(x, Splat32<0x10FFFF>())),
+        _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7FF>()), Splat32<0xD800>()));
+    if (!_mm256_testz_si256(unusual, unusual)) break;  // surrogates and invalid values: the scalar code
+    const __m256i two = _mm256_cmpgt_epi32(x, Splat32<0x7F>());
+    const __m256i three = _mm256_cmpgt_epi32(x, Splat32<0x7FF>());
+    const __m256i four = _mm256_cmpgt_epi32(x, Splat32<0xFFFF>());
+    // Each character's bytes, the first in the low byte.
+    const __m256i bytes3 = _mm256_or_si256(_mm256_or_si256(Splat32<0x8080E0>(), Bits<12, 0x0F>(x)),
+                                           _mm256_or_si256(Bits<-2, 0x3F00>(x), Bits<-16, 0x3F0000>(x)));
+    const __m256i bytes2 = _mm256_or_si256(Splat32<0x80C0>(), _mm256_or_si256(Bits<6, 0x1F>(x), Bits<-8, 0x3F00>(x)));
+    const __m256i bytes4 = _mm256_or_si256(
+        _mm256_or_si256(Splat32<static_cast<int>(0x808080F0u)>(), Bits<18, 0x07>(x)),
+        _mm256_or_si256(_mm256_or_si256(Bits<4, 0x3F00>(x), Bits<-10, 0x3F0000>(x)), Bits<-24, 0x3F000000>(x)));
+    __m256i w = _mm256_blendv_epi8(x, bytes2, two);
+    w = _mm256_blendv_epi8(w, bytes3, three);
+    w = _mm256_blendv_epi8(w, bytes4, four);
+    // Length - 1 (0 to 3) of each character as two bits, per half of four.
+    const __m256i extra = _mm256_sub_epi32(zero, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
+    const auto low = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 31))));
+    const auto high = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 30))));
+    const PackEntry& a = kPack[(low & 0xF) | (high & 0xF) << 4];
+    const PackEntry& b = kPack[(low >> 4) | (high >> 4) << 4];
+    const __m256i shuffle = _mm256_inserti128_si256(
+        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a.shuffle.data()))),
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.shuffle.data())), 1);
+    const __m256i packed = _mm256_shuffle_epi8(w, shuffle);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+    out += a.size;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(packed, 1));
+    out += b.size;
+    s += 8;
+  }
+  ss = s;
+  oo = out;
+}
+
+}  // namespace hux::detail
