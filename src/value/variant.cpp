@@ -344,6 +344,57 @@ bool CVariant::IsNull() const { return m_stru.type == DT_NONE; }
 
 const VariantStru& CVariant::GetVariantStru() const { return m_stru; }
 
+namespace {
+
+bool operator==(const LocalVec3d& a, const LocalVec3d& b) { return a.x == b.x && a.y == b.y && a.z == b.z; }
+bool operator==(const LocalVec2d& a, const LocalVec2d& b) { return a.x == b.x && a.y == b.y; }
+bool operator==(const LocalBox& a, const LocalBox& b) { return a.lower == b.lower && a.upper == b.upper; }
+bool operator==(const LocalCoord3d& a, const LocalCoord3d& b) {
+  return a.origin == b.origin && a.xAxis == b.xAxis && a.yAxis == b.yAxis && a.zAxis == b.zAxis;
+}
+bool operator==(const FileAddress& a, const FileAddress& b) { return a.address == b.address; }
+
+template <class T>
+bool SameContent(unsigned long long a, unsigned long long b) {
+  if (!a || !b) return a == b;  // an owned value loaded without its content
+  return *reinterpret_cast<const T*>(a) == *reinterpret_cast<const T*>(b);
+}
+
+template <class T>
+T ScalarOf(unsigned long long word) {
+  T value;
+  std::memcpy(&value, &word, sizeof value);
+  return value;
+}
+
+}  // namespace
+
+bool CVariant::operator==(const CVariant& other) const {
+  const VariantStru& a = m_stru;
+  const VariantStru& b = other.m_stru;
+  if (a.isKept || b.isKept) return this == &other;
+  if (a.type != b.type || a.isBlank != b.isBlank || a.isRefPtr != b.isRefPtr || a.isObject != b.isObject)
+    return false;
+  if (a.isBlank) return true;
+  if (a.isObject && !a.isRefPtr) {
+    switch (a.type) {
+      case DT_STRING: return SameContent<std::string>(a.value, b.value);
+      case DT_WSTRING: return SameContent<std::wstring>(a.value, b.value);
+      case DT_LOCAL_BOX: return SameContent<LocalBox>(a.value, b.value);
+      case DT_LOCAL_VEC2D: return SameContent<LocalVec2d>(a.value, b.value);
+      case DT_LOCAL_VEC3D: return SameContent<LocalVec3d>(a.value, b.value);
+      case DT_LOCAL_COORD3D: return SameContent<LocalCoord3d>(a.value, b.value);
+      case DT_FILE_ADDRESS: return SameContent<FileAddress>(a.value, b.value);
+      default: return a.value == b.value;
+    }
+  }
+  if (!a.isObject && !a.isRefPtr) {
+    if (a.type == DT_DOUBLE) return ScalarOf<double>(a.value) == ScalarOf<double>(b.value);
+    if (a.type == DT_FLOAT) return ScalarOf<float>(a.value) == ScalarOf<float>(b.value);
+  }
+  return a.value == b.value;
+}
+
 eXOMDataType CVariant::GetDataTypeFromClassName(char const* name) {
   if (!name) return DT_NONE;
   return GetBaseObjectFactory().GetDataTypeByClassName(std::string(name));

@@ -397,6 +397,11 @@ TEST(VariantSerialize, CopiesOfKeptContentLiveOnAnyThread) {
   churn();
   other.join();
   EXPECT_EQ(Store(kept), bytes);
+  // Kept content equals only the variant that holds it, not even a copy.
+  const CVariant copy = kept;
+  EXPECT_TRUE(kept == kept);
+  EXPECT_FALSE(copy == kept);
+  EXPECT_FALSE(kept == CVariant());
 }
 
 TEST(VariantSerialize, EveryTruncationAndByteFlipLoadsWithoutHarm) {

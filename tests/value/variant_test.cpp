@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <utility>
@@ -289,6 +290,50 @@ TEST(Variant, UnownedPointersAndIdsCarryNoLifetime) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(CVariant(42).toObjectID(&ok), 0u);
   EXPECT_FALSE(ok);
+}
+
+TEST(Variant, EqualityComparesCodeAndValue) {
+  Node* node = new Node;
+  CVariant shared, sameShared, otherShared, id, unowned;
+  shared.SetValueRefPtr(node);
+  sameShared.SetValueRefPtr(node);
+  otherShared.SetValueRefPtr(new Node);
+  id.SetObjectID(5);
+  unowned.SetDBValueRefPtr(node, DT_REF_OBJECT);
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    CVariant a, b;
+    bool equal;
+  } cases[] = {
+      {CVariant(), CVariant(), true},
+      {CVariant(), CVariant(0), false},
+      {CVariant(7), CVariant(7), true},
+      {CVariant(7), CVariant(8), false},
+      {CVariant(7), CVariant(7LL), false},  // another code
+      {CVariant(true), CVariant(true), true},
+      {CVariant(0.0), CVariant(-0.0), true},
+      {CVariant(nan), CVariant(nan), false},
+      {CVariant(1.5f), CVariant(1.5f), true},
+      {CVariant("abc"), CVariant(std::string("abc")), true},
+      {CVariant("abc"), CVariant("abd"), false},
+      {CVariant("abc"), CVariant(L"abc"), false},
+      {CVariant(L"\u4e2d"), CVariant(L"\u4e2d"), true},
+      {CVariant(CVec3<double>{1, 2, 3}), CVariant(CVec3<double>{1, 2, 3}), true},
+      {CVariant(CVec3<double>{1, 2, 3}), CVariant(CVec3<double>{1, 2, 4}), false},
+      {CVariant(CBox3<double>{{0, 0, 0}, {1, 1, 1}}), CVariant(CBox3<double>{{0, 0, 0}, {1, 1, 2}}), false},
+      {CVariant(FileAddress{9}), CVariant(FileAddress{9}), true},
+      {shared, sameShared, true},
+      {shared, otherShared, false},
+      {id, id, true},
+      {id, CVariant(5ULL), false},
+      {unowned, unowned, true},
+      {unowned, shared, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.a == c.b, c.equal) << c.a.GetVariantStru().type << " vs " << c.b.GetVariantStru().type;
+    EXPECT_EQ(c.b == c.a, c.equal);
+    EXPECT_EQ(c.a != c.b, !c.equal);
+  }
 }
 
 TEST(Variant, VectorsOfVariantsMoveWithoutCopying) {

@@ -181,6 +181,13 @@ class HUX_API CVariant {
   // object's code, converts as an empty variant does (every conversion
   // fails), and gives no object to GetValueRefPtr.
   bool IsKept() const { return m_stru.isKept != 0; }
+  // Equal when both hold the same code and the same value: floating-point
+  // scalars by value (0.0 equals -0.0, a NaN equals nothing), other scalars,
+  // object ids and unowned pointers by their bits, owned strings, geometric
+  // values and addresses by content, shared and other owned objects by
+  // identity. Kept content equals only the variant that holds it. Two empty
+  // variants are equal.
+  bool operator==(const CVariant& other) const;
   // The storage; geometric values and addresses are read back through its
   // value word, which points to the owned LocalBox, LocalVec2d, ... (or is
   // null when the variant was loaded from an archive, which does not store
