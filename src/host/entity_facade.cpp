@@ -45,6 +45,9 @@ constexpr unsigned int kPersistentFlags = hux::EGOBJECT_NO_MODIFIED;
 // Stored positions above this are rewritten, so that the next one cannot
 // overflow.
 constexpr __int64 kMaxKeptPos = std::numeric_limits<__int64>::max() / 2;
+// Ids above this (only a damaged store holds them) do not move the counters,
+// which could not count past them; saves still never write over them.
+constexpr __int64 kMaxCountedId = std::numeric_limits<__int64>::max() / 4;
 
 // The factory type code of an entity's class; throws for a class the
 // factory could not create again on load.
@@ -206,8 +209,8 @@ StoreHead OpenStore(GDBDevice* device) {
     throw std::runtime_error("the id counter of the store cannot be read");
   StoreHead head;
   bool ok = false;
-  head.lastId = std::max<__int64>(0, values[0].toInt64(&ok));
-  if (!ok) head.lastId = 0;
+  head.lastId = values[0].toInt64(&ok);
+  if (!ok || head.lastId < 0 || head.lastId > kMaxCountedId) head.lastId = 0;
   head.number = values[1].toInt64(&ok);
   if (!ok || head.number == 0) {
     head.number = NewStoreNumber();
@@ -386,7 +389,7 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
     for (IBaseEntity* e : entities) {
       const __int64 id = e->GetObjectID();
       if (e == project || next.Find(id)) continue;
-      if ((next.Reserved(id) || id > lastId) && !lookup(id)) {
+      if ((next.Reserved(id) || (id > lastId && id <= kMaxCountedId)) && !lookup(id)) {
         lastId = std::max(lastId, id);
         continue;
       }
@@ -401,7 +404,7 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
   for (IBaseEntity* e : entities) {
     if (!treeIds.insert(e->GetObjectID()).second)
       throw std::runtime_error("two entities share the id " + std::to_string(e->GetObjectID()));
-    maxId = std::max(maxId, e->GetObjectID());
+    if (e->GetObjectID() <= kMaxCountedId) maxId = std::max(maxId, e->GetObjectID());
   }
 
   // Deletions: the deletion list, and for a whole save the rows this process
@@ -515,7 +518,7 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
   if (project && mode != Mode::One) {
     const __int64 counter = project->GetLastUniqueID();
     if (next.reserved.empty() || counter > next.reserved.back().second - kIdBlock / 2) {
-      const __int64 base = std::max(lastId, counter);
+      const __int64 base = std::min(std::max(lastId, counter), kMaxCountedId);
       next.reserved.emplace_back(base + 1, base + kIdBlock);
       lastId = base + kIdBlock;
       RaiseCounter(project, base);
@@ -528,6 +531,11 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
 void EntityFacade::Commit(GDBDevice* device, std::unique_ptr<Session> session,
                           const std::vector<IBaseEntity*>& saved, bool clearDeletions) {
   if (session) {
+    // A project has one device: what is kept for another device of this
+    // project belongs to a device that is gone.
+    for (auto it = m_sessions.begin(); it != m_sessions.end();)
+      it = it->first != device && session->project && it->second->project == session->project ? m_sessions.erase(it)
+                                                                                                 : std::next(it);
     m_sessions[device] = std::move(session);
     device->GetContext().SetFlag(kSessionFlag, true);
   } else {
@@ -754,8 +762,9 @@ IBaseEntity* EntityFacade::LoadProjectData(__int64 projectId, GDBDevice* device)
     // The project's ids start above every stored id and every id another
     // process may hold (a damaged or newer counter object may be lower), in a
     // block of its own.
-    __int64 base = std::max(head.lastId, project->GetLastUniqueID());
-    for (const Row& row : rows) base = std::max(base, row.id);
+    __int64 base = std::min(std::max(head.lastId, project->GetLastUniqueID()), kMaxCountedId);
+    for (const Row& row : rows)
+      if (row.id <= kMaxCountedId) base = std::max(base, row.id);
     try {
       WriteLastId(device, base + kIdBlock);
     } catch (const std::exception& e) {
@@ -767,9 +776,7 @@ IBaseEntity* EntityFacade::LoadProjectData(__int64 projectId, GDBDevice* device)
     session->store = head.number;
     session->project = project;
     session->reserved.emplace_back(base + 1, base + kIdBlock);
-    m_sessions[device] = std::move(session);
-    device->GetContext().SetFlag(kSessionFlag, true);
-    m_strLastError.clear();
+    Commit(device, std::move(session), {}, false);
     return root.release();
   }
   Failed("no project " + std::to_string(projectId) + " is stored");
@@ -809,6 +816,10 @@ bool EntityFacade::DeleteEntityData(__int64 objectId, GDBDevice* device) {
   if (it != m_sessions.end() && it->second->known.erase(objectId))
     it->second->reserved.emplace_back(objectId, objectId);
   return removed > 0;
+}
+
+void EntityFacade::Forget(GDBDevice* device) {
+  if (m_sessions.erase(device) && device) device->GetContext().SetFlag(kSessionFlag, false);
 }
 
 bool EntityFacade::IsEntityStored(__int64 objectId, GDBDevice* device) {

@@ -427,11 +427,16 @@ TEST_P(ProjectDbTest, RowsOfUnknownTypesSurviveSaves) {
   // Deleting the assembly that holds 903 removes it with its parent.
   Apply(project.get(), {'d', 1, -1, 0});
   ASSERT_TRUE(facade.SaveModifiedData(project.get(), project->GetProjectDBDevice())) << facade.LastError();
-  project.reset();
   std::map<long long, std::string> expected = kept;
   expected.erase(903);
   EXPECT_EQ(dump(), expected);
-  EXPECT_NE(Reopen(), nullptr) << facade.LastError();
+
+  // A project whose store the facade forgot replaces it whole.
+  project = Reopen();
+  ASSERT_NE(project, nullptr) << facade.LastError();
+  facade.Forget(project->GetProjectDBDevice());
+  project->SaveProject(path);
+  EXPECT_TRUE(dump().empty());
 }
 
 TEST_P(ProjectDbTest, NewerCounterObjectHandsOutNoStoredId) {
@@ -598,11 +603,17 @@ TEST_P(DamagedDbTest, HostileRowsLoadOrFailCleanly) {
       {5, "DATA", claiming(0xffffffff), nullptr},
       {5, "DATA", CVariant(5LL), nullptr},
       {5, "DATA", CVariant(), nullptr},
+      {std::numeric_limits<long long>::max(), "PID", CVariant(2LL), nullptr},  // an id no counter reaches
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.id) + " " + c.column + " " + c.value.toString());
     SetUp();
-    Damage([&](GDBDevice& d) { ASSERT_TRUE(d.WriteRow(EntityFacade::kTable, {"ID", c.column}, {CVariant(c.id), c.value})); });
+    bool held = false;  // an engine with typed columns refuses some values
+    Damage([&](GDBDevice& d) { held = d.WriteRow(EntityFacade::kTable, {"ID", c.column}, {CVariant(c.id), c.value}); });
+    if (!held) {
+      EXPECT_NE(GetParam(), test::Engine::Sqlite) << "SQLite holds any value";
+      continue;
+    }
     std::unique_ptr<GDBDevice> device = test::NewDevice(GetParam());
     std::unique_ptr<IBaseProject> loaded(IBaseProject::LoadProject(0, path, device.get()));
     if (c.error) {
@@ -613,7 +624,7 @@ TEST_P(DamagedDbTest, HostileRowsLoadOrFailCleanly) {
     ASSERT_NE(loaded, nullptr) << facade.LastError();
     device.release();
     Signature(loaded.get());  // every entity's data is readable
-    EXPECT_GT(loaded->GetLastUniqueID(), Rows({}).rbegin()->first);
+    EXPECT_GT(loaded->GetLastUniqueID(), std::prev(Rows({}).lower_bound(1LL << 60))->first);
     // A save leaves the damaged row to itself and the project loads again.
     Apply(loaded.get(), {'n', 0, 0, 1});
     loaded->SaveProject(path);

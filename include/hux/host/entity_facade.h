@@ -137,6 +137,11 @@ class HUX_API EntityFacade : public hux::IDataIOFacade {
   // Creates the table when needed; throws when the database cannot be used.
   void PrepareSave(hux::GDBDevice* device) override;
 
+  // Drops what the facade knows of the store behind `device` (about 50 bytes
+  // per entity). Call it before destroying a project loaded or saved through
+  // the device; a later save through the device replaces the store.
+  void Forget(hux::GDBDevice* device);
+
   const std::string& LastError() const { return m_strLastError; }
   const Stats& GetStats() const { return m_stats; }
 
