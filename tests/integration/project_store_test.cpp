@@ -121,6 +121,16 @@ class ProjectDbTest : public ::testing::TestWithParam<test::Engine> {
     return std::unique_ptr<IBaseProject>(project);
   }
 
+  // Reopens the store, expecting the tree whose signature is `expected`.
+  std::unique_ptr<IBaseProject> ReopenAs(const std::string& expected) {
+    auto loaded = Reopen();
+    EXPECT_NE(loaded, nullptr) << facade.LastError();
+    if (loaded) {
+      EXPECT_EQ(Signature(loaded.get()), expected);
+    }
+    return loaded;
+  }
+
   // The named columns of every stored row, keyed by id.
   std::map<long long, std::vector<CVariant>> Rows(const std::vector<std::string>& columns) {
     std::vector<std::string> names{"ID"};
@@ -148,10 +158,9 @@ TEST_P(ProjectDbTest, SaveAndReopenGivesTheSameProject) {
   EXPECT_EQ(facade.GetStats().rowsWritten, 1 + 6 * 31 + 1);
   project.reset();
 
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr) << facade.LastError();
+  auto loaded = ReopenAs(expected);
+  ASSERT_NE(loaded, nullptr);
   EXPECT_NE(dynamic_cast<SampleProject*>(loaded.get()), nullptr) << "created through the factory";
-  EXPECT_EQ(Signature(loaded.get()), expected);
   EXPECT_FALSE(loaded->GetProjectDBDevice()->GetContext().IsLoading());
   for (IBaseEntity* e : All(loaded.get())) {
     EXPECT_FALSE(e->HasObjectFlag(EGOBJECT_MODIFIED)) << e->GetObjectID();
@@ -207,9 +216,7 @@ TEST_P(ProjectDbTest, SwapOutAndInThroughTheDatabase) {
   project->SaveProject(path);
   const std::string expected = Signature(project.get());
   project.reset();
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr) << facade.LastError();
-  EXPECT_EQ(Signature(loaded.get()), expected);
+  ReopenAs(expected);
 }
 
 TEST_P(ProjectDbTest, SwapOutNeedsAnOpenDatabase) {
@@ -254,9 +261,7 @@ TEST_P(ProjectDbTest, IncrementalSaveWritesChangesAndRemovesDeletions) {
   EXPECT_TRUE(facade.IsEntityStored(added->GetObjectID(), device));
   EXPECT_TRUE(facade.IsEntityStored(moved->GetObjectID(), device));
   project.reset();
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr) << facade.LastError();
-  EXPECT_EQ(Signature(loaded.get()), expected);
+  ReopenAs(expected);
 }
 
 TEST_P(ProjectDbTest, SingleEntitiesThroughTheFacade) {
@@ -293,9 +298,7 @@ TEST_P(ProjectDbTest, FailedSaveKeepsTheStoredProject) {
   EXPECT_THROW(project->SaveProject(path), std::runtime_error);
   EXPECT_FALSE(project->GetProjectDBDevice()->GetContext().IsSaving());
   project.reset();
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_EQ(Signature(loaded.get()), stored) << "the failed save was rolled back whole";
+  ReopenAs(stored);  // the failed save was rolled back whole
 }
 
 // ---- several users ---------------------------------------------------------
@@ -466,9 +469,8 @@ TEST_P(ProjectDbTest, NewerCounterObjectHandsOutNoStoredId) {
   project->SaveProject(path);
   const std::string expected = Signature(project.get());
   project.reset();
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr) << facade.LastError();
-  EXPECT_EQ(Signature(loaded.get()), expected);
+  auto loaded = ReopenAs(expected);
+  ASSERT_NE(loaded, nullptr);
   EXPECT_EQ(All(loaded.get()).size(), stored + 4);
   EXPECT_EQ(Rows({}).size(), stored + 4) << "no row was overwritten";
 }
