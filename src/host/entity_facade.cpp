@@ -484,9 +484,9 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
     } else {
       const bool moved = k->parentId != parentId || k->pos != pos || k->flags != flags;
       if (mode == Mode::Modified) withData = withData && e->HasObjectFlag(hux::EGOBJECT_MODIFIED);
-      if (mode == Mode::Whole && withData) {
-        // Only what differs from the stored row is written, so that a whole
-        // save does not overwrite other processes' rows with the same bytes.
+      if (mode != Mode::Modified && withData) {
+        // Only what differs from the stored row is written, so that a save
+        // does not overwrite other processes' rows with the same bytes.
         data = DataOf(e);
         const StoredRow* now = lookup(id);
         withData = !now || !SameData(now->data, data, e == project);

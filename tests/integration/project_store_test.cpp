@@ -304,7 +304,8 @@ TEST_P(ProjectDbTest, FailedSaveKeepsTheStoredProject) {
 // ---- several users ---------------------------------------------------------
 
 // One user's change: 'e' gives part (a, p) the mass, 'd' deletes it (the
-// assembly a when p < 0), 'n' adds a part of the mass under assembly a.
+// assembly a when p < 0), 'n' adds a part of the mass under assembly a, 's'
+// swaps part (a, p) out.
 struct Change {
   char op;
   int a, p;
@@ -322,6 +323,8 @@ void Apply(IBaseProject* project, const Change& c) {
       project->DeleteChild(assembly);
     else
       assembly->DeleteChild(assembly->GetAllChild()[c.p]);
+  } else if (c.op == 's') {
+    assembly->GetAllChild()[c.p]->SwapDataToDisk();
   } else {
     auto* part = static_cast<PartEntity*>(assembly->GetAllChild()[c.p]);
     part->Data().mass = c.mass;
@@ -343,6 +346,7 @@ TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
       {{'d', 0, 1, 0}, {'e', 0, 1, 200}, false, 4, 0, 0, 5},
       {{'n', 1, 0, 100}, {'d', 1, -1, 0}, false, 6, 1, 0, 7},
       {{'n', 0, 0, 100}, {'n', 0, 0, 200}, false, 0, 1, 1, 8},
+      {{'e', 0, 0, 100}, {'s', 0, 0, 0}, false, 0, 1, 0, 6},  // B's unchanged copy is not written
       {{'e', 0, 0, 100}, {'e', 1, 0, 200}, true, 3, 1, 0, 6},
       {{'n', 0, 0, 100}, {'e', 1, 0, 200}, true, 0, 1, 1, 7},
   };
