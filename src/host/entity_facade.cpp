@@ -240,7 +240,7 @@ struct EntityFacade::Row {
   __int64 parentId = 0;
   __int64 pos = 0;
   __int64 type = 0;
-  bool typeKnown = false;  // TYPE held an integer
+  bool typeKnown = false;  // TYPE held an integer or nothing
   __int64 flags = 0;
   __int64 version = 0;
   CVariant data;
@@ -625,7 +625,9 @@ bool EntityFacade::ReadRows(GDBDevice* device, std::vector<Row>& rows) {
     if (!ok) continue;  // a row without a usable id cannot be part of a tree
     row.parentId = values[i + kPid].toInt64(nullptr);
     row.pos = values[i + kPos].toInt64(nullptr);
-    row.type = values[i + kType].toInt64(&row.typeKnown);
+    // No type is a plain entity's; a type that is no number is unknown.
+    row.typeKnown = values[i + kType].GetVariantStru().type == hux::DT_NONE;
+    if (!row.typeKnown) row.type = values[i + kType].toInt64(&row.typeKnown);
     row.flags = values[i + kFlags].toInt64(nullptr);
     row.version = values[i + kVersion].toInt64(nullptr);
     row.data = values[i + kData];

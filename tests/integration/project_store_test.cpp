@@ -187,6 +187,12 @@ TEST_P(ProjectDbTest, EmptyOrForeignDatabaseLoadsNothing) {
   }
   EXPECT_EQ(Reopen(), nullptr);
   EXPECT_EQ(facade.GetStats().entitiesLoaded, 0);
+
+  // With a root, the table of an older host (no VERSION) loads.
+  ASSERT_TRUE(db.Open()->WriteRow("EntityTable", {"ID", "PID", "TYPE"}, {CVariant(4LL), CVariant(0LL), CVariant(1500LL)}));
+  auto loaded = Reopen();
+  ASSERT_NE(loaded, nullptr) << facade.LastError();
+  EXPECT_EQ(All(loaded.get()).size(), 2u);
 }
 
 TEST_P(ProjectDbTest, SwapOutAndInThroughTheDatabase) {
