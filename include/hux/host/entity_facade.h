@@ -16,43 +16,31 @@
 // (ID 1): "LASTID", the highest id handed out to any process, "STORE", a
 // random number naming the store, and "LOCK", always null.
 //
-// Several processes (or several devices of one process) may work on one
-// project at once:
-// - Every save and every load runs in one access of the device and first
-//   writes the counter row, so accesses that write are serialized by the
-//   row's write lock: a device's access must be a transaction in which a
-//   written row stays locked against other writers until it ends, and each
-//   statement sees what other accesses committed before it (SQLite: BEGIN
-//   IMMEDIATE; PostgreSQL: READ COMMITTED). What a save checks is then still
-//   true when it writes.
-// - Optimistic versions: the facade remembers, per device, the version of
-//   each row it loaded or wrote. A save writes only rows that changed; before
-//   writing or deleting a row it compares the stored version with the
-//   remembered one. When another process changed (or deleted) the row since,
-//   the whole save fails with an error naming the entity, the access is
-//   rolled back, and the caller's state stays as it was (entities keep
-//   EGOBJECT_MODIFIED, the deletion list is kept). Reload to merge.
-// - Rows this process never saw (added by another process since it loaded)
-//   are never touched. Deleting an entity deletes its stored subtree as far
-//   as this process knows it; a row another process has added beneath it
-//   since makes the save fail instead of leaving an orphan.
-// - Ids: a load reserves a block of kIdBlock ids in LASTID and raises the
-//   project's counter to its start, so the project's plain GetUniqueID hands
-//   out ids no other process gets; a save reserves the next block when half
-//   of the current one is used. An entity saved for the first time keeps its
-//   id when it lies in a block this process reserved, or above LASTID (then
-//   LASTID follows); otherwise (ids handed out past the block while another
-//   process reserved them) it gets a fresh id from LASTID before its row is
-//   written. Entities not stored yet should not be referred to by id across
-//   a save for that reason.
-// - The state a save is checked against starts with LoadProjectData or
-//   SaveProjectData on a device. Without it (a new project, a project saved
-//   into another store) a save writes its entities' rows as they are, and
-//   SaveProjectData removes every other row: the tree replaces the store.
-//   The facade marks a device it holds state for with context flag 3.
-// - A failure after SaveProjectData returned (the commit of the caller's
-//   access) leaves this state ahead of the store: the next save reports a
-//   conflict, and the project must be reloaded.
+// Several processes (or devices) may work on one project at once:
+// - Every load and save runs in one access and first writes the counter row,
+//   whose write lock serializes them. A device's access must therefore be a
+//   transaction that holds a written row's lock until it ends and whose
+//   statements see what others committed before them (SQLite: BEGIN
+//   IMMEDIATE; PostgreSQL: READ COMMITTED).
+// - Versions: the facade remembers, per device, the version of each row it
+//   loaded or wrote. A save writes only the rows that changed (a project's
+//   counter object does not count); when another process changed or deleted
+//   such a row, or added a row beneath an entity being deleted, the save
+//   fails naming the entity, is rolled back, and the caller's state stays
+//   (EGOBJECT_MODIFIED, the deletion list). Reload to merge. Rows this
+//   process never saw are never touched.
+// - Ids: a load reserves kIdBlock ids in LASTID and raises the project's
+//   counter to the block's start; a save reserves the next block when half
+//   of it is used. An entity saved for the first time keeps its id when it
+//   lies in a block of this process or above LASTID; otherwise (ids handed
+//   out past the block while another process reserved them) it is given a
+//   fresh id before its row is written.
+// - This state starts with LoadProjectData or SaveProjectData on a device;
+//   the facade marks such a device with context flag 3. Without it (a new
+//   project, another store) a save writes its rows as they are, and
+//   SaveProjectData removes every other row. A commit failing after
+//   SaveProjectData returned leaves the state ahead of the store: the next
+//   save reports a conflict.
 //
 // Rows of a type code no loaded module registers (and the rows beneath
 // them) are kept: the load succeeds without them, and saves leave them as
@@ -118,6 +106,8 @@ class HUX_API EntityFacade : public hux::IDataIOFacade {
   // Null (with LastError) when the tree cannot be rebuilt: no such project,
   // a type the factory cannot create, or a tree deeper than kMaxDepth.
   hux::IBaseEntity* LoadProjectData(__int64 projectId, hux::GDBDevice* device) override;
+  // Writes the entity's row in an access of its own, unless the store holds
+  // it already; false (with LastError) on a conflict or failure.
   bool SaveEntityData(hux::IBaseEntity* entity, hux::GDBDevice* device) override;
   // Removes the rows of the ids in the device's deletion list (and empties
   // it), writes the data of the entities marked EGOBJECT_MODIFIED or not
@@ -130,9 +120,9 @@ class HUX_API EntityFacade : public hux::IDataIOFacade {
   // EGOBJECT_SWAPPED. Throws when the device is missing or the entity is not
   // stored, so the library keeps no unfilled object.
   void LoadEntityData(hux::IBaseEntity* entity, hux::GDBDevice* device) override;
-  // Writes the entity's row with its data (in an access of its own) and marks
-  // it EGOBJECT_RECORD_DELETE. Throws when it cannot write, so the library
-  // keeps the data in memory.
+  // Saves the entity as SaveEntityData does and marks it
+  // EGOBJECT_RECORD_DELETE. Throws when it cannot, so the library keeps the
+  // data in memory.
   void SwapOutEntityData(hux::IBaseEntity* entity, hux::GDBDevice* device) override;
   // Creates the table when needed; throws when the database cannot be used.
   void PrepareSave(hux::GDBDevice* device) override;
