@@ -625,9 +625,10 @@ bool EntityFacade::ReadRows(GDBDevice* device, std::vector<Row>& rows) {
     if (!ok) continue;  // a row without a usable id cannot be part of a tree
     row.parentId = values[i + kPid].toInt64(nullptr);
     row.pos = values[i + kPos].toInt64(nullptr);
-    // No type is a plain entity's; a type that is no number is unknown.
-    row.typeKnown = values[i + kType].GetVariantStru().type == hux::DT_NONE;
-    if (!row.typeKnown) row.type = values[i + kType].toInt64(&row.typeKnown);
+    // No type is a plain entity's; a type that is no integer is unknown.
+    const hux::eXOMDataType kind = values[i + kType].GetVariantStru().type;
+    row.typeKnown = kind == hux::DT_NONE || kind == hux::DT_INT || kind == hux::DT_INT64;
+    row.type = values[i + kType].toInt64(nullptr);
     row.flags = values[i + kFlags].toInt64(nullptr);
     row.version = values[i + kVersion].toInt64(nullptr);
     row.data = values[i + kData];

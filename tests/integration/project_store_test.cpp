@@ -597,25 +597,26 @@ TEST_P(DamagedDbTest, HostileRowsLoadOrFailCleanly) {
     long long id;
     const char* column;
     CVariant value;
+    size_t entities;    // loaded, of 29
     const char* error;  // null: the project loads
   } cases[] = {
-      {1, "TYPE", CVariant(part), "project"},        // a root that is no project
-      {1, "TYPE", CVariant(424242LL), "424242"},     // a root of a type nothing registers
-      {5, "TYPE", CVariant(424242LL), nullptr},      // kept, with what is beneath it
-      {5, "TYPE", CVariant(1LL << 40), nullptr},
-      {5, "TYPE", CVariant(-7LL), nullptr},
-      {5, "TYPE", CVariant(std::string("part")), nullptr},
-      {2, "PID", CVariant(), nullptr},  // a subtree cut off
-      {5, "POS", CVariant(std::numeric_limits<long long>::max()), nullptr},
-      {5, "POS", CVariant(std::numeric_limits<long long>::min()), nullptr},
-      {5, "FLAGS", CVariant(std::string("x")), nullptr},
-      {5, "VERSION", CVariant(-1LL), nullptr},
-      {5, "VERSION", CVariant(2.5), nullptr},
-      {5, "DATA", claiming(0x7fffffff), nullptr},
-      {5, "DATA", claiming(0xffffffff), nullptr},
-      {5, "DATA", CVariant(5LL), nullptr},
-      {5, "DATA", CVariant(), nullptr},
-      {std::numeric_limits<long long>::max(), "PID", CVariant(2LL), nullptr},  // an id no counter reaches
+      {1, "TYPE", CVariant(part), 0, "project"},     // a root that is no project
+      {1, "TYPE", CVariant(424242LL), 0, "424242"},  // a root of a type nothing registers
+      {5, "TYPE", CVariant(424242LL), 28, nullptr},  // kept, with what is beneath it
+      {5, "TYPE", CVariant(1LL << 40), 28, nullptr},
+      {5, "TYPE", CVariant(-7LL), 28, nullptr},
+      {5, "TYPE", CVariant(std::string("part")), 28, nullptr},
+      {2, "PID", CVariant(), 20, nullptr},  // a subtree cut off
+      {5, "POS", CVariant(std::numeric_limits<long long>::max()), 29, nullptr},
+      {5, "POS", CVariant(std::numeric_limits<long long>::min()), 29, nullptr},
+      {5, "FLAGS", CVariant(std::string("x")), 29, nullptr},
+      {5, "VERSION", CVariant(-1LL), 29, nullptr},
+      {5, "VERSION", CVariant(2.5), 29, nullptr},
+      {5, "DATA", claiming(0x7fffffff), 29, nullptr},
+      {5, "DATA", claiming(0xffffffff), 29, nullptr},
+      {5, "DATA", CVariant(5LL), 29, nullptr},
+      {5, "DATA", CVariant(), 29, nullptr},
+      {std::numeric_limits<long long>::max(), "PID", CVariant(2LL), 30, nullptr},  // an id no counter reaches
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.id) + " " + c.column + " " + c.value.toString());
@@ -636,6 +637,7 @@ TEST_P(DamagedDbTest, HostileRowsLoadOrFailCleanly) {
     ASSERT_NE(loaded, nullptr) << facade.LastError();
     device.release();
     Signature(loaded.get());  // every entity's data is readable
+    EXPECT_EQ(All(loaded.get()).size(), c.entities);
     EXPECT_GT(loaded->GetLastUniqueID(), std::prev(Rows({}).lower_bound(1LL << 60))->first);
     // A save leaves the damaged row to itself and the project loads again.
     Apply(loaded.get(), {'n', 0, 0, 1});
