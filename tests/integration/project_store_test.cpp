@@ -172,6 +172,14 @@ TEST_P(ProjectDbTest, SaveAndReopenGivesTheSameProject) {
   EXPECT_EQ(facade.GetStats().rowsWritten, 1 + 6 * 31 + 1);
   loaded->AddChild(new PartEntity());
   EXPECT_GT(loaded->GetAllChild().back()->GetObjectID(), Rows({}).rbegin()->first);
+
+  // Saved into another store, it is written whole.
+  test::TestDatabase other(GetParam());
+  path = other.Location();
+  const std::string changed = Signature(loaded.get());
+  loaded->SaveProject(path);
+  loaded.reset();
+  ReopenAs(changed);
 }
 
 TEST_P(ProjectDbTest, EmptyOrForeignDatabaseLoadsNothing) {
