@@ -307,8 +307,9 @@ TEST_P(ProjectDbTest, FailedSaveKeepsTheStoredProject) {
   auto project = Build(2, 2);
   project->SaveProject(path);
   const std::string stored = Signature(project.get());
-  project->GetAllChild()[0]->AddChild(new UnregisteredEntity());
-  static_cast<PartEntity*>(project->GetAllChild()[1]->GetAllChild()[0])->Data().mass = -1;
+  // The change is written before the entity that cannot be.
+  static_cast<PartEntity*>(project->GetAllChild()[0]->GetAllChild()[0])->Data().mass = -1;
+  project->GetAllChild()[1]->AddChild(new UnregisteredEntity());
   EXPECT_THROW(project->SaveProject(path), std::runtime_error);
   EXPECT_FALSE(project->GetProjectDBDevice()->GetContext().IsSaving());
   project.reset();
