@@ -136,7 +136,8 @@ int main() {
   Check(built.find(" HUX:assembly=2#107") != std::string::npos && built.find(" HUX:quantity=1#1") != std::string::npos &&
             built.find(" HUX:material=steel#1002") != std::string::npos,
         "parts carry their properties: a number, a text and an object id");
-  Check(project->GetLastUniqueID() == 1 + kAssemblies * (1 + kPartsPerAssembly), "the id counter is restored");
+  Check(project->GetLastUniqueID() >= 1 + kAssemblies * (1 + kPartsPerAssembly),
+        "the id counter is above every stored id (new ids come from a block reserved for this process)");
   Check(!project->GetAllChild()[0]->HasObjectFlag(hux::EGOBJECT_MODIFIED), "loaded entities are unmodified");
 
   // 3. Swap one part's data out and back in.
@@ -163,7 +164,7 @@ int main() {
   Check(deleted.size() == 1 + kPartsPerAssembly, "every deleted stored entity was recorded");
   const int writtenBefore = facade.GetStats().rowsWritten;
   Check(facade.SaveModifiedData(project.get(), project->GetProjectDBDevice()), "SaveModifiedData succeeded");
-  std::printf("  rows updated: %d (every entity's place, the changed part's data), rows removed: %d\n",
+  std::printf("  rows updated: %d (the changed part; the others kept their places), rows removed: %d\n",
               facade.GetStats().rowsWritten - writtenBefore, facade.GetStats().rowsDeleted);
   project.reset();
   project = Reopen(path, facade);

@@ -6,7 +6,10 @@
 // other columns; rows travel as variants (integers, doubles, text as wide
 // strings, byte blocks as GMemStream objects, null as an empty variant).
 // BeginAccess and EndAccess bracket one transaction (nested brackets join
-// the outermost one); CancelAccess makes its EndAccess roll back.
+// the outermost one); CancelAccess makes its EndAccess roll back. The
+// transaction takes the database's write lock when it begins, so accesses of
+// several processes run one after the other; a process waits up to 30
+// seconds for another's access to end before it fails.
 //
 // Table and column names are quoted, values are bound as parameters, so any
 // name or value is safe to pass. A device is used by one thread at a time.

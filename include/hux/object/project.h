@@ -38,6 +38,11 @@ class HUX_API IBaseProject : public IBaseEntity, public IBase {
   __int64 GetUniqueID();
   // The last id handed out.
   __int64 GetLastUniqueID() const { return m_nUniqueID; }
+  // Makes the counter at least `id` (never lowers it), so that the ids a
+  // store already holds are not handed out again. Kept newer content stays.
+  void RaiseUniqueID(__int64 id) {
+    if (id > m_nUniqueID) m_nUniqueID = id;
+  }
 
   GDBDevice* GetProjectDBDevice() const { return m_pDBDevice; }
   // Stores `device` and takes ownership of it. A device set before is not

@@ -16,6 +16,8 @@ namespace hux::host {
 
 namespace {
 
+constexpr int kBusyTimeoutMs = 30000;
+
 // "name" with inner quotes doubled: any table or column name is safe in SQL.
 std::string Quote(const std::string& name) {
   std::string out = "\"";
@@ -126,6 +128,10 @@ bool SqliteDevice::OpenDB(const std::wstring& path) {
     CloseDB();
     return false;
   }
+  // Other processes may hold the database's lock for a while (a long save):
+  // wait for it rather than fail. Set first: reading the schema below may
+  // already have to wait for another process's commit.
+  sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
   // Opening is lazy: read the schema once so that a file that is no
   // database fails here rather than at the first query.
   if (!Exec("SELECT count(*) FROM sqlite_master")) {
@@ -134,7 +140,6 @@ bool SqliteDevice::OpenDB(const std::wstring& path) {
     m_strLastError = error;
     return false;
   }
-  sqlite3_busy_timeout(m_db, 2000);
   m_strPath = path;
   m_strLastError.clear();
   return true;
