@@ -132,6 +132,11 @@ bool SqliteDevice::OpenDB(const std::wstring& path) {
   // wait for it rather than fail. Set first: reading the schema below may
   // already have to wait for another process's commit.
   sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+  // A double-quoted name SQLite does not know must be an error, not a text
+  // literal: otherwise a query of a missing column "succeeds" with the name
+  // as its value, and a missing key column matches no row.
+  sqlite3_db_config(m_db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(m_db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   // Opening is lazy: read the schema once so that a file that is no
   // database fails here rather than at the first query.
   if (!Exec("SELECT count(*) FROM sqlite_master")) {
