@@ -12,7 +12,7 @@
 #include <hux/object/datatype.h>
 #include <hux/value/variant.h>
 
-#include "host/sqlite/text.h"
+#include "host/text.h"
 
 namespace hux::host {
 

@@ -10,7 +10,7 @@
 #include <hux/object/datatype.h>
 #include <hux/value/variant.h>
 
-#include "text.h"
+#include "host/text.h"
 
 namespace hux::host {
 
