@@ -1,4 +1,4 @@
-// UTF-8 at the SQLite boundary: SQLite's text and file names are UTF-8, the
+// UTF-8 at the database boundary: the engines take text and names as UTF-8, the
 // library's wide text is one code point per wchar_t.
 #pragma once
 
