@@ -13,11 +13,13 @@ const void* NewKey(hux::GDbArchive& archive) {
   return reinterpret_cast<const void*>(static_cast<intptr_t>(archive.CreateNewObjectID()));
 }
 
-// Reads the blocks of an object, handing each to `read` (which returns false
-// for a block it does not know); unknown blocks and whatever a reader left
-// unread are skipped by the block's size, so the archive stays aligned.
+// Reads the blocks of an object, handing each to `read`, which returns false
+// for a block it does not know: such blocks (a newer release's) are kept in
+// `kept`, to be written back when the object is stored. Whatever a reader
+// left unread is skipped by the block's size, so the archive stays aligned.
 template <class Read>
-void ReadBlocks(hux::GDbArchive& archive, Read&& read) {
+void ReadBlocks(hux::GDbArchive& archive, hux::GKeptBlocks& kept, Read&& read) {
+  kept.Clear();
   unsigned char count = 0;
   unsigned short version = 0;
   archive.ReadObject(count, version);
@@ -26,7 +28,10 @@ void ReadBlocks(hux::GDbArchive& archive, Read&& read) {
     unsigned int size = 0;
     archive.ReadBlock(id, size);
     const __int64 end = archive.DevicePos() + size;
-    read(id, size);
+    if (!read(id, size)) {
+      archive.KeepBlock(id, size, kept);
+      continue;
+    }
     if (archive.DevicePos() != end) archive.SeekPos(static_cast<int>(end), hux::GDbArchive::SEEKFROM_BEGIN);
   }
   archive.EndReadObject();
@@ -54,10 +59,11 @@ bool PartData::Serialize(hux::GDbArchive& archive) {
     properties.SetObject(dynamic_cast<hux::IBase*>(GetBaseEntity()));
     properties.Serialize(archive);
     archive.EndWriteBlock(3, key);
+    archive.WriteKeptBlocks(key, kept);
     archive.EndWriteObject(key);
     return true;
   }
-  ReadBlocks(archive, [this, &archive](unsigned char id, unsigned int size) {
+  ReadBlocks(archive, kept, [this, &archive](unsigned char id, unsigned int size) {
     if (id == 1) {
       archive >> name >> mass;
     } else if (id == 2) {
@@ -78,7 +84,10 @@ bool PartData::Serialize(hux::GDbArchive& archive) {
     } else if (id == 3) {
       properties.SetObject(dynamic_cast<hux::IBase*>(GetBaseEntity()));
       properties.Serialize(archive);
+    } else {
+      return false;
     }
+    return true;
   });
   return true;
 }
@@ -90,11 +99,14 @@ bool AssemblyData::Serialize(hux::GDbArchive& archive) {
     archive.BeginWriteBlock(1, key);
     archive << label << revision;
     archive.EndWriteBlock(1, key);
+    archive.WriteKeptBlocks(key, kept);
     archive.EndWriteObject(key);
     return true;
   }
-  ReadBlocks(archive, [this, &archive](unsigned char id, unsigned int) {
-    if (id == 1) archive >> label >> revision;
+  ReadBlocks(archive, kept, [this, &archive](unsigned char id, unsigned int) {
+    if (id != 1) return false;
+    archive >> label >> revision;
+    return true;
   });
   return true;
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include <hux/io/archive.h>
 #include <hux/object/base.h>
 #include <hux/object/datatype.h>
 #include <hux/object/entity.h>
@@ -25,8 +26,9 @@ constexpr hux::eXOMDataType DT_SAMPLE_PART = static_cast<hux::eXOMDataType>(2000
 
 // The data of a part: version 1, block 1 the name and mass, block 2 the
 // points, block 3 the named properties (whose owner is the part entity, so
-// their names are kept in the part class's scheme). Unknown blocks are
-// skipped, so later versions can add blocks.
+// their names are kept in the part class's scheme). Blocks of later
+// versions are kept and written back, so an older program saving a part
+// loses nothing of them.
 class PartData : public hux::IBaseEntityImpl {
  public:
   bool Serialize(hux::GDbArchive& archive) override;
@@ -35,6 +37,7 @@ class PartData : public hux::IBaseEntityImpl {
   double mass = 0;
   std::vector<double> points;
   hux::CPropertyCollection properties;
+  hux::GKeptBlocks kept;  // blocks of a newer release, written back as read
 };
 
 // The data of an assembly: version 1, block 1 the label and revision.
@@ -44,6 +47,7 @@ class AssemblyData : public hux::IBaseEntityImpl {
 
   std::string label;
   int revision = 0;
+  hux::GKeptBlocks kept;  // blocks of a newer release, written back as read
 };
 
 class PartEntity : public hux::IBaseEntity, public hux::IBase {

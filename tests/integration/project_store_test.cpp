@@ -23,6 +23,7 @@
 #include <hux/io/archive.h>
 #include <hux/io/memstream.h>
 #include <hux/object/dbdevice.h>
+#include <hux/object/factory.h>
 #include <hux/object/project.h>
 #include <hux/value/variant.h>
 
@@ -464,6 +465,77 @@ TEST_P(ProjectDbTest, RowsOfUnknownTypesSurviveSaves) {
   facade.Forget(project->GetProjectDBDevice());
   project->SaveProject(path);
   EXPECT_TRUE(dump().empty());
+}
+
+// A custom value of a newer release: this process can save it but neither
+// create nor load it, as an older release could not.
+struct Gauge {
+  int reading = 0;
+};
+constexpr auto kGauge = static_cast<eXOMDataType>(20099);
+const GBaseObjectFactoryHelper g_gaugeSaves(kGauge, [] {
+  sClassFunctionPtr record;
+  record.saveObject = [](GDbArchive& ar, const void* object) {
+    const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+    ar.BeginWriteObject(key, 1);
+    ar.BeginWriteBlock(1, key);
+    ar << static_cast<const Gauge*>(object)->reading;
+    ar.EndWriteBlock(1, key);
+    ar.EndWriteObject(key);
+  };
+  record.className = "Gauge";
+  return record;
+}());
+
+// Where the object that begins at `at` ends (its blocks' framing).
+size_t ObjectEnd(const std::string& bytes, size_t at) {
+  size_t end = at + 3;
+  for (int block = 0; block < static_cast<unsigned char>(bytes.at(at + 2)); ++block) {
+    unsigned int size = 0;
+    std::memcpy(&size, bytes.data() + end + 1, 4);
+    end += 5 + size;
+  }
+  return end;
+}
+
+TEST_P(ProjectDbTest, NewerReleaseDataSurvivesAnOlderSave) {
+  // The newer release stores a part holding a value the older one cannot
+  // load and a block it does not know (appended to the part's object).
+  Gauge gauge{42};
+  {
+    auto project = Build(1, 2);
+    auto* part = static_cast<PartEntity*>(project->GetAllChild()[0]->GetAllChild()[1]);
+    CVariant value;
+    value.SetDBValueRefPtr(reinterpret_cast<CReferenced*>(&gauge), kGauge);
+    part->Data().properties.SetObject(part);
+    part->Data().properties.SetProperty(L"Gauge", value);
+    project->SaveProject(path);
+  }
+  const long long partId = 4;
+  std::string newer = BytesOf(Rows({"DATA"}).at(partId)[0]);
+  const size_t object = ObjectEnd(newer, 0);  // the part's own data follows its IBase object
+  ASSERT_EQ(ObjectEnd(newer, object), newer.size());
+  ++newer[object + 2];
+  newer += std::string("\x09\x05\x00\x00\x00newer", 10);
+  ASSERT_TRUE(db.Open()->WriteRow(EntityFacade::kTable, {"ID", "DATA"}, {CVariant(partId), Blob(newer)}));
+
+  // The older release (closing and reopening the store) changes the mass.
+  auto project = Reopen();
+  ASSERT_NE(project, nullptr) << facade.LastError();
+  auto* part = static_cast<PartEntity*>(project->GetAllChild()[0]->GetAllChild()[1]);
+  ASSERT_EQ(part->GetObjectID(), partId);
+  EXPECT_TRUE(part->Data().properties.GetProperty(L"Gauge").IsKept());
+  const double before = part->Data().mass, after = before + 1000;
+  Apply(project.get(), {'e', 0, 1, after});
+  ASSERT_TRUE(facade.SaveModifiedData(project.get(), project->GetProjectDBDevice())) << facade.LastError();
+  project.reset();
+
+  // Everything the newer release wrote is back, with the one change.
+  std::string expected = newer;
+  const size_t at = expected.find(std::string(reinterpret_cast<const char*>(&before), 8));
+  ASSERT_NE(at, std::string::npos);
+  expected.replace(at, 8, std::string(reinterpret_cast<const char*>(&after), 8));
+  EXPECT_EQ(BytesOf(Rows({"DATA"}).at(partId)[0]), expected);
 }
 
 TEST_P(ProjectDbTest, NewerCounterObjectHandsOutNoStoredId) {
