@@ -24,6 +24,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -71,6 +72,10 @@ struct sLoadedSchemes {
     std::bitset<kMaxProductID + 1> exposed;
     bool exposedNew = false;
     std::set<unsigned short> targets;  // ids given here to the file's names where they differ
+    // The ids given here to the file's names already numbered (also where
+    // they equal the file's), so that later properties of a name take it at
+    // once instead of numbering the name again.
+    std::unordered_map<unsigned short, unsigned short> numbered;
 
     const Name* Find(unsigned short file) const {
       const auto r = recent.find(file);
@@ -87,7 +92,10 @@ struct sLoadedSchemes {
         names = std::move(fresh);
         return;
       }
-      for (const Name& n : fresh) recent[n.file] = n;
+      for (const Name& n : fresh) {
+        recent[n.file] = n;
+        numbered.erase(n.file);  // the id now names another name
+      }
       if (recent.size() <= names.size() / 4 + 64) return;
       std::vector<Name> merged;
       merged.reserve(names.size() + recent.size());
@@ -349,6 +357,7 @@ unsigned short CPropertyCollection::TranslateLoadedID(GDbArchive& archive, eXOMD
   if (found == state->classes.end()) return packed;
   sLoadedSchemes::Class& loaded = found->second;
 
+  if (const auto done = loaded.numbered.find(packed); done != loaded.numbered.end()) return done->second;
   if (const sLoadedSchemes::Name* n = loaded.Find(packed)) {
     // A name of the file: numbered here on its first use (0 when the tables
     // are full, which drops its properties).
@@ -364,6 +373,7 @@ unsigned short CPropertyCollection::TranslateLoadedID(GDbArchive& archive, eXOMD
       (*archive.GetMapPropertyID(code, true))[packed] = id;
       if (id != 0) loaded.targets.insert(id);
     }
+    loaded.numbered.emplace(packed, id);
     return id;
   }
 
@@ -402,6 +412,12 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
   const bool translate = m_pObject != nullptr || hadScheme;
   if (m_pObject) code = m_pObject->GetObjectType();
   const IdMap* remap = translate ? archive.GetMapPropertyID(code, false) : nullptr;
+  // The file's names of the class, found once for all its properties.
+  const sLoadedSchemes::Class* names = nullptr;
+  if (translate && archive.m_pLoadedSchemes) {
+    const auto found = archive.m_pLoadedSchemes->classes.find(code);
+    if (found != archive.m_pLoadedSchemes->classes.end()) names = &found->second;
+  }
 
   m_mapProperty.clear();
   m_itNext = m_mapProperty.end();
@@ -417,8 +433,11 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
     if (translate) {
       if (!remap) remap = archive.GetMapPropertyID(code, false);
       IdMap::const_iterator it;
+      std::unordered_map<unsigned short, unsigned short>::const_iterator done;
       if (remap && (it = remap->find(packed)) != remap->end())
         packed = it->second;
+      else if (names && (done = names->numbered.find(packed)) != names->numbered.end())
+        packed = done->second;
       else
         packed = TranslateLoadedID(archive, code, packed);
     }
