@@ -74,7 +74,7 @@ std::unique_ptr<sample::SampleProject> MakeProject(int entities) {
 std::string PartBlock() {
   Facade();
   sample::PartEntity part;
-  part.Data().name = L"part 12345";
+  part.Data().name = L"bracket 12345";
   part.Data().mass = 6172.5;
   part.Data().points = {12345.0, 2.0, 3.0};
   hux::GMemStream stream(true, nullptr, 0);

@@ -354,7 +354,7 @@ void Apply(IBaseProject* project, const Change& c) {
 }
 
 TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
-  // Ids: project 1, assembly 2 with parts 3 4 5, assembly 6 with parts 7 8 9.
+  // Ids: project 1, assembly 2 holding the parts with ids 3, 4 and 5, assembly 6 those with 7, 8 and 9.
   const struct {
     Change a, b;
     bool bSavesWhole;
