@@ -306,6 +306,36 @@ void Load(benchmark::State& state, bool pg) {
   state.SetItemsProcessed(state.iterations() * entities);
 }
 
+// Swapping every part of a loaded project out, one entity save each: the
+// cost of one such save must not grow with the number of entities.
+void SwapOut(benchmark::State& state, bool pg) {
+  Store* store = StoreOf(pg);
+  const int entities = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    state.PauseTiming();
+    store->Reset();
+    {
+      std::unique_ptr<sample::SampleProject> project = MakeProject(entities);
+      project->SetProjectDBDevice(store->NewDevice());
+      project->SaveProject(store->Location());
+    }
+    std::unique_ptr<hux::IBaseProject> loaded(hux::IBaseProject::LoadProject(0, store->Location(), store->NewDevice()));
+    if (!loaded) {
+      state.SkipWithError(("the project did not load: " + Facade().LastError()).c_str());
+      break;
+    }
+    std::vector<hux::IBaseEntity*> parts;
+    for (hux::IBaseEntity* assembly : loaded->GetAllChild())
+      for (hux::IBaseEntity* part : assembly->GetAllChild()) parts.push_back(part);
+    state.ResumeTiming();
+    for (hux::IBaseEntity* part : parts) part->SwapDataToDisk();
+    state.PauseTiming();
+    loaded.reset();
+    state.ResumeTiming();
+  }
+  state.SetItemsProcessed(state.iterations() * entities);
+}
+
 void PlainSave(benchmark::State& state, bool pg) {
   Store* store = StoreOf(pg);
   const std::string block = PartBlock();
@@ -346,6 +376,12 @@ void Register(const std::string& engine, bool pg) {
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   Register("Sqlite", false);
+  for (int entities : {10000, 40000})
+    benchmark::RegisterBenchmark("SqliteSwapOut/hux", &SwapOut, false)
+        ->Arg(entities)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
   // Without a server the PostgreSQL runs are left out, and the reason said.
   Store* pg = StoreOf(true);
   const std::string why = pg ? pg->Unavailable() : "the PostgreSQL host is not built";

@@ -241,6 +241,10 @@ struct EntityFacade::Session {
   IBaseProject* project = nullptr;
   std::unordered_map<__int64, Known> known;
   std::vector<std::pair<__int64, __int64>> reserved;
+  // A single entity's save records only what it changes, over the state it
+  // started from (which it must not copy: that would make saving the
+  // entities one by one quadratic); Commit merges it in.
+  const Session* base = nullptr;
 
   bool Reserved(__int64 id) const {
     for (const auto& [first, last] : reserved)
@@ -249,7 +253,8 @@ struct EntityFacade::Session {
   }
   const Known* Find(__int64 id) const {
     auto it = known.find(id);
-    return it == known.end() || it->second.kept ? nullptr : &it->second;
+    if (it == known.end()) return base ? base->Find(id) : nullptr;
+    return it->second.kept ? nullptr : &it->second;
   }
 };
 
@@ -269,12 +274,14 @@ namespace {
 // it stays under the same parent and after its previous sibling, so that
 // removing or appending a child rewrites no sibling; the others follow
 // their previous sibling.
+// A child's place depends only on the children before it: `count` limits
+// the work to the first children.
 template <class Find>
-std::vector<__int64> Positions(IBaseEntity* parent, Find&& find) {
+std::vector<__int64> Positions(IBaseEntity* parent, Find&& find, size_t count = SIZE_MAX) {
   const auto& children = parent->GetAllChild();
-  std::vector<__int64> out(children.size(), 0);
+  std::vector<__int64> out(std::min(count, children.size()), 0);
   __int64 last = -1;
-  for (size_t i = 0; i < children.size(); ++i) {
+  for (size_t i = 0; i < out.size(); ++i) {
     if (!children[i]) continue;
     const auto* known = find(children[i]->GetObjectID());
     if (known && known->parentId == parent->GetObjectID() && known->pos > last && known->pos <= kMaxKeptPos)
@@ -306,7 +313,12 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
   // another store): the entities' rows are overwritten as they are, and a
   // whole save replaces every other row.
   const bool replace = mode == Mode::Whole && !known;
-  if (known) next = *current->second;
+  if (known && mode == Mode::One) {
+    next.base = current->second.get();
+    next.reserved = current->second->reserved;
+  } else if (known) {
+    next = *current->second;
+  }
   next.store = head.number;
   if (project) next.project = project;
 
@@ -435,10 +447,20 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
   std::unordered_map<IBaseEntity*, __int64> places;
   if (single) {
     if (IBaseEntity* parent = single->GetParent()) {
+      // A stored entity under the same parent keeps its stored place (the
+      // project's next save writes the places that changed); placing it
+      // would read every sibling before it, which makes saving the children
+      // of a large parent one by one quadratic.
+      const Session::Known* k = known ? next.Find(single->GetObjectID()) : nullptr;
       const auto& children = parent->GetAllChild();
-      const std::vector<__int64> pos = Positions(parent, findKnown);
-      for (size_t i = 0; i < children.size(); ++i)
-        if (children[i] == single) places[single] = pos[i];
+      const auto at = k && k->parentId == parent->GetObjectID() ? children.end()
+                                                                 : std::find(children.begin(), children.end(), single);
+      if (k && k->parentId == parent->GetObjectID()) {
+        places[single] = k->pos;
+      } else if (at != children.end()) {
+        const auto index = static_cast<size_t>(at - children.begin());
+        places[single] = Positions(parent, findKnown, index + 1)[index];
+      }
     }
   } else {
     for (IBaseEntity* e : entities) {
@@ -511,7 +533,19 @@ bool EntityFacade::Save(GDBDevice* device, IBaseProject* project, IBaseEntity* s
 
 void EntityFacade::Commit(GDBDevice* device, std::unique_ptr<Session> session,
                           const std::vector<IBaseEntity*>& saved, bool clearDeletions) {
-  if (session) {
+  if (session && session->base) {
+    // A single entity's save: its changes join the state it started from.
+    auto it = m_sessions.find(device);
+    if (it != m_sessions.end() && it->second.get() == session->base) {
+      Session& into = *it->second;
+      for (const auto& [id, k] : session->known) into.known[id] = k;
+      into.store = session->store;
+      if (session->project) into.project = session->project;
+      device->GetContext().SetFlag(kSessionFlag, true);
+    } else {
+      m_sessions.erase(device);
+    }
+  } else if (session) {
     // A project has one device: what is kept for another device of this
     // project belongs to a device that is gone.
     for (auto it = m_sessions.begin(); it != m_sessions.end();)

@@ -107,7 +107,9 @@ class HUX_API EntityFacade : public hux::IDataIOFacade {
   // a type the factory cannot create, or a tree deeper than kMaxDepth.
   hux::IBaseEntity* LoadProjectData(__int64 projectId, hux::GDBDevice* device) override;
   // Writes the entity's row in an access of its own, unless the store holds
-  // it already; false (with LastError) on a conflict or failure.
+  // it already; false (with LastError) on a conflict or failure. A stored
+  // entity keeps its stored place: the project's next save writes the
+  // places that changed. Its cost does not grow with the project.
   bool SaveEntityData(hux::IBaseEntity* entity, hux::GDBDevice* device) override;
   // Removes the rows of the ids in the device's deletion list (and empties
   // it), writes the data of the entities marked EGOBJECT_MODIFIED or not
