@@ -125,9 +125,8 @@ TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
       if (s.name) r1.AssignPropertyID(s.product, 0, s.name);
     }
     ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) {
-      const Remap* remap = ar.GetMapPropertyID(static_cast<eXOMDataType>(7303), false);
-      EXPECT_EQ(remap ? *remap : Remap{}, k.remap);
-      EXPECT_EQ(remap != nullptr, !k.remap.empty());
+      EXPECT_EQ(test::RemapOf(ar, 7303), k.remap);
+      EXPECT_EQ(ar.GetMapPropertyID(static_cast<eXOMDataType>(7303), false) != nullptr, !k.remap.empty());
     });
     if (k.prior.empty()) {
       EXPECT_EQ(Tables::Products(), products);
@@ -183,14 +182,9 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
     CPropertyCollection::ClearPropertyScheme();
     CPropertyCollection c(&owner);
     for (const char* p = k.prior; *p; ++p) c.AssignPropertyID(L"HUX", 0, std::wstring(1, static_cast<wchar_t>(*p)));
-    ReadAll(Hex(std::string(scheme) + k.bytes), {&c}, [&](GDbArchive& ar) {
-      const Remap* remap = ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), false);
-      EXPECT_EQ(remap ? *remap : Remap{}, k.remap);
-    });
+    ReadAll(Hex(std::string(scheme) + k.bytes), {&c}, [&](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 0x7101), k.remap); });
     std::vector<std::pair<std::wstring, int>> got;
-    std::wstring product, name;
-    CVariant value;
-    for (c.First(); c.Next(product, name, value);) got.emplace_back(name, value.toInt());
+    for (const auto& [product, name, value] : test::Visit(c)) got.emplace_back(name, value);
     EXPECT_EQ(got, k.want);
   }
 
@@ -201,13 +195,10 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
   for (int i = 2; i <= 63; ++i) CPropertyCollection::AssignProducutID(L"P" + std::to_wstring(i));
   ReadAll(Hex("01 00 01710000 01000000 04000000 410043004D004500 01000000 0108 01000000 5700"
               " 01000000 0108 01000000 07000000 00 01000000 0204 01000000 02000000"),
-          {&c, &d}, [](GDbArchive& ar) { EXPECT_EQ(*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), false), (Remap{{2049, 0}})); });
+          {&c}, [](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 0x7101), (Remap{{2049, 0}})); });
   EXPECT_TRUE(c.GetProperty(static_cast<unsigned short>(2049)).IsNull());
-  GMemStream mem;
-  test::Load(mem, Hex("00 02000000 0104 01000000 01000000 0204 01000000 02000000"));
-  GDbArchiveImpl ar(&mem);
-  (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), true))[1025] = 0;
-  d.Serialize(ar);
+  ReadAll(Hex("00 02000000 0104 01000000 01000000 0204 01000000 02000000"), {&d}, {},
+          [](GDbArchive& ar) { (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), true))[1025] = 0; });
   EXPECT_TRUE(d.GetProperty(static_cast<unsigned short>(1025)).IsNull());
   EXPECT_EQ(d.GetProperty(static_cast<unsigned short>(1026)).toInt(), 2);
 }

@@ -16,21 +16,14 @@ namespace {
 
 using test::Owner;
 using test::Tables;
+using test::Visit;
+using Visited = std::vector<std::tuple<std::wstring, std::wstring, int>>;
 
 class PropertyCollection : public ::testing::Test {
  protected:
   void SetUp() override { CPropertyCollection::ClearPropertyScheme(); }
   void TearDown() override { CPropertyCollection::ClearPropertyScheme(); }
 };
-
-// (product, name, value) of each property, by First and Next.
-std::vector<std::tuple<std::wstring, std::wstring, int>> Visit(CPropertyCollection& c) {
-  std::vector<std::tuple<std::wstring, std::wstring, int>> out;
-  std::wstring product, name;
-  CVariant value;
-  for (c.First(); c.Next(product, name, value);) out.emplace_back(product, name, value.toInt());
-  return out;
-}
 
 TEST_F(PropertyCollection, NumbersNamesPerClassAndProductInOrderOfFirstUse) {
   Owner owner(7201), other(7202);
@@ -57,7 +50,7 @@ TEST_F(PropertyCollection, NumbersNamesPerClassAndProductInOrderOfFirstUse) {
   }
 }
 
-TEST_F(PropertyCollection, UnknownNamesAndRemovalKeepTheNumbering) {
+TEST_F(PropertyCollection, UnknownNamesRemovalAndIteration) {
   Owner owner(7203);
   CPropertyCollection c(&owner);
   EXPECT_TRUE(c.GetProperty(L"never").IsNull());  // the class has no scheme yet
@@ -73,28 +66,20 @@ TEST_F(PropertyCollection, UnknownNamesAndRemovalKeepTheNumbering) {
   EXPECT_TRUE(c.GetProperty(L"a").IsNull());
   c.SetProperty(L"a", CVariant(3));
   EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(1025)).toInt(), 3);
-}
-
-TEST_F(PropertyCollection, IteratesByPackedIdAcrossProducts) {
-  Owner owner(7205);
-  CPropertyCollection c(&owner);
-  EXPECT_TRUE(Visit(c).empty());
-  c.SetProperty(L"b", CVariant(1));
+  // Iteration goes by packed id across products.
   c.SetActiveProduct(L"ACME");
-  c.SetProperty(L"a", CVariant(2));
+  c.SetProperty(L"a", CVariant(4));
   c.SetActiveProduct(L"HUX");
-  c.SetProperty(L"a", CVariant(3));
-  c.SetProperty(static_cast<unsigned short>(5 * 1024 + 9), CVariant(4));  // no name anywhere
-  using V = std::tuple<std::wstring, std::wstring, int>;
-  EXPECT_EQ(Visit(c), (std::vector<V>{{L"HUX", L"b", 1}, {L"HUX", L"a", 3}, {L"ACME", L"a", 2}, {L"", L"", 4}}));
+  c.SetProperty(static_cast<unsigned short>(5 * 1024 + 9), CVariant(5));  // no name anywhere
+  EXPECT_EQ(Visit(c), (Visited{{L"HUX", L"a", 3}, {L"HUX", L"b", 2}, {L"ACME", L"a", 4}, {L"", L"", 5}}));
   // Removing the property the iteration stands on does not derail it.
   std::wstring product, name;
   CVariant value;
   c.First();
   c.Next(product, name, value);
-  c.RemoveProperty(L"a");
+  c.RemoveProperty(L"b");
   ASSERT_TRUE(c.Next(product, name, value));
-  EXPECT_EQ(value.toInt(), 2);
+  EXPECT_EQ(value.toInt(), 4);
 }
 
 TEST_F(PropertyCollection, CopiesAreDeepAndCopyFromKeepsOwnerAndProduct) {
@@ -118,13 +103,12 @@ TEST_F(PropertyCollection, CopiesAreDeepAndCopyFromKeepsOwnerAndProduct) {
 TEST_F(PropertyCollection, WithoutOwnerByNameFindsAndStoresNothing) {
   CPropertyCollection c;
   EXPECT_FALSE(c.SetProperty(L"a", CVariant(2)));
-  EXPECT_TRUE(c.GetProperty(L"a").IsNull());
   EXPECT_FALSE(c.RemoveProperty(L"a"));
   EXPECT_EQ(c.FindActiveSchemeIDName(), nullptr);
   EXPECT_TRUE(c.AssignPropertyID(L"HUX", 1, L"b").IsNull());
   EXPECT_TRUE(Tables::Classes().empty());
   c.SetProperty(static_cast<unsigned short>(1025), CVariant(3));
-  EXPECT_EQ(Visit(c), (std::vector<std::tuple<std::wstring, std::wstring, int>>{{L"", L"", 3}}));
+  EXPECT_EQ(Visit(c), (Visited{{L"", L"", 3}}));
 }
 
 TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {
@@ -135,13 +119,10 @@ TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {
   EXPECT_EQ(Tables::Products().count(L"P64"), 0u);
   EXPECT_FALSE(c.SetActiveProduct(L"P64"));
   EXPECT_EQ(c.GetActiveProduct(), L"HUX");
-
   for (int i = 1; i <= 1023; ++i) ASSERT_TRUE(c.SetProperty(L"n" + std::to_wstring(i), CVariant(i)));
   EXPECT_FALSE(c.SetProperty(L"n1024", CVariant(1024)));
-  EXPECT_TRUE(c.GetPropertyID(L"n1024").IsNull());
   EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(1025)).toInt(), 1);  // nothing overwritten
   EXPECT_EQ(Visit(c).size(), 1023u);
-
   // Once the top id is taken (only loaded tables leave holes below it), the
   // lowest free id is next.
   Tables::Products().erase(L"P2");
@@ -149,12 +130,8 @@ TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {
   auto& hux = Tables::Classes()[static_cast<eXOMDataType>(7209)].mapProductScheme[L"HUX"];
   hux.mapNameToID.erase(hux.mapIDToName.extract(sPropertyID(1, 7)).mapped());
   EXPECT_EQ(c.AssignPropertyID(L"HUX", 0, L"n1024").Packed(), 1024 + 7);
-}
-
-TEST_F(PropertyCollection, StaleProductIdCannotShareIdsAcrossProducts) {
-  Owner owner(7212);
-  CPropertyCollection c(&owner);  // keeps HUX's id 1 from before the clear
-  CPropertyCollection::ClearPropertyScheme();
+  // A stale product id cannot share ids across products.
+  CPropertyCollection::ClearPropertyScheme();  // c keeps HUX's id 1 from before
   ASSERT_EQ(CPropertyCollection::AssignProducutID(L"ACME"), 1);
   c.SetProperty(L"a", CVariant(1));
   EXPECT_EQ(c.GetPropertyID(L"a").Packed(), 2 * 1024 + 1);
@@ -179,13 +156,6 @@ bool ReferenceLess(const std::wstring& a, const std::wstring& b) {
 
 TEST(PropertyOrder, WideStringsOrderByUtf16Units) {
   const WStringUtf16Less less;
-  const std::pair<std::wstring, std::wstring> ordered[] = {
-      {L"\U00010000", L"\uFFFF"},   {L"\U00010000", L"\uE000"},  {L"\uD7FF", L"\U00010000"}, {L"a", L"ab"},
-      {L"x\U0010FFFF", L"x\uFFFF"}, {L"\xD800", L"\U00010000"},  {L"\U00010000", L"\xD800\xDC01"},
-      {L"\xD800\xDC00", L"\U00010000"},  // the same units: ordered by the characters
-  };
-  for (const auto& [lo, hi] : ordered) EXPECT_TRUE(less(lo, hi) && !less(hi, lo)) << testing::PrintToString(lo);
-
   const wchar_t alphabet[] = {L'A', 0xD7FF, 0xD800, 0xDBFF, 0xDC00, 0xE000, 0xFFFF, 0x10000, 0x10400, 0x10FFFF, 0x110000};
   std::mt19937 rng(5);
   auto random = [&] {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -40,6 +41,15 @@ struct FileScheme {
   int code = 0;
   std::vector<std::pair<std::wstring, std::vector<std::pair<unsigned short, std::wstring>>>> products;
 };
+
+// (product, name, value) of each property, by First and Next.
+inline std::vector<std::tuple<std::wstring, std::wstring, int>> Visit(CPropertyCollection& c) {
+  std::vector<std::tuple<std::wstring, std::wstring, int>> out;
+  std::wstring product, name;
+  CVariant value;
+  for (c.First(); c.Next(product, name, value);) out.emplace_back(product, name, value.toInt());
+  return out;
+}
 
 // Writes a collection as a file would: the scheme, then the properties.
 inline void WriteCollection(GDbArchive& ar, const FileScheme& scheme,
@@ -79,15 +89,24 @@ inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection
   return Bytes(mem);
 }
 
-// Reads the collections, in order, from one archive over `bytes`; `archive`
-// receives the archive so that a test can inspect its remap.
+// Reads the collections, in order, from one archive over `bytes`, after
+// `prepare` (say, a client's remap); `inspect` then sees the archive's remap
+// of `code`.
 inline void ReadAll(const std::vector<unsigned char>& bytes, const std::vector<CPropertyCollection*>& collections,
-                    const std::function<void(GDbArchive&)>& inspect = {}) {
+                    const std::function<void(GDbArchive&)>& inspect = {},
+                    const std::function<void(GDbArchive&)>& prepare = {}) {
   GMemStream mem;
   Load(mem, bytes);
   GDbArchiveImpl archive(&mem);
+  if (prepare) prepare(archive);
   for (CPropertyCollection* c : collections) c->Serialize(archive);
   if (inspect) inspect(archive);
+}
+
+// The archive's remap of a class, or an empty one.
+inline std::map<unsigned short, unsigned short> RemapOf(GDbArchive& archive, int code) {
+  const auto* remap = archive.GetMapPropertyID(static_cast<eXOMDataType>(code), false);
+  return remap ? *remap : std::map<unsigned short, unsigned short>{};
 }
 
 }  // namespace hux::test

@@ -1,13 +1,20 @@
-// Instance-counting objects for the variant's ownership tests.
+// Instance-counting objects for the variant's ownership tests, and the
+// variant's archive form as bytes.
 #pragma once
 
 #include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
 
 #include <hux/io/archive.h>
+#include <hux/io/memstream.h>
 #include <hux/object/base.h>
 #include <hux/object/factory.h>
 #include <hux/object/referenced.h>
 #include <hux/value/variant.h>
+
+#include "test_util.h"
 
 namespace hux::test {
 
@@ -17,14 +24,13 @@ namespace hux::test {
 class LiveStrings {
  public:
   LiveStrings() {
-    Wrap(DT_STRING, s_narrow);
-    Wrap(DT_WSTRING, s_wide);
-    s_live = 0;
-    s_created = 0;
+    Wrap(DT_STRING, s_saved[0], &Create<0>, &Destroy<0>);
+    Wrap(DT_WSTRING, s_saved[1], &Create<1>, &Destroy<1>);
+    s_live = s_created = 0;
   }
   ~LiveStrings() {
-    Restore(DT_STRING, s_narrow);
-    Restore(DT_WSTRING, s_wide);
+    Wrap(DT_STRING, s_saved[0], s_saved[0].create, s_saved[0].destroy);
+    Wrap(DT_WSTRING, s_saved[1], s_saved[1].create, s_saved[1].destroy);
   }
   LiveStrings(const LiveStrings&) = delete;
   LiveStrings& operator=(const LiveStrings&) = delete;
@@ -36,30 +42,25 @@ class LiveStrings {
     void* (*create)(void const*);
     void (*destroy)(void*);
   };
-  static void Wrap(eXOMDataType code, Saved& saved) {
+  static void Wrap(eXOMDataType code, Saved& saved, void* (*create)(void const*), void (*destroy)(void*)) {
     sClassFunctionPtr* r = GetBaseObjectFactory().GetFunctionPtr(code);
-    saved.create = r->createVoidObject;
-    saved.destroy = r->deleteVoidObject;
-    r->createVoidObject = code == DT_STRING ? &Create<DT_STRING> : &Create<DT_WSTRING>;
-    r->deleteVoidObject = code == DT_STRING ? &Destroy<DT_STRING> : &Destroy<DT_WSTRING>;
+    const Saved former{r->createVoidObject, r->deleteVoidObject};
+    r->createVoidObject = create;
+    r->deleteVoidObject = destroy;
+    saved = former;
   }
-  static void Restore(eXOMDataType code, const Saved& saved) {
-    sClassFunctionPtr* r = GetBaseObjectFactory().GetFunctionPtr(code);
-    r->createVoidObject = saved.create;
-    r->deleteVoidObject = saved.destroy;
-  }
-  template <eXOMDataType Code>
+  template <int Kind>
   static void* Create(void const* source) {
     ++s_live;
     ++s_created;
-    return (Code == DT_STRING ? s_narrow : s_wide).create(source);
+    return s_saved[Kind].create(source);
   }
-  template <eXOMDataType Code>
+  template <int Kind>
   static void Destroy(void* object) {
     if (object) --s_live;
-    (Code == DT_STRING ? s_narrow : s_wide).destroy(object);
+    s_saved[Kind].destroy(object);
   }
-  static inline Saved s_narrow{}, s_wide{};
+  static inline Saved s_saved[2]{};
   static inline int s_live = 0;
   static inline int s_created = 0;
 };
@@ -82,30 +83,29 @@ constexpr eXOMDataType kRegisteredNodeCode = static_cast<eXOMDataType>(5002);
 class RegisteredNode : public Node, public IBase {
  public:
   bool Serialize(GDbArchive& archive) override {
-    if (archive.IsLoading()) {
-      unsigned char blocks = 0;
-      unsigned short version = 0;
-      archive.ReadObject(blocks, version);
-      for (int i = 0; i < blocks; ++i) {
-        unsigned char id = 0;
-        unsigned int size = 0;
-        archive.ReadBlock(id, size);
-        if (id == 1) {
-          archive >> number;
-          payload.Serialize(archive);
-        } else {
-          archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
-        }
-      }
-      archive.EndReadObject();
-    } else {
+    if (!archive.IsLoading()) {
       archive.BeginWriteObject(this, 1);
       archive.BeginWriteBlock(1, this);
       archive << number;
       payload.Serialize(archive);
       archive.EndWriteBlock(1, this);
       archive.EndWriteObject(this);
+      return true;
     }
+    unsigned char blocks = 0, id = 0;
+    unsigned short version = 0;
+    unsigned int size = 0;
+    archive.ReadObject(blocks, version);
+    for (int i = 0; i < blocks; ++i) {
+      archive.ReadBlock(id, size);
+      if (id == 1) {
+        archive >> number;
+        payload.Serialize(archive);
+      } else {
+        archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
+      }
+    }
+    archive.EndReadObject();
     return true;
   }
   eXOMDataType GetObjectType() override { return kRegisteredNodeCode; }
@@ -122,5 +122,39 @@ inline sClassFunctionPtr RegisteredNodeRecord() {
   return r;
 }
 inline const GBaseObjectFactoryHelper g_registerNode(kRegisteredNodeCode, RegisteredNodeRecord());
+
+// The string objects a variant holds, and a variant holding an object id.
+inline const std::string& Narrow(const CVariant& v) {
+  return *reinterpret_cast<const std::string*>(v.GetVariantStru().value);
+}
+inline const std::wstring& Wide(const CVariant& v) {
+  return *reinterpret_cast<const std::wstring*>(v.GetVariantStru().value);
+}
+inline CVariant Id(unsigned long long id) {
+  CVariant v;
+  v.SetObjectID(id);
+  return v;
+}
+
+// The bytes of the variants, stored in turn into one archive.
+inline std::vector<unsigned char> Store(std::vector<CVariant*> values) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl ar(&mem);
+  for (CVariant* v : values) EXPECT_TRUE(v->Serialize(ar));
+  return Bytes(mem);
+}
+
+// Loads `count` variants from `bytes`; `consumed` receives the archive
+// position afterwards.
+inline std::vector<CVariant> LoadVariants(const std::vector<unsigned char>& bytes, size_t count,
+                                          long long* consumed = nullptr) {
+  GMemStream mem;
+  Load(mem, bytes);
+  GDbArchiveImpl ar(&mem);
+  std::vector<CVariant> out(count, CVariant(123));  // former content, released by the load
+  for (CVariant& v : out) EXPECT_TRUE(v.Serialize(ar));
+  if (consumed) *consumed = ar.DevicePos();
+  return out;
+}
 
 }  // namespace hux::test

@@ -21,8 +21,9 @@ namespace hux {
 namespace {
 
 using test::LiveStrings;
+using test::Narrow;
 using test::Node;
-using test::RegisteredNode;
+using test::Wide;
 
 unsigned long long Bits(const void* p, size_t n) {
   unsigned long long word = 0;
@@ -33,12 +34,11 @@ unsigned long long Bits(const void* p, size_t n) {
 TEST(Variant, ScalarsKeepTheirCodeAndBitsInline) {
   const float f = 3.5f;
   const double d = -2.25;
-  struct Case {
+  const struct {
     CVariant v;
     eXOMDataType type;
     unsigned long long word;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {CVariant(true), DT_BOOL, 1},
       {CVariant(static_cast<char>(-1)), DT_CHAR, 0xFF},
       {CVariant(static_cast<unsigned char>(200)), DT_UCHAR, 200},
@@ -47,7 +47,6 @@ TEST(Variant, ScalarsKeepTheirCodeAndBitsInline) {
       {CVariant(-1), DT_INT, 0xFFFFFFFF},
       {CVariant(7u), DT_UINT, 7},
       {CVariant(f), DT_FLOAT, Bits(&f, 4)},
-      {CVariant(5LL), DT_INT64, 5},
       {CVariant(-1LL), DT_INT64, ~0ull},
       {CVariant(5ULL), DT_UINT64, 5},
       {CVariant(d), DT_DOUBLE, Bits(&d, 8)},
@@ -56,28 +55,17 @@ TEST(Variant, ScalarsKeepTheirCodeAndBitsInline) {
   };
   static_assert(sizeof(CVariant) == sizeof(VariantStru), "one storage record, no vtable");
   EXPECT_EQ(CVariant().GetVariantStru().isBlank, 1);
-  for (const Case& c : cases) {
-    const VariantStru& s = c.v.GetVariantStru();
-    EXPECT_EQ(s.type, c.type);
-    EXPECT_EQ(s.value, c.word) << c.type;
-    EXPECT_EQ(s.isBlank + s.isRefPtr + s.isObject, 0) << c.type;
-    // The assignment stores as the constructor does, over any former content.
+  for (const auto& c : cases) {
+    // The assignment stores as the constructor does, over any former content
+    // (the rest of the word cleared).
     CVariant a(L"former text");
     a = c.v;
-    EXPECT_EQ(a.GetVariantStru().type, c.type);
-    EXPECT_EQ(a.GetVariantStru().value, c.word);
+    for (const VariantStru* s : {&c.v.GetVariantStru(), &a.GetVariantStru()}) {
+      EXPECT_EQ(s->type, c.type);
+      EXPECT_EQ(s->value, c.word) << c.type;
+      EXPECT_EQ(s->isBlank + s->isRefPtr + s->isObject, 0) << c.type;
+    }
   }
-  CVariant a("text");
-  a = static_cast<char>(-1);
-  EXPECT_EQ(a.GetVariantStru().type, DT_CHAR);
-  EXPECT_EQ(a.GetVariantStru().value, 0xFFu);  // the rest of the word is cleared
-}
-
-const std::string& Narrow(const CVariant& v) {
-  return *reinterpret_cast<const std::string*>(v.GetVariantStru().value);
-}
-const std::wstring& Wide(const CVariant& v) {
-  return *reinterpret_cast<const std::wstring*>(v.GetVariantStru().value);
 }
 
 TEST(Variant, StringsAreOwnedCopies) {
@@ -86,12 +74,10 @@ TEST(Variant, StringsAreOwnedCopies) {
     std::string source = "abc";
     CVariant a(source);
     source = "changed";
-    EXPECT_EQ(a.GetVariantStru().type, DT_STRING);
     EXPECT_EQ(a.GetVariantStru().isObject, 1);
     EXPECT_EQ(Narrow(a), "abc");
     CVariant b(a);
     EXPECT_NE(a.GetVariantStru().value, b.GetVariantStru().value);
-    EXPECT_EQ(live.count(), 2);
     const_cast<std::string&>(Narrow(b)) = "other";
     EXPECT_EQ(Narrow(a), "abc");
     CVariant c(L"wide \u4e2d");
@@ -107,75 +93,14 @@ TEST(Variant, StringsAreOwnedCopies) {
     CVariant e(static_cast<const char*>(nullptr));  // no crash: the empty string
     EXPECT_EQ(e.GetVariantStru().type, DT_STRING);
     EXPECT_EQ(Narrow(e), "");
-    CVariant f(static_cast<const wchar_t*>(nullptr));
-    EXPECT_EQ(Wide(f), L"");
-  }
-  EXPECT_EQ(live.count(), 0);
-}
-
-TEST(Variant, TextOverTextReusesTheHeldString) {
-  const std::string texts[] = {"", "twelve chars", std::string(40, 'x'), std::string(100, 'y'), "z"};
-  CVariant narrow(""), wide(L"");
-  const auto narrowObject = narrow.GetVariantStru().value;
-  const auto wideObject = wide.GetVariantStru().value;
-  for (const std::string& text : texts) {
-    narrow = text;
-    wide = std::wstring(text.begin(), text.end());
-    EXPECT_EQ(Narrow(narrow), text);
-    EXPECT_EQ(Wide(wide), std::wstring(text.begin(), text.end()));
-    CVariant copy(narrow);
-    copy = std::string("other");
-    EXPECT_EQ(Narrow(narrow), text) << "a copy owns its own string";
-  }
-  EXPECT_EQ(narrow.GetVariantStru().value, narrowObject);
-  EXPECT_EQ(wide.GetVariantStru().value, wideObject);
-  wide = std::string("narrow now");
-  EXPECT_EQ(wide.GetVariantStru().type, DT_STRING);
-  EXPECT_EQ(Narrow(wide), "narrow now");
-}
-
-TEST(Variant, ReleasedStringsServeLaterCopiesIntact) {
-  // Short and long texts, released and copied again in turn.
-  const std::string texts[] = {"a", std::string(64, 'b'), std::string(65, 'c'), std::string(300, 'd'), ""};
-  std::vector<CVariant> held;
-  for (int round = 0; round < 3; ++round) {
-    for (const std::string& text : texts) {
-      {
-        CVariant a(text), w(std::wstring(text.begin(), text.end()));
-        held.push_back(a);
-        held.push_back(w);
-      }
-      held.push_back(held[held.size() - 2]);
-    }
-  }
-  for (size_t i = 0; i < held.size(); i += 3) {
-    const std::string& text = texts[i / 3 % std::size(texts)];
-    EXPECT_EQ(Narrow(held[i]), text);
-    EXPECT_EQ(Wide(held[i + 1]), std::wstring(text.begin(), text.end()));
-    EXPECT_EQ(Narrow(held[i + 2]), text);
-  }
-  // A thread's variant released after the thread's kept strings are freed.
-  std::thread([] {
-    thread_local CVariant late(std::string("late"));
-    CVariant(std::string("kept")) = late;
-    EXPECT_EQ(Narrow(late), "late");
-  }).join();
-}
-
-TEST(Variant, SelfAssignmentAndAliasedSourcesStayIntact) {
-  LiveStrings live;
-  {
-    CVariant a("keep me");
-    CVariant& alias = a;
-    a = alias;
-    EXPECT_EQ(Narrow(a), "keep me");
-    // A source string that is the variant's own object.
-    a = Narrow(a);
-    EXPECT_EQ(Narrow(a), "keep me");
-    CVariant w(L"wide");
-    w = Wide(w).c_str();
-    EXPECT_EQ(Wide(w), L"wide");
-    EXPECT_EQ(live.count(), 2);
+    EXPECT_EQ(Wide(CVariant(static_cast<const wchar_t*>(nullptr))), L"");
+    // Self-assignment and a source that is the variant's own object.
+    a = a;
+    EXPECT_EQ(Wide(a), L"w");
+    b = Narrow(b);
+    EXPECT_EQ(Narrow(b), "x");
+    a = Wide(a).c_str();
+    EXPECT_EQ(Wide(a), L"w");
   }
   EXPECT_EQ(live.count(), 0);
   // A source that lives inside the shared object the target releases.
@@ -186,11 +111,52 @@ TEST(Variant, SelfAssignmentAndAliasedSourcesStayIntact) {
     CVariant holder;
     holder.SetValueRefPtr(node);  // the only reference
     holder = node->payload;       // releasing the node frees the source
-    EXPECT_EQ(holder.GetVariantStru().type, DT_STRING);
     EXPECT_EQ(Narrow(holder), "inner");
     EXPECT_EQ(Node::live, 0);
   }
   EXPECT_EQ(live.count(), 0);
+}
+
+TEST(Variant, TextOverTextReusesTheHeldStringAndReleasedOnesServeIntact) {
+  const std::string texts[] = {"", "twelve chars", std::string(64, 'x'), std::string(65, 'y'), std::string(300, 'z')};
+  CVariant narrow(""), wide(L"");
+  const auto narrowObject = narrow.GetVariantStru().value;
+  const auto wideObject = wide.GetVariantStru().value;
+  std::vector<CVariant> held;
+  for (int round = 0; round < 3; ++round) {
+    for (const std::string& text : texts) {
+      const std::wstring w(text.begin(), text.end());
+      narrow = text;
+      wide = w;
+      EXPECT_EQ(Narrow(narrow), text);
+      EXPECT_EQ(Wide(wide), w);
+      {
+        CVariant a(text), b(w);  // released to the thread's kept strings
+        held.push_back(a);
+        held.push_back(b);
+      }
+      held.push_back(held[held.size() - 2]);
+      CVariant copy(narrow);
+      copy = std::string("other");
+      EXPECT_EQ(Narrow(narrow), text) << "a copy owns its own string";
+    }
+  }
+  EXPECT_EQ(narrow.GetVariantStru().value, narrowObject);
+  EXPECT_EQ(wide.GetVariantStru().value, wideObject);
+  for (size_t i = 0; i < held.size(); i += 3) {
+    const std::string& text = texts[i / 3 % std::size(texts)];
+    EXPECT_EQ(Narrow(held[i]), text);
+    EXPECT_EQ(Wide(held[i + 1]), std::wstring(text.begin(), text.end()));
+    EXPECT_EQ(Narrow(held[i + 2]), text);
+  }
+  wide = std::string("narrow now");
+  EXPECT_EQ(Narrow(wide), "narrow now");
+  // A thread's variant released after the thread's kept strings are freed.
+  std::thread([] {
+    thread_local CVariant late(std::string("late"));
+    CVariant(std::string("kept")) = late;
+    EXPECT_EQ(Narrow(late), "late");
+  }).join();
 }
 
 TEST(Variant, GeometricValuesAreCopiedBitwise) {
@@ -202,66 +168,49 @@ TEST(Variant, GeometricValuesAreCopiedBitwise) {
   ASSERT_NE(local, nullptr);
   EXPECT_EQ(local->lower.x, 1);
   EXPECT_EQ(local->upper.z, 6);
-
   CCoord3<double> coord{};
   for (int i = 0; i < 12; ++i) reinterpret_cast<double*>(&coord)[i] = i + 0.5;
   CVariant c;
   c = coord;
   EXPECT_EQ(c.GetVariantStru().type, DT_LOCAL_COORD3D);
   EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(c.GetVariantStru().value), &coord, sizeof coord), 0);
-
-  // Copies are deep.
-  CVariant copy(v);
+  CVariant copy(v);  // deep
   EXPECT_NE(copy.GetVariantStru().value, v.GetVariantStru().value);
   EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(copy.GetVariantStru().value), local, sizeof(LocalBox)), 0);
 }
 
 TEST(Variant, SharedObjectsAreCountedOncePerVariant) {
   Node::live = 0;
+  Node* node = new Node;
+  node->Ref();  // the test's own reference
   {
-    Node* node = new Node;
-    node->Ref();  // the test's own reference
-    {
-      CVariant a;
-      a.SetValueRefPtr(node);
-      EXPECT_EQ(node->ReferenceCount(), 2);
-      EXPECT_EQ(a.GetValueRefPtr(), node);
-      EXPECT_EQ(a.GetVariantStru().type, DT_REF_OBJECT);  // class not registered
-      EXPECT_EQ(a.GetVariantStru().isRefPtr, 1);
-      EXPECT_EQ(a.GetVariantStru().isObject, 1);
-      CVariant b(a);
-      EXPECT_EQ(node->ReferenceCount(), 3);
-      EXPECT_EQ(b.GetValueRefPtr(), node);
-      CVariant c;
-      c = b;
-      EXPECT_EQ(node->ReferenceCount(), 4);
-      c = 1;  // drops its reference
-      EXPECT_EQ(node->ReferenceCount(), 3);
-      a.SetValueRefPtr(node);  // the same object again: still one reference
-      EXPECT_EQ(node->ReferenceCount(), 3);
-      CVariant moved(std::move(b));
-      EXPECT_EQ(node->ReferenceCount(), 3);
-      EXPECT_TRUE(b.IsNull());
-    }
-    EXPECT_EQ(node->ReferenceCount(), 1);
-    node->Unref();
-    EXPECT_EQ(Node::live, 0);
+    CVariant a;
+    a.SetValueRefPtr(node);
+    EXPECT_EQ(a.GetValueRefPtr(), node);
+    EXPECT_EQ(a.GetVariantStru().type, DT_REF_OBJECT);  // class not registered
+    EXPECT_EQ(a.GetVariantStru().isRefPtr + a.GetVariantStru().isObject, 2);
+    CVariant b(a), c;
+    c = b;
+    EXPECT_EQ(node->ReferenceCount(), 4);
+    c = 1;  // drops its reference
+    a.SetValueRefPtr(node);  // the same object again: still one reference
+    CVariant moved(std::move(b));
+    EXPECT_EQ(node->ReferenceCount(), 3);
+    EXPECT_TRUE(b.IsNull());
   }
+  EXPECT_EQ(node->ReferenceCount(), 1);
+  node->Unref();
   {
     // Re-setting the only reference does not destroy the object on the way.
     CVariant a;
     a.SetValueRefPtr(new Node);
     a.SetValueRefPtr(a.GetValueRefPtr());
-    EXPECT_EQ(Node::live, 1);
     EXPECT_EQ(a.GetValueRefPtr()->ReferenceCount(), 1);
     a.SetValueRefPtr(nullptr);
     EXPECT_TRUE(a.IsNull());
     EXPECT_EQ(Node::live, 0);
-  }
-  {
-    CVariant r;
-    r.SetValueRefPtr(new RegisteredNode);
-    EXPECT_EQ(r.GetVariantStru().type, test::kRegisteredNodeCode);
+    a.SetValueRefPtr(new test::RegisteredNode);
+    EXPECT_EQ(a.GetVariantStru().type, test::kRegisteredNodeCode);
   }
   EXPECT_EQ(Node::live, 0);
 }
@@ -274,19 +223,14 @@ TEST(Variant, UnownedPointersAndIdsCarryNoLifetime) {
     CVariant v;
     v.SetDBValueRefPtr(node, static_cast<eXOMDataType>(4242));
     EXPECT_EQ(v.GetVariantStru().type, 4242);
-    EXPECT_EQ(v.GetDBValueRefPtr(), node);
     EXPECT_EQ(v.GetValueRefPtr(), nullptr);
     CVariant copy(v);
     EXPECT_EQ(copy.GetDBValueRefPtr(), node);
   }
   EXPECT_EQ(node->ReferenceCount(), 1);
-  EXPECT_EQ(Node::live, 1);
   node->Unref();
-
-  CVariant id;
-  id.SetObjectID(42);
   bool ok = false;
-  EXPECT_EQ(id.toObjectID(&ok), 42u);
+  EXPECT_EQ(test::Id(42).toObjectID(&ok), 42u);
   EXPECT_TRUE(ok);
   EXPECT_EQ(CVariant(42).toObjectID(&ok), 0u);
   EXPECT_FALSE(ok);
@@ -294,14 +238,13 @@ TEST(Variant, UnownedPointersAndIdsCarryNoLifetime) {
 
 TEST(Variant, EqualityComparesCodeAndValue) {
   Node* node = new Node;
-  CVariant shared, sameShared, otherShared, id, unowned;
+  CVariant shared, sameShared, otherShared, unowned;
   shared.SetValueRefPtr(node);
   sameShared.SetValueRefPtr(node);
   otherShared.SetValueRefPtr(new Node);
-  id.SetObjectID(5);
   unowned.SetDBValueRefPtr(node, DT_REF_OBJECT);
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  struct Case {
+  const struct {
     CVariant a, b;
     bool equal;
   } cases[] = {
@@ -310,7 +253,6 @@ TEST(Variant, EqualityComparesCodeAndValue) {
       {CVariant(7), CVariant(7), true},
       {CVariant(7), CVariant(8), false},
       {CVariant(7), CVariant(7LL), false},  // another code
-      {CVariant(true), CVariant(true), true},
       {CVariant(0.0), CVariant(-0.0), true},
       {CVariant(nan), CVariant(nan), false},
       {CVariant(1.5f), CVariant(1.5f), true},
@@ -324,15 +266,14 @@ TEST(Variant, EqualityComparesCodeAndValue) {
       {CVariant(FileAddress{9}), CVariant(FileAddress{9}), true},
       {shared, sameShared, true},
       {shared, otherShared, false},
-      {id, id, true},
-      {id, CVariant(5ULL), false},
+      {test::Id(5), test::Id(5), true},
+      {test::Id(5), CVariant(5ULL), false},
       {unowned, unowned, true},
       {unowned, shared, false},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(c.a == c.b, c.equal) << c.a.GetVariantStru().type << " vs " << c.b.GetVariantStru().type;
-    EXPECT_EQ(c.b == c.a, c.equal);
-    EXPECT_EQ(c.a != c.b, !c.equal);
+    EXPECT_EQ(c.b != c.a, !c.equal);
   }
 }
 
@@ -341,10 +282,8 @@ TEST(Variant, VectorsOfVariantsMoveWithoutCopying) {
   {
     std::vector<CVariant> values;
     for (int i = 0; i < 100; ++i) values.emplace_back(std::to_string(i));
-    EXPECT_EQ(live.count(), 100);
     EXPECT_EQ(live.created(), 100);  // growth moved them, never copied
     std::vector<CVariant> copy = values;
-    EXPECT_EQ(live.count(), 200);
     values.erase(values.begin(), values.begin() + 50);
     EXPECT_EQ(live.count(), 150);
     EXPECT_EQ(Narrow(values.front()), "50");
@@ -359,36 +298,29 @@ TEST(VariantRegistrations, StringAndValueRecordsAreMerged) {
     ASSERT_NE(r, nullptr);
     EXPECT_TRUE(r->createVoidObject && r->deleteVoidObject && r->saveObject && r->loadObject) << code;
   }
-  EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<std::string>()), DT_STRING);
   EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<std::wstring>()), DT_WSTRING);
-  struct Value {
+  const struct {
     eXOMDataType code;
     std::string name;
     size_t size;
-  };
-  const Value values[] = {
+  } values[] = {
       {DT_LOCAL_BOX, FactoryClassName<LocalBox>(), sizeof(LocalBox)},
       {DT_LOCAL_VEC2D, FactoryClassName<LocalVec2d>(), sizeof(LocalVec2d)},
       {DT_LOCAL_VEC3D, FactoryClassName<LocalVec3d>(), sizeof(LocalVec3d)},
       {DT_FILE_ADDRESS, FactoryClassName<FileAddress>(), sizeof(FileAddress)},
       {DT_LOCAL_COORD3D, FactoryClassName<LocalCoord3d>(), sizeof(LocalCoord3d)},
   };
-  for (const Value& v : values) {
+  for (const auto& v : values) {
     const sClassFunctionPtr* r = f.GetFunctionPtr(v.code);
     ASSERT_NE(r, nullptr);
-    EXPECT_EQ(r->className, v.name);
     EXPECT_EQ(CVariant::GetDataTypeFromClassName(v.name.c_str()), v.code);
     EXPECT_EQ(r->saveObject, nullptr);  // value objects are not persisted
-    // A null source gives a zero object.
-    void* zero = r->createVoidObject(nullptr);
+    void* zero = r->createVoidObject(nullptr);  // a null source gives a zero object
     EXPECT_EQ(std::memcmp(zero, std::string(v.size, '\0').data(), v.size), 0);
     r->deleteVoidObject(zero);
   }
   EXPECT_EQ(CVariant::GetDataTypeFromClassName("no such class"), DT_NONE);
   EXPECT_EQ(CVariant::GetDataTypeFromClassName(nullptr), DT_NONE);
-}
-
-TEST(DataTypeNames, NamedCodesAndUnknownOnes) {
   EXPECT_STREQ(GetDataTypeName(DT_LOCAL_COORD3D), "DT_LOCAL_COORD3D");
   EXPECT_STREQ(GetDataTypeName(static_cast<eXOMDataType>(-1)), "DT_NONE");
   EXPECT_EQ(GetDataTypeName(static_cast<eXOMDataType>(3)), nullptr);
