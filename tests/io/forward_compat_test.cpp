@@ -60,10 +60,10 @@ test::Owner g_partClass(0x7A30);
 
 // What the newer release puts into a part beyond what the older one knows.
 struct Extras {
-  bool blocks = false;      // blocks 9 and 10
+  bool blocks = false;        // blocks 9 and 10
   bool newerFeature = false;  // the nested feature at version 2
-  bool gadget = false;      // a property holding a Gadget
-  bool properties = false;  // properties the older code never sets
+  bool gadget = false;        // a property holding a Gadget
+  bool properties = false;    // properties the older code never sets
 };
 
 // A part: block 1 its dimension, block 2 its properties, block 3 a nested
@@ -167,12 +167,14 @@ struct Part {
   }
 };
 
-template <class Write>
-std::vector<unsigned char> Written(Write write) {
-  GMemStream mem(true, nullptr, 0);
-  GDbArchiveImpl ar(&mem);
-  write(ar);
-  return std::vector<unsigned char>(mem.GetData(), mem.GetData() + mem.GetDataSize());
+using test::Written;
+
+// Reads `bytes` into `part` as the older release does.
+void ReadOlder(Part& part, const std::vector<unsigned char>& bytes) {
+  GMemStream in;
+  test::Load(in, bytes);
+  GDbArchiveImpl reader(&in);
+  part.SerializeOlder(reader);
 }
 
 // The newer release's part, with a dimension of `dimension`.
@@ -217,10 +219,7 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
       if (process == 2)
         for (const wchar_t* name : names) newer.props.AssignPropertyID(L"HUX", 0, name);
       Part older;
-      GMemStream in;
-      test::Load(in, file);
-      GDbArchiveImpl reader(&in);
-      older.SerializeOlder(reader);
+      ReadOlder(older, file);
       EXPECT_EQ(older.dimension, 10);
       EXPECT_EQ(older.props.GetProperty(L"Gadget").IsKept(), x.gadget);
       older.dimension = 11;
@@ -234,10 +233,7 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
       }
       // Other ids, the same values under the same names.
       Part reread;
-      GMemStream back;
-      test::Load(back, saved);
-      GDbArchiveImpl again(&back);
-      reread.SerializeOlder(again);
+      ReadOlder(reread, saved);
       EXPECT_EQ(reread.dimension, 11);
       EXPECT_EQ(reread.keptFeature, older.keptFeature);
       EXPECT_EQ(reread.kept.GetByteCount(), older.kept.GetByteCount());
@@ -254,20 +250,14 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
   Fill(newer, Extras{false, false, true, false}, 1, gadget);
   const std::vector<unsigned char> file = Written([&](GDbArchive& ar) { newer.WriteNewer(ar, Extras{}); });
   Part older;
-  GMemStream in;
-  test::Load(in, file);
-  GDbArchiveImpl reader(&in);
-  older.SerializeOlder(reader);
+  ReadOlder(older, file);
   ASSERT_TRUE(older.props.GetProperty(L"Gadget").IsKept());
   older.props.SetProperty(L"Gadget", CVariant(7));
   EXPECT_EQ(older.props.GetProperty(L"Gadget").toInt(), 7);
 
   // The newer release (the code now completed with a loader) reads the
   // gadget the older one wrote back.
-  GMemStream kept;
-  test::Load(kept, file);
-  GDbArchiveImpl again(&kept);
-  older.SerializeOlder(again);
+  ReadOlder(older, file);
   const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { older.SerializeOlder(ar); });
   sClassFunctionPtr full;
   full.createVoidObject = [](const void* s) -> void* { return s ? new Gadget(*static_cast<const Gadget*>(s)) : new Gadget; };
@@ -275,10 +265,7 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
   full.loadObject = LoadGadget;
   const GBaseObjectFactoryHelper completed(kGadget, full);
   Part reread;
-  GMemStream back;
-  test::Load(back, saved);
-  GDbArchiveImpl last(&back);
-  reread.SerializeOlder(last);
+  ReadOlder(reread, saved);
   const CVariant loaded = reread.props.GetProperty(L"Gadget");
   ASSERT_FALSE(loaded.IsKept());
   const auto* g = reinterpret_cast<const Gadget*>(loaded.GetVariantStru().value);
@@ -326,20 +313,18 @@ TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
     const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { fromMemory.Serialize(ar); });
     EXPECT_EQ(saved, c.saved ? test::Hex(c.saved) : file);
     EXPECT_EQ(Written([&](GDbArchive& ar) { fromDevice.Serialize(ar); }), saved);
-    GMemStream same;
-    test::Load(same, file);
-    GDbArchiveImpl reusedReader(&same);
-    reused.Serialize(reusedReader);
+    IBaseProject reread;
+    for (auto [project, bytes] : {std::pair(&reused, &file), std::pair(&reread, &saved)}) {
+      GMemStream same;
+      test::Load(same, *bytes);
+      GDbArchiveImpl reader(&same);
+      project->Serialize(reader);
+      if (project == &reread) EXPECT_EQ(reader.DevicePos(), static_cast<long long>(saved.size()));
+    }
     std::vector<unsigned char> expected = saved;
     if (c.saved) expected[8] = 7;  // a counter the row leaves alone is the one an earlier row read
     EXPECT_EQ(Written([&](GDbArchive& ar) { reused.Serialize(ar); }), expected);
     // What was written back reads back to the same bytes.
-    GMemStream again;
-    test::Load(again, saved);
-    GDbArchiveImpl second(&again);
-    IBaseProject reread;
-    reread.Serialize(second);
-    EXPECT_EQ(second.DevicePos(), static_cast<long long>(saved.size()));
     EXPECT_EQ(Written([&](GDbArchive& ar) { reread.Serialize(ar); }), saved);
   }
 }

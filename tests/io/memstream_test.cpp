@@ -12,125 +12,92 @@
 namespace hux {
 namespace {
 
-struct GrowthCase {
-  const char* name;
-  bool defaultConstructed;  // else GMemStream(true, nullptr, 0): 200 bytes
-  std::vector<unsigned int> writes;
-  unsigned int capacity;
-  __int64 pos;
-};
-
 TEST(MemStream, GrowthFollowsDoublingOrNeededPlusOne) {
-  const GrowthCase cases[] = {
-      {"199 bytes fit in 200", false, {199}, 200, 199},
-      {"filling the buffer exactly grows it", false, {199, 1}, 400, 200},
-      {"300 at once: doubling beats 301", false, {300}, 400, 300},
-      {"500 at once: doubling loses to 501", false, {500}, 501, 500},
-      {"first byte into an empty stream", true, {1}, 2, 1},
-      {"then one more: 2 * 2 > 3", true, {1, 1}, 4, 2},
-      {"first write of 10", true, {10}, 11, 10},
+  const struct {
+    bool defaultConstructed;  // else GMemStream(true, nullptr, 0): 200 bytes
+    std::vector<unsigned int> writes;
+    unsigned int capacity;
+  } cases[] = {
+      {false, {199}, 200},     // 199 bytes fit in 200
+      {false, {199, 1}, 400},  // filling the buffer exactly grows it
+      {false, {300}, 400},     // doubling beats 301
+      {false, {500}, 501},     // doubling loses to 501
+      {true, {1}, 2},          // first byte into an empty stream
+      {true, {1, 1}, 4},       // 2 * 2 > 3
+      {true, {10}, 11},
   };
   std::vector<char> src(1000, 'x');
-  for (const GrowthCase& c : cases) {
+  for (const auto& c : cases) {
     GMemStream mem = c.defaultConstructed ? GMemStream() : GMemStream(true, nullptr, 0);
-    for (unsigned int n : c.writes) ASSERT_TRUE(mem.Write(src.data(), n)) << c.name;
-    EXPECT_EQ(mem.GetCapacity(), c.capacity) << c.name;
-    EXPECT_EQ(mem.pos(), c.pos) << c.name;
+    unsigned int written = 0;
+    for (unsigned int n : c.writes) ASSERT_TRUE(mem.Write(src.data(), n));
+    for (unsigned int n : c.writes) written += n;
+    EXPECT_EQ(mem.GetCapacity(), c.capacity) << written;
+    EXPECT_EQ(mem.pos(), written);
   }
-}
-
-TEST(MemStream, GrowthZeroFillsAndKeepsBytes) {
+  // Growth zero-fills and keeps the bytes; Resize does not move the position.
   GMemStream mem(true, nullptr, 0);
-  const char text[] = "abc";
-  mem.Write(const_cast<char*>(text), 3);
+  mem.Write(const_cast<char*>("abc"), 3);
   mem.Resize(1000);
   EXPECT_EQ(std::memcmp(mem.GetData(), "abc", 3), 0);
-  for (unsigned int i = 3; i < 1000; ++i) ASSERT_EQ(mem.GetData()[i], 0) << i;
-  EXPECT_EQ(mem.pos(), 3);  // Resize does not move the position
+  EXPECT_EQ(std::vector<char>(mem.GetData() + 3, mem.GetData() + 1000), std::vector<char>(997, 0));
+  EXPECT_EQ(mem.pos(), 3);
+  EXPECT_EQ(mem.GetDataSize(), 3u);
+  // 3 + 0xFFFFFFFF needs a capacity past 32 bits: refused before any copy.
+  EXPECT_THROW(mem.Write(src.data(), 0xFFFFFFFFu), std::length_error);
+  EXPECT_EQ(mem.pos(), 3);
+  EXPECT_EQ(mem.GetCapacity(), 1000u);
+  // Reading: the whole capacity, all or nothing.
+  mem.SetOpenMode(false);
+  EXPECT_EQ(mem.GetDataSize(), 1000u);
+  mem.seek(998);
+  unsigned char out[4] = {9, 9, 9, 9};
+  EXPECT_EQ(mem.Read(out, 4), 0u);
+  EXPECT_EQ(out[0], 9);
+  EXPECT_EQ(mem.Read(out, 2), 2u);
+  EXPECT_EQ(mem.pos(), 1000);
 }
 
 TEST(MemStream, SeekClampsOnlyOwnedBuffers) {
-  GMemStream owned(true, nullptr, 0);
-  owned.seek(-5);
-  EXPECT_EQ(owned.pos(), 0);
-  owned.seek(1000);
-  EXPECT_EQ(owned.pos(), 199);
-  owned.seek(200);
-  EXPECT_EQ(owned.pos(), 199);
-
-  GMemStream empty;  // capacity 0: the only safe position is 0
-  empty.seek(7);
-  EXPECT_EQ(empty.pos(), 0);
-
+  GMemStream owned(true, nullptr, 0), empty;
   char buf[16] = {};
   GMemStream caller(true, buf, sizeof buf);
-  caller.seek(-5);
-  EXPECT_EQ(caller.pos(), -5);
-  caller.seek(1000);
-  EXPECT_EQ(caller.pos(), 1000);
-}
-
-TEST(MemStream, ReadIsAllOrNothingWithinCapacity) {
-  GMemStream mem(true, nullptr, 0);
-  mem.SetOpenMode(false);
-  mem.seek(198);
-  unsigned char out[4] = {9, 9, 9, 9};
-  EXPECT_EQ(mem.Read(out, 4), 0u);
-  EXPECT_EQ(mem.pos(), 198);
-  EXPECT_EQ(out[0], 9);
-  EXPECT_EQ(mem.Read(out, 2), 2u);  // the zero-filled tail is readable
-  EXPECT_EQ(out[0], 0);
-  EXPECT_EQ(mem.pos(), 200);
+  const struct {
+    GMemStream* mem;
+    __int64 to, pos;
+  } cases[] = {
+      {&owned, -5, 0}, {&owned, 1000, 199}, {&owned, 200, 199},
+      {&empty, 7, 0},  // capacity 0: the only safe position is 0
+      {&caller, -5, -5}, {&caller, 1000, 1000},
+  };
+  for (const auto& c : cases) {
+    c.mem->seek(c.to);
+    EXPECT_EQ(c.mem->pos(), c.pos) << c.to;
+  }
 }
 
 TEST(MemStream, CallerBufferIsNeverWrittenOutside) {
   // Guard bytes around a 8-byte window catch any write outside it.
   char area[24];
   std::memset(area, 'G', sizeof area);
-  char* window = area + 8;
-  GMemStream mem(true, window, 8);
+  GMemStream mem(true, area + 8, 8);
   char data[16];
   std::memset(data, 'D', sizeof data);
-
   EXPECT_TRUE(mem.Write(data, 6));
   EXPECT_FALSE(mem.Write(data, 3)) << "would pass the end";
   EXPECT_EQ(mem.pos(), 6);
   EXPECT_TRUE(mem.Write(data, 2)) << "exactly to the end";
   EXPECT_EQ(mem.GetCapacity(), 8u) << "a caller's buffer never grows";
-
-  mem.seek(-4);
-  EXPECT_FALSE(mem.Write(data, 2)) << "negative position";
   unsigned char out[2] = {1, 1};
-  EXPECT_EQ(mem.Read(out, 2), 0u);
-  mem.seek(100);
-  EXPECT_FALSE(mem.Write(data, 1));
-  EXPECT_EQ(mem.Read(out, 1), 0u);
-
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(area[i], 'G') << i;
-  for (int i = 16; i < 24; ++i) EXPECT_EQ(area[i], 'G') << i;
+  for (__int64 at : {-4, 100}) {
+    mem.seek(at);
+    EXPECT_FALSE(mem.Write(data, 1)) << at;
+    EXPECT_EQ(mem.Read(out, 1), 0u) << at;
+  }
+  EXPECT_EQ(std::string(area, 8) + std::string(area + 16, 8), std::string(16, 'G'));
 }
 
-TEST(MemStream, GrowthPastFourGiBThrows) {
-  GMemStream mem(true, nullptr, 0);
-  char byte = 1;
-  mem.Write(&byte, 1);
-  // 1 + 0xFFFFFFFF needs a capacity past 32 bits: refused before any copy.
-  EXPECT_THROW(mem.Write(&byte, 0xFFFFFFFFu), std::length_error);
-  EXPECT_EQ(mem.pos(), 1);
-  EXPECT_EQ(mem.GetCapacity(), 200u);
-}
-
-TEST(MemStream, DataSizeFollowsMode) {
-  GMemStream mem(true, nullptr, 0);
-  char data[10] = {};
-  mem.Write(data, 10);
-  EXPECT_EQ(mem.GetDataSize(), 10u);
-  mem.SetOpenMode(false);
-  EXPECT_EQ(mem.GetDataSize(), 200u);
-  EXPECT_EQ(mem.pos(), 0);
-}
-
-TEST(MemStream, SetDataCopiesEvenFromItsOwnBuffer) {
+TEST(MemStream, SetDataAndCopies) {
   char src[5] = {'h', 'e', 'l', 'l', 'o'};
   GMemStream mem(true, src, 5);
   mem.SetData(src, 0);
@@ -138,33 +105,24 @@ TEST(MemStream, SetDataCopiesEvenFromItsOwnBuffer) {
   mem.SetData(src, 5);
   EXPECT_TRUE(mem.IsGrowable());
   EXPECT_TRUE(mem.IsStoring()) << "the mode is kept";
-  EXPECT_EQ(mem.GetCapacity(), 5u);
   EXPECT_NE(mem.GetData(), src);
-  // Overlapping source: the stream's own bytes, shifted.
-  mem.SetData(mem.GetData() + 1, 4);
+  mem.SetData(mem.GetData() + 1, 4);  // overlapping: the stream's own bytes, shifted
   EXPECT_EQ(std::memcmp(mem.GetData(), "ello", 4), 0);
   EXPECT_EQ(mem.pos(), 0);
-}
-
-TEST(MemStream, CopiesDuplicateOwnedBytesAndShareCallerBuffers) {
-  GMemStream owned(true, nullptr, 0);
-  owned.Ref();
-  owned.Write(const_cast<char*>("xyz"), 3);
-  GMemStream copy(owned);
+  // Copies duplicate owned bytes, share a caller's buffer, and take no references.
+  mem.Ref();
+  mem.seek(3);
+  GMemStream copy(mem);
   EXPECT_EQ(copy.ReferenceCount(), 0);
-  EXPECT_NE(copy.GetData(), owned.GetData());
-  EXPECT_EQ(std::memcmp(copy.GetData(), "xyz", 3), 0);
+  EXPECT_NE(copy.GetData(), mem.GetData());
   EXPECT_EQ(copy.pos(), 3);
   copy.Write(const_cast<char*>("!"), 1);
-  EXPECT_EQ(owned.GetData()[3], 0) << "the copy writes into its own bytes";
-
-  char buf[8] = {};
-  GMemStream caller(false, buf, 8);
-  GMemStream shared;
+  EXPECT_EQ(std::memcmp(mem.GetData(), "ello", 4), 0) << "the copy writes into its own bytes";
+  mem.UnrefNoDelete();
+  GMemStream caller(false, src, 5), shared;
   shared = caller;
-  EXPECT_EQ(shared.GetData(), buf);
+  EXPECT_EQ(shared.GetData(), src);
   EXPECT_FALSE(shared.IsGrowable());
-  owned.UnrefNoDelete();
 }
 
 TEST(DataSizeStream, CountsWritesAndSeeks) {
