@@ -154,24 +154,6 @@ TEST(Variant, TextOverTextReusesTheHeldStringAndReleasedOnesServeIntact) {
   }).join();
 }
 
-TEST(Variant, GeometricValuesAreCopiedBitwise) {
-  CBox3<double> box{{1, 2, 3}, {4, 5, 6}};
-  CVariant v(box);
-  box.lower.x = 99;  // the variant holds its own copy
-  const auto* local = reinterpret_cast<const LocalBox*>(v.GetVariantStru().value);
-  ASSERT_NE(local, nullptr);
-  EXPECT_EQ(local->lower.x, 1);
-  EXPECT_EQ(local->upper.z, 6);
-  CCoord3<double> coord{};
-  for (int i = 0; i < 12; ++i) reinterpret_cast<double*>(&coord)[i] = i + 0.5;
-  CVariant c;
-  c = coord;
-  EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(c.GetVariantStru().value), &coord, sizeof coord), 0);
-  CVariant copy(v);  // deep
-  EXPECT_NE(copy.GetVariantStru().value, v.GetVariantStru().value);
-  EXPECT_EQ(std::memcmp(reinterpret_cast<const void*>(copy.GetVariantStru().value), local, sizeof(LocalBox)), 0);
-}
-
 TEST(Variant, SharedObjectsAreCountedOncePerVariant) {
   Node::live = 0;
   Node* node = new Node;
