@@ -301,15 +301,18 @@ TEST(Archive, HostileCountsCostOnlyWhatTheDeviceDelivers) {
     GDbArchiveImpl(&mem) >> s;
     EXPECT_EQ(s, count > 0 ? "" : "old") << count;
   }
-  // Counted data arrives whole from a device that delivers it in pieces.
+  // Counted data arrives whole from a device that delivers it in pieces,
+  // and the read stops at its count.
   const std::string text(100000, 'q');
   test::FlakyDevice dev({}, true);
-  GDbArchiveImpl(&dev) << text;
+  GDbArchiveImpl(&dev) << text << 42;
   dev.SetOpenMode(false);
   dev.maxPerRead = 7;
   std::string back;
-  GDbArchiveImpl(&dev) >> back;
+  int after = 0;
+  GDbArchiveImpl(&dev) >> back >> after;
   EXPECT_EQ(back, text);
+  EXPECT_EQ(after, 42);
 }
 
 TEST(Archive, DamagedFramingIsSkippedWithinTheInput) {
