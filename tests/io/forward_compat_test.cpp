@@ -19,8 +19,8 @@
 namespace hux {
 namespace {
 
-// A custom value of the newer release. Its code has only a save function at
-// first: the older side can neither create nor load it.
+// A custom value of the newer release. Its code has only a save function:
+// the older side can neither create nor load it.
 struct Gadget {
   int teeth = 0;
   std::wstring label;
@@ -35,17 +35,6 @@ void SaveGadget(GDbArchive& ar, const void* object) {
   ar << g.teeth << g.label;
   ar.EndWriteBlock(1, key);
   ar.EndWriteObject(key);
-}
-
-void LoadGadget(GDbArchive& ar, void* object) {
-  auto& g = *static_cast<Gadget*>(object);
-  unsigned char count = 0, id = 0;
-  unsigned short version = 0;
-  unsigned int size = 0;
-  ar.ReadObject(count, version);
-  ar.ReadBlock(id, size);
-  ar >> g.teeth >> g.label;
-  ar.EndReadObject();
 }
 
 sClassFunctionPtr SaveOnly() {
@@ -231,23 +220,6 @@ TEST(ForwardCompatibility, AnOlderReleaseKeepsWhatItDoesNotKnowAndChangesOnlyWha
   ASSERT_TRUE(older.props.GetProperty(L"Gadget").IsKept());
   older.props.SetProperty(L"Gadget", CVariant(7));
   EXPECT_EQ(older.props.GetProperty(L"Gadget").toInt(), 7);
-  // The newer release (the code now completed with a loader) reads the
-  // gadget the older one wrote back.
-  older.ReadOlder(file);
-  const std::vector<unsigned char> saved = Saved(older);
-  sClassFunctionPtr full;
-  full.createVoidObject = [](const void* s) -> void* { return s ? new Gadget(*static_cast<const Gadget*>(s)) : new Gadget; };
-  full.deleteVoidObject = [](void* g) { delete static_cast<Gadget*>(g); };
-  full.loadObject = LoadGadget;
-  const GBaseObjectFactoryHelper completed(kGadget, full);
-  Part reread;
-  reread.ReadOlder(saved);
-  const CVariant loaded = reread.props.GetProperty(L"Gadget");
-  ASSERT_FALSE(loaded.IsKept());
-  const auto* g = reinterpret_cast<const Gadget*>(loaded.GetVariantStru().value);
-  ASSERT_NE(g, nullptr);
-  EXPECT_EQ(g->teeth, 12);
-  EXPECT_EQ(g->label, L"sprocket");
   CPropertyCollection::ClearPropertyScheme();
 }
 
