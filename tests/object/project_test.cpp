@@ -115,6 +115,7 @@ TEST(ProjectArchive, ReadingRules) {
       {"header only", "01 00", 40, 0},
       {"empty device", "", 40, 0},
       {"block size beyond 2 GiB", "01 00 01 03 00 00 00 80 01 02 03 04", 40, 0},
+      {"counter block of the largest size", "01 00 01 01 FF FF FF 7F 05 00 00 00 00 00 00 00", 5, 0},
       // The block's end lies past 2 GiB: the archive goes there, not back to
       // the start of the input.
       {"counter block ending past 2 GiB", "01 00 01 01 FF FF FF 7F 05 00 00 00", 40, 0},
