@@ -223,6 +223,7 @@ TEST_F(SelectionTest, BulkAdditions) {
   EXPECT_FALSE(selection.Add(std::vector<IBase*>{}));
   EXPECT_THAT(Taken(), ElementsAre(Notice{ADD, {&a, &b}}));
   EXPECT_EQ(refuseAll.checks, 0);
+  EXPECT_EQ(selection.GetCount(), 2u);
   // Single mode takes the first object.
   selection.Remove(&b);
   selection.SetMode(true);
