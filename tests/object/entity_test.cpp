@@ -9,7 +9,6 @@
 
 #include <hux/object/dbdevice.h>
 #include <hux/object/entity.h>
-#include <hux/object/objtag.h>
 #include <hux/object/project.h>
 
 #include "object_test_util.h"
@@ -22,8 +21,8 @@ using test::CountedEntity;
 using test::CountedImpl;
 using test::CountedProject;
 using test::RecordingDevice;
-using test::RecordingFacade;
 using test::ScopedFacade;
+using Ids = std::vector<__int64>;
 
 static_assert(!std::is_copy_constructible_v<IBaseEntity> && !std::is_copy_assignable_v<IBaseEntity>);
 static_assert(!std::is_copy_constructible_v<IBaseProject> && !std::is_copy_assignable_v<IBaseProject>);
@@ -33,28 +32,24 @@ constexpr EGOBJECT_FLAG S = EGOBJECT_SWAPPED;
 constexpr EGOBJECT_FLAG R = EGOBJECT_RECORD_DELETE;
 constexpr EGOBJECT_FLAG N = EGOBJECT_NO_MODIFIED;
 
-std::vector<__int64> Ids(IBaseEntity* root) {
+Ids IdsOf(IBaseEntity* root) {
   std::vector<IBaseEntity*> all;
   IBaseEntity::GetAllLeafChild(root, all);
-  std::vector<__int64> ids;
+  Ids ids;
   for (IBaseEntity* e : all) ids.push_back(e->GetObjectID());
   return ids;
 }
 
-// x(y(w), z), all new; y gets `middleId`.
-CountedEntity* Subtree(__int64 middleId = 1) {
-  auto* x = new CountedEntity;
-  auto* y = new CountedEntity(middleId);
-  x->AddChild(y);
-  y->AddChild(new CountedEntity);
-  x->AddChild(new CountedEntity);
-  return x;
-}
-
-std::vector<__int64> DeleteList(GDBDevice* device) {
-  std::vector<__int64> ids;
+Ids DeleteList(GDBDevice* device) {
+  Ids ids;
   device->GetObjectsState().GetDeleteList(ids);
   return ids;
+}
+
+// `parent` gets children with the given ids; returns the last one.
+IBaseEntity* AddChildren(IBaseEntity* parent, std::initializer_list<__int64> ids) {
+  for (__int64 id : ids) parent->AddChild(new CountedEntity(id));
+  return parent->GetAllChild().back();
 }
 
 class EntityTest : public ::testing::Test {
@@ -66,10 +61,8 @@ class EntityTest : public ::testing::Test {
     EXPECT_EQ(test::g_liveImpls, 0) << "implementation objects leaked or destroyed twice";
   }
   CallLog log;
-  RecordingFacade facade{&log};
+  test::RecordingFacade facade{&log};
 };
-
-// ---- ids -------------------------------------------------------------------
 
 TEST_F(EntityTest, IdsFromProjectCounterInPreOrder) {
   enum Root { Project, ProjectWithDevice, ProjectLoading, PlainEntity };
@@ -77,7 +70,7 @@ TEST_F(EntityTest, IdsFromProjectCounterInPreOrder) {
     const char* name;
     Root root;
     __int64 middleId;
-    std::vector<__int64> ids;  // of the added subtree, pre-order
+    Ids ids;  // of the added subtree x(y(w), z), pre-order
     __int64 counter;
   } cases[] = {
       {"new subtree", Project, 1, {2, 3, 4, 5}, 5},
@@ -93,11 +86,12 @@ TEST_F(EntityTest, IdsFromProjectCounterInPreOrder) {
     auto* project = dynamic_cast<IBaseProject*>(root.get());
     if (c.root == ProjectWithDevice || c.root == ProjectLoading) project->SetProjectDBDevice(new RecordingDevice(&log));
     if (c.root == ProjectLoading) project->GetProjectDBDevice()->GetContext().SetLoading(true);
-    CountedEntity* x = Subtree(c.middleId);
-    EXPECT_EQ(Ids(x), (std::vector<__int64>{1, c.middleId, 1, 1})) << c.name;
+    auto* x = new CountedEntity;
+    AddChildren(AddChildren(x, {c.middleId}), {1});
+    AddChildren(x, {1});
     root->AddChild(x);
     EXPECT_EQ(x->GetParent(), root.get());
-    EXPECT_EQ(Ids(x), c.ids) << c.name;
+    EXPECT_EQ(IdsOf(x), c.ids) << c.name;
     if (project) {
       EXPECT_EQ(project->GetLastUniqueID(), c.counter) << c.name;
     }
@@ -105,12 +99,11 @@ TEST_F(EntityTest, IdsFromProjectCounterInPreOrder) {
   // Adding below an inner node of a project assigns an id too; a null child
   // is ignored.
   CountedProject project;
-  project.AddChild(Subtree());
-  IBaseEntity* inner = project.GetAllChild()[0]->GetAllChild()[0];
-  inner->AddChild(new CountedEntity);
+  IBaseEntity* inner = AddChildren(&project, {1});
+  AddChildren(inner, {1, 1});
   inner->AddChild(nullptr);
-  EXPECT_EQ(Ids(inner), (std::vector<__int64>{3, 4, 6}));
-  EXPECT_EQ(inner->GetProject(), &project);
+  EXPECT_EQ(IdsOf(inner), (Ids{2, 3, 4}));
+  EXPECT_EQ(inner->GetAllChild()[0]->GetProject(), &project);
   EXPECT_TRUE(log.empty()) << "id assignment touches no device operation";
 }
 
@@ -118,8 +111,7 @@ TEST_F(EntityTest, GetAllLeafChildAppendsPreOrderOfDeepTrees) {
   CountedProject project;
   IBaseEntity* tip = &project;
   for (int i = 0; i < 2000; ++i) {
-    tip->AddChild(new CountedEntity);
-    tip->AddChild(new CountedEntity);  // a leaf beside each inner node
+    AddChildren(tip, {1, 1});  // a leaf beside each inner node
     tip = tip->GetAllChild()[0];
   }
   std::vector<IBaseEntity*> out{nullptr};
@@ -132,8 +124,6 @@ TEST_F(EntityTest, GetAllLeafChildAppendsPreOrderOfDeepTrees) {
   EXPECT_EQ(out.back(), project.GetAllChild()[1]);
   EXPECT_EQ(tip->GetDBDevice(), nullptr);
 }
-
-// ---- flags -----------------------------------------------------------------
 
 TEST_F(EntityTest, SetObjectFlagRules) {
   enum Place { Detached, InProject, InProjectWithDevice, Loading };
@@ -163,11 +153,8 @@ TEST_F(EntityTest, SetObjectFlagRules) {
     CountedProject project;
     if (c.place >= InProjectWithDevice) project.SetProjectDBDevice(new RecordingDevice(&log));
     auto* e = new CountedEntity(5);
-    std::unique_ptr<CountedEntity> detached;
-    if (c.place == Detached)
-      detached.reset(e);
-    else
-      project.AddChild(e);
+    std::unique_ptr<CountedEntity> detached(c.place == Detached ? e : nullptr);
+    if (c.place != Detached) project.AddChild(e);
     if (c.place == Loading) project.GetProjectDBDevice()->GetContext().SetLoading(true);
     e->SetObjectFlag(false, M);  // the plain rules, without a facade
     e->SetObjectFlag(true, static_cast<EGOBJECT_FLAG>(c.before));
@@ -182,8 +169,6 @@ TEST_F(EntityTest, SetObjectFlagRules) {
   EXPECT_TRUE(e.HasObjectFlag(static_cast<EGOBJECT_FLAG>(0)));
   EXPECT_TRUE(log.empty());
 }
-
-// ---- deletion recording ----------------------------------------------------
 
 TEST_F(EntityTest, DeleteChildRecordsIdOnlyUnderAllConditions) {
   const struct {
@@ -201,17 +186,15 @@ TEST_F(EntityTest, DeleteChildRecordsIdOnlyUnderAllConditions) {
     RecordingDevice* device = c.device ? new RecordingDevice(&log) : nullptr;
     project.SetProjectDBDevice(device);
     if (device) device->GetContext().SetRecordDeleteOff(c.recordingOff);
-    auto* keep1 = new CountedEntity;
-    auto* victim = new CountedEntity(9);
-    auto* keep2 = new CountedEntity;
-    for (IBaseEntity* e : {keep1, victim, keep2}) project.AddChild(e);
+    IBaseEntity* victim = AddChildren(&project, {2, 9});
+    AddChildren(&project, {3});
     if (c.flag) victim->SetObjectFlag(true, R);
     ScopedFacade installed(c.facade ? &facade : nullptr);
     EXPECT_TRUE(project.DeleteChild(victim)) << c.name;
-    EXPECT_EQ(project.GetAllChild(), (std::vector<IBaseEntity*>{keep1, keep2})) << c.name;
+    EXPECT_EQ(IdsOf(&project), (Ids{1, 2, 3})) << c.name;
     EXPECT_FALSE(project.DeleteChild(victim)) << c.name << ": second delete";
     if (device) {
-      EXPECT_EQ(DeleteList(device), c.recorded ? std::vector<__int64>{9} : std::vector<__int64>{}) << c.name;
+      EXPECT_EQ(DeleteList(device), c.recorded ? Ids{9} : Ids{}) << c.name;
     }
   }
 }
@@ -226,25 +209,22 @@ TEST_F(EntityTest, DescendantsAreRecordedInPreOrderButNotWithTheProject) {
     device->destroyed = &deviceDestroyed;
     project.SetProjectDBDevice(device);
     // 9 -> 10 (not flagged) -> 12; 9 -> 11; then 30 and 31 beside 9.
-    auto* a = new CountedEntity(9);
-    auto* b = new CountedEntity(10);
-    a->AddChild(b);
-    b->AddChild(new CountedEntity(12));
-    a->AddChild(new CountedEntity(11));
-    project.AddChild(a);
-    project.AddChild(new CountedEntity(30));
-    project.AddChild(new CountedEntity(31));
+    IBaseEntity* a = AddChildren(&project, {9});
+    IBaseEntity* b = AddChildren(a, {10});
+    AddChildren(b, {12});
+    AddChildren(a, {11});
+    AddChildren(&project, {30, 31});
     std::vector<IBaseEntity*> all;
     IBaseEntity::GetAllLeafChild(&project, all);
     for (IBaseEntity* e : all)
       if (e != b) e->SetObjectFlag(true, R);
 
     EXPECT_TRUE(project.DeleteChild(a));
-    EXPECT_EQ(DeleteList(device), (std::vector<__int64>{9, 12, 11}));
+    EXPECT_EQ(DeleteList(device), (Ids{9, 12, 11}));
     project.DeleteAllChild();
     EXPECT_TRUE(project.GetAllChild().empty());
     EXPECT_FALSE(project.DeleteChild(nullptr));
-    EXPECT_EQ(DeleteList(device), (std::vector<__int64>{9, 12, 11, 30, 31}));
+    EXPECT_EQ(DeleteList(device), (Ids{9, 12, 11, 30, 31}));
 
     // A device replaced by another is not destroyed: it is the caller's again.
     auto* replacement = new RecordingDevice(&log);
@@ -254,13 +234,10 @@ TEST_F(EntityTest, DescendantsAreRecordedInPreOrderButNotWithTheProject) {
     delete device;
     // The project destroys its device first: the flagged child destroyed with
     // the project is not recorded (ASan would see the freed device touched).
-    project.AddChild(new CountedEntity(40));
-    project.GetAllChild()[0]->SetObjectFlag(true, R);
+    AddChildren(&project, {40})->SetObjectFlag(true, R);
   }
   EXPECT_TRUE(replacementDestroyed) << "the project owns its device";
 }
-
-// ---- implementation object and swapping ------------------------------------
 
 TEST_F(EntityTest, ImplementationObjectIsCreatedOnceAndOwned) {
   IBaseEntity plain;
@@ -283,60 +260,53 @@ TEST_F(EntityTest, ImplementationObjectIsCreatedOnceAndOwned) {
 class SwapTest : public EntityTest {
  protected:
   SwapTest() {
-    device = new RecordingDevice(&log);
-    project.SetProjectDBDevice(device);
-    entity = new CountedEntity;
-    project.AddChild(entity);  // id 2
+    project.SetProjectDBDevice(new RecordingDevice(&log));
+    entity = AddChildren(&project, {1});  // id 2
     Value(entity) = 42;
     // The facade keeps swapped-out values in a "database" of its own.
     facade.onSwapOut = [this](IBaseEntity* e, GDBDevice*) { stored = Value(e); };
     facade.onLoadEntity = [this](IBaseEntity* e, GDBDevice*) { Value(e) = stored; };
   }
-  static int& Value(IBaseEntity* e) { return static_cast<CountedImpl*>(e->GetBaseEntityImpl(false))->value; }
-
+  static int& Value(IBaseEntity* e, bool load = false) {
+    return static_cast<CountedImpl*>(e->GetBaseEntityImpl(load))->value;
+  }
   CountedProject project;
-  RecordingDevice* device;
-  CountedEntity* entity;
+  IBaseEntity* entity;
   int stored = 0;
 };
 
 TEST_F(SwapTest, SwapOutAndInThroughFacade) {
+  // Without a facade nothing happens.
+  entity->SwapDataToDisk();
+  EXPECT_EQ(Value(entity), 42);
+  EXPECT_EQ(entity->GetObjectFlags(), M);
+
   ScopedFacade installed(&facade);
   entity->SwapDataToDisk();
   EXPECT_EQ(stored, 42);
   EXPECT_EQ(entity->GetObjectFlags(), S) << "swapped, no longer modified";
   EXPECT_EQ(test::g_liveImpls, 0) << "the data was released";
   entity->SwapDataToDisk();  // no data in memory: nothing to write over the stored data
-
   auto* impl = static_cast<CountedImpl*>(entity->GetBaseEntityImpl(true));
   EXPECT_EQ(impl->value, 42);
   EXPECT_EQ(impl->GetBaseEntity(), entity);
   EXPECT_TRUE(entity->HasObjectFlag(S)) << "clearing the flag is the facade's business";
   EXPECT_EQ(entity->GetBaseEntityImpl(true), impl) << "an existing object is not loaded again";
-  EXPECT_EQ(log, (CallLog{"SwapOutEntityData 2 device", "LoadEntityData 2 device"}));
-
   // Without `load`, an empty object is made and nothing is loaded.
   entity->SetImplObject(nullptr);
   EXPECT_EQ(Value(entity), 0);
-  EXPECT_EQ(log.size(), 2u);
-
+  // Data that is not swapped out is written even when no object holds it.
+  entity->SetImplObject(nullptr);
+  entity->SetObjectFlag(true, M);
+  entity->SwapDataToDisk();
+  EXPECT_EQ(stored, 0);
   // An entity outside a project swaps with a null device.
   CountedEntity loose(77);
   Value(&loose) = 5;
   loose.SwapDataToDisk();
-  EXPECT_EQ(static_cast<CountedImpl*>(loose.GetBaseEntityImpl(true))->value, 5);
-  EXPECT_EQ(log[2], "SwapOutEntityData 77 null");
-  EXPECT_EQ(log[3], "LoadEntityData 77 null");
-}
-
-TEST_F(SwapTest, NothingHappensWithoutFacade) {
-  entity->SwapDataToDisk();
-  EXPECT_EQ(Value(entity), 42);
-  EXPECT_EQ(entity->GetObjectFlags(), M);
-  entity->SetImplObject(nullptr);
-  entity->SetObjectFlag(true, S);
-  EXPECT_EQ(static_cast<CountedImpl*>(entity->GetBaseEntityImpl(true))->value, 0) << "nothing is loaded";
-  EXPECT_TRUE(log.empty());
+  EXPECT_EQ(Value(&loose, true), 5);
+  EXPECT_EQ(log, (CallLog{"SwapOutEntityData 2 device", "LoadEntityData 2 device", "SwapOutEntityData 2 device",
+                          "SwapOutEntityData 77 null", "LoadEntityData 77 null"}));
 }
 
 TEST_F(SwapTest, FailuresKeepTheData) {
@@ -354,17 +324,11 @@ TEST_F(SwapTest, FailuresKeepTheData) {
   EXPECT_THROW(entity->GetBaseEntityImpl(true), std::runtime_error);
   EXPECT_EQ(test::g_liveImpls, 0) << "no unfilled object stands for the stored data";
   facade.onLoadEntity = load;
-  EXPECT_EQ(static_cast<CountedImpl*>(entity->GetBaseEntityImpl(true))->value, 42) << "the next call loads again";
-}
-
-TEST(ObjTag, EqualityNeedsIdAndPointer) {
-  int p = 0, q = 0;
-  EXPECT_TRUE(GObjTag(5, &p) == GObjTag(5, &p));
-  EXPECT_FALSE(GObjTag(5, &p) == GObjTag(5, &q));
-  EXPECT_FALSE(GObjTag(5, &p) == GObjTag(6, &p));
-  GObjTag tag(5, &p);
-  tag.Init();
-  EXPECT_TRUE(tag == GObjTag(0, nullptr));
+  EXPECT_EQ(Value(entity, true), 42) << "the next call loads again";
+  // Without a facade a swapped entity gets an empty object.
+  SetIOFacade(nullptr);
+  entity->SetImplObject(nullptr);
+  EXPECT_EQ(Value(entity, true), 0) << "nothing is loaded";
 }
 
 }  // namespace

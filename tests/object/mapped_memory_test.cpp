@@ -1,6 +1,6 @@
 // The mapped-file allocator. The region is created once per process, so each
-// test runs its scenario in a fresh process of this program (a death test in
-// the "threadsafe" style re-executes the binary) inside a scratch directory.
+// scenario runs in a fresh process of this program (a death test in the
+// "threadsafe" style re-executes the binary) inside a scratch directory.
 #include <hux/object/mapped_memory.h>
 
 #include <gtest/gtest.h>
@@ -39,9 +39,6 @@ struct RequirementFailed {};
     }                                                                                     \
   } while (0)
 
-// Runs `scenario` in a new process in which no region exists yet, with a
-// scratch directory (removed afterwards) as the current directory, and
-// expects it to meet every requirement.
 void InFreshProcess(const std::function<void()>& scenario) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
@@ -63,42 +60,35 @@ void InFreshProcess(const std::function<void()>& scenario) {
 
 constexpr unsigned long long kMiB = 1ull << 20;
 const char* const kFile = "hux_mapped_file";
-
 unsigned long long FileSize() { return fs::file_size(kFile); }
-
-// n rounded down to a multiple of 1024, plus 1024.
-unsigned long long Rounded(unsigned long long n) { return n / 1024 * 1024 + 1024; }
-
+// The first file for a request of `n` bytes: n rounded down to a multiple of
+// 1024, plus 1024, plus 16 bytes and the 16 MiB start.
+unsigned long long First(unsigned long long n) { return n / 1024 * 1024 + 1024 + 16 + 16 * kMiB; }
 // The size after one growth of a region of `size` bytes for a request of `n`.
-unsigned long long Grown(unsigned long long size, unsigned long long n) { return size + (size + 8) / 2 + Rounded(n) + 16; }
+unsigned long long Grown(unsigned long long size, unsigned long long n) { return size + (size + 8) / 2 + First(n) - 16 * kMiB; }
 
 struct Block {
   unsigned char* p;
   size_t size;
   unsigned char seed;
+  bool Intact() const {
+    for (size_t i = 0; i < size; ++i)
+      if (p[i] != static_cast<unsigned char>(seed + i * 7)) return false;
+    return true;
+  }
 };
-
-void Fill(const Block& b) {
-  for (size_t i = 0; i < b.size; ++i) b.p[i] = static_cast<unsigned char>(b.seed + i * 7);
-}
-
-bool Intact(const Block& b) {
-  for (size_t i = 0; i < b.size; ++i)
-    if (b.p[i] != static_cast<unsigned char>(b.seed + i * 7)) return false;
-  return true;
-}
 
 Block Allocate(size_t size, unsigned char seed) {
   Block b{static_cast<unsigned char*>(mapped_malloc(size)), size, seed};
   REQUIRE(b.p != nullptr);
-  Fill(b);
+  for (size_t i = 0; i < size; ++i) b.p[i] = static_cast<unsigned char>(seed + i * 7);
   return b;
 }
 
-bool Disjoint(std::vector<Block> blocks) {
+bool AllIntactAndDisjoint(std::vector<Block> blocks) {
   std::sort(blocks.begin(), blocks.end(), [](const Block& a, const Block& b) { return a.p < b.p; });
-  for (size_t i = 1; i < blocks.size(); ++i)
-    if (blocks[i - 1].p + blocks[i - 1].size > blocks[i].p) return false;
+  for (size_t i = 0; i < blocks.size(); ++i)
+    if (!blocks[i].Intact() || (i > 0 && blocks[i - 1].p + blocks[i - 1].size > blocks[i].p)) return false;
   return true;
 }
 
@@ -110,22 +100,35 @@ void LimitFileSize(rlim_t bytes) {
   REQUIRE(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
 }
 
+// The errno value carried by the exception mapped_malloc throws, 0 when it
+// returns, -1 for the allocation exception and -2 for another one.
+int CreationError(unsigned long long n) {
+  try {
+    mapped_free(mapped_malloc(n));
+    return 0;
+  } catch (const bip::bad_alloc&) {
+    return -1;
+  } catch (const bip::interprocess_exception& e) {
+    return e.get_native_error();
+  } catch (...) {
+    return -2;
+  }
+}
+
 TEST(MappedMemory, FirstRequestSizesTheFile) {
-  struct Case {
-    unsigned long long request, fileSize;
-  };
-  for (const Case c : {Case{100000, 100352 + 16 + 16777216}, Case{0, 1024 + 16 + 16777216}}) {
-    InFreshProcess([c] {
-      // Nothing to free before a region exists.
+  for (const unsigned long long request : {100000ull, 0ull}) {
+    InFreshProcess([request] {
+      // Nothing to free before a region exists; requests no region can hold
+      // throw the allocation exception.
       int local = 0;
       mapped_free(nullptr);
       mapped_free(&local);
+      for (unsigned long long n : {~0ull, 1ull << 62, 65ull << 30}) REQUIRE(CreationError(n) == -1);
       REQUIRE(!fs::exists(kFile));
-
-      Block b = Allocate(c.request, 1);
-      REQUIRE(FileSize() == c.fileSize);
-      REQUIRE(Intact(b));
-      REQUIRE(mapped_malloc(c.request) != b.p);  // zero bytes too: a block of its own
+      Block b = Allocate(request, 1);
+      REQUIRE(FileSize() == First(request));
+      REQUIRE(b.Intact());
+      REQUIRE(mapped_malloc(request) != b.p);  // zero bytes too: a block of its own
     });
   }
 }
@@ -135,25 +138,20 @@ TEST(MappedMemory, FirstRequestSizesTheFile) {
 // only the owner can read, whatever the umask; nothing is written through.
 TEST(MappedMemory, ReplacesWhatIsLeftAtTheNameByAPrivateFile) {
   using Plant = void (*)();
-  const Plant plants[] = {
-      [] { std::ofstream(kFile) << "left over"; },
-      [] { fs::create_symlink("victim", kFile); },
-      [] { fs::create_hard_link("victim", kFile); },
-  };
-  for (const Plant plant : plants) {
+  for (const Plant plant : {+[] { std::ofstream(kFile) << "left over"; }, +[] { fs::create_symlink("victim", kFile); },
+                            +[] { fs::create_hard_link("victim", kFile); }}) {
     InFreshProcess([plant] {
       ::umask(0);
       std::ofstream("victim") << "keep me";
       plant();
-
       Block b = Allocate(1000, 2);
       const fs::file_status status = fs::symlink_status(kFile);
       REQUIRE(fs::is_regular_file(status));
       REQUIRE(status.permissions() == (fs::perms::owner_read | fs::perms::owner_write));
       REQUIRE(fs::hard_link_count(kFile) == 1);
-      REQUIRE(FileSize() == 1024 + 16 + 16777216);
+      REQUIRE(FileSize() == First(1000));
       REQUIRE(fs::file_size("victim") == 7);
-      REQUIRE(Intact(b));
+      REQUIRE(b.Intact());
     });
   }
 }
@@ -163,22 +161,19 @@ TEST(MappedMemory, GrowthKeepsEveryBlockInPlace) {
     // 100 MiB in blocks of 1 KiB to 700 KiB: five growths of a region that
     // starts at 16 MiB.
     std::vector<Block> blocks;
-    unsigned long long total = 0;
-    unsigned long long expected = 0;
+    unsigned long long total = 0, expected = 0;
     for (int i = 0; total < 100 * kMiB; ++i) {
       const size_t n = 1024 + (static_cast<size_t>(i) * 7919 % 700) * 1024 + static_cast<size_t>(i % 13);
       blocks.push_back(Allocate(n, static_cast<unsigned char>(i)));
       total += n;
-      if (i == 0) {
-        expected = Rounded(n) + 16 + 16777216;
-      } else if (FileSize() != expected) {
+      if (i == 0)
+        expected = First(n);
+      else if (FileSize() != expected)
         expected = Grown(expected, n);  // grew by the rule, exactly once
-      }
       REQUIRE(FileSize() == expected);
     }
     REQUIRE(expected > 120 * kMiB);
-    for (const Block& b : blocks) REQUIRE(Intact(b));
-    REQUIRE(Disjoint(blocks));
+    REQUIRE(AllIntactAndDisjoint(blocks));
     // Blocks come from the file itself: what a block holds is in the file.
     const std::string marker = "block from the last growth, index " + std::to_string(blocks.size());
     std::memcpy(blocks.back().p, marker.data(), marker.size());
@@ -193,57 +188,22 @@ TEST(MappedMemory, FreedBlocksAreReused) {
     void* a = mapped_malloc(5000);
     mapped_free(a);
     REQUIRE(mapped_malloc(5000) == a);
-
     // Fill most of the region, free it all, fill it again: no growth.
     std::vector<Block> blocks;
-    for (int i = 0; i < 120; ++i) blocks.push_back(Allocate(100 * 1024, static_cast<unsigned char>(i)));
-    const unsigned long long size = FileSize();
-    for (const Block& b : blocks) mapped_free(b.p);
-    blocks.clear();
-    for (int i = 0; i < 120; ++i) blocks.push_back(Allocate(100 * 1024, static_cast<unsigned char>(i + 1)));
-    REQUIRE(FileSize() == size);
-    for (const Block& b : blocks) REQUIRE(Intact(b));
-
+    for (int round = 0; round < 2; ++round) {
+      for (const Block& b : blocks) mapped_free(b.p);
+      blocks.clear();
+      for (int i = 0; i < 120; ++i) blocks.push_back(Allocate(100 * 1024, static_cast<unsigned char>(i + round)));
+      REQUIRE(FileSize() == First(5000));
+    }
     // Pointers from elsewhere are ignored, and the region stays usable.
     int local = 0;
     std::vector<char> heap(64);
     mapped_free(&local);
     mapped_free(heap.data());
-    Block more = Allocate(3000, 9);
-    REQUIRE(Intact(more));
-    for (const Block& b : blocks) REQUIRE(Intact(b));
+    blocks.push_back(Allocate(3000, 9));
+    REQUIRE(AllIntactAndDisjoint(blocks));
   });
-}
-
-TEST(MappedMemory, RequestsNoRegionCanHoldThrowTheAllocationException) {
-  InFreshProcess([] {
-    for (unsigned long long n : {~0ull, 1ull << 62, 65ull << 30}) {
-      bool threw = false;
-      try {
-        mapped_malloc(n);
-      } catch (const bip::bad_alloc&) {
-        threw = true;
-      }
-      REQUIRE(threw);
-    }
-    Block b = Allocate(10, 3);
-    REQUIRE(Intact(b));
-  });
-}
-
-// The errno value carried by the exception mapped_malloc throws, or 0 when it
-// returns (or -1 for another exception).
-int CreationError(unsigned long long n) {
-  try {
-    mapped_free(mapped_malloc(n));
-    return 0;
-  } catch (const bip::bad_alloc&) {
-    return -1;
-  } catch (const bip::interprocess_exception& e) {
-    return e.get_native_error();
-  } catch (...) {
-    return -1;
-  }
 }
 
 TEST(MappedMemory, CreationFailsWhereNoFileCanBeMadeAndIsRetried) {
@@ -258,18 +218,15 @@ TEST(MappedMemory, CreationFailsWhereNoFileCanBeMadeAndIsRetried) {
     REQUIRE(CreationError(100) == ENOENT);
     REQUIRE(CreationError(100) == ENOENT);
     fs::current_path(scratch);
-
     fs::create_directories("hux_mapped_file/inside");
     REQUIRE(CreationError(100) == EISDIR);
     fs::remove_all(kFile);
-
     LimitFileSize(1 * kMiB);
     REQUIRE(CreationError(100) == EFBIG);
     REQUIRE(!fs::exists(kFile));  // the file made for the attempt is gone again
     LimitFileSize(RLIM_INFINITY);
-
     REQUIRE(CreationError(100) == 0);
-    REQUIRE(FileSize() == 1024 + 16 + 16777216);
+    REQUIRE(FileSize() == First(100));
   });
 }
 
@@ -281,23 +238,13 @@ TEST(MappedMemory, GrowthThatCannotGetDiskSpaceFailsAndIsRetried) {
     for (int i = 0; i < 15; ++i) blocks.push_back(Allocate(kMiB, static_cast<unsigned char>(i)));
     const unsigned long long size = FileSize();
     LimitFileSize(size + kMiB);
-
-    bool threw = false;
-    try {
-      mapped_malloc(20 * kMiB);
-    } catch (const std::exception& e) {  // boost::interprocess::bad_alloc
-      threw = dynamic_cast<const bip::bad_alloc*>(&e) != nullptr;
-    }
-    REQUIRE(threw);
+    REQUIRE(CreationError(20 * kMiB) == -1);
     REQUIRE(FileSize() == size);
-    for (const Block& b : blocks) REQUIRE(Intact(b));
     blocks.push_back(Allocate(1000, 77));  // what still fits is handed out
-
     LimitFileSize(RLIM_INFINITY);
     blocks.push_back(Allocate(20 * kMiB, 78));
     REQUIRE(FileSize() == Grown(size, 20 * kMiB));
-    for (const Block& b : blocks) REQUIRE(Intact(b));
-    REQUIRE(Disjoint(blocks));
+    REQUIRE(AllIntactAndDisjoint(blocks));
   });
 }
 

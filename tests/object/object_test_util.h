@@ -1,7 +1,7 @@
 // Test doubles for the object-model tests: entities and implementation
 // objects that count live instances, and a device and a facade that record
 // every call made to them (with the device's loading and saving flags at
-// the time of the call).
+// the time of the call) in one shared log.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,7 +19,6 @@
 
 namespace hux::test {
 
-// Live-instance counters.
 inline int g_liveEntities = 0;
 inline int g_liveImpls = 0;
 
@@ -32,8 +31,10 @@ class CountedImpl : public IBaseEntityImpl {
 
 class CountedEntity : public IBaseEntity {
  public:
-  CountedEntity() { ++g_liveEntities; }
-  explicit CountedEntity(__int64 id) : CountedEntity() { SetObjectID(id); }
+  explicit CountedEntity(__int64 id = 1) {
+    ++g_liveEntities;
+    SetObjectID(id);
+  }
   ~CountedEntity() override { --g_liveEntities; }
   IBaseEntityImpl* CreateBaseEntityImpl() override { return new CountedImpl(); }
 };
@@ -44,8 +45,6 @@ class CountedProject : public IBaseProject {
   ~CountedProject() override { --g_liveEntities; }
 };
 
-// Records each call as text; the calls of a device and a facade go to one
-// shared log so their interleaving can be checked.
 using CallLog = std::vector<std::string>;
 
 inline std::string Flags(GDBDevice* device) {
@@ -60,7 +59,6 @@ class RecordingDevice : public GDBDevice {
   ~RecordingDevice() override {
     if (destroyed) *destroyed = true;
   }
-
   bool OpenDB(const std::wstring& path) override {
     m_log->push_back("OpenDB " + std::string(path.begin(), path.end()));
     return openResult;
@@ -69,9 +67,12 @@ class RecordingDevice : public GDBDevice {
   bool IsDBOpen() override { return true; }
   void BeginAccess() override {
     m_log->push_back("BeginAccess" + Flags(this));
-    if (throwInBeginAccess) throw std::runtime_error("BeginAccess failed");
+    if (throwIn == "BeginAccess") throw std::runtime_error("BeginAccess failed");
   }
-  void EndAccess() override { m_log->push_back("EndAccess" + Flags(this)); }
+  void EndAccess() override {
+    m_log->push_back("EndAccess" + Flags(this));
+    if (throwIn == "EndAccess") throw std::runtime_error("EndAccess failed");
+  }
   void CancelAccess() override { m_log->push_back("CancelAccess"); }
   bool EnsureTable(const std::string&, const std::vector<std::string>&) override { return true; }
   bool WriteRow(const std::string&, const std::vector<std::string>&, const std::vector<CVariant>&) override {
@@ -86,16 +87,14 @@ class RecordingDevice : public GDBDevice {
                   __int64 keyValue, std::vector<CVariant>& result) override {
     std::string call = "QueryTable " + table + " (";
     for (const std::string& c : columns) call += c + ",";
-    call += ") " + keyColumn + "=" + std::to_string(keyValue) + (result.empty() ? " empty" : " filled");
-    m_log->push_back(call);
+    m_log->push_back(call + ") " + keyColumn + "=" + std::to_string(keyValue) + (result.empty() ? " empty" : " filled"));
     if (onQuery) onQuery(result);
     return true;
   }
 
   bool openResult = true;
-  bool throwInBeginAccess = false;
-  // Fills the query's result (set where CVariant is complete).
-  std::function<void(std::vector<CVariant>&)> onQuery;
+  std::string throwIn;  // the access call that throws
+  std::function<void(std::vector<CVariant>&)> onQuery;  // fills the query's result
   bool* destroyed = nullptr;
 
  private:
@@ -105,7 +104,6 @@ class RecordingDevice : public GDBDevice {
 class RecordingFacade : public IDataIOFacade {
  public:
   explicit RecordingFacade(CallLog* log) : m_log(log) {}
-
   void SaveProjectData(IBaseProject* project, GDBDevice* device) override {
     m_log->push_back("SaveProjectData " + std::to_string(project ? project->GetObjectID() : 0) + Flags(device));
     if (onSave) onSave(project, device);
@@ -131,21 +129,17 @@ class RecordingFacade : public IDataIOFacade {
 
   std::function<void(IBaseProject*, GDBDevice*)> onSave;
   std::function<IBaseEntity*(__int64, GDBDevice*)> onLoad;
-  std::function<void(IBaseEntity*, GDBDevice*)> onLoadEntity;
-  std::function<void(IBaseEntity*, GDBDevice*)> onSwapOut;
+  std::function<void(IBaseEntity*, GDBDevice*)> onLoadEntity, onSwapOut;
 
  private:
   CallLog* m_log;
 };
 
-// Installs a facade for the length of a scope and removes it afterwards, so
-// every test starts without one.
-class ScopedFacade {
- public:
+// Installs a facade for the length of a scope, so every test starts without one.
+struct ScopedFacade {
   explicit ScopedFacade(IDataIOFacade* facade) { SetIOFacade(facade); }
   ~ScopedFacade() { SetIOFacade(nullptr); }
   ScopedFacade(const ScopedFacade&) = delete;
-  ScopedFacade& operator=(const ScopedFacade&) = delete;
 };
 
 // Runs `scenario` in a new process (the test binary started again for this

@@ -1,10 +1,11 @@
 // The project's archive form, its reading rules and reports, and the call
-// order of SaveProject.
+// order of SaveProject and LoadProject with the flags around the calls.
 #include <gtest/gtest.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include <hux/io/memstream.h>
 #include <hux/object/dbdevice.h>
 #include <hux/object/project.h>
+#include <hux/platform/debug.h>
+#include <hux/value/variant.h>
 
 #include "object_test_util.h"
 #include "test_util.h"
@@ -22,6 +25,8 @@ namespace {
 
 using test::Bytes;
 using test::CallLog;
+using test::CountedEntity;
+using test::CountedProject;
 using test::Hex;
 using test::RecordingDevice;
 using test::RecordingFacade;
@@ -34,7 +39,6 @@ class ProbeArchive : public GDbArchiveImpl {
   using GDbArchiveImpl::GDbArchiveImpl;
   using GDbArchiveImpl::operator<<;
   using GDbArchiveImpl::operator>>;
-
   GDbArchive& operator<<(__int64 value) override {
     if (failInt64) throw std::runtime_error("write failed");
     return GDbArchiveImpl::operator<<(value);
@@ -44,17 +48,15 @@ class ProbeArchive : public GDbArchiveImpl {
     return GDbArchiveImpl::operator>>(value);
   }
   void ErrorMsgBox(std::string caption, std::string text) override { reports.push_back(caption + "|" + text); }
-
   bool failInt64 = false;
   std::vector<std::string> reports;
 };
 
-// Reads `hex` into a project whose counter stands at 40; returns the counter
-// and the int that follows the object (0 when none).
+// Reads `hex` into a project whose counter stands at 40: the counter, the
+// int that follows the object (0 when none) and the reports.
 struct ReadResult {
   __int64 counter;
   int next;
-  unsigned short version;
   std::vector<std::string> reports;
 };
 
@@ -67,7 +69,8 @@ ReadResult ReadProject(const std::string& hex) {
   EXPECT_TRUE(project.Serialize(ar));
   int next = 0;
   ar >> next;
-  return {project.GetLastUniqueID(), next, ar.GetVersion(), ar.reports};
+  EXPECT_EQ(ar.GetVersion(), 0) << hex << ": the version stack is balanced";
+  return {project.GetLastUniqueID(), next, ar.reports};
 }
 
 std::vector<unsigned char> Store(IBaseProject& project) {
@@ -112,6 +115,7 @@ TEST(ProjectArchive, ReadingRules) {
       {"header only", "01 00", 40, 0},
       {"empty device", "", 40, 0},
       {"block size beyond 2 GiB", "01 00 01 03 00 00 00 80 01 02 03 04", 40, 0},
+      {"counter block of the largest size", "01 00 01 01 FF FF FF 7F 05 00 00 00 00 00 00 00", 5, 0},
       // The block's end lies past 2 GiB: the archive goes there, not back to
       // the start of the input.
       {"counter block ending past 2 GiB", "01 00 01 01 FF FF FF 7F 05 00 00 00", 40, 0},
@@ -120,11 +124,10 @@ TEST(ProjectArchive, ReadingRules) {
     const ReadResult r = ReadProject(c.hex);
     EXPECT_EQ(r.counter, c.counter) << c.name;
     EXPECT_EQ(r.next, c.next) << c.name;
-    EXPECT_EQ(r.version, 0) << c.name << ": the version stack is balanced";
   }
 }
 
-TEST(ProjectArchive, RoundTripInsideOtherData) {
+TEST(ProjectArchive, RoundTripInsideOtherDataAndCounterAtTheTop) {
   IBaseProject source;
   for (int i = 0; i < 1000; ++i) source.GetUniqueID();
   GMemStream mem(true, nullptr, 0);
@@ -142,34 +145,23 @@ TEST(ProjectArchive, RoundTripInsideOtherData) {
   ar >> before >> static_cast<const IBase&>(target) >> after;
   EXPECT_EQ(target.GetLastUniqueID(), 1001);
   EXPECT_EQ(after, "after");
-}
 
-TEST(ProjectArchive, CounterAtTopHandsOutNoMoreIds) {
-  IBaseProject project;
-  GMemStream mem;
-  test::Load(mem, Hex("01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF 7F"));
-  GDbArchiveImpl ar(&mem);
-  project.Serialize(ar);
-  EXPECT_EQ(project.GetUniqueID(), 0x7FFFFFFFFFFFFFFFll);
-  EXPECT_THROW(project.GetUniqueID(), std::overflow_error) << "the next id would wrap to \"none assigned\"";
-  EXPECT_EQ(project.GetLastUniqueID(), 0x7FFFFFFFFFFFFFFFll);
+  // A counter at the top hands out no more ids: the next would wrap to
+  // "none assigned".
+  GMemStream top;
+  test::Load(top, Hex("01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF 7F"));
+  GDbArchiveImpl topArchive(&top);
+  target.Serialize(topArchive);
+  EXPECT_EQ(target.GetUniqueID(), 0x7FFFFFFFFFFFFFFFll);
+  EXPECT_THROW(target.GetUniqueID(), std::overflow_error);
+  EXPECT_EQ(target.GetLastUniqueID(), 0x7FFFFFFFFFFFFFFFll);
 }
 
 // ---- reports: each scenario in a fresh process -----------------------------
 
-// The line `line` of the library's project source, when the source tree is known.
-std::string SourceLine(int line) {
-  const char* dir = std::getenv("HUX_SOURCE_DIR");
-  if (!dir) return "";
-  std::ifstream in(std::string(dir) + "/src/object/project.cpp");
-  std::string text;
-  for (int i = 0; i < line && std::getline(in, text); ++i) {
-  }
-  return text;
-}
-
 // Checks a report against `expected`, in which # stands for the decimal line
-// number, and that the line it names is a reporting statement.
+// number, and, when the source tree is known, that the line of the project
+// source it names is a reporting statement.
 std::string CheckReport(const std::string& report, const std::string& expected) {
   const size_t hash = expected.find('#');
   const std::string head = expected.substr(0, hash), tail = expected.substr(hash + 1);
@@ -177,13 +169,17 @@ std::string CheckReport(const std::string& report, const std::string& expected) 
   while (end < report.size() && std::isdigit(static_cast<unsigned char>(report[end]))) ++end;
   if (report.compare(0, head.size(), head) != 0 || end == head.size() || report.substr(end) != tail)
     return "report \"" + report + "\" is not \"" + expected + "\"";
-  const std::string line = SourceLine(std::stoi(report.substr(head.size(), end - head.size())));
-  if (std::getenv("HUX_SOURCE_DIR") && line.find("Report(") == std::string::npos)
-    return "the report names a line that is no report: " + line;
-  return "";
+  const char* dir = std::getenv("HUX_SOURCE_DIR");
+  if (!dir) return "";
+  std::ifstream in(std::string(dir) + "/src/object/project.cpp");
+  std::string line;
+  for (int i = std::stoi(report.substr(head.size(), end - head.size())); i > 0 && std::getline(in, line); --i) {
+  }
+  return line.find("Report(") == std::string::npos ? "the report names a line that is no report: " + line : "";
 }
 
 class NamedProject : public IBaseProject {};
+const std::string kTypeName = "\ntypename: hux::(anonymous namespace)::NamedProject";
 
 TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
   HUX_EXPECT_IN_FRESH_PROCESS([] {
@@ -196,14 +192,12 @@ TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
     // Later problems of any kind are repaired but no longer reported.
     ReadResult second = ReadProject(hex);
     if (second.counter != 5 || second.next != 0x7A7A7A7A) return std::string("second read misaligned");
-    if (!second.reports.empty()) return std::string("reported twice");
     IBaseProject project;
     GMemStream mem(true, nullptr, 0);
     ProbeArchive ar(&mem);
     ar.failInt64 = true;
     project.Serialize(ar);
-    if (!ar.reports.empty()) return std::string("save failure reported after the first report");
-    return std::string();
+    return second.reports.empty() && ar.reports.empty() ? std::string() : std::string("reported twice");
   });
 }
 
@@ -220,14 +214,11 @@ TEST(ProjectReports, SaveFailureIsReportedAndRolledBack) {
     // The failed object is replaced by an empty one and writing goes on after it.
     if (Bytes(mem) != Hex("04 03 02 01 01 00 00 05 06")) return std::string("not rolled back to an empty object");
     if (ar.reports.size() != 1) return "expected one report, got " + std::to_string(ar.reports.size());
-    std::string bad = CheckReport(
-        ar.reports[0],
-        "SAVE_DATA|SAVE_DATA\nfile: project.cpp:#\ntypename: hux::(anonymous namespace)::NamedProject");
+    std::string bad = CheckReport(ar.reports[0], "SAVE_DATA|SAVE_DATA\nfile: project.cpp:#" + kTypeName);
     if (!bad.empty()) return bad;
     // The archive is usable for whole objects again.
     project.Serialize(ar);
-    if (Bytes(mem).size() != 9 + 16) return std::string("archive unusable after the rollback");
-    return std::string();
+    return Bytes(mem).size() == 9 + 16 ? std::string() : std::string("archive unusable after the rollback");
   });
 }
 
@@ -241,13 +232,10 @@ TEST(ProjectReports, LoadFailureIsReportedAndSkipped) {
     if (!project.Serialize(ar)) return std::string("Serialize returned false");
     int next = 0;
     ar >> next;
-    if (next != 0x7A7A7A7A) return std::string("the reader after the object is misaligned");
+    if (next != 0x7A7A7A7A || ar.GetVersion() != 0) return std::string("the reader after the object is misaligned");
     if (project.GetLastUniqueID() != 1) return std::string("counter changed");
-    if (ar.GetVersion() != 0) return std::string("version stack unbalanced");
     if (ar.reports.size() != 1) return "expected one report, got " + std::to_string(ar.reports.size());
-    return CheckReport(
-        ar.reports[0],
-        "LOAD_DATA|LOAD_DATA\nfile: project.cpp:#\ntypename: hux::(anonymous namespace)::NamedProject");
+    return CheckReport(ar.reports[0], "LOAD_DATA|LOAD_DATA\nfile: project.cpp:#" + kTypeName);
   });
 }
 
@@ -266,57 +254,154 @@ TEST(ProjectReports, ThrowingReportHookDoesNotStopRollback) {
   });
 }
 
-// ---- SaveProject -----------------------------------------------------------
+// ---- SaveProject and LoadProject --------------------------------------------
 
-TEST(SaveProject, CallOrderAndFlags) {
+class ProjectIOTest : public ::testing::Test {
+ protected:
+  ProjectIOTest() {
+    device->destroyed = &deviceDestroyed;
+    // A facade that builds a project the way a host does: attaches the
+    // device and adds entities with their stored ids.
+    facade.onLoad = [](__int64 id, GDBDevice* d) -> IBaseEntity* {
+      auto* project = new CountedProject;
+      project->SetObjectID(id);
+      project->SetProjectDBDevice(d);
+      auto* stored = new CountedEntity(57);
+      project->AddChild(stored);
+      stored->AddChild(new CountedEntity);  // a stored id of 1 stays 1 while loading
+      stored->SetObjectFlag(true, EGOBJECT_MODIFIED);
+      return project;
+    };
+  }
+  ~ProjectIOTest() override {
+    if (!deviceDestroyed) delete device;
+    EXPECT_EQ(test::g_liveEntities, 0);
+  }
+  IBaseProject* Load(__int64 id) { return IBaseProject::LoadProject(id, L"p.db", device); }
+  void AnswerQuery(std::vector<CVariant> values) {
+    device->onQuery = [values](std::vector<CVariant>& result) { result = values; };
+  }
+
   CallLog log;
-  RecordingFacade facade(&log);
-  ScopedFacade installed(&facade);
+  RecordingFacade facade{&log};
+  ScopedFacade installed{&facade};
+  RecordingDevice* device = new RecordingDevice(&log);
+  bool deviceDestroyed = false;
+};
+
+TEST_F(ProjectIOTest, SaveCallOrderAndFlags) {
+  IBaseProject project;
+  project.SetProjectDBDevice(device);
+  deviceDestroyed = true;  // the project owns it
   for (bool opens : {true, false}) {
     log.clear();
-    IBaseProject project;
-    auto* device = new RecordingDevice(&log);
     device->openResult = opens;  // the result of OpenDB is not used by a save
-    project.SetProjectDBDevice(device);
     project.SaveProject(L"/tmp/p.db");
     EXPECT_EQ(log, (CallLog{"OpenDB /tmp/p.db", "PrepareSave L0 S0", "BeginAccess L0 S1", "SaveProjectData 1 L0 S1",
                             "EndAccess L0 S1"}));
     EXPECT_FALSE(device->GetContext().IsSaving());
   }
-}
-
-TEST(SaveProject, NothingWithoutDeviceOrFacade) {
-  CallLog log;
-  RecordingFacade facade(&log);
-  {
-    ScopedFacade installed(&facade);
-    IBaseProject project;
-    project.SaveProject(L"x.db");
+  // Failures of the facade, of EndAccess and of BeginAccess (which gets no
+  // EndAccess) lower the flag.
+  facade.onSave = [this](IBaseProject*, GDBDevice*) {
+    if (device->throwIn == "facade") throw std::runtime_error("disk full");
+  };
+  for (const char* where : {"facade", "EndAccess", "BeginAccess"}) {
+    log.clear();
+    device->throwIn = where;
+    EXPECT_THROW(project.SaveProject(L"p.db"), std::runtime_error) << where;
+    EXPECT_EQ(log.back(), device->throwIn == "BeginAccess" ? "BeginAccess L0 S1" : "EndAccess L0 S1") << where;
+    EXPECT_FALSE(device->GetContext().IsSaving()) << where;
   }
-  IBaseProject project;
-  project.SetProjectDBDevice(new RecordingDevice(&log));
-  project.SaveProject(L"x.db");  // no facade installed
+  // Nothing without a facade or a device.
+  log.clear();
+  SetIOFacade(nullptr);
+  project.SaveProject(L"x.db");
+  SetIOFacade(&facade);
+  IBaseProject noDevice;
+  noDevice.SaveProject(L"x.db");
   EXPECT_TRUE(log.empty());
 }
 
-TEST(SaveProject, FailingFacadeClosesAccessAndLowersFlag) {
-  CallLog log;
-  RecordingFacade facade(&log);
-  facade.onSave = [](IBaseProject*, GDBDevice*) { throw std::runtime_error("disk full"); };
-  ScopedFacade installed(&facade);
-  IBaseProject project;
-  auto* device = new RecordingDevice(&log);
-  project.SetProjectDBDevice(device);
-  EXPECT_THROW(project.SaveProject(L"p.db"), std::runtime_error);
-  EXPECT_EQ(log.back(), "EndAccess L0 S1");
-  EXPECT_FALSE(device->GetContext().IsSaving());
+TEST_F(ProjectIOTest, LoadFoundByQueryOrGivenId) {
+  AnswerQuery({CVariant(std::string("25")), CVariant(26LL)});  // the first value, through toInt64
+  std::unique_ptr<IBaseProject> project(IBaseProject::LoadProject(0, L"/data/p.db", device));
+  ASSERT_NE(project, nullptr);
+  EXPECT_EQ(log, (CallLog{"OpenDB /data/p.db", "QueryTable EntityTable (ID,) PID=0 empty", "BeginAccess L1 S0",
+                          "LoadProjectData 25 L1 S0", "EndAccess L1 S0"}));
+  EXPECT_FALSE(device->GetContext().IsLoading()) << "the loading flag is lowered afterwards";
+  IBaseEntity* stored = project->GetAllChild()[0];
+  EXPECT_EQ(stored->GetObjectID(), 57);
+  EXPECT_EQ(stored->GetAllChild()[0]->GetObjectID(), 1) << "no ids are handed out while loading";
+  EXPECT_EQ(project->GetLastUniqueID(), 1);
+  EXPECT_TRUE(stored->HasObjectFlag(EGOBJECT_MODIFIED)) << "constructed modified";
+  stored->SetObjectFlag(false, EGOBJECT_MODIFIED);
+  stored->SetObjectFlag(true, EGOBJECT_MODIFIED);
+  EXPECT_TRUE(stored->HasObjectFlag(EGOBJECT_MODIFIED)) << "after loading, modifications are marked again";
+  project.reset();
+  deviceDestroyed = true;
 
-  // A device whose BeginAccess fails gets no EndAccess.
   log.clear();
-  device->throwInBeginAccess = true;
-  EXPECT_THROW(project.SaveProject(L"p.db"), std::runtime_error);
-  EXPECT_EQ(log, (CallLog{"OpenDB p.db", "PrepareSave L0 S0", "BeginAccess L0 S1"}));
-  EXPECT_FALSE(device->GetContext().IsSaving());
+  device = new RecordingDevice(&log);
+  deviceDestroyed = false;
+  project.reset(Load(25));
+  EXPECT_EQ(log, (CallLog{"OpenDB p.db", "BeginAccess L1 S0", "LoadProjectData 25 L1 S0", "EndAccess L1 S0"}));
+  deviceDestroyed = project != nullptr;
+}
+
+TEST_F(ProjectIOTest, LoadFailuresReturnNull) {
+  // No row, or a first value that is no number: no facade call, no access.
+  AnswerQuery({});
+  EXPECT_EQ(Load(0), nullptr);
+  AnswerQuery({CVariant()});
+  EXPECT_EQ(Load(0), nullptr);
+  EXPECT_EQ(log, (CallLog{"OpenDB p.db", "QueryTable EntityTable (ID,) PID=0 empty", "OpenDB p.db",
+                          "QueryTable EntityTable (ID,) PID=0 empty"}));
+  // The database cannot be opened; no device.
+  log.clear();
+  device->openResult = false;
+  EXPECT_EQ(Load(0), nullptr);
+  EXPECT_EQ(Load(25), nullptr);
+  EXPECT_EQ(log, (CallLog{"OpenDB p.db", "OpenDB p.db"}));
+  EXPECT_EQ(IBaseProject::LoadProject(25, L"p.db", nullptr), nullptr);
+  // No facade: nothing is touched, and the debug output says why.
+  log.clear();
+  device->openResult = true;
+  SetIOFacade(nullptr);
+  std::string said;
+  auto previous = platform::SetDebugOutputHandler([&](const std::string& text) { said += text; });
+  EXPECT_EQ(Load(25), nullptr);
+  platform::SetDebugOutputHandler(previous);
+  EXPECT_NE(said.find("no I/O facade"), std::string::npos);
+  EXPECT_TRUE(log.empty());
+  EXPECT_FALSE(deviceDestroyed) << "a failed load leaves the device to the caller";
+}
+
+TEST_F(ProjectIOTest, LoadResultThatIsNoProjectAndFailingFacade) {
+  facade.onLoad = [](__int64, GDBDevice*) -> IBaseEntity* { return nullptr; };
+  EXPECT_EQ(Load(25), nullptr);
+  EXPECT_EQ(log.back(), "EndAccess L1 S0");
+  // A plain entity is destroyed rather than lost (the fixture counts it).
+  facade.onLoad = [](__int64, GDBDevice*) -> IBaseEntity* {
+    auto* root = new CountedEntity(25);
+    root->AddChild(new CountedEntity(26));
+    return root;
+  };
+  EXPECT_EQ(Load(25), nullptr);
+  EXPECT_EQ(test::g_liveEntities, 0);
+  // Failures of the facade, of EndAccess and of BeginAccess (which gets no
+  // EndAccess) lower the flag: one left raised would stop id assignment.
+  facade.onLoad = [this](__int64, GDBDevice*) -> IBaseEntity* {
+    if (device->throwIn == "facade") throw std::runtime_error("damaged");
+    return nullptr;
+  };
+  for (const char* where : {"facade", "EndAccess", "BeginAccess"}) {
+    log.clear();
+    device->throwIn = where;
+    EXPECT_THROW(Load(25), std::runtime_error) << where;
+    EXPECT_EQ(log.back(), device->throwIn == "BeginAccess" ? "BeginAccess L1 S0" : "EndAccess L1 S0") << where;
+    EXPECT_FALSE(device->GetContext().IsLoading()) << where;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
-// A small parametric model for the regeneration tests: points, lines on
-// points, a face on lines, an extrusion of the face. Every feature reports
-// its references as relations, reacts to changes of what it refers to by
-// announcing a change of its own shape, and has one step that logs when it
-// runs. Switches on each feature inject the behaviours the tests need.
+// A small parametric model for the regeneration tests: features that report
+// their references as relations, react to changes of what they refer to by
+// announcing a change of their own shape, and have one step that logs when
+// it runs. Switches on each feature inject the behaviours the tests need.
 #pragma once
 
 #include <cstdint>
@@ -25,30 +24,36 @@ class Feature : public IRegenableObject, public IRegenStep {
  public:
   Feature(Model& model, std::uint64_t id, std::string name, std::vector<std::uint64_t> refs)
       : model(model), id(id), name(std::move(name)), refs(std::move(refs)) {}
-
   std::uint64_t GetObjectId() override { return id; }
   std::uint64_t GetStepId() override { return 1; }
-  void CollectRelations(IRelationContext& context) override;
+  void CollectRelations(IRelationContext& context) override {
+    Fault("collect");
+    for (std::uint64_t ref : refs) context.AddRelation(id, ref, kRefersTo);
+  }
   bool OnRegen(GRegenAtom const& atom) override;
-  IRegenStep* GetRegenStep(GRegenAtom const& atom) override;
+  IRegenStep* GetRegenStep(GRegenAtom const&) override {
+    Fault("step");
+    return hasStep ? this : nullptr;
+  }
   void OnRemove(GRemoveObjectContext& context) override;
   void Execute(IRegenableObject* object, GRegenAtom const& atom) override;
+  void Fault(char const* where) {
+    if (fault) fault(where);
+  }
 
   Model& model;
   std::uint64_t id;
   std::string name;
   std::vector<std::uint64_t> refs;  // the features this one is built on
-
-  // Behaviour switches.
-  bool announces = true;           // marks its own "shape" when something it uses changes
-  bool changes = true;             // OnRegen answers true
-  bool remarksOwnAtom = false;     // OnRegen of its own atom marks that atom again
-  bool removedWithRefs = true;     // asks for its own removal when a feature it uses goes
+  bool announces = true;            // marks its own "shape" when something it uses changes
+  bool changes = true;              // OnRegen answers true
+  bool remarksOwnAtom = false;      // OnRegen of its own atom marks that atom again
+  bool removedWithRefs = true;      // asks for its own removal when a feature it uses goes
   bool hasStep = true;
-  std::vector<GRegenAtom> marksOnRegen;   // extra atoms announced from OnRegen
-  std::vector<GRegenAtom> marksOnExecute; // atoms announced while its step runs
-  std::vector<std::uint64_t> removesOnRemove;  // extra ids asked for on removal
-  std::function<void(char const* where)> fault;  // may throw
+  std::vector<GRegenAtom> marksOnRegen;         // extra atoms announced from OnRegen
+  std::vector<GRegenAtom> marksOnExecute;       // atoms announced while its step runs
+  std::vector<std::uint64_t> removesOnRemove;   // extra ids asked for on removal
+  std::function<void(char const* where)> fault;    // may throw
   std::function<void(GRegenAtom const&)> onRegen;  // reacts to any atom
 };
 
@@ -56,17 +61,14 @@ class Model : public IRegenObjectContainer {
  public:
   std::shared_ptr<IRegenableObject> GetObject(std::uint64_t id) override {
     auto it = features.find(id);
-    if (it == features.end()) return {};
-    return it->second;
+    return it == features.end() ? nullptr : it->second;
   }
-
   // Cascades through RemoveObject, then drops the feature from the store.
   void DestroyObject(std::uint64_t id) override {
     log.push_back("destroy " + Name(id));
     RemoveObject(id);
     features.erase(id);
   }
-
   // Stores a feature and records its relations.
   Feature& Add(std::uint64_t id, std::string name, std::vector<std::uint64_t> refs = {}) {
     auto feature = std::make_shared<Feature>(*this, id, std::move(name), std::move(refs));
@@ -75,22 +77,17 @@ class Model : public IRegenObjectContainer {
     feature->CollectRelations(collect);
     return *feature;
   }
-
   Feature& operator[](std::uint64_t id) { return *features.at(id); }
-
   std::string Name(std::uint64_t id) const {
     auto it = features.find(id);
     return it == features.end() ? "#" + std::to_string(id) : it->second->name;
   }
-
-  // Names of the ids, in the set's order.
   template <class Ids>
   std::vector<std::string> Names(Ids const& ids) const {
     std::vector<std::string> out;
     for (std::uint64_t id : ids) out.push_back(Name(id));
     return out;
   }
-
   // The log entries that start with `prefix`, without it.
   std::vector<std::string> Logged(std::string const& prefix) const {
     std::vector<std::string> out;
@@ -98,23 +95,17 @@ class Model : public IRegenObjectContainer {
       if (line.compare(0, prefix.size(), prefix) == 0) out.push_back(line.substr(prefix.size()));
     return out;
   }
+  std::string AtomText(GRegenAtom const& atom) const {
+    return Name(atom.TargetId()) + "." + std::string(atom.PropertyId().begin(), atom.PropertyId().end());
+  }
 
   std::map<std::uint64_t, std::shared_ptr<Feature>> features;
   std::vector<std::string> log;
 };
 
-inline std::string AtomText(Model const& model, GRegenAtom const& atom) {
-  return model.Name(atom.TargetId()) + "." + std::string(atom.PropertyId().begin(), atom.PropertyId().end());
-}
-
-inline void Feature::CollectRelations(IRelationContext& context) {
-  if (fault) fault("collect");
-  for (std::uint64_t ref : refs) context.AddRelation(id, ref, kRefersTo);
-}
-
 inline bool Feature::OnRegen(GRegenAtom const& atom) {
-  if (fault) fault("regen");
-  model.log.push_back("regen " + name + " <- " + AtomText(model, atom));
+  Fault("regen");
+  model.log.push_back("regen " + name + " <- " + model.AtomText(atom));
   if (atom.TargetId() == id) {
     if (remarksOwnAtom) model.MarkAtom(atom);
   } else if (announces) {
@@ -125,11 +116,6 @@ inline bool Feature::OnRegen(GRegenAtom const& atom) {
   return changes;
 }
 
-inline IRegenStep* Feature::GetRegenStep(GRegenAtom const& /*atom*/) {
-  if (fault) fault("step");
-  return hasStep ? this : nullptr;
-}
-
 inline void Feature::OnRemove(GRemoveObjectContext& context) {
   model.log.push_back("remove " + name + " for " + model.Name(context.GetTargetId()));
   if (context.GetTargetId() == id || removedWithRefs) context.MarkRemove(id);
@@ -137,9 +123,9 @@ inline void Feature::OnRemove(GRemoveObjectContext& context) {
 }
 
 inline void Feature::Execute(IRegenableObject* object, GRegenAtom const& atom) {
-  if (fault) fault("execute");
+  Fault("execute");
   if (object != this) throw std::logic_error("step executed on another object");
-  model.log.push_back("exec " + name + " for " + AtomText(model, atom));
+  model.log.push_back("exec " + name + " for " + model.AtomText(atom));
   for (auto const& extra : marksOnExecute) model.MarkAtom(extra);
 }
 

@@ -18,24 +18,30 @@ using Type = GRegenObjectRelation::RelationType;
 
 constexpr Type T = static_cast<Type>(3);
 constexpr Type T2 = static_cast<Type>(-5);  // ordered as a signed value: before T
+constexpr Type T9 = static_cast<Type>(9);
 
-TEST(RegenObjectRelation, AddRemoveAndEmptySets) {
+std::vector<Type> Types(GRegenObjectRelation const& r) {
+  std::vector<Type> types;
+  for (auto const& entry : r) types.push_back(entry.first);
+  return types;
+}
+
+TEST(RegenObjectRelation, AddRemoveUnionAndEmptySets) {
   GRegenObjectRelation r;
   r.Add(T, 4);
   r.Add(T, 4);
   r.Add(T, 1);
   r.Add(T2, 7);
-  EXPECT_EQ(r.GetRelatedIds(T), (Ids{1, 4}));
+  Ids all{100};
+  r.GetAllRelations(all);
+  EXPECT_EQ(all, (Ids{1, 4, 7, 100}));
   r.Remove(T, 4);
-  r.Remove(static_cast<Type>(9), 1);  // an absent type gets an empty set, nothing else
-  std::vector<Type> types;
-  for (auto const& [type, ids] : r) types.push_back(type);
-  EXPECT_THAT(types, ElementsAre(T2, T, static_cast<Type>(9)));
+  r.Remove(T9, 1);  // an absent type gets an empty set, nothing else
+  EXPECT_THAT(Types(r), ElementsAre(T2, T, T9));
   EXPECT_EQ(r.GetRelatedIds(T), (Ids{1}));
-  EXPECT_TRUE(r.GetRelatedIds(static_cast<Type>(9)).empty());
+  EXPECT_TRUE(r.GetRelatedIds(T9).empty());
   EXPECT_FALSE(r.IsIdExist(4));
   EXPECT_TRUE(r.IsIdExist(7));
-
   GRegenObjectRelation empty;
   empty.GetRelatedIds(T);  // creates an empty set
   EXPECT_FALSE(empty.IsIdExist(0));
@@ -43,9 +49,7 @@ TEST(RegenObjectRelation, AddRemoveAndEmptySets) {
 
 TEST(RegenObjectRelation, RemoveMapIsAnOrderedDifferencePerType) {
   struct Case {
-    Ids own;
-    Ids other;
-    Ids expected;
+    Ids own, other, expected;
   } const cases[] = {
       {{2, 3}, {1, 2}, {3}},
       {{}, {1, 2}, {}},
@@ -60,8 +64,7 @@ TEST(RegenObjectRelation, RemoveMapIsAnOrderedDifferencePerType) {
     EXPECT_EQ(r.GetRelatedIds(T), c.expected);
     EXPECT_EQ(r.GetRelatedIds(T2), (Ids{1}));  // other types untouched
   }
-  // A type whose set in `other` is empty is not even looked up: no set is
-  // created for it.
+  // A type whose set in `other` is empty is not even looked up.
   GRegenObjectRelation r;
   r.Remove(GRegenObjectRelation::RelationMap{{T, {}}});
   EXPECT_EQ(r.begin(), r.end());
@@ -69,36 +72,25 @@ TEST(RegenObjectRelation, RemoveMapIsAnOrderedDifferencePerType) {
   EXPECT_NE(r.begin(), r.end());
 }
 
-TEST(RegenObjectRelation, GetAllRelationsAddsTheUnionToWhatIsThere) {
-  GRegenObjectRelation r;
-  r.Add(T, 1);
-  r.Add(T, 4);
-  r.Add(T2, 4);
-  r.Add(T2, 7);
-  Ids out{100};
-  r.GetAllRelations(out);
-  EXPECT_EQ(out, (Ids{1, 4, 7, 100}));
-}
-
-TEST(RegenObjectRelationDb, FilesUnderTheReferredObject) {
+TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
   GRegenObjectRelationDb db;
-  db.AddRelation(5, 9, T);
-  ASSERT_NE(db.GetRelations(9), nullptr);
+  GCollectRelationContext collect(db);
+  collect.AddRelation(5, 9, T);
+  collect.AddRelation(3, 9, T2);
   EXPECT_EQ(db.GetRelations(9)->GetRelatedIds(T), (Ids{5}));
   EXPECT_EQ(db.GetRelations(5), nullptr);
 
-  db.RemoveRelation(5, 8, T);  // no entry for 8: nothing is created
+  Ids callerSet{42};
+  GRemoveRelationContext remove(db, callerSet);
+  remove.AddRelation(5, 8, T);  // no entry for 8: nothing is created
+  remove.AddRelation(5, 9, T9);  // entry without a set under T9: an empty one
+  remove.AddRelation(5, 9, T);
   EXPECT_EQ(db.GetRelations(8), nullptr);
-  db.RemoveRelation(5, 9, T2);  // entry without a set under T2: an empty one
-  db.RemoveRelation(5, 9, T);
+  EXPECT_EQ(callerSet, (Ids{42}));
   GRegenObjectRelation* entry = db.GetRelations(9);
-  ASSERT_NE(entry, nullptr);
-  std::vector<Type> types;
-  for (auto const& [type, ids] : *entry) {
-    types.push_back(type);
-    EXPECT_TRUE(ids.empty());
-  }
-  EXPECT_THAT(types, ElementsAre(T2, T));
+  EXPECT_THAT(Types(*entry), ElementsAre(T2, T, T9));
+  EXPECT_TRUE(entry->GetRelatedIds(T).empty() && entry->GetRelatedIds(T9).empty());
+  EXPECT_TRUE(entry->IsIdExist(3));
 
   db.AddRelation(9, 5, T);
   GRegenObjectRelationDb copy = db;
@@ -111,22 +103,7 @@ TEST(RegenObjectRelationDb, FilesUnderTheReferredObject) {
   EXPECT_EQ(db.GetRelations(5), nullptr);
 }
 
-TEST(RelationContexts, CollectRemoveAndQuery) {
-  GRegenObjectRelationDb db;
-  GCollectRelationContext collect(db);
-  collect.AddRelation(1, 2, T);
-  collect.AddRelation(3, 2, T2);
-  EXPECT_TRUE(db.GetRelations(2)->IsIdExist(1));
-
-  Ids callerSet{42};
-  GRemoveRelationContext remove(db, callerSet);
-  remove.AddRelation(1, 2, T);
-  remove.AddRelation(1, 6, T);  // no entry for 6
-  EXPECT_FALSE(db.GetRelations(2)->IsIdExist(1));
-  EXPECT_TRUE(db.GetRelations(2)->IsIdExist(3));
-  EXPECT_EQ(db.GetRelations(6), nullptr);
-  EXPECT_EQ(callerSet, (Ids{42}));
-
+TEST(RelationContexts, QueryFindsEveryIdNamed) {
   GQueryRelationContext query;
   query.AddRelation(1, 2, T);
   EXPECT_TRUE(query.IsIdExist(2));
@@ -156,9 +133,6 @@ TEST(RegenAtom, EqualityComparesPropertyAndTarget) {
     EXPECT_EQ(atom.IsEqual(other), c.equal) << c.target;
     EXPECT_EQ(other.IsEqual(atom), c.equal) << c.target;
   }
-}
-
-TEST(RegenContexts, RemoveContextStartsEmpty) {
   GRemoveObjectContext remove(5);
   EXPECT_THAT(remove.GetIdsToRemove(), IsEmpty());
   remove.MarkRemove(5);

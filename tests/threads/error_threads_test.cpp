@@ -33,9 +33,9 @@ TEST(ErrorThreads, CodesBuffersAndStreamsArePerThread) {
         GetErrorParamStream().AppendInt(t).AppendString(word.c_str());
         if (GetErrorMessage(500) != expected || GetError() != 100 + t) ++failures;
       }
-      buffers[t] = GetErrorMessage(500);
       // The stream is left for the thread's end to free (a leak checker sees
       // it if that fails).
+      buffers[t] = GetErrorMessage(500);
     });
   }
   for (auto& th : threads) th.join();

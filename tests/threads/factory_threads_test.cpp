@@ -62,12 +62,9 @@ TEST(FactoryThreads, RegistrationWhileOthersCreate) {
     });
   }
   for (int n = 0; n < kTypes; ++n) {
-    sClassFunctionPtr record;
-    record.createVoidObject = &CreateInt;
-    record.deleteVoidObject = &DeleteInt;
+    sClassFunctionPtr record = first, completion;
     record.className = NameOf(n);
     f.RegitsterObjectPointers(Code(n), record);
-    sClassFunctionPtr completion;
     completion.createVoidObject = n % 2 ? &CreateInt : &CreateOtherInt;
     f.RegitsterObjectPointers(kCompleted, completion);
     published.store(n + 1, std::memory_order_release);

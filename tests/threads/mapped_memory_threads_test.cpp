@@ -19,18 +19,17 @@ struct Block {
   unsigned char* p;
   size_t size;
   unsigned char seed;
+  // Every 61st byte and the last one hold the seed pattern.
+  void Fill() const {
+    for (size_t i = 0; i + 1 < size; i += 61) p[i] = static_cast<unsigned char>(seed + i);
+    p[size - 1] = seed;
+  }
+  bool Intact() const {
+    for (size_t i = 0; i + 1 < size; i += 61)
+      if (p[i] != static_cast<unsigned char>(seed + i)) return false;
+    return p[size - 1] == seed;
+  }
 };
-
-void Fill(const Block& b) {
-  for (size_t i = 0; i + 1 < b.size; i += 61) b.p[i] = static_cast<unsigned char>(b.seed + i);
-  b.p[b.size - 1] = b.seed;
-}
-
-bool Intact(const Block& b) {
-  for (size_t i = 0; i + 1 < b.size; i += 61)
-    if (b.p[i] != static_cast<unsigned char>(b.seed + i)) return false;
-  return b.p[b.size - 1] == b.seed;
-}
 
 TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
   test::ScratchDir scratch;
@@ -47,18 +46,17 @@ TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
       for (int i = 0; i < 1000; ++i) {
         if (live.size() < 60 || random() % 3 != 0) {
           const size_t n = 1 + random() % (128 * 1024);
-          Block b{static_cast<unsigned char*>(mapped_malloc(n)), n, static_cast<unsigned char>(random())};
-          Fill(b);
-          live.push_back(b);
-        } else {
-          const size_t k = random() % live.size();
-          if (!Intact(live[k])) ++damaged;
-          mapped_free(live[k].p);
-          live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
+          live.push_back(Block{static_cast<unsigned char*>(mapped_malloc(n)), n, static_cast<unsigned char>(random())});
+          live.back().Fill();
+          continue;
         }
+        const size_t k = random() % live.size();
+        if (!live[k].Intact()) ++damaged;
+        mapped_free(live[k].p);
+        live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
       }
       for (const Block& b : live) {
-        if (!Intact(b)) ++damaged;
+        if (!b.Intact()) ++damaged;
         mapped_free(b.p);
       }
     });

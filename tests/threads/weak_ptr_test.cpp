@@ -15,6 +15,7 @@ namespace hux {
 namespace {
 
 std::atomic<int> g_live{0};
+std::atomic<int> g_liveCounters{0};
 
 // An ordinary reference-counted object, not keeping the protocol.
 class Plain : public CReferenced {
@@ -24,8 +25,6 @@ class Plain : public CReferenced {
  protected:
   ~Plain() override { --g_live; }
 };
-
-std::atomic<int> g_liveCounters{0};
 
 class CountedCounter : public CWeakPtrCounter {
  public:
@@ -69,7 +68,6 @@ TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
   Plain* object = new Plain;
   CWeakPtrCounter* weak = new CWeakPtrCounter(object);
   weak->Ref();
-  EXPECT_EQ(weak->GetObserverdObject(), object);
   EXPECT_EQ(static_cast<const CWeakPtrCounter*>(weak)->GetObserverdObject(), object);
   // Count 0: unowned, so no reference is handed out, and nothing is deleted.
   EXPECT_EQ(weak->AddRefLock(), nullptr);
@@ -80,7 +78,6 @@ TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
   object->Ref();
   EXPECT_EQ(weak->AddRefLock(), object);
   EXPECT_EQ(object->ReferenceCount(), 3);
-
   weak->ClearObservedObject();
   EXPECT_EQ(weak->AddRefLock(), nullptr);
   EXPECT_EQ(weak->GetObserverdObject(), nullptr);
@@ -96,16 +93,16 @@ TEST(WeakPtrCounter, ProtocolStopsObservingAtTheFinalRelease) {
   weak->Ref();  // a weak holder
   EXPECT_EQ(weak->AddRefLock(), nullptr);  // nobody owns it yet
   EXPECT_EQ(object->ReferenceCount(), 0);
-
   object->Ref();
   CReferenced* strong = weak->AddRefLock();
   ASSERT_EQ(strong, object);
   EXPECT_EQ(object->ReferenceCount(), 2);
   object->Unref();  // the owner lets go; the weak holder's reference remains
   EXPECT_EQ(g_live.load(), 1);
+  weak->RefObserved();
+  EXPECT_FALSE(weak->UnrefObserved()) << "not the final release";
   EXPECT_EQ(weak->GetObserverdObject(), object);
-
-  strong->Unref();  // the last reference: cleared, then destroyed
+  EXPECT_TRUE(weak->UnrefObserved()) << "the last reference: cleared, then destroyed";
   EXPECT_EQ(g_live.load(), 0);
   EXPECT_EQ(weak->GetObserverdObject(), nullptr);
   EXPECT_EQ(weak->AddRefLock(), nullptr);
@@ -113,20 +110,7 @@ TEST(WeakPtrCounter, ProtocolStopsObservingAtTheFinalRelease) {
   weak->RefObserved();  // nothing observed: no effect
   EXPECT_EQ(weak->ReferenceCount(), 1);  // only the holder's: the object gave its own back
   weak->Unref();
-}
-
-TEST(WeakPtrCounter, UnrefObservedReportsTheFinalRelease) {
-  Watched* object = new Watched;
-  CWeakPtrCounter* weak = object->Weak();
-  weak->Ref();
-  weak->RefObserved();
-  weak->RefObserved();
-  EXPECT_EQ(object->ReferenceCount(), 2);
-  EXPECT_FALSE(weak->UnrefObserved());
-  EXPECT_EQ(g_live.load(), 1);
-  EXPECT_TRUE(weak->UnrefObserved());
-  EXPECT_EQ(g_live.load(), 0);
-  weak->Unref();
+  EXPECT_EQ(g_liveCounters.load(), 0);
 }
 
 // Readers loop on AddRefLock while the owner makes the final release. With
@@ -148,13 +132,16 @@ TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
 
       std::atomic<int> started{0};
       std::atomic<bool> anyGot{false};
+      auto startTogether = [&] {
+        ++started;
+        while (started.load() <= kReaders) std::this_thread::yield();
+      };
       std::vector<std::thread> threads;
       std::vector<int> got(kReaders, 0), wrong(kReaders, 0);
       for (int r = 0; r < kReaders; ++r) {
         threads.emplace_back([&, r] {
           if (readersOwnCounter) weak->Ref();
-          ++started;
-          while (started.load() <= kReaders) std::this_thread::yield();
+          startTogether();
           // Until the object is gone: every reference handed out is to a live
           // object. The reader's own Unref may be the final one.
           while (CReferenced* p = weak->AddRefLock()) {
@@ -167,14 +154,11 @@ TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
         });
       }
       threads.emplace_back([&, round] {
-        ++started;
-        while (started.load() <= kReaders) std::this_thread::yield();
+        startTogether();
         // Vary the moment of the release a little from round to round; every
         // other round waits until a reader holds a reference, so that the race
         // is run however the threads are scheduled.
-        if (round % 2) {
-          while (!anyGot.load()) std::this_thread::yield();
-        }
+        while (round % 2 && !anyGot.load()) std::this_thread::yield();
         std::atomic<int> spin{0};
         while (spin.fetch_add(1, std::memory_order_relaxed) < round % 64) {
         }

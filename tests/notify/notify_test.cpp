@@ -1,0 +1,322 @@
+// Subjects and selections: attaching, the order of notifications, observers
+// that change the subject while it notifies, and the selection filters,
+// modes and the notices they send, seen by a recording observer.
+#include <hux/notify/selection.h>
+#include <hux/notify/subject.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace hux::test {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+constexpr unsigned int ADD = NOTIFY_SELECT_ADD;
+constexpr unsigned int REMOVE = NOTIFY_SELECT_REMOVE;
+
+struct Notice {
+  unsigned int code;
+  std::vector<IBase*> objects;  // a copy of the vector sent with selection codes
+  bool operator==(Notice const& other) const { return code == other.code && objects == other.objects; }
+};
+
+class Recorder : public IObserver {
+ public:
+  void Update(unsigned int code, void* data) override {
+    Notice notice{code, {}};
+    if ((code == ADD || code == REMOVE) && data != nullptr) notice.objects = *static_cast<std::vector<IBase*>*>(data);
+    notices.push_back(notice);
+    if (log != nullptr) log->push_back(this);
+    if (onUpdate) onUpdate(code, data);
+  }
+  std::vector<Notice> notices;
+  std::vector<IObserver*>* log = nullptr;  // shared record of the call order
+  std::function<void(unsigned int, void*)> onUpdate;
+};
+
+// `n` recorders sorted by address, the order a subject calls them in.
+std::vector<Recorder*> ByAddress(std::vector<Recorder>& all) {
+  std::vector<Recorder*> out;
+  for (auto& r : all) out.push_back(&r);
+  std::sort(out.begin(), out.end(), std::less<Recorder*>());
+  return out;
+}
+
+TEST(Subject, AttachDetachAndAddressOrder) {
+  std::vector<Recorder> all(6);
+  std::vector<Recorder*> const o = ByAddress(all);
+  std::vector<IObserver*> calls;
+  GSubject subject;
+  EXPECT_TRUE(subject.Attach(o[3]));
+  EXPECT_TRUE(subject.Attach(o[3]));
+  EXPECT_FALSE(subject.Attach(nullptr));
+  EXPECT_EQ(subject.ObserverCount(), 1);
+  EXPECT_FALSE(subject.Detach(o[5]));
+  for (int i : {0, 5, 1, 4, 2}) subject.Attach(o[i]);
+  EXPECT_TRUE(subject.Detach(o[4]));
+  EXPECT_FALSE(subject.Detach(o[4]));
+  EXPECT_FALSE(subject.Exist(o[4]));
+  EXPECT_TRUE(subject.Exist(o[5]));
+  for (auto* r : o) r->log = &calls;
+  int payload = 0;
+  void* seen = nullptr;
+  o[2]->onUpdate = [&](unsigned int, void* data) { seen = data; };
+  subject.Notify(0xFFFFFFFFu, &payload);
+  EXPECT_THAT(calls, ElementsAre(o[0], o[1], o[2], o[3], o[5]));
+  EXPECT_EQ(seen, &payload);
+  EXPECT_THAT(o[0]->notices, ElementsAre(Notice{0xFFFFFFFFu, {}}));
+
+  // Disabled notifications are dropped, not queued; a derived class may veto.
+  subject.EnableNotify(false);
+  subject.Notify(1, nullptr);
+  subject.EnableNotify(true);
+  subject.Notify(2, nullptr);
+  EXPECT_THAT(o[5]->notices, ElementsAre(Notice{0xFFFFFFFFu, {}}, Notice{2, {}}));
+  struct Muted : GSubject {
+    bool IsNotifyEnable() const override { return false; }
+  } muted;
+  muted.Attach(o[4]);
+  muted.Notify(1, nullptr);
+  EXPECT_THAT(o[4]->notices, IsEmpty());
+
+  // Copies notify the same observers and are detached on their own.
+  subject.EnableNotify(false);
+  GSubject copy(subject);
+  copy.EnableNotify(true);
+  copy.Notify(4, nullptr);
+  EXPECT_EQ(o[0]->notices.back(), (Notice{4, {}}));
+  GSubject assigned;
+  assigned = copy;
+  assigned.Detach(o[0]);
+  EXPECT_TRUE(copy.Exist(o[0]));
+}
+
+// The walk goes over the observers attached when it started and skips those
+// detached before their turn.
+TEST(Subject, ObserversMayAttachAndDetachDuringANotification) {
+  std::vector<Recorder> all(5);
+  std::vector<Recorder*> const o = ByAddress(all);
+  GSubject subject;
+  for (int i : {0, 1, 2, 3}) subject.Attach(o[i]);
+  o[0]->onUpdate = [&](unsigned int, void*) {
+    subject.Detach(o[2]);  // not reached yet: skipped
+    subject.Attach(o[4]);  // joins from the next notification on
+  };
+  o[1]->onUpdate = [&](unsigned int, void*) { subject.Detach(o[1]); };
+  subject.Notify(1, nullptr);
+  o[0]->onUpdate = nullptr;
+  subject.Notify(2, nullptr);
+  std::vector<size_t> counts;
+  for (auto* r : o) counts.push_back(r->notices.size());
+  EXPECT_THAT(counts, ElementsAre(2, 1, 0, 2, 1));
+  EXPECT_EQ(subject.ObserverCount(), 3);
+}
+
+TEST(Subject, NestedNotificationsAndDestructionDuringANotification) {
+  std::vector<Recorder> all(2);
+  std::vector<Recorder*> const o = ByAddress(all);
+  auto subject = std::make_unique<GSubject>();
+  subject->Attach(o[0]);
+  subject->Attach(o[1]);
+  o[0]->onUpdate = [&](unsigned int code, void*) {
+    if (code == 1) subject->Notify(2, nullptr);
+  };
+  subject->Notify(1, nullptr);
+  EXPECT_THAT(o[0]->notices, ElementsAre(Notice{1, {}}, Notice{2, {}}));
+  EXPECT_THAT(o[1]->notices, ElementsAre(Notice{2, {}}, Notice{1, {}}));
+  // The lower observer ends the subject: the notification stops there.
+  o[0]->onUpdate = [&](unsigned int, void*) { subject.reset(); };
+  subject->Notify(3, nullptr);
+  EXPECT_EQ(subject, nullptr);
+  EXPECT_EQ(o[1]->notices.size(), 2u);
+}
+
+// Accepts objects unless listed as refused; the mask type is fixed.
+struct Condition : ICheckCondition {
+  bool Check(IBase* object) override {
+    ++checks;
+    return std::find(refused.begin(), refused.end(), object) == refused.end();
+  }
+  unsigned int GetMaskType(IBase*) override { return mask; }
+  std::vector<IBase*> refused;
+  unsigned int mask = 0;
+  int checks = 0;
+};
+
+// Pop and Push change the set without a notice.
+struct Exposed : GSelection {
+  using GSelection::GSelection;
+  using GSelection::Pop;
+  using GSelection::Push;
+};
+
+class SelectionTest : public ::testing::Test {
+ protected:
+  SelectionTest() : selection(&subject) { subject.Attach(&recorder); }
+  std::vector<Notice>& Taken() {
+    taken = recorder.notices;
+    recorder.notices.clear();
+    return taken;
+  }
+  IBase a, b, c, x;
+  GSubject subject;
+  Recorder recorder;
+  Exposed selection;
+  std::vector<Notice> taken;
+};
+
+TEST_F(SelectionTest, SingleAdditionsInBothModes) {
+  EXPECT_TRUE(selection.Add(&a));
+  EXPECT_TRUE(selection.Add(&b));
+  EXPECT_FALSE(selection.Add(&a));
+  EXPECT_FALSE(selection.Add(static_cast<IBase*>(nullptr)));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{ADD, {&a}}, Notice{ADD, {&b}}));
+  selection.Remove(&b);
+  selection.SetMode(true);
+  Taken();
+  EXPECT_TRUE(selection.Add(&b));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&a}}, Notice{ADD, {&b}}));
+  EXPECT_EQ(selection.GetAllSelectedOBj(), (std::set<IBase*>{&b}));
+}
+
+TEST_F(SelectionTest, ConditionAndMaskTypesFilterSingleAdditions) {
+  struct Case {
+    std::vector<unsigned int> masks;
+    bool withCondition;
+    unsigned int objectMask;
+    bool refused;
+    bool added;
+  } const cases[] = {
+      {{3}, true, 4, false, false},  // mask type not accepted
+      {{3}, true, 3, false, true},
+      {{3}, false, 4, false, true},  // no condition: masks are not consulted
+      {{}, true, 4, false, true},    // no masks: every type accepted
+      {{3, 4}, true, 4, true, false},  // Check says no
+  };
+  for (Case const& k : cases) {
+    GSelection s(&subject);
+    Condition condition;
+    condition.mask = k.objectMask;
+    if (k.refused) condition.refused = {&a};
+    for (unsigned int m : k.masks) s.AddMaskType(m);
+    if (k.withCondition) s.SetCondition(&condition);
+    EXPECT_EQ(s.Add(&a), k.added);
+    EXPECT_EQ(Taken().size(), k.added ? 1u : 0u);
+  }
+}
+
+TEST_F(SelectionTest, BulkAdditions) {
+  Condition refuseAll;
+  refuseAll.refused = {&a, &b, &c};
+  selection.SetCondition(&refuseAll);  // bulk additions do not consult it
+  selection.AddMaskType(99);
+  // Multiple mode: one notice, and the answer is false.
+  EXPECT_FALSE(selection.Add(std::vector<IBase*>{&a, &a, nullptr, &b}));
+  EXPECT_FALSE(selection.Add(std::vector<IBase*>{&a, &b}));  // nothing new: nothing sent
+  EXPECT_FALSE(selection.Add(std::vector<IBase*>{}));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{ADD, {&a, &b}}));
+  EXPECT_EQ(refuseAll.checks, 0);
+  EXPECT_EQ(selection.GetCount(), 2u);
+  // Single mode takes the first object.
+  selection.Remove(&b);
+  selection.SetMode(true);
+  Taken();
+  EXPECT_FALSE(selection.Add(std::vector<IBase*>{&a, &b}));  // first already selected
+  EXPECT_TRUE(selection.Add(std::vector<IBase*>{&c, &b}));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&a}}, Notice{ADD, {&c}}));
+  // A null first object (a pick on empty space) clears the selection.
+  EXPECT_TRUE(selection.Add(std::vector<IBase*>{nullptr, &b}));
+  EXPECT_TRUE(selection.Add(std::vector<IBase*>{nullptr}));  // already empty
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&c}}));
+  EXPECT_TRUE(selection.IsEmpty());
+}
+
+TEST_F(SelectionTest, RemovalsAnnounceOnlyWhatWasSelected) {
+  selection.RemoveAll();
+  selection.Add(std::vector<IBase*>{&a, &b, &c});
+  Taken();
+  EXPECT_FALSE(selection.Remove(std::vector<IBase*>{&a, &x, &a}));
+  EXPECT_FALSE(selection.Remove(std::vector<IBase*>{}));
+  EXPECT_FALSE(selection.Remove(std::vector<IBase*>{&x}));
+  EXPECT_TRUE(selection.Remove(&b));
+  EXPECT_FALSE(selection.Remove(&b));
+  EXPECT_FALSE(selection.Remove(static_cast<IBase*>(nullptr)));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&a}}, Notice{REMOVE, {&b}}));
+  // RemoveAll sends one notice, in address order.
+  selection.Add(std::vector<IBase*>{&b, &a});
+  Taken();
+  selection.RemoveAll();
+  std::vector<IBase*> sorted{&a, &b, &c};
+  std::sort(sorted.begin(), sorted.end(), std::less<IBase*>());
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, sorted}));
+  EXPECT_TRUE(selection.IsEmpty());
+}
+
+TEST_F(SelectionTest, DropsObjectsReportedRemoved) {
+  GSubject model;  // the subject that reports deleted objects
+  model.Attach(&selection);
+  selection.Add(std::vector<IBase*>{&a, &b, &c});
+  Taken();
+  std::vector<IBase*> gone{&a, &x, &b};
+  model.Notify(NOTIFY_OBJECTS_REMOVED, &gone);
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&a}}, Notice{REMOVE, {&b}}));
+  std::vector<IBase*> other{&c};
+  selection.Update(NOTIFY_SELECT_ADD, &other);  // other codes are ignored
+  selection.Update(NOTIFY_OBJECTS_REMOVED, nullptr);
+  EXPECT_THAT(Taken(), IsEmpty());
+  EXPECT_TRUE(selection.IsIn(&c));
+}
+
+TEST_F(SelectionTest, ObserverMayChangeTheSelectionWhileBeingTold) {
+  // An observer that keeps at most one object by removing older ones.
+  recorder.onUpdate = [&](unsigned int code, void* data) {
+    if (code != ADD) return;
+    IBase* added = static_cast<std::vector<IBase*>*>(data)->front();
+    for (IBase* o : std::vector<IBase*>(selection.GetAllSelectedOBj().begin(), selection.GetAllSelectedOBj().end()))
+      if (o != added) selection.Remove(o);
+  };
+  selection.Add(&a);
+  selection.Add(&b);
+  EXPECT_EQ(selection.GetAllSelectedOBj(), (std::set<IBase*>{&b}));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{ADD, {&a}}, Notice{ADD, {&b}}, Notice{REMOVE, {&a}}));
+}
+
+TEST_F(SelectionTest, PushPopCopiesAndNoSubject) {
+  EXPECT_TRUE(selection.Push(&a));
+  EXPECT_TRUE(selection.Push(&a));
+  EXPECT_FALSE(selection.Push(nullptr));
+  EXPECT_TRUE(selection.Pop(&a));
+  EXPECT_FALSE(selection.Pop(&a));
+  EXPECT_FALSE(selection.Pop(nullptr));
+  EXPECT_THAT(Taken(), IsEmpty());
+  // Copies carry the selection, the masks, the mode and the subject.
+  selection.Push(&b);
+  selection.AddMaskType(5);
+  selection.SetMode(true);
+  Exposed copy(selection);
+  EXPECT_TRUE(copy.Add(&a));
+  EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, {&b}}, Notice{ADD, {&a}}));
+  EXPECT_TRUE(selection.IsIn(&b));
+  // Without a subject it works silently.
+  GSelection quiet(nullptr);
+  quiet.SetMode(true);
+  EXPECT_TRUE(quiet.Add(&a));
+  EXPECT_TRUE(quiet.Add(&b));
+  EXPECT_EQ(quiet.GetAllSelectedOBj(), (std::set<IBase*>{&b}));
+  // Destroy frees the selection quietly (the address sanitizer sees a leak).
+  GSelection* owned = new GSelection(&subject);
+  owned->Add(&a);
+  Taken();
+  owned->Destroy();
+  EXPECT_THAT(Taken(), IsEmpty());
+}
+
+}  // namespace
+}  // namespace hux::test
