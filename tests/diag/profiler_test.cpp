@@ -290,8 +290,12 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
     ++rows;
   }
   EXPECT_EQ(rows, 6);
-  EXPECT_NE(json.str().find("\"unit\":\"milliseconds\""), std::string::npos);
-  EXPECT_NE(json.str().find("\"weights\":[" + weights + "]"), std::string::npos) << json.str();
+  // The speedscope file: the frames by name, the same weights and their sum.
+  long long total = 0;
+  for (const auto& [stack, weight] : stacks) total += weight;
+  for (const std::string& part : {std::string("\"unit\":\"milliseconds\""), std::string("{\"name\":\"Read\""),
+                                  "\"weights\":[" + weights + "]", "\"endValue\":" + std::to_string(total) + ","})
+    EXPECT_NE(json.str().find(part), std::string::npos) << part << "\n" << json.str();
 
   // A child folded again without being entered outgrows its parent: the
   // parent's self time stays at 0, nothing is negative.

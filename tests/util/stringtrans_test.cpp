@@ -215,6 +215,7 @@ TEST(Utf8, FormsAtEveryBlockPosition) {
       {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xDF\xBF", L"\u4E2D\u4E2D\u4E2D\u07FF", kBoth},
       {"\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8\xAD\xF0\x9F\x98\x80", L"\u4E2D\u4E2D\u4E2D\U0001F600", kBoth},
       {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", L"\U0001F600\U0010FFFF", kBoth},
+      {"\xF0\x90\x80\x80\xF0\x90\x80\x80", L"\U00010000\U00010000", kBoth},  // the lowest, twice
       {"\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80", L"\u07FF\u0800\uFFFF\U00010000", kBoth},
       // Surrogates and values past U+10FFFF encode as U+FFFD; a UTF-16 pair
       // is one code point.
