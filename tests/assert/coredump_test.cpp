@@ -45,33 +45,34 @@ CoreReader DumpSelf(const fs::path& path) {
   return core;
 }
 
-// The range of the line in /proc/self/maps named `name`, or {0, 0}.
-std::pair<uint64_t, uint64_t> RangeNamed(const std::string& name) {
-  std::istringstream maps(ReadWholeFile("/proc/self/maps"));
-  std::string line;
-  while (std::getline(maps, line)) {
-    if (line.size() < name.size() || line.compare(line.size() - name.size(), name.size(), name) != 0) continue;
-    uint64_t start = std::stoull(line.substr(0, line.find('-')), nullptr, 16);
-    uint64_t end = std::stoull(line.substr(line.find('-') + 1), nullptr, 16);
-    return {start, end};
-  }
-  return {0, 0};
+// The dumped thread's status note and its registers.
+elf_prstatus Status(const CoreReader& core, user_regs_struct& regs) {
+  elf_prstatus prstatus{};
+  const test::CoreNote* note = core.FindNote(NT_PRSTATUS);
+  EXPECT_TRUE(note && note->desc.size() == sizeof prstatus);
+  if (note && note->desc.size() == sizeof prstatus) std::memcpy(&prstatus, note->desc.data(), sizeof prstatus);
+  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
+  return prstatus;
+}
+
+uint64_t Read64(const CoreReader& core, uint64_t address) {
+  uint64_t value = 0;
+  EXPECT_TRUE(core.Read(address, &value, sizeof value)) << std::hex << address;
+  return value;
 }
 
 TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   ScratchDir dir;
   volatile uint64_t stackMarker = 0x57AC57AC57AC57ACULL;
   std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
-  const fs::path path = dir.Path() / "self.dmp";
-  const CoreReader core = DumpSelf(path);
+  const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
 
   // One note segment first, then load segments: page-aligned offsets past the
   // notes, whole in the file, neither overlapping in the file nor in memory.
   const auto& segments = core.segments();
   ASSERT_GE(segments.size(), 3u);
   EXPECT_EQ(segments[0].p_type, static_cast<uint32_t>(PT_NOTE));
-  uint64_t fileEnd = segments[0].p_offset + segments[0].p_filesz;
-  uint64_t memoryEnd = 0;
+  uint64_t fileEnd = segments[0].p_offset + segments[0].p_filesz, memoryEnd = 0;
   for (size_t i = 1; i < segments.size(); ++i) {
     const Elf64_Phdr& p = segments[i];
     SCOPED_TRACE("segment " + std::to_string(i));
@@ -87,41 +88,25 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   }
   EXPECT_EQ(core.size(), fileEnd);
 
-  // The notes in the kernel's order.
+  // The notes in the kernel's order (fatal: the checks below read them).
   std::vector<uint32_t> types;
-  for (const auto& note : core.notes()) {
-    EXPECT_EQ(note.name, "CORE");
-    types.push_back(note.type);
-  }
-  // Fatal if wrong: the checks below read each of these notes.
+  for (const auto& note : core.notes()) types.push_back(note.name == "CORE" ? note.type : 0);
   ASSERT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
-
-  // The thread's status: its id, and registers taken inside the writer: the
-  // stack pointer lies in the dumped stack, below this test's own variable.
-  const auto* status = core.FindNote(NT_PRSTATUS);
-  ASSERT_NE(status, nullptr);
-  ASSERT_EQ(status->desc.size(), sizeof(elf_prstatus));
-  elf_prstatus prstatus;
-  std::memcpy(&prstatus, status->desc.data(), sizeof prstatus);
-  EXPECT_EQ(prstatus.pr_pid, ::gettid());
+  // Registers taken inside the writer: the stack pointer lies in the dumped
+  // stack, below this test's own variable.
   user_regs_struct regs;
-  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
-  const Elf64_Phdr* stack = core.LoadAt(regs.rsp);
-  ASSERT_NE(stack, nullptr);
-  EXPECT_EQ(stack, core.LoadAt(Address(&stackMarker)));
+  EXPECT_EQ(Status(core, regs).pr_pid, ::gettid());
+  ASSERT_NE(core.LoadAt(regs.rsp), nullptr);
+  EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(Address(&stackMarker)));
   EXPECT_LT(regs.rsp, Address(&stackMarker));
-
   elf_prpsinfo psinfo;
   ASSERT_EQ(core.FindNote(NT_PRPSINFO)->desc.size(), sizeof psinfo);
   std::memcpy(&psinfo, core.FindNote(NT_PRPSINFO)->desc.data(), sizeof psinfo);
   EXPECT_EQ(psinfo.pr_pid, ::getpid());
-
-  // The auxiliary vector as the kernel reports it.
   EXPECT_EQ(core.FindNote(NT_AUXV)->desc, ReadWholeFile("/proc/self/auxv"));
 
   // NT_FILE: count, page size, (start, end, page offset) per mapping, then
-  // the names, each ended by a zero byte; the program and the library are
-  // among them.
+  // the names, each ended by a zero byte.
   const std::string& files = core.FindNote(NT_FILE)->desc;
   uint64_t head[2] = {};
   ASSERT_GE(files.size(), sizeof head);
@@ -134,13 +119,9 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   EXPECT_NE(names.find("libCommon.QRV.6.0.so"), std::string::npos);
 
   // Data, heap and stack hold what the process held.
-  uint64_t value = 0;
-  ASSERT_TRUE(core.Read(Address(&g_dataMarker), &value, sizeof value));
-  EXPECT_EQ(value, 0x5EED0F00DCAFEF00ULL);
-  ASSERT_TRUE(core.Read(Address(&heap[4095]), &value, sizeof value));
-  EXPECT_EQ(value, 0x4EA94EA94EA94EA9ULL);
-  ASSERT_TRUE(core.Read(Address(&stackMarker), &value, sizeof value));
-  EXPECT_EQ(value, 0x57AC57AC57AC57ACULL);
+  EXPECT_EQ(Read64(core, Address(&g_dataMarker)), 0x5EED0F00DCAFEF00ULL);
+  EXPECT_EQ(Read64(core, Address(&heap[4095])), 0x4EA94EA94EA94EA9ULL);
+  EXPECT_EQ(Read64(core, Address(&stackMarker)), 0x57AC57AC57AC57ACULL);
 }
 
 TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
@@ -149,71 +130,60 @@ TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
   bool written = false;
   pid_t tid = 0;
   uint64_t local = 0;
-  std::thread worker([&] {
+  std::thread([&] {
     volatile uint64_t marker = 0x7E7E7E7E7E7E7E7EULL;
     local = Address(&marker);
     tid = ::gettid();
     written = WriteCoreDump(path.string());
-  });
-  worker.join();
+  }).join();
   ASSERT_TRUE(written);
   CoreReader core;
   ASSERT_EQ(core.Parse(ReadWholeFile(path)), "");
-  const auto* status = core.FindNote(NT_PRSTATUS);
-  ASSERT_TRUE(status && status->desc.size() == sizeof(elf_prstatus));
-  elf_prstatus prstatus;
-  std::memcpy(&prstatus, status->desc.data(), sizeof prstatus);
-  EXPECT_EQ(prstatus.pr_pid, tid);
   user_regs_struct regs;
-  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
+  EXPECT_EQ(Status(core, regs).pr_pid, tid);
   EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(local));
-  uint64_t value = 0;
-  ASSERT_TRUE(core.Read(local, &value, sizeof value));
-  EXPECT_EQ(value, 0x7E7E7E7E7E7E7E7EULL);
+  EXPECT_EQ(Read64(core, local), 0x7E7E7E7E7E7E7E7EULL);
 }
 
 TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ScratchDir dir;
-  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+  const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), gib = size_t{1} << 30;
   // A large inaccessible reservation, as a mapped-file heap makes.
-  void* reserved = ::mmap(nullptr, size_t{1} << 30, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  ASSERT_NE(reserved, MAP_FAILED);
+  void* reserved = ::mmap(nullptr, gib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   // Memory marked "do not dump".
   void* secret = ::mmap(nullptr, 16 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  ASSERT_NE(secret, MAP_FAILED);
+  ASSERT_TRUE(reserved != MAP_FAILED && secret != MAP_FAILED);
   std::memset(secret, 0x5A, 16 * page);
   ASSERT_EQ(::madvise(secret, 16 * page, MADV_DONTDUMP), 0);
   // A shared file mapping: the file holds its contents.
   const fs::path sharedFile = dir.Path() / "shared.bin";
   test::WriteWholeFile(sharedFile, std::string(4 * page, 'S'));
   const int fd = ::open(sharedFile.c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
   void* shared = ::mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   ASSERT_NE(shared, MAP_FAILED);
   static_cast<char*>(shared)[0] = 'T';
   // A writable range over the 1 GiB limit, with one page in use.
-  const size_t hugeSize = (size_t{1} << 30) + 16 * page;
+  const size_t hugeSize = gib + 16 * page;
   void* huge = ::mmap(nullptr, hugeSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(huge, MAP_FAILED);
   static_cast<char*>(huge)[0] = 1;
 
   const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
   const uint64_t r = Address(reserved), s = Address(secret), sh = Address(shared), h = Address(huge);
-  EXPECT_FALSE(core.Covers(r, r + (size_t{1} << 30)));
+  EXPECT_FALSE(core.Covers(r, r + gib));
   EXPECT_FALSE(core.Covers(s, s + 16 * page));
   EXPECT_FALSE(core.Covers(sh, sh + 4 * page));
   EXPECT_FALSE(core.Covers(h, h + hugeSize));
-  const auto vvar = RangeNamed("[vvar]");
-  if (vvar.first) {
-    EXPECT_FALSE(core.Covers(vvar.first, vvar.second));
-  }
+  // The kernel's [vvar] page cannot be read.
+  std::istringstream maps(ReadWholeFile("/proc/self/maps"));
+  for (std::string line; std::getline(maps, line);)
+    if (line.ends_with("[vvar]"))
+      EXPECT_FALSE(core.Covers(std::stoull(line, nullptr, 16), std::stoull(line.substr(line.find('-') + 1), nullptr, 16)));
   // Unchanged code is read from the files, not copied.
   EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
-  // Either left-out range alone would take the dump past 1 GiB.
-  EXPECT_LT(core.size(), uint64_t{1} << 30);
-
-  ::munmap(reserved, size_t{1} << 30);
+  EXPECT_LT(core.size(), uint64_t{1} << 30);  // either left-out range alone would pass 1 GiB
+  ::munmap(reserved, gib);
   ::munmap(secret, 16 * page);
   ::munmap(shared, 4 * page);
   ::munmap(huge, hugeSize);
@@ -227,16 +197,11 @@ TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   const fs::path file = dir.Path() / "short.bin";
   test::WriteWholeFile(file, std::string(page, 'A'));
   const int fd = ::open(file.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
   char* mapped = static_cast<char*>(::mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0));
   ::close(fd);
   ASSERT_NE(mapped, MAP_FAILED);
   mapped[0] = 'B';
-
   const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
-  const Elf64_Phdr* segment = core.LoadAt(Address(mapped));
-  ASSERT_NE(segment, nullptr);
-  EXPECT_GE(segment->p_vaddr + segment->p_filesz, Address(mapped) + 3 * page);
   std::string bytes(3 * page, '?');
   ASSERT_TRUE(core.Read(Address(mapped), bytes.data(), bytes.size()));
   EXPECT_EQ(bytes, "B" + std::string(page - 1, 'A') + std::string(2 * page, '\0'));
@@ -274,26 +239,20 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
     EXPECT_TRUE(S_ISREG(after.st_mode));
     EXPECT_EQ(after.st_mode & 07777, 0600u);
     EXPECT_EQ(after.st_nlink, 1u);
-    if (existed) {
-      EXPECT_NE(after.st_ino, before.st_ino);
-    }
+    EXPECT_TRUE(!existed || after.st_ino != before.st_ino);
     EXPECT_EQ(CoreReader().Parse(ReadWholeFile(path)), "");
     EXPECT_EQ(ReadWholeFile(target), "keep me");
     EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"self.dmp", "target.txt"}));
     fs::remove(path);
   }
-
   // A directory, a pipe, a missing folder, no file name: false, nothing
   // touched, nothing left behind.
-  const fs::path folder = dir.Path() / "folder.dmp";
+  const fs::path folder = dir.Path() / "folder.dmp", pipe = dir.Path() / "pipe.dmp";
   fs::create_directory(folder);
-  const fs::path pipe = dir.Path() / "pipe.dmp";
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   for (const std::string& bad : {folder.string(), pipe.string(), (dir.Path() / "missing" / "x.dmp").string(),
-                                 dir.Path().string() + "/", std::string()}) {
-    SCOPED_TRACE(bad);
-    EXPECT_FALSE(WriteCoreDump(bad));
-  }
+                                 dir.Path().string() + "/", std::string()})
+    EXPECT_FALSE(WriteCoreDump(bad)) << bad;
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(fs::is_fifo(pipe));
   EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"folder.dmp", "pipe.dmp", "target.txt"}));
@@ -317,7 +276,6 @@ TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(DumpPathForExecutable(c.exe), c.dump) << c.exe;
-
   const std::string exe = fs::read_symlink("/proc/self/exe").string();
   EXPECT_EQ(ExecutablePath(), exe);
   EXPECT_EQ(CoreDumpPath(), DumpPathForExecutable(exe));

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -20,8 +21,7 @@ namespace {
 
 // Formats `format` through code 1000 with the thread's stream as filled by
 // `fill`, then releases the stream.
-template <class Fill>
-std::string Format(const char* format, Fill fill) {
+std::string Format(const char* format, const std::function<void(ValistStream&)>& fill) {
   SetErrorMessage(1000, format);
   ReleaseErrorParamStream();
   fill(GetErrorParamStream());
@@ -67,100 +67,83 @@ TEST(ErrorCode, FreshThreadHasCodeZeroAndDefaultMessages) {
   }
   ReleaseErrorParamStream();
   SetError(0);
-}
-
-TEST(ErrorCode, UnknownCodesAndReplacedFormats) {
   EXPECT_STREQ(GetErrorMessage(99), "Can't understand error code");
   SetErrorMessage(99, nullptr);
   EXPECT_STREQ(GetErrorMessage(99), "");
 }
 
-TEST(ValistFormat, MatchesTheCLibrary) {
+TEST(ValistFormat, MatchesTheCLibraryAndSurvivesMismatchedArguments) {
   const struct {
     const char* format;
-    std::string got;
+    std::function<void(ValistStream&)> fill;
     std::string expected;
   } cases[] = {
-      {"%d|%5d|%-5d|%05d|%+d", Format("%d|%5d|%-5d|%05d|%+d", [](ValistStream& s) {
-         s.AppendInt(-42).AppendInt(7).AppendInt(7).AppendInt(-7).AppendInt(9);
-       }),
+      {"%d|%5d|%-5d|%05d|%+d", [](ValistStream& s) { s.AppendInt(-42).AppendInt(7).AppendInt(7).AppendInt(-7).AppendInt(9); },
        Reference("%d|%5d|%-5d|%05d|%+d", -42, 7, 7, -7, 9)},
       // Without a length an int is read from the slot's low 32 bits.
-      {"%d %u", Format("%d %u", [](ValistStream& s) { s.AppendInt(0x100000005LL).AppendInt(-1); }),
-       Reference("%d %u", 5, 4294967295u)},
-      {"%lld %I64d %ld %llu", Format("%lld %I64d %ld %llu", [](ValistStream& s) {
-         s.AppendInt(-9000000000LL).AppendInt(1LL << 62).AppendInt(-5).AppendInt(-1);
-       }),
-       Reference("%lld %lld %ld %llu", -9000000000LL, 1LL << 62, -5L, ~0ULL)},
-      {"%hd %hhd %hu %x %X %#o %#x", Format("%hd %hhd %hu %x %X %#o %#x", [](ValistStream& s) {
-         s.AppendInt(70000).AppendInt(300).AppendInt(-1).AppendInt(255).AppendInt(255).AppendInt(8).AppendInt(0);
-       }),
+      {"%d %u", [](ValistStream& s) { s.AppendInt(0x100000005LL).AppendInt(-1); }, "5 4294967295"},
+      {"%lld %I64d %ld %llu %I32d",
+       [](ValistStream& s) { s.AppendInt(-9000000000LL).AppendInt(1LL << 62).AppendInt(-5).AppendInt(-1).AppendInt(0x100000007LL); },
+       Reference("%lld %lld %ld %llu %d", -9000000000LL, 1LL << 62, -5L, ~0ULL, 7)},
+      {"%hd %hhd %hu %x %X %#o %#x",
+       [](ValistStream& s) { s.AppendInt(70000).AppendInt(300).AppendInt(-1).AppendInt(255).AppendInt(255).AppendInt(8).AppendInt(0); },
        Reference("%hd %hhd %hu %x %X %#o %#x", 70000, 300, -1, 255, 255, 8, 0)},
-      {"%c%c %3c", Format("%c%c %3c", [](ValistStream& s) { s.AppendInt('o').AppendInt('k').AppendInt('!'); }),
-       "ok   !"},
-      {"%f %.3f %e %g %10.4f|%-8.2f|%G", Format("%f %.3f %e %g %10.4f|%-8.2f|%G", [](ValistStream& s) {
-         s.AppendDouble(3.14159).AppendDouble(2.0 / 3).AppendDouble(12345.678).AppendDouble(1e-7).AppendDouble(
-              -1.5).AppendDouble(0.125).AppendDouble(1e300);
-       }),
+      {"%c%c %3c", [](ValistStream& s) { s.AppendInt('o').AppendInt('k').AppendInt('!'); }, "ok   !"},
+      {"%f %.3f %e %g %10.4f|%-8.2f|%G",
+       [](ValistStream& s) {
+         s.AppendDouble(3.14159).AppendDouble(2.0 / 3).AppendDouble(12345.678).AppendDouble(1e-7);
+         s.AppendDouble(-1.5).AppendDouble(0.125).AppendDouble(1e300);
+       },
        Reference("%f %.3f %e %g %10.4f|%-8.2f|%G", 3.14159, 2.0 / 3, 12345.678, 1e-7, -1.5, 0.125, 1e300)},
-      {"[%s] [%8s] [%-8s] [%.2s]", Format("[%s] [%8s] [%-8s] [%.2s]", [](ValistStream& s) {
-         s.AppendString("abc").AppendString("abc").AppendString("abc").AppendString("abc");
-       }),
+      {"[%s] [%8s] [%-8s] [%.2s]", [](ValistStream& s) { s.AppendString("abc").AppendString("abc").AppendString("abc").AppendString("abc"); },
        "[abc] [     abc] [abc     ] [ab]"},
-      {"%*d|%-*d|%.*f|%*.*s|", Format("%*d|%-*d|%.*f|%*.*s|", [](ValistStream& s) {
+      {"%*d|%-*d|%.*f|%*.*s|",
+       [](ValistStream& s) {
          s.AppendInt(5).AppendInt(42).AppendInt(4).AppendInt(1).AppendInt(2).AppendDouble(3.14159);
          s.AppendInt(-6).AppendInt(2).AppendString("xyz");
-       }),
+       },
        Reference("%*d|%-*d|%.*f|%*.*s|", 5, 42, 4, 1, 2, 3.14159, -6, 2, "xyz")},
-      {"100%% of %s", Format("100%% of %s", [](ValistStream& s) { s.AppendString("it"); }), "100% of it"},
-      {"%p", Format("%p", [](ValistStream& s) { s.AppendInt(0x1234); }), Reference("%p", (void*)0x1234)},
-  };
-  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.format;
-}
-
-TEST(ValistFormat, SurvivesFormatsThatDoNotMatchTheArguments) {
-  const struct {
-    const char* format;
-    std::string got;
-    const char* expected;
-  } cases[] = {
-      // Missing arguments read as zero and "(null)".
-      {"%d %s %f", Format("%d %s %f", [](ValistStream&) {}), "0 (null) 0.000000"},
-      // A %s over an integer slot never dereferences it.
-      {"%s", Format("%s", [](ValistStream& s) { s.AppendInt(0x41414141); }), "(null)"},
-      {"%s", Format("%s", [](ValistStream& s) { s.AppendString(nullptr); }), "(null)"},
+      {"100%% of %s", [](ValistStream& s) { s.AppendString("it"); }, "100% of it"},
+      {"%p", [](ValistStream& s) { s.AppendInt(0x1234); }, Reference("%p", (void*)0x1234)},
+      // Missing arguments read as zero and "(null)"; a %s over an integer
+      // slot never dereferences it.
+      {"%d %s %f", [](ValistStream&) {}, "0 (null) 0.000000"},
+      {"%s", [](ValistStream& s) { s.AppendInt(0x41414141); }, "(null)"},
+      {"%s", [](ValistStream& s) { s.AppendString(nullptr); }, "(null)"},
       // %n writes nothing but still takes its slot.
-      {"a%nb%d", Format("a%nb%d", [](ValistStream& s) { s.AppendInt(0).AppendInt(5); }), "ab5"},
+      {"a%nb%d", [](ValistStream& s) { s.AppendInt(0).AppendInt(5); }, "ab5"},
       // Unknown conversions and a trailing % stay as text.
-      {"%y %", Format("%y %", [](ValistStream&) {}), "%y %"},
-      {"%5", Format("%5", [](ValistStream&) {}), "%5"},
+      {"%y %", [](ValistStream&) {}, "%y %"},
+      {"%5", [](ValistStream&) {}, "%5"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.got, c.expected) << c.format;
+  for (const auto& c : cases) EXPECT_EQ(Format(c.format, c.fill), c.expected) << c.format;
 }
 
 TEST(ValistFormat, LongMessagesAreCutAt2047Characters) {
   const std::string big(5000, 'x');
+  const std::string literal(3000, 'L');
   const struct {
     const char* format;
-    std::string got;
+    std::function<void(ValistStream&)> fill;
+    std::string head;
   } cases[] = {
-      {"%s", Format("%s", [&](ValistStream& s) { s.AppendString(big.c_str()); })},
-      {"ab%s", Format("ab%s", [&](ValistStream& s) { s.AppendString(big.c_str()); })},
-      {"%3000d", Format("%3000d", [](ValistStream& s) { s.AppendInt(1); })},
-      {"%999999999d", Format("%999999999d", [](ValistStream& s) { s.AppendInt(1); })},
-      {"%.99999f", Format("%.99999f", [](ValistStream& s) { s.AppendDouble(1.0); })},
+      {"%s", [&](ValistStream& s) { s.AppendString(big.c_str()); }, "xx"},
+      {"ab%s", [&](ValistStream& s) { s.AppendString(big.c_str()); }, "abxx"},
+      {"%3000d", [](ValistStream& s) { s.AppendInt(1); }, "  "},
+      {"%999999999d", [](ValistStream& s) { s.AppendInt(1); }, "  "},
+      {"%.99999f", [](ValistStream& s) { s.AppendDouble(1.0); }, "1.00"},
+      {literal.c_str(), [](ValistStream&) {}, "LL"},
   };
-  for (const auto& c : cases) EXPECT_EQ(c.got.size(), 2047u) << c.format;
-  EXPECT_EQ(cases[1].got.substr(0, 4), "abxx");
-  // Literal text alone is cut the same way.
-  const std::string literal(3000, 'L');
-  EXPECT_EQ(Format(literal.c_str(), [](ValistStream&) {}), literal.substr(0, 2047));
+  for (const auto& c : cases) {
+    const std::string text = Format(c.format, c.fill);
+    EXPECT_EQ(text.size(), 2047u) << c.format;
+    EXPECT_EQ(text.substr(0, c.head.size()), c.head) << c.format;
+  }
 }
 
 TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   ReleaseErrorParamStream();
   ValistStream& s = GetErrorParamStream();
-  EXPECT_TRUE(s.GetArgumentBlock().empty());
   EXPECT_FALSE(s.IsResolved());
   s.AppendInt(-2).AppendString("ab").AppendDouble(1.5).AppendString("c");
   ASSERT_EQ(s.GetArgumentBlock().size(), 32u);
@@ -171,20 +154,16 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
     std::memcpy(&v, s.GetArgumentBlock().data() + 8 * i, 8);
     return v;
   };
-  EXPECT_EQ(slot(0), 0xFFFFFFFFFFFFFFFEull);  // integers widened to 8 bytes
-  EXPECT_EQ(slot(1), 0u);                     // pool offset 0, high half zero
-  double d;
-  std::memcpy(&d, s.GetArgumentBlock().data() + 16, 8);
-  EXPECT_EQ(d, 1.5);
-  EXPECT_EQ(slot(3), 3u);
+  // Integers widened to 8 bytes, strings as pool offsets, doubles as bits.
+  EXPECT_EQ(std::vector<unsigned long long>({slot(0), slot(1), slot(2), slot(3)}),
+            (std::vector<unsigned long long>{0xFFFFFFFFFFFFFFFEull, 0, 0x3FF8000000000000ull, 3}));
 
   SetErrorMessage(1001, "%d %s %.1f %s");
   EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");
   EXPECT_TRUE(s.IsResolved());
   EXPECT_EQ(slot(1), reinterpret_cast<uintptr_t>(s.GetTextPool().data()));
   EXPECT_EQ(slot(3), reinterpret_cast<uintptr_t>(s.GetTextPool().data() + 3));
-  // Formatting again does not resolve twice.
-  EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");
+  EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");  // not resolved twice
 
   // Strings appended after resolution, and copies, keep valid addresses
   // even when the pool moves.
@@ -194,9 +173,8 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
   ValistStream copy(s);
   ReleaseErrorParamStream();
-  ValistStream& fresh = GetErrorParamStream();
-  EXPECT_TRUE(fresh.GetArgumentBlock().empty());
-  fresh = copy;
+  EXPECT_TRUE(GetErrorParamStream().GetArgumentBlock().empty());
+  GetErrorParamStream() = copy;
   EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
   ReleaseErrorParamStream();
 }
@@ -224,11 +202,10 @@ TEST(ErrorReportMode, BreaksOnlyForNonzeroCodesInMode1) {
 
 using CapturedLog = test::CapturedDebugOutput;
 
-TEST_F(CapturedLog, ExceptionLogsOnceAtCritical) {
+TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {
   CErrorException e(L"bad id", "reader", 12);
   EXPECT_EQ(m_output, "[CRITICAL]: bad id - [FILE]: reader [LINE]: 12\n");
   EXPECT_STREQ(e.what(), std::exception().what());
-
   m_output.clear();
   CErrorException copy(e);
   CErrorException other(L"\u4e2d", "caf\xE9.cpp", -3);
@@ -242,13 +219,11 @@ TEST_F(CapturedLog, ExceptionLogsOnceAtCritical) {
   } catch (const std::exception& caught) {
     EXPECT_EQ(dynamic_cast<const CErrorException&>(caught).GetFile(), "");
   }
-}
-
-TEST_F(CapturedLog, ExceptionUsesTheSingletonClientsConfigure) {
   // The library logs through the same singleton this test module reaches.
   CLogManager& log = CSingleton<CLogManager>::GetInstance();
   log.SetDebuggerOutput(false);
-  CErrorException e(L"quiet", "f", 1);
+  m_output.clear();
+  CErrorException quiet(L"quiet", "f", 1);
   log.SetDebuggerOutput(true);
   EXPECT_EQ(m_output, "");
 }

@@ -7,74 +7,53 @@
 #include <regex>
 #include <string>
 
-#include <hux/platform/debug.h>
-
 #include "diag/diag_test_util.h"
 
 namespace hux {
 namespace {
 
 using Level = CLogManager::EnLogLevel;
-
 using LogTest = test::CapturedDebugOutput;
-
-TEST_F(LogTest, DefaultsWriteNormalAndMoreImportantLines) {
-  CLogManager log;
-  log.Log(std::wstring(L"x"), CLogManager::LOG_TRIVIAL);
-  EXPECT_EQ(m_output, "");
-  log.Log(std::wstring(L"x"), CLogManager::LOG_NORMAL);
-  EXPECT_EQ(m_output, "[NORMAL]: x\n");
-}
 
 TEST_F(LogTest, ThresholdTable) {
   const struct {
-    int threshold;
+    int threshold;  // -1000: the default
     int level;
     const char* line;  // null: nothing written
   } cases[] = {
-      {3, 0, "[CRITICAL]: m\n"}, {3, 1, "[NORMAL]: m\n"},  {3, 2, "[TRIVIAL]: m\n"}, {3, 3, "[DEBUG]: m\n"},
-      {3, 4, nullptr},           {0, 0, "[CRITICAL]: m\n"}, {0, 1, nullptr},          {0, -1, "[]: m\n"},
-      {-5, 0, nullptr},          {-5, -6, "[]: m\n"},       {7, 7, "[]: m\n"},        {9, 7, "[]: m\n"},
-      {6, 7, nullptr},           {2, 2, "[TRIVIAL]: m\n"},  {2, 3, nullptr},
+      {-1000, 1, "[NORMAL]: m\n"}, {-1000, 2, nullptr},
+      {3, 0, "[CRITICAL]: m\n"},   {3, 1, "[NORMAL]: m\n"},   {3, 2, "[TRIVIAL]: m\n"}, {3, 3, "[DEBUG]: m\n"},
+      {3, 4, nullptr},             {0, 0, "[CRITICAL]: m\n"}, {0, 1, nullptr},          {0, -1, "[]: m\n"},
+      {-5, 0, nullptr},            {-5, -6, "[]: m\n"},       {7, 7, "[]: m\n"},        {9, 7, "[]: m\n"},
+      {6, 7, nullptr},             {2, 2, "[TRIVIAL]: m\n"},  {2, 3, nullptr},
   };
   for (const auto& c : cases) {
     CLogManager log;
-    log.SetLogLevel(static_cast<Level>(c.threshold));
+    if (c.threshold != -1000) log.SetLogLevel(static_cast<Level>(c.threshold));
+    const auto level = static_cast<Level>(c.level);
+    EXPECT_EQ(log.IsLogged(level), c.line != nullptr);
+    // The string overload and the zero-terminated ones, which check the
+    // level inline, agree.
     m_output.clear();
-    log.Log(std::wstring(L"m"), static_cast<Level>(c.level));
-    EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
-    EXPECT_EQ(log.IsLogged(static_cast<Level>(c.level)), c.line != nullptr);
-    // The zero-terminated overloads, which check the level inline, agree.
-    for (const bool wide : {true, false}) {
-      m_output.clear();
-      if (wide)
-        log.Log(L"m", static_cast<Level>(c.level));
-      else
-        log.Log("m", static_cast<Level>(c.level));
-      EXPECT_EQ(m_output, c.line ? c.line : "") << "threshold " << c.threshold << ", level " << c.level;
-    }
+    log.Log(std::wstring(L"m"), level);
+    log.Log(L"m", level);
+    log.Log("m", level);
+    EXPECT_EQ(m_output, c.line ? std::string(c.line) + c.line + c.line : "")
+        << "threshold " << c.threshold << ", level " << c.level;
   }
 }
 
-TEST_F(LogTest, TimeStampPrefix) {
+TEST_F(LogTest, TimeStampsNarrowAndNullTexts) {
   CLogManager log;
+  log.Log(std::string("caf\xE9"), CLogManager::LOG_NORMAL);  // widened byte for byte
+  log.Log(std::string("cut\0here", 8), CLogManager::LOG_NORMAL);
+  log.Log(static_cast<const wchar_t*>(nullptr), CLogManager::LOG_NORMAL);
+  log.Log(static_cast<const char*>(nullptr), CLogManager::LOG_NORMAL);
+  EXPECT_EQ(m_output, "[NORMAL]: caf\xC3\xA9\n[NORMAL]: cut\n[NORMAL]: \n[NORMAL]: \n");
+  m_output.clear();
   log.SetTimeStamp(true);
   log.Log(std::wstring(L"x"), CLogManager::LOG_CRITICAL);
   EXPECT_TRUE(std::regex_match(m_output, std::regex(R"(\[\d\d:\d\d:\d\d\] - \[CRITICAL\]: x\n)"))) << m_output;
-}
-
-TEST_F(LogTest, NarrowTextWidensByteForByte) {
-  CLogManager log;
-  log.Log(std::string("caf\xE9"), CLogManager::LOG_NORMAL);
-  log.Log(std::string("cut\0here", 8), CLogManager::LOG_NORMAL);
-  EXPECT_EQ(m_output, "[NORMAL]: caf\xC3\xA9\n[NORMAL]: cut\n");
-}
-
-TEST_F(LogTest, NullTextLogsAnEmptyMessage) {
-  CLogManager log;
-  log.Log(static_cast<const wchar_t*>(nullptr), CLogManager::LOG_NORMAL);
-  log.Log(static_cast<const char*>(nullptr), CLogManager::LOG_NORMAL);
-  EXPECT_EQ(m_output, "[NORMAL]: \n[NORMAL]: \n");
 }
 
 TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
@@ -98,42 +77,27 @@ TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
       "\\[NORMAL\\]: \xE4\xB8\xAD\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xEF\xBF\xBD\n"
       "\\[CRITICAL\\]: after\n");
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
-  EXPECT_EQ(text.find('\r'), std::string::npos);
 }
 
-TEST_F(LogTest, SecondFileIsRefusedAndTheFirstKeepsWorking) {
-  test::ScratchPath first("hux-log-a"), second("hux-log-b");
-  {
-    CLogManager log;
-    ASSERT_TRUE(log.SetOutputFilePath(first.Wide()));
-    log.Log(std::wstring(L"one"), CLogManager::LOG_NORMAL);
-    EXPECT_FALSE(log.SetOutputFilePath(second.Wide()));
-    EXPECT_FALSE(log.SetOutputFilePath(first.Wide()));
-    log.Log(std::wstring(L"two"), CLogManager::LOG_NORMAL);
-  }
-  const std::string text = test::ReadFile(first.Path());
-  EXPECT_NE(text.find("[NORMAL]: one\n[NORMAL]: two\n"), std::string::npos) << text;
-  EXPECT_FALSE(std::filesystem::exists(second.Path()));
-  EXPECT_EQ(m_output, "[NORMAL]: one\n[NORMAL]: two\n");
-}
-
-TEST_F(LogTest, FailedOpenCanBeRetriedAndExistingFilesAreAppended) {
-  test::ScratchPath dir("hux-log-dir"), file("hux-log-old");
+TEST_F(LogTest, OneFileAtATimeRetriedAfterAFailureAndAppended) {
+  test::ScratchPath dir("hux-log-dir"), file("hux-log-old"), second("hux-log-b");
   test::WriteFile(file.Path(), "old contents\n");
   {
     CLogManager log;
-    log.SetDebuggerOutput(false);
     log.Log(std::wstring(L"before any file"), CLogManager::LOG_NORMAL);
     EXPECT_FALSE(log.SetOutputFilePath((dir.Path() / "missing" / "log.txt").wstring()));
     log.Log(std::wstring(L"lost"), CLogManager::LOG_NORMAL);
     ASSERT_TRUE(log.SetOutputFilePath(file.Wide()));
-    log.Log(std::wstring(L"new"), CLogManager::LOG_NORMAL);
+    log.Log(std::wstring(L"one"), CLogManager::LOG_NORMAL);
+    EXPECT_FALSE(log.SetOutputFilePath(second.Wide()));
+    EXPECT_FALSE(log.SetOutputFilePath(file.Wide()));
+    log.Log(std::wstring(L"two"), CLogManager::LOG_NORMAL);
   }
   const std::string text = test::ReadFile(file.Path());
   EXPECT_EQ(text.rfind("old contents\n\n-----", 0), 0u) << text;
-  EXPECT_EQ(text.substr(text.size() - 14), "[NORMAL]: new\n");
-  EXPECT_EQ(text.find("lost"), std::string::npos);
-  EXPECT_EQ(text.find("before"), std::string::npos);
+  EXPECT_EQ(text.substr(text.find("\n[")), "\n[NORMAL]: one\n[NORMAL]: two\n");
+  EXPECT_FALSE(std::filesystem::exists(second.Path()));
+  EXPECT_EQ(m_output, "[NORMAL]: before any file\n[NORMAL]: lost\n[NORMAL]: one\n[NORMAL]: two\n");
 }
 
 }  // namespace

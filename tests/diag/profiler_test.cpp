@@ -1,5 +1,5 @@
 // The frame profiler on a fake clock: the tree, the statistics, the display
-// texts and the report layout.
+// texts, the report layout and the exports.
 #include <hux/diag/profiler.h>
 
 #include <gtest/gtest.h>
@@ -41,30 +41,13 @@ class FrameProfiler : public test::FakeClockTest {
   CProfiler m_profiler;
 };
 
-TEST_F(FrameProfiler, DisplayTextsOfTheDocumentedExample) {
-  Scope(L"Frame", 0, 16, [&] {
-    Scope(L"Draw", 1, 5);
-    Scope(L"Draw", 5, 9);
-    Scope(L"Draw", 9, 13);
-  });
-  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  Draw(3)");
-  EXPECT_EQ(m_profiler.GetValueStr(), L"\n16ms\n12ms-75.00%");
-  ASSERT_EQ(Top()->GetChildren().size(), 1u);  // one node for the three scopes
-}
-
 TEST_F(FrameProfiler, StatisticsOverFrames) {
-  // Frame 1: Frame 10 ms, A once for 4 ms.
-  Scope(L"Frame", 0, 10, [&] {
-    Scope(L"A", 1, 5);
-  });
-  // Frame 2: Frame 20 ms, A twice for 3 ms.
+  Scope(L"Frame", 0, 10, [&] { Scope(L"A", 1, 5); });
   Scope(L"Frame", 100, 120, [&] {
     Scope(L"A", 101, 104);
     Scope(L"A", 105, 108);
   });
-  // Frame 3: Frame 5 ms, A not entered: its last frame counts again.
-  Scope(L"Frame", 200, 205);
-
+  Scope(L"Frame", 200, 205);  // A not entered: its last frame counts again
   const CProfileInstance* frame = Top();
   const CProfileInstance* a = frame->GetChildren().at(0);
   const struct {
@@ -82,28 +65,21 @@ TEST_F(FrameProfiler, StatisticsOverFrames) {
       {"A last calls", double(a->GetLastFrameCalls()), 2},
       {"A max", a->GetMaxTime(), 4},
       {"A min", a->GetMinTime(), 3},
-      // Single-precision quotient of the frame times, widened.
-      {"A last share", a->GetLastFrameParentShare(), double(6.0f / 5.0f)},
+      {"A last share", a->GetLastFrameParentShare(), double(6.0f / 5.0f)},  // a float quotient, widened
       {"A total share", a->GetTotalParentShare(), 16.0 / 35.0},
+      {"begin calls", double(m_profiler.GetBeginCalls()), 6},
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.got, c.expected) << c.what;
-  EXPECT_EQ(m_profiler.GetBeginCalls(), 6);
-  EXPECT_GE(m_profiler.GetBeginCost(), 0);
-}
-
-TEST_F(FrameProfiler, MinimumStaysAtItsStartWhileTimesOnlyGrow) {
-  Scope(L"Grow", 0, 1);
-  Scope(L"Grow", 10, 12);
-  Scope(L"Grow", 20, 23);
-  EXPECT_EQ(Top()->GetMaxTime(), 3);
-  EXPECT_EQ(Top()->GetMinTime(), 1000);
-}
-
-TEST_F(FrameProfiler, SubMillisecondScopesCountWholeClockMilliseconds) {
-  Scope(L"Short", 0.4, 0.9);
-  EXPECT_EQ(Top()->GetLastFrameTime(), 0);
-  Scope(L"Short", 0.9, 1.2);  // a millisecond boundary passed
-  EXPECT_EQ(Top()->GetLastFrameTime(), 1);
+  // While times only grow the minimum stays at its start value; a scope
+  // within one clock millisecond counts 0.
+  Scope(L"Grow", 300, 301);
+  Scope(L"Grow", 310, 312);
+  EXPECT_EQ(Top(1)->GetMaxTime(), 2);
+  EXPECT_EQ(Top(1)->GetMinTime(), 1000);
+  Scope(L"Short", 320.4, 320.9);
+  EXPECT_EQ(Top(2)->GetLastFrameTime(), 0);
+  Scope(L"Short", 320.9, 321.2);  // a millisecond boundary passed
+  EXPECT_EQ(Top(2)->GetLastFrameTime(), 1);
 }
 
 TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
@@ -118,8 +94,7 @@ TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
   m_profiler.BeginProfile(L"read");  // names are case-sensitive
   m_profiler.EndProfile(L"read");
   m_profiler.EndProfile(L"Frame");
-  // An end without an open scope is ignored; the tree stays usable.
-  m_profiler.EndProfile(L"Frame");
+  m_profiler.EndProfile(L"Frame");  // no open scope: ignored, the tree stays usable
   Scope(L"Frame", 1, 2);
   // Nodes not entered in the last frame still show the calls of the frame
   // in which they were.
@@ -127,6 +102,16 @@ TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
   EXPECT_EQ(Top()->GetChildren().at(1)->GetTotalCalls(), 2);
   EXPECT_EQ(m_profiler.GetRootInstance()->GetChildren().size(), 1u);
   EXPECT_EQ(Top()->GetTotalCalls(), 2);
+  // A scope entered from another parent gets a node of its own.
+  m_profiler.ResetProfile();
+  Scope(L"Frame", 0, 10, [&] {
+    Scope(L"A", 0, 1, [&] { Scope(L"Shared", 0, 1); });
+    Scope(L"B", 1, 3, [&] { Scope(L"Shared", 1, 3); });
+    Scope(L"A", 3, 4, [&] { Scope(L"Shared", 3, 4); });
+    Scope(L"Shared", 4, 8);
+  });
+  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  A(2)\n   Shared(2)\n  B(1)\n   Shared(1)\n  Shared(1)");
+  EXPECT_EQ(m_profiler.GetValueStr(), L"\n10ms\n2ms-20.00%\n2ms-100.00%\n2ms-20.00%\n2ms-100.00%\n4ms-40.00%");
 }
 
 TEST_F(FrameProfiler, ScopesFindTheirNodeWhateverOrderTheyComeIn) {
@@ -134,11 +119,10 @@ TEST_F(FrameProfiler, ScopesFindTheirNodeWhateverOrderTheyComeIn) {
   // and orders that break it (back, skipping, wrapping to the first), with
   // names of one length sharing a prefix, each passed as a fresh string.
   const std::vector<std::wstring> names = {L"step 1", L"step 2", L"step 3", L"step 4", L"step"};
-  const int order[] = {0, 1, 2, 3, 4, 4, 0, 2, 1, 3, 0, 4, 3, 3, 2, 0, 0, 1};
   int calls[5] = {};
   At(0);
   m_profiler.BeginProfile(L"Frame");
-  for (int i : order) {
+  for (int i : {0, 1, 2, 3, 4, 4, 0, 2, 1, 3, 0, 4, 3, 3, 2, 0, 0, 1}) {
     m_profiler.BeginProfile(std::wstring(names[static_cast<size_t>(i)]));
     m_profiler.BeginProfile(L"inner");
     m_profiler.EndProfile(L"");
@@ -157,26 +141,13 @@ TEST_F(FrameProfiler, ScopesFindTheirNodeWhateverOrderTheyComeIn) {
   }
 }
 
-TEST_F(FrameProfiler, AScopeEnteredFromAnotherParentGetsItsOwnNode) {
-  Scope(L"Frame", 0, 10, [&] {
-    Scope(L"A", 0, 1, [&] { Scope(L"Shared", 0, 1); });
-    Scope(L"B", 1, 3, [&] { Scope(L"Shared", 1, 3); });
-    Scope(L"A", 3, 4, [&] { Scope(L"Shared", 3, 4); });
-    Scope(L"Shared", 4, 8);
-  });
-  EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  A(2)\n   Shared(2)\n  B(1)\n   Shared(1)\n  Shared(1)");
-  EXPECT_EQ(m_profiler.GetValueStr(), L"\n10ms\n2ms-20.00%\n2ms-100.00%\n2ms-20.00%\n2ms-100.00%\n4ms-40.00%");
-}
-
 TEST_F(FrameProfiler, ADuplicateNameAddedByHandLeavesTheFirstNodeInUse) {
   Scope(L"Frame", 0, 1, [&] {
     Scope(L"A", 0, 1);
     Scope(L"B", 0, 1);
   });
-  // A second "A" appended behind "B": scopes named A still enter the first.
   CProfileInstance* frame = const_cast<CProfileInstance*>(Top());
   frame->AddChild(new CProfileInstance(*frame->GetChildren()[0]));
-  ASSERT_EQ(frame->GetChildren().size(), 3u);
   Scope(L"Frame", 10, 20, [&] {
     Scope(L"B", 10, 11);
     Scope(L"A", 11, 14);
@@ -188,7 +159,7 @@ TEST_F(FrameProfiler, ADuplicateNameAddedByHandLeavesTheFirstNodeInUse) {
   EXPECT_EQ(frame->GetChildren()[0], frame->FindChild(L"A"));
 }
 
-TEST_F(FrameProfiler, ResetWithAGuardOpenKeepsTheGuardSafe) {
+TEST_F(FrameProfiler, GuardsUseTheSingletonAndSurviveAReset) {
   CProfiler& shared = CSingleton<CProfiler>::GetInstance();
   At(0);
   {
@@ -198,27 +169,30 @@ TEST_F(FrameProfiler, ResetWithAGuardOpenKeepsTheGuardSafe) {
     At(1);
   }  // the end is ignored: no scope is open after the reset
   {
-    CProfile frame(L"After reset");
-    At(3);
+    CProfile frame(L"Loop");
+    At(2);
+    {
+      CProfile inner(L"Step");
+      At(5);
+    }
+    At(6);
   }
-  EXPECT_EQ(shared.GetTitlesStr(), L"\n After reset(1)");
-  EXPECT_EQ(shared.GetValueStr(), L"\n2ms");
+  EXPECT_EQ(shared.GetTitlesStr(), L"\n Loop(1)\n  Step(1)");
+  EXPECT_EQ(shared.GetValueStr(), L"\n5ms\n3ms-60.00%");
   shared.ResetProfile();
 }
 
 TEST_F(FrameProfiler, TextsAreBuiltOncePerFrameAndResetEmptiesThem) {
   Scope(L"Frame", 0, 3);
   EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)");
-  // Folding the frame again by hand changes the figures but not the frame:
-  // the texts stay as built.
+  // Folding the frame again by hand changes the figures but not the texts.
   m_profiler.ProcessFrameStats();
   EXPECT_EQ(Top()->GetTotalCalls(), 2);
   EXPECT_EQ(m_profiler.GetValueStr(), L"\n3ms");
   Scope(L"Frame", 10, 17);
   EXPECT_EQ(m_profiler.GetValueStr(), L"\n7ms");
   m_profiler.ResetProfile();
-  EXPECT_EQ(m_profiler.GetTitlesStr(), L"");
-  EXPECT_EQ(m_profiler.GetValueStr(), L"");
+  EXPECT_EQ(m_profiler.GetTitlesStr() + m_profiler.GetValueStr(), L"");
   EXPECT_EQ(m_profiler.GetBeginCalls(), 0);
 }
 
@@ -227,15 +201,11 @@ TEST_F(FrameProfiler, ReportLayout) {
     Scope(L"Draw", 1, 4);
     Scope(L"Draw", 5, 6);
   });
-  Scope(L"Frame", 100, 120, [&] {
-    Scope(L"Draw", 101, 106);
-  });
+  Scope(L"Frame", 100, 120, [&] { Scope(L"Draw", 101, 106); });
   Scope(L"Name longer than forty characters is cut off at forty", 200, 1234767);
-
   test::ScratchPath path("hux-profile");
   ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
   ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));  // appends
-  const std::string text = test::ReadFile(path.Path());
   const std::string sp35(35, ' ');
   const std::string table =
       "                  NAME                  |   AVG   |   MAX   |   MIN   |  CsPF   | PARENT% | TOTAL%  |  HIER   \n" +
@@ -251,45 +221,28 @@ TEST_F(FrameProfiler, ReportLayout) {
       "Profile Begin Per Call\\(ns\\): [0-9.e+-]+\n"
       "Profile End Per Frame\\(ms\\): [0-9.e+-]+\n"
       "Profile End Per Call\\(ns\\): [0-9.e+-]+\n";
+  const std::string text = test::ReadFile(path.Path());
   EXPECT_TRUE(std::regex_match(text, std::regex("(" + report + "){2}"))) << text;
 }
 
-TEST_F(FrameProfiler, ReportWithoutFramesAndUnopenableFile) {
-  test::ScratchPath path("hux-profile-empty");
-  EXPECT_FALSE(m_profiler.LogProfileResult((path.Path() / "missing" / "r.txt").wstring()));
-  // An open scope without a completed frame: zero counts divide nothing.
-  m_profiler.BeginProfile(L"Open");
-  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
-  m_profiler.EndProfile(L"Open");
-  const std::string text = test::ReadFile(path.Path());
-  EXPECT_NE(text.find("     Open|     0.00|     0.00|  1000.00|        0|   100.00|     0.00|----*\n"),
-            std::string::npos)
-      << text;
-  EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
-}
-
-TEST_F(FrameProfiler, ReportPathsNameExactlyTheirFile) {
+TEST_F(FrameProfiler, ReportWithoutFramesAndPathsThatNameAnotherFile) {
   test::ScratchPath dir("hux-profile-paths");
   std::filesystem::create_directories(dir.Path());
-  Scope(L"Frame", 0, 1);
   const std::wstring base = dir.Wide() + L"/r";
+  // An open scope without a completed frame: zero counts divide nothing.
+  m_profiler.BeginProfile(L"Open");
+  ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));  // a byte that is not UTF-8 is kept
+  m_profiler.EndProfile(L"Open");
+  const std::string text = test::ReadFile(dir.Path() / "r\xFF");
+  EXPECT_NE(text.find("     Open|     0.00|     0.00|  1000.00|        0|   100.00|     0.00|----*\n"), std::string::npos)
+      << text;
+  EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
   // Each would reach another file: the name cut at the NUL, or a character
-  // replaced, so that different names meet in one file.
-  for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF", base + L"\x110000"})
+  // replaced so that different names meet in one file; or no folder.
+  for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF",
+                                      base + L"\x110000", dir.Wide() + L"/missing/r.txt"})
     EXPECT_FALSE(m_profiler.LogProfileResult(refused));
-  EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
-  // A byte that is not UTF-8 (as the system's names hand it over) is kept.
-  ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));
-  EXPECT_TRUE(std::filesystem::is_regular_file(dir.Path() / "r\xFF"));
-}
-
-// The collapsed stacks as path -> weight.
-std::map<std::string, long long> Stacks(const std::string& collapsed) {
-  std::map<std::string, long long> stacks;
-  std::istringstream in(collapsed);
-  for (std::string line; std::getline(in, line);)
-    stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
-  return stacks;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
 
 TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
@@ -311,8 +264,13 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
   std::ostringstream collapsed, json;
   ASSERT_TRUE(m_profiler.WriteCollapsedStacks(collapsed));
   ASSERT_TRUE(m_profiler.WriteSpeedscope(json));
-  const std::map<std::string, long long> stacks = Stacks(collapsed.str());
-
+  std::map<std::string, long long> stacks;  // path -> weight
+  std::string weights;                      // in the order written
+  std::istringstream lines(collapsed.str());
+  for (std::string line; std::getline(lines, line);) {
+    stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
+    weights += (weights.empty() ? "" : ",") + line.substr(line.rfind(' ') + 1);
+  }
   // Every report row: AVG times the frames of its top-level node is the sum
   // of the weights on the node's path and below it.
   const std::map<std::string, int> frames = {{"Frame", 2}, {"Idle", 1}};
@@ -332,12 +290,12 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
     ++rows;
   }
   EXPECT_EQ(rows, 6);
-  // The speedscope file carries the same weights.
-  std::string weights;
-  std::istringstream lines(collapsed.str());
-  for (std::string line; std::getline(lines, line);) weights += (weights.empty() ? "" : ",") + line.substr(line.rfind(' ') + 1);
-  EXPECT_NE(json.str().find("\"unit\":\"milliseconds\""), std::string::npos);
-  EXPECT_NE(json.str().find("\"weights\":[" + weights + "]"), std::string::npos) << json.str();
+  // The speedscope file: the frames by name, the same weights and their sum.
+  long long total = 0;
+  for (const auto& [stack, weight] : stacks) total += weight;
+  for (const std::string& part : {std::string("\"unit\":\"milliseconds\""), std::string("{\"name\":\"Read\""),
+                                  "\"weights\":[" + weights + "]", "\"endValue\":" + std::to_string(total) + ","})
+    EXPECT_NE(json.str().find(part), std::string::npos) << part << "\n" << json.str();
 
   // A child folded again without being entered outgrows its parent: the
   // parent's self time stays at 0, nothing is negative.
@@ -372,23 +330,6 @@ TEST_F(FrameProfiler, CopiedTreesOwnTheirNodes) {
   EXPECT_EQ(copy.GetChildren()[0]->GetName(), L"A");
 }
 
-TEST_F(FrameProfiler, GuardsUseTheSingleton) {
-  CProfiler& shared = CSingleton<CProfiler>::GetInstance();
-  At(0);
-  {
-    CProfile frame(L"Loop");
-    At(1);
-    {
-      CProfile inner(L"Step");
-      At(4);
-    }
-    At(5);
-  }
-  EXPECT_EQ(shared.GetTitlesStr(), L"\n Loop(1)\n  Step(1)");
-  EXPECT_EQ(shared.GetValueStr(), L"\n5ms\n3ms-60.00%");
-  shared.ResetProfile();
-}
-
 // On the real clock: the ticks are those GetTickCount gives at the moment,
 // and the profiler's cost covers its own calls, not the scope between them.
 TEST(FrameProfilerClock, TicksAreTheStopwatchClockAndCostsExcludeTheScope) {
@@ -402,12 +343,9 @@ TEST(FrameProfilerClock, TicksAreTheStopwatchClockAndCostsExcludeTheScope) {
   const long leaving = CStopwatch::GetTickCount();
   profiler.EndProfile(L"Frame");
   const long after = CStopwatch::GetTickCount();
-
   const CProfileInstance* frame = profiler.GetRootInstance()->GetChildren().at(0);
-  EXPECT_GE(frame->GetBeginTick(), before);
-  EXPECT_LE(frame->GetBeginTick(), entered);
-  EXPECT_GE(frame->GetEndTick(), leaving);
-  EXPECT_LE(frame->GetEndTick(), after);
+  EXPECT_TRUE(frame->GetBeginTick() >= before && frame->GetBeginTick() <= entered);
+  EXPECT_TRUE(frame->GetEndTick() >= leaving && frame->GetEndTick() <= after);
   EXPECT_GE(frame->GetLastFrameTime(), 19);
   EXPECT_GT(profiler.GetBeginCost(), 0);
   EXPECT_GT(profiler.GetEndCost(), 0);

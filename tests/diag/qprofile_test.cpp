@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "diag/diag_test_util.h"
 
@@ -31,11 +30,9 @@ struct ProbeRun {
 // one scenario and collects what it wrote.
 ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
   fs::create_directories(dir);
-  const fs::path exe = dir / "qprofile_probe";
-  fs::copy_file(HUX_QPROFILE_PROBE, exe, fs::copy_options::overwrite_existing);
-  const std::string command = "cd '" + dir.string() + "' && ./qprofile_probe " + scenario + " >out.txt 2>err.txt";
+  fs::copy_file(HUX_QPROFILE_PROBE, dir / "qprofile_probe", fs::copy_options::overwrite_existing);
   ProbeRun run;
-  run.status = std::system(command.c_str());
+  run.status = std::system(("cd '" + dir.string() + "' && ./qprofile_probe " + scenario + " >out.txt 2>err.txt").c_str());
   run.out = test::ReadFile(dir / "out.txt");
   run.err = test::ReadFile(dir / "err.txt");
   run.fileExists = fs::exists(dir / "QProfile.txt");
@@ -44,11 +41,6 @@ ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
 }
 
 std::string Lit(const std::string& text) { return std::regex_replace(text, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)"); }
-
-// The two first cells: self% and total% when they differ, else self% alone.
-const std::string kTwoShares = R"(\|[ 0-9.]{6}\|[ 0-9.]{6})";
-const std::string kOneShare = R"(\|[ 0-9.]{6}\|      )";
-
 std::string Dashes(size_t n) { return std::string(n, '-'); }
 
 TEST(QProfileSummary, ReportLinesAndMemoryTable) {
@@ -56,99 +48,87 @@ TEST(QProfileSummary, ReportLinesAndMemoryTable) {
   const ProbeRun run = RunProbe(dir.Path(), "report");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "add=1\ndiff=5.50 missing=0.00\n");
-  const std::string rule = Dashes(54);
+  // The two first cells: self% and total% when they differ, else self% alone.
+  const std::string two = R"(\|[ 0-9.]{6}\|[ 0-9.]{6})", one = R"(\|[ 0-9.]{6}\|      )";
   const std::vector<std::string> lines = {
       "",
       Lit("----------------- Profiling  results -----------------"),
       R"(Date: \d\d\.\d\d\.\d{4}, Time: \d\d:\d\d\.\d\d)",
-      rule,
+      Dashes(54),
       Lit("|-Child|Total |  Hits  |Time/call |   MIN   |   MAX   | Function    "),
-      rule,
+      Dashes(54),
       Lit("|100.00|      |       1|") + R"( *[0-9]+\.[0-9]{5})" + Lit("|    0.000|    0.000|Total time" + Dashes(40)),
       // Load calls Parse and Shared: its own time differs from its total.
-      kTwoShares + Lit("|       1|     0.40000|    0.400|    0.400|Load" + Dashes(46)),
+      two + Lit("|       1|     0.40000|    0.400|    0.400|Load" + Dashes(46)),
       // Measured only under Load: its share of Load's time.
-      kOneShare + Lit("|       1|     0.10000|    0.100|    0.100|Parse" + Dashes(45) + "|25.0% of Load"),
+      one + Lit("|       1|     0.10000|    0.100|    0.100|Parse" + Dashes(45) + "|25.0% of Load"),
       // Measured under Load and Draw: no single parent.
-      kOneShare + Lit("|       2|     0.03500|    0.020|    0.050|Shared" + Dashes(44)),
-      kTwoShares + Lit("|       1|     0.20000|    0.200|    0.200|Draw" + Dashes(46)),
+      one + Lit("|       2|     0.03500|    0.020|    0.050|Shared" + Dashes(44)),
+      two + Lit("|       1|     0.20000|    0.200|    0.200|Draw" + Dashes(46)),
       // Three nested executions: three hits, the time once.
-      kOneShare + Lit("|       3|     0.10000|    0.100|    0.300|Rec" + Dashes(47) + "|100.0% of Rec"),
+      one + Lit("|       3|     0.10000|    0.100|    0.300|Rec" + Dashes(47) + "|100.0% of Rec"),
       // Start, Start, Stop, Stop: two hits, 90 ticks once; no starter, so
       // no minimum or maximum.
-      kOneShare + Lit("|       2|     0.04500|    0.000|    0.000|Manual" + Dashes(44)),
-      kOneShare + Lit("|       1|     0.00000|    0.000|    0.000|A profile name that is longer than fifty characters in all"),
-      kOneShare + Lit("|       1|     0.01000|    0.010|    0.010|Temporary" + Dashes(41)),
+      one + Lit("|       2|     0.04500|    0.000|    0.000|Manual" + Dashes(44)),
+      one + Lit("|       1|     0.00000|    0.000|    0.000|A profile name that is longer than fifty characters in all"),
+      one + Lit("|       1|     0.01000|    0.010|    0.010|Temporary" + Dashes(41)),
       Lit("----------------- memory  status -----------------"),
       Lit("|used/M|Inc/M | time Tag ---------------------------------"),
       Lit("| 10.00| 10.00| start"),
       Lit("| 15.50|  5.50| after"),
-      rule,
+      Dashes(54),
   };
   std::string pattern;
   for (const std::string& line : lines) pattern += line + "\r\n";
   EXPECT_TRUE(std::regex_match(run.file, std::regex(pattern))) << run.file;
-  // The standard output has the same text and one more line end.
-  EXPECT_EQ(run.out, run.file + "\r\n");
+  EXPECT_EQ(run.out, run.file + "\r\n");  // the same text and one more line end
 }
 
-TEST(QProfileSummary, ExplicitSummaryStopsMeasuringAndPrintsOnce) {
+TEST(QProfileSummary, WhenTheSummaryIsPrinted) {
   test::ScratchPath dir("hux-qprofile-explicit");
-  const ProbeRun run = RunProbe(dir.Path(), "explicit");
+  // An explicit summary stops measuring and is printed once.
+  ProbeRun run = RunProbe(dir.Path(), "explicit");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "hits=1 total=1000\n");
-  size_t count = 0;
-  for (size_t at = run.out.find("Profiling  results"); at != std::string::npos;
-       at = run.out.find("Profiling  results", at + 1))
-    ++count;
-  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(run.out.find("Profiling  results"), run.out.rfind("Profiling  results"));
   EXPECT_NE(run.file.find("|       1|     1.00000|    1.000|    1.000|Once---"), std::string::npos) << run.file;
-}
-
-TEST(QProfileSummary, NoSummaryWithTotalTimeAlone) {
-  test::ScratchPath dir("hux-qprofile-none");
+  // None with "Total time" alone; the 1025th memory record is refused.
+  fs::remove(dir.Path() / "QProfile.txt");
   for (const char* scenario : {"none", "memfull"}) {
-    const ProbeRun run = RunProbe(dir.Path(), scenario);
+    run = RunProbe(dir.Path(), scenario);
     ASSERT_EQ(run.status, 0) << scenario << ": " << run.err;
     EXPECT_EQ(run.out, "") << scenario;
     EXPECT_FALSE(run.fileExists) << scenario;
   }
-  // The 1025th memory record is refused.
-  EXPECT_EQ(RunProbe(dir.Path(), "memfull").err, "recorded=1024 last=0\n");
-}
-
-TEST(QProfileSummary, StartersOfOtherThreadsAreNotCallers) {
-  test::ScratchPath dir("hux-qprofile-threads");
-  const ProbeRun run = RunProbe(dir.Path(), "threads");
-  ASSERT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.err, "inner parent=none\n");
+  EXPECT_EQ(run.err, "recorded=1024 last=0\n");
+  // Starters of other threads are not callers.
+  EXPECT_EQ(RunProbe(dir.Path(), "threads").err, "inner parent=none\n");
 }
 
 TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   test::ScratchPath dir("hux-qprofile-file");
   fs::create_directories(dir.Path());
-  test::WriteFile(dir.Path() / "QProfile.txt", "old\n");
-  ProbeRun run = RunProbe(dir.Path(), "explicit");
-  EXPECT_EQ(run.file.rfind("old\n\r\n-----------------", 0), 0u);
-
-  test::WriteFile(dir.Path() / "QProfile.txt", std::string(102399, 'x'));
-  run = RunProbe(dir.Path(), "explicit");
-  EXPECT_EQ(run.file.rfind(std::string(102399, 'x') + "\r\n---", 0), 0u);
-
-  test::WriteFile(dir.Path() / "QProfile.txt", std::string(102400, 'x'));
-  run = RunProbe(dir.Path(), "explicit");
-  EXPECT_EQ(run.file.rfind("\r\n-----------------", 0), 0u);
-  EXPECT_EQ(run.file.find('x'), std::string::npos);
+  const struct {
+    std::string old;
+    bool kept;
+  } cases[] = {{"old\n", true}, {std::string(102399, 'x'), true}, {std::string(102400, 'x'), false}};
+  for (const auto& c : cases) {
+    test::WriteFile(dir.Path() / "QProfile.txt", c.old);
+    const std::string file = RunProbe(dir.Path(), "explicit").file;
+    EXPECT_EQ(file.rfind((c.kept ? c.old : "") + "\r\n-----------------", 0), 0u) << c.old.size();
+    EXPECT_EQ(file.find(c.old.substr(0, 3)) != std::string::npos, c.kept) << c.old.size();
+  }
 }
 
 TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
   test::ScratchPath dir("hux-qprofile-export");
   const ProbeRun run = RunProbe(dir.Path(), "export");
   ASSERT_EQ(run.status, 0) << run.err;
+  const std::string collapsed = test::ReadFile(dir.Path() / "calltree.collapsed");
   // Path and weight (nanoseconds) of each collapsed stack.
   std::vector<std::pair<std::vector<std::string>, long long>> stacks;
-  std::istringstream collapsed(test::ReadFile(dir.Path() / "calltree.collapsed"));
-  for (std::string line; std::getline(collapsed, line);) {
+  std::istringstream in(collapsed);
+  for (std::string line; std::getline(in, line);) {
     std::vector<std::string> path;
     std::istringstream names(line.substr(0, line.rfind(' ')));
     for (std::string name; std::getline(names, name, ';');) path.push_back(name);
@@ -175,8 +155,7 @@ TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
   }
   EXPECT_EQ(profiles, 7);  // all but the one whose name breaks the line
   // Draw's 20 ticks in Shared, which Load calls too, stay below Draw.
-  EXPECT_NE(test::ReadFile(dir.Path() / "calltree.collapsed").find("\nDraw;(callees with several callers) 20000\n"),
-            std::string::npos);
+  EXPECT_NE(collapsed.find("\nDraw;(callees with several callers) 20000\n"), std::string::npos);
 }
 
 TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
@@ -204,9 +183,10 @@ TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
     // The report still reaches the standard output; the file behind the
     // name is neither written, emptied nor created.
     EXPECT_NE(run.out.find("Profiling  results"), std::string::npos) << what;
-    EXPECT_EQ(fs::exists(victim), c.victimBytes != nullptr) << what;
     if (c.victimBytes) {
       EXPECT_EQ(test::ReadFile(victim), *c.victimBytes) << what;
+    } else {
+      EXPECT_FALSE(fs::exists(victim)) << what;
     }
   }
   // A report file created by the profiler is the owner's alone.

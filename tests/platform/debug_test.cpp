@@ -14,16 +14,6 @@
 namespace hux::platform {
 namespace {
 
-TEST(DebugOutput, HandlerReceivesUtf8AndDefaultComesBack) {
-  std::string seen;
-  auto previous = SetDebugOutputHandler([&](const std::string& text) { seen += text; });
-  WriteDebugOutput(std::string("plain\n"));
-  WriteDebugOutput(std::wstring(L"\u4e2d\U0001F600"));
-  SetDebugOutputHandler(previous);
-  EXPECT_EQ(seen, "plain\n\xE4\xB8\xAD\xF0\x9F\x98\x80");
-  WriteDebugOutput(std::string());  // the default must not crash on empty text
-}
-
 // What the debugger output puts on the standard error for `text`.
 std::string OnStderr(const std::string& text) {
   std::FILE* capture = std::tmpfile();
@@ -39,23 +29,29 @@ std::string OnStderr(const std::string& text) {
   return written;
 }
 
-TEST(DebugOutput, DefaultWritesOnlyWhenADebuggerOrTheEnvironmentAsks) {
-  struct Case {
+TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
+  std::string seen;
+  auto previous = SetDebugOutputHandler([&](const std::string& text) { seen += text; });
+  WriteDebugOutput(std::string("plain\n"));
+  WriteDebugOutput(std::wstring(L"\u4e2d\U0001F600"));
+  SetDebugOutputHandler(previous);
+  EXPECT_EQ(seen, "plain\n\xE4\xB8\xAD\xF0\x9F\x98\x80");
+  WriteDebugOutput(std::string());  // the default must not crash on empty text
+
+  const struct {
     const char* env;               // HUX_DEBUG_OUTPUT, or null: unset
     std::optional<bool> debugger;  // the presence hook's answer; none: the real (no) tracer
     bool written;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {nullptr, std::nullopt, false}, {nullptr, false, false}, {nullptr, true, true},
       {"stderr", false, true},        {"1", false, false},     {"", false, false},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(&c - cases);
+  for (const auto& c : cases) {
     c.env ? ::setenv("HUX_DEBUG_OUTPUT", c.env, 1) : ::unsetenv("HUX_DEBUG_OUTPUT");
     DebuggerPresenceHook hook;
     if (c.debugger) hook = [&c] { return *c.debugger; };
     auto before = SetDebuggerPresenceHook(hook);
-    EXPECT_EQ(OnStderr("line\n"), c.written ? "line\n" : "");
+    EXPECT_EQ(OnStderr("line\n"), c.written ? "line\n" : "") << &c - cases;
     SetDebuggerPresenceHook(before);
   }
   ::unsetenv("HUX_DEBUG_OUTPUT");
@@ -66,15 +62,13 @@ TEST(DebugOutput, DefaultWritesOnlyWhenADebuggerOrTheEnvironmentAsks) {
 }
 
 TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {
-  // ctest runs the tests without a debugger.
-  EXPECT_FALSE(IsDebuggerAttached());
+  EXPECT_FALSE(IsDebuggerAttached());  // ctest runs the tests without a debugger
   auto previous = SetDebuggerPresenceHook([] { return true; });
   EXPECT_TRUE(IsDebuggerAttached());
   SetDebuggerPresenceHook(previous);
   EXPECT_FALSE(IsDebuggerAttached());
-  // Without a debugger a break is a no-op: the process goes on.
-  DebugBreakIfAttached();
-  // Also for a process whose name looks like a tracer's line.
+  // Without a debugger a break is a no-op, also for a process whose name
+  // looks like a tracer's line.
   EXPECT_EXIT(
       {
         ::prctl(PR_SET_NAME, "TracerPid:\t1");
@@ -85,17 +79,14 @@ TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {
 }
 
 TEST(MessageBox, HandlerGetsCaptionTextStyleAndAnswers) {
-  std::wstring caption, text;
-  unsigned int style = 0;
+  std::wstring seen;
   auto previous = SetMessageBoxHandler([&](const std::wstring& c, const std::wstring& t, unsigned int s) {
-    caption = c, text = t, style = s;
+    seen = c + L"|" + t + L"|" + std::to_wstring(s);
     return static_cast<int>(MB_RESULT_CANCEL);
   });
-  EXPECT_EQ(ShowMessageBox(L"TlsAlloc", L"TlsAlloc TLS_OUT_OF_INDEXES", MB_STYLE_ICON_ERROR), MB_RESULT_CANCEL);
+  EXPECT_EQ(ShowMessageBox(L"TlsAlloc", L"TLS_OUT_OF_INDEXES", MB_STYLE_ICON_ERROR), MB_RESULT_CANCEL);
   SetMessageBoxHandler(previous);
-  EXPECT_EQ(caption, L"TlsAlloc");
-  EXPECT_EQ(text, L"TlsAlloc TLS_OUT_OF_INDEXES");
-  EXPECT_EQ(style, MB_STYLE_ICON_ERROR);
+  EXPECT_EQ(seen, L"TlsAlloc|TLS_OUT_OF_INDEXES|" + std::to_wstring(MB_STYLE_ICON_ERROR));
   EXPECT_EQ(ShowMessageBox(L"caption", L"default box", 0), MB_RESULT_OK);
 }
 

@@ -3,9 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <thread>
-
 #include "fake_clock.h"
 
 namespace hux {
@@ -18,12 +15,9 @@ TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
     long long ns;
     long ms;
   } cases[] = {
-      {0, 0},           {999999, 0},          {1000000, 1},          {29999999, 29},
-      {30000000, 30},   {1000000000, 1000},   {1234567890123, 1234567},
-      // Beyond 2^31 ms (24.8 days) the count goes on instead of wrapping.
-      {2147483648000000LL, 2147483648L},
-      // A hook's counter before its origin truncates towards zero too.
-      {-999999, 0},     {-1000000, -1},       {-2500000, -2},
+      {0, 0}, {999999, 0}, {1000000, 1}, {29999999, 29}, {1234567890123, 1234567},
+      {2147483648000000LL, 2147483648L},  // beyond 2^31 ms the count goes on instead of wrapping
+      {-999999, 0}, {-1000000, -1}, {-2500000, -2},  // before the origin: towards zero too
   };
   for (const auto& c : cases) {
     AtNanoseconds(c.ns);
@@ -32,56 +26,36 @@ TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
 }
 
 TEST_F(FakeClock, StopRecordsTheLastIntervalOnly) {
+  // (time in ms, action, elapsed afterwards, running afterwards)
+  enum Action { kStart, kStop, kReset, kRestart };
+  const struct {
+    double at;
+    Action action;
+    long elapsed;
+    bool running;
+  } steps[] = {
+      {100, kStart, 0, true},    {130, kStop, 30, false},
+      {200, kStart, 30, true},   // not updated while running
+      {205, kStart, 30, true},   // ignored while running
+      {210, kStop, 10, false},   // replaced, not 40
+      {220, kStop, 10, false},   // ignored while stopped
+      {230, kStart, 10, true},   {250, kReset, 0, false},
+      {260, kStop, 0, false},    // stopped by Reset: nothing recorded
+      {260, kStart, 0, true},    {280, kStop, 20, false},
+      {290, kRestart, 0, true},  {297, kStop, 7, false},
+  };
   CStopwatch watch;
-  At(100);
-  watch.Start();
-  At(130);
-  watch.Stop();
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 30);
-  At(200);
-  watch.Start();
-  At(205);
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 30);  // not updated while running
-  watch.Start();                                  // ignored while running
-  At(210);
-  watch.Stop();
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 10);  // replaced, not 40
-  watch.Stop();                                   // ignored while stopped
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 10);
-}
-
-TEST_F(FakeClock, ResetStopsAndRestartRunsFromZero) {
-  CStopwatch watch;
-  At(0);
-  watch.Start();
-  At(50);
-  watch.Reset();
-  EXPECT_FALSE(watch.IsRunning());
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 0);
-  At(60);
-  watch.Stop();  // stopped by Reset: nothing recorded
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 0);
-
-  watch.Start();
-  At(80);
-  watch.Stop();
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 20);
-  At(90);
-  watch.Restart();
-  EXPECT_TRUE(watch.IsRunning());
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 0);
-  At(97);
-  watch.Stop();
-  EXPECT_EQ(watch.GetElapsedMilliseconds(), 7);
-}
-
-TEST(Stopwatch, MeasuresRealTime) {
-  CStopwatch watch;
-  watch.Start();
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  watch.Stop();
-  EXPECT_GE(watch.GetElapsedMilliseconds(), 29);
-  EXPECT_LT(watch.GetElapsedMilliseconds(), 1000);
+  for (const auto& s : steps) {
+    At(s.at);
+    switch (s.action) {
+      case kStart: watch.Start(); break;
+      case kStop: watch.Stop(); break;
+      case kReset: watch.Reset(); break;
+      case kRestart: watch.Restart(); break;
+    }
+    EXPECT_EQ(watch.GetElapsedMilliseconds(), s.elapsed) << s.at;
+    EXPECT_EQ(watch.IsRunning(), s.running) << s.at;
+  }
 }
 
 }  // namespace

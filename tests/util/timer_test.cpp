@@ -21,7 +21,7 @@ using std::chrono::milliseconds;
 struct Seen {
   int calls = 0;
   unsigned long time = 0;
-  CTimer* stopOther = nullptr;
+  CTimer* stop = nullptr;
   std::unique_ptr<CTimer>* destroy = nullptr;
 };
 
@@ -29,41 +29,27 @@ void Record(void* data, unsigned long time) {
   auto* seen = static_cast<Seen*>(data);
   ++seen->calls;
   seen->time = time;
-  if (seen->stopOther) seen->stopOther->Stop();
+  if (seen->stop) seen->stop->Stop();
   if (seen->destroy) seen->destroy->reset();
 }
 
-TEST(Timer, CallsBackWithDataAndBootTimeFromTheLoop) {
+TEST(Timer, CallsBackWithDataAndBootTimeUntilStopped) {
   Seen seen;
   CTimer timer(10, &Record, &seen);
+  timer.Stop();  // never started: nothing to do
   EXPECT_FALSE(timer.IsRunning());
   timer.Start();
+  timer.Start();  // replaces the running timer
   EXPECT_TRUE(timer.IsRunning());
   EXPECT_TRUE(platform::PumpMessagesUntil([&] { return seen.calls >= 2; }, 5000));
   EXPECT_NEAR(static_cast<double>(seen.time), static_cast<double>(platform::MillisecondsSinceBoot()), 50.0);
   timer.Stop();
   EXPECT_FALSE(timer.IsRunning());
+  // Had the first platform timer survived, the thread would still have one.
+  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
   const int calls = seen.calls;
   EXPECT_EQ(platform::PumpMessages(30), 0);
   EXPECT_EQ(seen.calls, calls);
-  timer.Stop();  // stopping twice is harmless
-}
-
-TEST(Timer, NeverStartedStopDoesNothing) {
-  Seen seen;
-  CTimer timer(10, &Record, &seen);
-  timer.Stop();
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-}
-
-TEST(Timer, SecondStartReplacesTheRunningTimer) {
-  Seen seen;
-  CTimer timer(10, &Record, &seen);
-  timer.Start();
-  timer.Start();
-  timer.Stop();
-  // Had the first platform timer survived, the thread would still have one.
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
 }
 
 TEST(Timer, DestructionStopsEvenOnAnotherThread) {
@@ -77,27 +63,25 @@ TEST(Timer, DestructionStopsEvenOnAnotherThread) {
   EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
 }
 
-TEST(Timer, StoppedByAnEarlierCallbackDoesNotRun) {
+TEST(Timer, ACallbackMayStopAnotherOrStopOrDestroyItsOwnTimer) {
   Seen first, second;
   CTimer a(10, &Record, &first);
   CTimer b(10, &Record, &second);
-  first.stopOther = &b;
+  first.stop = &b;
   a.Start();
   b.Start();
   std::this_thread::sleep_for(milliseconds(15));  // both due; a was started first
   EXPECT_EQ(platform::PumpMessages(0), 1);
   EXPECT_EQ(first.calls, 1);
   EXPECT_EQ(second.calls, 0);
-}
-
-TEST(Timer, ACallbackMayStopOrDestroyItsOwnTimer) {
+  a.Stop();
   for (bool destroy : {false, true}) {
     Seen seen;
     auto timer = std::make_unique<CTimer>(10, &Record, &seen);
     if (destroy)
       seen.destroy = &timer;
     else
-      seen.stopOther = timer.get();
+      seen.stop = timer.get();
     timer->Start();
     EXPECT_EQ(platform::PumpMessages(2000), 1);
     EXPECT_EQ(seen.calls, 1) << destroy;
@@ -158,8 +142,7 @@ TEST(Timer, CopyStartsIdleAndAssignmentStopsTheTarget) {
   Seen seen, other;
   CTimer timer(10, &Record, &seen);
   timer.Start();
-  CTimer copy(timer);
-  EXPECT_FALSE(copy.IsRunning());
+  EXPECT_FALSE(CTimer(timer).IsRunning());
   CTimer target(20, &Record, &other);
   target.Start();
   target = timer;
