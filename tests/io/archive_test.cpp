@@ -61,6 +61,8 @@ TEST(Archive, ByteFormOfValuesAndFraming) {
       {[](GDbArchive& a) { a << std::string(); }, "00 00 00 00"},
       {[](GDbArchive& a) { a << std::string("ab"); }, "02 00 00 00 61 62"},
       {[](GDbArchive& a) { a << std::wstring(L"a\U0001F600"); }, "03 00 00 00 61 00 3D D8 00 DE"},
+      // Past U+10FFFF there is no UTF-16 form: one replacement character.
+      {[](GDbArchive& a) { a << std::wstring(1, static_cast<wchar_t>(0x110000)); }, "01 00 00 00 FD FF"},
       {[](GDbArchive& a) { a.WriteBytes(const_cast<char*>("xyz"), 3); }, "03 00 00 00 78 79 7A"},
       {[](GDbArchive& a) { a.WriteRawData(const_cast<char*>("xyz"), 3); }, "78 79 7A"},
       {[](GDbArchive& a) { EXPECT_TRUE(a.WriteEmptyObject()); }, "01 00 00"},

@@ -338,6 +338,20 @@ TEST(StepOrder, LongSubtreesMoveInLinearTime) {
   EXPECT_EQ(order.back(), last);
 }
 
+// A tree assembled by hand may list a step at the top that another top-level
+// step also holds: the top-level steps after it are still ordered.
+TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
+  TwinTree t;
+  int const b = t.Add(-1, 1);
+  int const a = t.Add(-1, 2);
+  t.nodes[b]->AttachChild(t.nodes[a]);
+  int const c = t.Add(-1, 3);
+  int const d = t.Add(c, 4);
+  std::vector<int> order = t.Ordered();
+  std::sort(order.begin(), order.end());
+  EXPECT_THAT(order, ::testing::ElementsAre(b, a, c, d));
+}
+
 TEST(StepOrder, DeepTreesAreReleasedWithoutRecursionAndNodesNeedAStepAndAnObject) {
   auto key = std::make_shared<Key>(1, 1);
   auto root = std::make_shared<GRegenStepNode>(key.get(), GRegenAtom(1, L"p"), key);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <iconv.h>
+#include <malloc.h>
 
 #include <cstdint>
 #include <memory>
@@ -139,6 +140,19 @@ TEST(CodePage936, LongTextsConvertAsTheirPieces) {
     EXPECT_EQ(GStdStringTrans::WstringToString(std::wstring(run, L'\u4E2D') + L"\U0001F600\u6587"), expected + "?\xCE\xC4");
     EXPECT_EQ(GStdStringTrans::StringToWString(expected + "\xFF" "b"), std::wstring(run, L'\u4E2D') + L"\xFFFD" L"b");
   }
+}
+
+// A thread opens its converters once: a converter opened per call and
+// never closed would hold more memory with every conversion.
+TEST(CodePage936, ConvertersAreOpenedOncePerThread) {
+  auto convert = [] {
+    std::unique_ptr<wchar_t[]> wide(GStdStringTrans::AnsiToUnicode("z\xD6\xD0"));
+    std::unique_ptr<char[]> narrow(GStdStringTrans::UnicodeToAnsi(L"\u4e2dz"));
+  };
+  convert();
+  const long long before = static_cast<long long>(mallinfo2().uordblks);
+  for (int i = 0; i < 20000; ++i) convert();
+  EXPECT_LT(static_cast<long long>(mallinfo2().uordblks) - before, 64 << 10);
 }
 
 TEST(CodePage936, ThreadsConvertAtTheSameTime) {
