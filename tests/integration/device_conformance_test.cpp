@@ -14,6 +14,8 @@
 #include <thread>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include <hux/host/sqlite_device.h>
 
 #include "scratch_dir.h"
@@ -234,6 +236,19 @@ TEST(SqliteDevice, OpensOrCreatesAndRefusesOtherFiles) {
   EXPECT_FALSE(device.IsDBOpen());
   EXPECT_FALSE(device.LastError().empty());
   EXPECT_FALSE(device.OpenDB(L"/nonexistent-dir/sub/x.db"));
+
+  // A query that fails after its first row (a column computed with an
+  // overflow from the second row on) returns no rows at all.
+  ASSERT_TRUE(device.OpenDB(L"g.db"));
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(sqlite3_open("g.db", &raw), SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(raw, "CREATE TABLE G (K INTEGER PRIMARY KEY); INSERT INTO G VALUES (1), (2); ALTER TABLE G "
+                              "ADD COLUMN A AS (abs(CASE WHEN K > 1 THEN -9223372036854775807 - 1 ELSE K END))",
+                         nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(raw);
+  std::vector<CVariant> result;
+  EXPECT_FALSE(device.QueryAllRows("G", {"K", "A"}, result));
+  EXPECT_TRUE(result.empty());
 }
 
 #ifdef HUX_HAVE_PG_HOST
