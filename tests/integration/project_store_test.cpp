@@ -294,6 +294,9 @@ TEST_P(ProjectDbTest, SingleEntitiesThroughTheFacade) {
   EXPECT_TRUE(facade.DeleteEntityData(id, device));
   EXPECT_FALSE(facade.IsEntityStored(id, device));
   EXPECT_FALSE(facade.DeleteEntityData(id, device));
+  EXPECT_EQ(facade.GetStats().rowsDeleted, 1);
+  EXPECT_EQ(facade.LoadProjectData(1, nullptr), nullptr);
+  EXPECT_NE(facade.LastError().find("needs a device"), std::string::npos) << facade.LastError();
   EXPECT_TRUE(facade.SaveEntityData(assembly->GetAllChild()[0], device)) << facade.LastError();
   EXPECT_TRUE(facade.IsEntityStored(id, device));
 }
