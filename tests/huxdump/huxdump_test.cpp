@@ -1,5 +1,5 @@
-// huxdump against good and damaged archives: the tree it prints and the
-// offsets --check names.
+// huxdump against good and damaged archives: the tree it prints, the
+// offsets --check names, the values it decodes and how it escapes them.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -24,6 +24,9 @@
 
 namespace {
 
+using Bytes = std::vector<unsigned char>;
+using hux::test::Hex;
+
 struct Result {
   int exitCode = -1;
   std::string out;  // standard output and standard error together
@@ -32,7 +35,7 @@ struct Result {
 
 // Runs huxdump with `args` (split at spaces) on `file`, saved as `name` in a
 // scratch directory.
-Result RunHuxdump(const std::string& args, const std::vector<unsigned char>& file, const std::string& name = "in.hux") {
+Result RunHuxdump(const std::string& args, const Bytes& file, const std::string& name = "in.hux") {
   hux::test::ScratchDir dir;
   std::ofstream(name, std::ios::binary)
       .write(reinterpret_cast<const char*>(file.data()), static_cast<std::streamsize>(file.size()));
@@ -64,7 +67,7 @@ Result RunHuxdump(const std::string& args, const std::vector<unsigned char>& fil
 
 // Version 3, block 1 holding 7 and L"ab", then block 2 holding a nested
 // empty object: 28 bytes.
-std::vector<unsigned char> GoodArchive() {
+Bytes GoodArchive() {
   hux::GMemStream mem(true, nullptr, 0);
   hux::GDbArchiveImpl ar(&mem);
   int key = 0;
@@ -79,11 +82,18 @@ std::vector<unsigned char> GoodArchive() {
   return hux::test::Bytes(mem);
 }
 
+// The variants serialized one after the other.
+Bytes Variants(std::vector<hux::CVariant> values) {
+  hux::GMemStream mem(true, nullptr, 0);
+  {
+    hux::GDbArchiveImpl ar(&mem);
+    for (hux::CVariant& v : values) v.Serialize(ar);
+  }
+  return hux::test::Bytes(mem);
+}
+
 TEST(Huxdump, PrintsTheTreeWithNesting) {
-  const struct {
-    const char* args;
-    const char* expected;
-  } cases[] = {
+  const std::pair<const char*, const char*> cases[] = {
       {"",
        "in.hux: 28 bytes\n"
        "object @0  version 3  2 blocks\n"
@@ -101,43 +111,35 @@ TEST(Huxdump, PrintsTheTreeWithNesting) {
        "  ]}\n"
        "]}\n"},
   };
-  for (const auto& c : cases) {
-    const Result r = RunHuxdump(c.args, GoodArchive());
+  for (const auto& [args, expected] : cases) {
+    const Result r = RunHuxdump(args, GoodArchive());
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out, c.expected);
+    EXPECT_EQ(r.out, expected);
   }
 }
 
 TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
-  const std::vector<unsigned char> good = GoodArchive();
-  struct Case {
-    const char* name;
-    std::vector<unsigned char> bytes;
-    std::string expected;  // the message, offset included
-  };
+  const Bytes good = GoodArchive();
   // Whole messages, to the end of the line.
-  std::vector<Case> cases = {
-      {"empty file", {}, "offset 0: the file is empty"},
-      {"truncated header", {0x01, 0x00}, "offset 0: object header needs 3 bytes, 2 left in the file"},
-      {"truncated in block 1", std::vector<unsigned char>(good.begin(), good.begin() + 10),
-       "offset 3: block 1 of size 12 runs past the end of the file (2 bytes left)"},
-      {"block size 0xFFFFFFFF", hux::test::Hex("01 00 01 05 FF FF FF FF 00"),
+  const std::pair<Bytes, std::string> cases[] = {
+      {{}, "offset 0: the file is empty"},
+      {{0x01, 0x00}, "offset 0: object header needs 3 bytes, 2 left in the file"},
+      {Bytes(good.begin(), good.begin() + 10), "offset 3: block 1 of size 12 runs past the end of the file (2 bytes left)"},
+      {Hex("01 00 01 05 FF FF FF FF 00"),
        "offset 3: block 5 of size 4294967295 runs past the end of the file (1 bytes left)"},
-      {"255 blocks claimed, one present", hux::test::Hex("01 00 FF 01 01 00 00 00 AA"),
+      {Hex("01 00 FF 01 01 00 00 00 AA"),
        "offset 9: object at offset 0 claims 255 blocks, only 1 present before the end of the file"},
-      {"left-over byte after an object", hux::test::Hex("01 00 00 7F"),
-       "offset 3: object header needs 3 bytes, 1 left in the file (after 1 whole object)"},
-      {"block cut after two objects", hux::test::Hex("01 00 00  01 00 00  01 00 01 09 05 00 00 00 AA"),
+      {Hex("01 00 00 7F"), "offset 3: object header needs 3 bytes, 1 left in the file (after 1 whole object)"},
+      {Hex("01 00 00  01 00 00  01 00 01 09 05 00 00 00 AA"),
        "offset 9: block 9 of size 5 runs past the end of the file (1 bytes left) (after 2 whole objects)"},
   };
-  for (const Case& c : cases) {
-    const Result r = RunHuxdump("--check", c.bytes);
-    EXPECT_EQ(r.exitCode, 1) << c.name << ": " << r.out;
-    EXPECT_NE(r.out.find(c.expected + "\n"), std::string::npos) << c.name << ": " << r.out;
+  for (const auto& [bytes, expected] : cases) {
+    const Result r = RunHuxdump("--check", bytes);
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.out.find(expected + "\n"), std::string::npos) << r.out;
     // The tree names the same fault, found in the whole file rather than as it streams past.
-    if (c.bytes.empty()) continue;
-    const Result tree = RunHuxdump("", c.bytes);
-    EXPECT_NE(tree.out.find(c.expected.substr(c.expected.find(": ") + 2) + "\n"), std::string::npos) << tree.out;
+    if (!bytes.empty())
+      EXPECT_NE(RunHuxdump("", bytes).out.find(expected.substr(expected.find(": ") + 2) + "\n"), std::string::npos);
   }
   const Result ok = RunHuxdump("--check", good);
   EXPECT_EQ(ok.exitCode, 0) << ok.out;
@@ -146,8 +148,8 @@ TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
 TEST(Huxdump, CheckMemoryDoesNotGrowWithTheFile) {
   // 16 MB of small objects (one 2-byte block each): collecting them, or even
   // holding the file, would take far more than the slack allowed here.
-  const std::vector<unsigned char> object = hux::test::Hex("01 00 01 07 02 00 00 00 61 62");
-  std::vector<unsigned char> big;
+  const Bytes object = Hex("01 00 01 07 02 00 00 00 61 62");
+  Bytes big;
   for (int i = 0; i < 1600000; ++i) big.insert(big.end(), object.begin(), object.end());
   const Result small = RunHuxdump("--check", object);
   const Result r = RunHuxdump("--check", big);
@@ -155,30 +157,55 @@ TEST(Huxdump, CheckMemoryDoesNotGrowWithTheFile) {
   EXPECT_LT(r.peakKb - small.peakKb, 4096) << "peak " << r.peakKb << " KB, " << small.peakKb << " KB for one object";
 }
 
-TEST(Huxdump, DecodesVariantsAsTheLibraryReadsThem) {
-  hux::GMemStream mem(true, nullptr, 0);
-  {
-    hux::GDbArchiveImpl ar(&mem);
-    hux::CVariant values[] = {hux::CVariant(true), hux::CVariant(std::string("ab")), hux::CVariant(2.5),
-                              hux::CVariant(std::wstring(L"\u4e2d"))};
-    for (hux::CVariant& v : values) v.Serialize(ar);
+TEST(Huxdump, DecodesValuesAsTheLibraryReadsThem) {
+  const Bytes values = Variants({hux::CVariant(true), hux::CVariant(std::string("ab")), hux::CVariant(2.5),
+                                 hux::CVariant(std::wstring(L"\u4e2d"))});
+  // Two collections of class 0x7101: the first carries the product table and
+  // the scheme (one name "W\n" under HUX, id 1025), the second only its
+  // values. The newline in the name is printed escaped, so it forges no line.
+  const Bytes collections = Hex(
+      "01 01  01 00 00 00  03 00 00 00 48 00 55 00 58 00  01  01 71 00 00"
+      "01 00 00 00  03 00 00 00 48 00 55 00 58 00  01 00 00 00  01 04  02 00 00 00 57 00 0A 00"
+      "01 00 00 00  01 04  01 00 00 00 07 00 00 00"
+      "00  01 00 00 00  01 04  01 00 00 00 09 00 00 00");
+  const std::string counter = "01 00 01 01 08 00 00 00 2A 00 00 00 00 00 00 00";
+  const struct {
+    const char* args;
+    Bytes bytes;
+    int exitCode;
+    std::string expected;  // a part of the output
+  } cases[] = {
+      {"--as variant", values, 0, "variant 0 @0  DT_BOOL (15)  1\n"},
+      {"--as variant", values, 0, "variant 1 @5  DT_STRING (1001)  ab\n"},
+      {"--as variant", values, 0, "DT_DOUBLE (2)  2.5\n"},
+      {"--as variant", values, 0, "DT_WSTRING (1002)  \xE4\xB8\xAD\n"},
+      {"--as variant --json", values, 0,
+       "{\"index\": 1, \"offset\": 5, \"code\": 1001, \"type\": \"DT_STRING\", \"value\": \"ab\"}"},
+      {"--as variant --json", Hex("61 1E 00 00 01 00 00 01 00 00"), 0,
+       "\"code\": 7777, \"type\": \"custom 7777\", \"value\": \"(kept content"},
+      {"--as variant", Hex("E9 03 00 00 01 00 01 02"), 1, ""},  // cut short
+      {"--as nothing", {}, 2, ""},
+      {"--as project", Hex(counter), 0, "project @0  counter 42  (16 bytes)\n"},
+      // Bytes after the object are a field of the JSON record, not a line of text.
+      {"--as project --json", Hex(counter + " FF"), 0, "\"reports\": [], \"trailing\": 1, \"kept\": 0}\n"},
+      // A newer version of the object, and an unknown block: kept, and marked.
+      {"--as project --json", Hex("02 00 01 05 02 00 00 00 AB CD"), 0, "\"kept\": 10}"},
+      {"--as project", Hex("01 00 01 05 02 00 00 00 AB CD"), 0, "  kept: 7 bytes of newer content"},
+      {"--as project --json", Hex("01 00 01 01 04 00 00 00 09 00 00 00"), 0,
+       "\"counter\": 1, \"bytes\": 12, \"reports\": [\"load data: read block error"},
+      {"--as properties", collections, 0, "collection 0 @0  class 28929\n  HUX:W\\n (id 1025)  1  7\n"},
+      {"--as properties", collections, 0, "collection 1 @63  class 28929\n  HUX:W\\n (id 1025)  1  9\n"},
+      {"--as properties", collections, 0, "scheme of class 28929, product HUX: 1025=W\\n\n"},
+      // A product table claiming 2^31 entries over nothing: read as far as
+      // the input delivers, no crash, no hang.
+      {"--as properties", Hex("01 01 FF FF FF 7F"), 0, "collection 0 @0"},
+  };
+  for (const auto& c : cases) {
+    const Result r = RunHuxdump(c.args, c.bytes);
+    EXPECT_EQ(r.exitCode, c.exitCode) << c.args << ": " << r.out;
+    EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.args << ": " << r.out;
+    if (c.args == std::string("--as project --json")) EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
   }
-  const Result text = RunHuxdump("--as variant", hux::test::Bytes(mem));
-  EXPECT_EQ(text.exitCode, 0) << text.out;
-  EXPECT_NE(text.out.find("variant 0 @0  DT_BOOL (15)  1"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("variant 1 @5  DT_STRING (1001)  ab"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("DT_DOUBLE (2)  2.5"), std::string::npos) << text.out;
-  EXPECT_NE(text.out.find("DT_WSTRING (1002)  \xE4\xB8\xAD"), std::string::npos) << text.out;
-  const Result json = RunHuxdump("--as variant --json", hux::test::Bytes(mem));
-  EXPECT_NE(json.out.find("{\"index\": 1, \"offset\": 5, \"code\": 1001, \"type\": \"DT_STRING\", \"value\": \"ab\"}"),
-            std::string::npos)
-      << json.out;
-  const Result kept = RunHuxdump("--as variant --json", hux::test::Hex("61 1E 00 00 01 00 00 01 00 00"));
-  EXPECT_NE(kept.out.find("\"code\": 7777, \"type\": \"custom 7777\", \"value\": \"(kept content"), std::string::npos)
-      << kept.out;
-  const Result cut = RunHuxdump("--as variant", hux::test::Hex("E9 03 00 00 01 00 01 02"));
-  EXPECT_EQ(cut.exitCode, 1) << cut.out;
-  EXPECT_EQ(RunHuxdump("--as nothing", {}).exitCode, 2);
 }
 
 TEST(Huxdump, EscapesWhatWouldActOnTheTerminal) {
@@ -196,13 +223,10 @@ TEST(Huxdump, EscapesWhatWouldActOnTheTerminal) {
        "\\u202e\\u2028\\u2066\\u200f\\u061c\xE2\x81\xB0"},
       {L"\u4e2d\U0001F600", "\xE4\xB8\xAD\xF0\x9F\x98\x80", "\xE4\xB8\xAD\xF0\x9F\x98\x80"},
   };
-  hux::GMemStream mem(true, nullptr, 0);
-  {
-    hux::GDbArchiveImpl ar(&mem);
-    for (const Case& c : cases) hux::CVariant(c.value).Serialize(ar);
-  }
-  const Result text = RunHuxdump("--as variant", hux::test::Bytes(mem));
-  const Result json = RunHuxdump("--as variant --json", hux::test::Bytes(mem));
+  std::vector<hux::CVariant> values;
+  for (const Case& c : cases) values.emplace_back(c.value);
+  const Result text = RunHuxdump("--as variant", Variants(values));
+  const Result json = RunHuxdump("--as variant --json", Variants(values));
   for (const Case& c : cases) {
     EXPECT_NE(text.out.find("(1002)  " + c.text + "\n"), std::string::npos) << c.text << "\n" << text.out;
     EXPECT_NE(json.out.find("\"value\": \"" + c.json + "\"}"), std::string::npos) << c.json << "\n" << json.out;
@@ -216,64 +240,24 @@ TEST(Huxdump, EscapesWhatWouldActOnTheTerminal) {
             std::string::npos);
 }
 
-TEST(Huxdump, DecodesTheProjectCounterAndItsReports) {
-  const Result good = RunHuxdump("--as project", hux::test::Hex("01 00 01 01 08 00 00 00 2A 00 00 00 00 00 00 00"));
-  EXPECT_EQ(good.exitCode, 0) << good.out;
-  EXPECT_NE(good.out.find("project @0  counter 42  (16 bytes)"), std::string::npos) << good.out;
-  // Bytes after the object are a field of the JSON record, not a line of text.
-  const Result extra = RunHuxdump("--as project --json", hux::test::Hex("01 00 01 01 08 00 00 00 2A 00 00 00 00 00 00 00 FF"));
-  EXPECT_NE(extra.out.find("\"reports\": [], \"trailing\": 1, \"kept\": 0}\n"), std::string::npos) << extra.out;
-  EXPECT_EQ(std::count(extra.out.begin(), extra.out.end(), '\n'), 1) << extra.out;
-  // A newer version of the object, and an unknown block: kept, and marked.
-  const auto newer = hux::test::Hex("02 00 01 05 02 00 00 00 AB CD");
-  EXPECT_NE(RunHuxdump("--as project --json", newer).out.find("\"kept\": 10}"), std::string::npos);
-  const auto unknown = hux::test::Hex("01 00 01 05 02 00 00 00 AB CD");
-  EXPECT_NE(RunHuxdump("--as project", unknown).out.find("  kept: 7 bytes of newer content"), std::string::npos);
-  const Result shortBlock = RunHuxdump("--as project --json", hux::test::Hex("01 00 01 01 04 00 00 00 09 00 00 00"));
-  EXPECT_NE(shortBlock.out.find("\"counter\": 1, \"bytes\": 12, \"reports\": [\"load data: read block error"),
-            std::string::npos)
-      << shortBlock.out;
-}
-
-TEST(Huxdump, DecodesPropertyCollectionsWithTheirScheme) {
-  // Two collections of class 0x7101: the first carries the product table and
-  // the scheme (one name "W\n" under HUX, id 1025), the second only its values.
-  // The newline in the name is printed escaped, so it forges no line.
-  const auto bytes = hux::test::Hex(
-      "01 01  01 00 00 00  03 00 00 00 48 00 55 00 58 00  01  01 71 00 00"
-      "01 00 00 00  03 00 00 00 48 00 55 00 58 00  01 00 00 00  01 04  02 00 00 00 57 00 0A 00"
-      "01 00 00 00  01 04  01 00 00 00 07 00 00 00"
-      "00  01 00 00 00  01 04  01 00 00 00 09 00 00 00");
-  const Result r = RunHuxdump("--as properties", bytes);
-  EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_NE(r.out.find("collection 0 @0  class 28929\n  HUX:W\\n (id 1025)  1  7"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("collection 1 @63  class 28929\n  HUX:W\\n (id 1025)  1  9"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("scheme of class 28929, product HUX: 1025=W\\n\n"), std::string::npos) << r.out;
-  // A product table claiming 2^31 entries over nothing: read as far as the
-  // input delivers, no crash, no hang.
-  const Result hostile = RunHuxdump("--as properties", hux::test::Hex("01 01 FF FF FF 7F"));
-  EXPECT_NE(hostile.out.find("collection 0 @0"), std::string::npos) << hostile.out;
-}
-
 TEST(Huxdump, DamagedFilesNeverCrashIt) {
-  // Every truncation of a good archive, and deep nesting.
-  const std::vector<unsigned char> good = GoodArchive();
+  // Every truncation of a good archive.
+  const Bytes good = GoodArchive();
   for (size_t len = 0; len < good.size(); ++len) {
-    const Result r = RunHuxdump("", std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(len)));
+    const Result r = RunHuxdump("", Bytes(good.begin(), good.begin() + static_cast<long>(len)));
     EXPECT_EQ(r.exitCode, 0) << len << ": " << r.out;
   }
   // 1000 objects, each the only block of the one around it: deeper than the
   // inspector follows.
-  std::vector<unsigned char> deep = {0x01, 0x00, 0x00};
+  Bytes deep = {0x01, 0x00, 0x00};
   for (int i = 0; i < 1000; ++i) {
-    const unsigned int size = static_cast<unsigned int>(deep.size());
-    std::vector<unsigned char> outer = {0x01, 0x00, 0x01, 0x01};
+    const auto size = static_cast<unsigned int>(deep.size());
+    Bytes outer = {0x01, 0x00, 0x01, 0x01};
     for (int b = 0; b < 4; ++b) outer.push_back(static_cast<unsigned char>(size >> (8 * b)));
     outer.insert(outer.end(), deep.begin(), deep.end());
     deep.swap(outer);
   }
-  const Result r = RunHuxdump("--check", deep);
-  EXPECT_EQ(r.exitCode, 0) << "the outer framing is sound: " << r.out;
+  EXPECT_EQ(RunHuxdump("--check", deep).exitCode, 0) << "the outer framing is sound";
   EXPECT_EQ(RunHuxdump("", deep).exitCode, 0);
 }
 

@@ -32,10 +32,7 @@ std::string ServerBinDir() {
   fs::path found;
   for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ignored)) {
     const int version = std::atoi(entry.path().filename().c_str());
-    if (version > best && has(entry.path() / "bin")) {
-      best = version;
-      found = entry.path() / "bin";
-    }
+    if (version > best && has(entry.path() / "bin")) best = version, found = entry.path() / "bin";
   }
   if (!found.empty()) return found.string();
   std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
@@ -44,25 +41,22 @@ std::string ServerBinDir() {
   return "";
 }
 
-std::string Quoted(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // Runs a server program, as the postgres user when this process is root,
 // its output appended to <dir>/tools.log. False with the end of that log and
 // of the server's own log in `why`.
 bool RunServerTool(const std::vector<std::string>& args, const std::string& dir, std::string& why) {
+  auto quoted = [](const std::string& text) {
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+  };
   std::string command = geteuid() == 0 ? "runuser -u postgres --" : "";
-  for (const std::string& arg : args) command += " " + Quoted(arg);
-  command += " >>" + Quoted(dir + "/tools.log") + " 2>&1 </dev/null";
-  if (std::system(command.c_str()) == 0) return true;
+  for (const std::string& arg : args) command += " " + quoted(arg);
+  if (std::system((command + " >>" + quoted(dir + "/tools.log") + " 2>&1 </dev/null").c_str()) == 0) return true;
   why = args[0] + " failed:";
   for (const char* name : {"/tools.log", "/server.log"}) {
-    std::ifstream in(dir + name);
     std::stringstream text;
-    text << in.rdbuf();
+    text << std::ifstream(dir + name).rdbuf();
     const std::string all = text.str();
     why += "\n" + (all.size() > 2000 ? all.substr(all.size() - 2000) : all);
   }
@@ -94,11 +88,11 @@ bool PgExecute(const std::string& connection, const std::string& sql, std::strin
 std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
   missing = true;
   const std::string bin = ServerBinDir();
+  struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
   if (bin.empty()) {
     why = "no PostgreSQL server programs (initdb, pg_ctl) are installed; tools/install-deps.sh installs them";
     return nullptr;
   }
-  struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
   if (geteuid() == 0 && !postgres) {
     why = "the server refuses to run as root and there is no postgres user to run it";
     return nullptr;
@@ -122,14 +116,12 @@ std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
   // fsync off: the tests kill clients, never the server, and run faster.
   // Minimal WAL lets CREATE DATABASE ... STRATEGY FILE_COPY make each
   // test's database in a tenth of the time.
-  if (!RunServerTool({bin + "/initdb", "-D", dir + "/data", "-A", "trust", "-U", "postgres", "--no-sync", "-E",
-                      "UTF8", "--locale=C.UTF-8"},
-                     dir, why) ||
-      !RunServerTool({bin + "/pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w", "-o",
-                      "-k " + dir + " -c listen_addresses='' -c fsync=off -c wal_level=minimal -c max_wal_senders=0",
-                      "start"},
-                     dir, why))
-    return nullptr;
+  const std::vector<std::string> init{bin + "/initdb", "-D", dir + "/data", "-A", "trust", "-U", "postgres",
+                                      "--no-sync", "-E", "UTF8", "--locale=C.UTF-8"};
+  const std::vector<std::string> start{
+      bin + "/pg_ctl", "-D", dir + "/data", "-l", dir + "/server.log", "-w", "-o",
+      "-k " + dir + " -c listen_addresses='' -c fsync=off -c wal_level=minimal -c max_wal_senders=0", "start"};
+  if (!RunServerTool(init, dir, why) || !RunServerTool(start, dir, why)) return nullptr;
   return server;
 }
 
@@ -138,9 +130,9 @@ bool PgServer::Stop(const std::string& dir, std::string& why) {
   bool stopped = true;
   if (fs::exists(fs::path(dir) / "data" / "postmaster.pid", ignored)) {
     const std::string bin = ServerBinDir();
+    if (bin.empty()) why = "no pg_ctl to stop the server at " + dir;
     stopped = !bin.empty() &&
               RunServerTool({bin + "/pg_ctl", "-D", dir + "/data", "-m", "immediate", "-w", "stop"}, dir, why);
-    if (bin.empty()) why = "no pg_ctl to stop the server at " + dir;
   }
   if (stopped) fs::remove_all(dir, ignored);
   return stopped;

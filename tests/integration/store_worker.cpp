@@ -4,9 +4,9 @@
 //     changes the first part of the assembly LABEL and adds a part to it,
 //     SAVES times, each time saving the changes (exit 1 when a save fails);
 //   store_worker ENGINE LOCATION churn SEED
-//     saves forever, until it is killed: each round gives every part the
-//     round's number (mass and name), adds or deletes a part, and saves the
-//     changes or the whole project.
+//     saves until it is killed: each round gives every part the round's
+//     number (mass and name), adds or deletes a part, and saves the changes
+//     (every third round the whole project).
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -15,7 +15,6 @@
 #include <vector>
 
 #include <hux/host/entity_facade.h>
-#include <hux/object/dbdevice.h>
 #include <hux/object/project.h>
 
 #include "sample_model.h"
@@ -31,18 +30,21 @@ int Fail(const char* what, const std::string& why) {
   return 1;
 }
 
+PartEntity* NewPart(double mass, const std::wstring& name) {
+  auto* part = new PartEntity();
+  part->Data().mass = mass;
+  part->Data().name = name;
+  return part;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: store_worker ENGINE LOCATION edit LABEL SAVES | churn SEED\n");
-    return 2;
-  }
+  if (argc < 5) return Fail("usage", "store_worker ENGINE LOCATION edit LABEL SAVES | churn SEED");
   sample::RegisterSampleTypes();
   hux::host::EntityFacade facade;
   hux::SetIOFacade(&facade);
-  const std::string command = argv[3];
-  const std::string text = argv[2];
+  const std::string command = argv[3], text = argv[2];
   const std::wstring location(text.begin(), text.end());
   std::unique_ptr<hux::IBaseProject> project(
       hux::IBaseProject::LoadProject(0, location, hux::test::NewDevice(hux::test::EngineByName(argv[1])).release()));
@@ -54,52 +56,45 @@ int main(int argc, char** argv) {
     for (hux::IBaseEntity* e : project->GetAllChild())
       if (auto* a = dynamic_cast<AssemblyEntity*>(e); a && a->Data().label == argv[4]) assembly = a;
     if (!assembly) return Fail("edit", "no assembly " + std::string(argv[4]));
-    const int saves = std::atoi(argv[5]);
-    for (int i = 0; i < saves; ++i) {
+    for (int i = 0; i < std::atoi(argv[5]); ++i) {
       auto* first = static_cast<PartEntity*>(assembly->GetAllChild()[0]);
       first->Data().mass = i + 1;
       first->SetObjectFlag(true, hux::EGOBJECT_MODIFIED);
-      auto* added = new PartEntity();
-      added->Data().mass = i;
-      assembly->AddChild(added);
+      assembly->AddChild(NewPart(i, L""));
       if (!facade.SaveModifiedData(project.get(), device)) return Fail("save", facade.LastError());
     }
     return 0;
   }
-  if (command == "churn") {
-    std::mt19937 random(static_cast<unsigned>(std::atoi(argv[4])));
-    for (int round = 1;; ++round) {
-      std::vector<hux::IBaseEntity*> all;
-      hux::IBaseEntity::GetAllLeafChild(project.get(), all);
-      std::vector<AssemblyEntity*> assemblies;
-      for (hux::IBaseEntity* e : all) {
-        if (auto* part = dynamic_cast<PartEntity*>(e)) {
-          part->Data().mass = round;
-          part->Data().name = L"g" + std::to_wstring(round);
-          part->SetObjectFlag(true, hux::EGOBJECT_MODIFIED);
-        } else if (auto* a = dynamic_cast<AssemblyEntity*>(e)) {
-          assemblies.push_back(a);
-        }
-      }
-      AssemblyEntity* assembly = assemblies[random() % assemblies.size()];
-      if (random() % 2 && assembly->GetAllChild().size() > 1) {
-        assembly->DeleteChild(assembly->GetAllChild()[random() % assembly->GetAllChild().size()]);
-      } else {
-        auto* added = new PartEntity();
-        added->Data().mass = round;
-        added->Data().name = L"g" + std::to_wstring(round);
-        assembly->AddChild(added);
-      }
-      if (round % 3 == 0) {
-        try {
-          project->SaveProject(location);
-        } catch (const std::exception& e) {
-          return Fail("save", e.what());
-        }
-      } else if (!facade.SaveModifiedData(project.get(), device)) {
-        return Fail("save", facade.LastError());
+  if (command != "churn") return Fail("usage", "unknown command " + command);
+  std::mt19937 random(static_cast<unsigned>(std::atoi(argv[4])));
+  for (int round = 1;; ++round) {
+    const std::wstring name = L"g" + std::to_wstring(round);
+    std::vector<hux::IBaseEntity*> all;
+    hux::IBaseEntity::GetAllLeafChild(project.get(), all);
+    std::vector<AssemblyEntity*> assemblies;
+    for (hux::IBaseEntity* e : all) {
+      if (auto* part = dynamic_cast<PartEntity*>(e)) {
+        part->Data().mass = round;
+        part->Data().name = name;
+        part->SetObjectFlag(true, hux::EGOBJECT_MODIFIED);
+      } else if (auto* a = dynamic_cast<AssemblyEntity*>(e)) {
+        assemblies.push_back(a);
       }
     }
+    AssemblyEntity* assembly = assemblies[random() % assemblies.size()];
+    const auto& parts = assembly->GetAllChild();
+    if (random() % 2 && parts.size() > 1)
+      assembly->DeleteChild(parts[random() % parts.size()]);
+    else
+      assembly->AddChild(NewPart(round, name));
+    if (round % 3 == 0) {
+      try {
+        project->SaveProject(location);
+      } catch (const std::exception& e) {
+        return Fail("save", e.what());
+      }
+    } else if (!facade.SaveModifiedData(project.get(), device)) {
+      return Fail("save", facade.LastError());
+    }
   }
-  return Fail("usage", "unknown command " + command);
 }

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include <hux/host/sqlite_device.h>
+#include <hux/io/memstream.h>
 
 #ifdef HUX_HAVE_PG_HOST
 #include <hux/host/pg_device.h>
@@ -27,30 +28,25 @@ std::string RandomName(const std::string& prefix) {
 // The server the tests use: $HUX_TEST_PG_HOST (a host name or socket
 // folder; the user is postgres), else the private server the ctest fixture
 // started, whose folder it wrote to HUX_PG_SERVER_FILE. The host is put in
-// the environment, so that worker processes find the same server.
+// the environment, so that worker processes find the same server. `why`
+// says why there is none.
 struct PgHost {
-  std::string host;
-  std::string why;  // why there is none
+  std::string host, why;
 };
 
 const PgHost& TestPgHost() {
   static const PgHost found = [] {
     PgHost pg;
-    if (const char* host = std::getenv("HUX_TEST_PG_HOST"); host && *host) {
-      pg.host = host;
-      return pg;
-    }
+    if (const char* host = std::getenv("HUX_TEST_PG_HOST"); host && *host) return PgHost{host, ""};
     std::string line;
 #ifdef HUX_PG_SERVER_FILE
-    std::ifstream in(HUX_PG_SERVER_FILE);
-    std::getline(in, line);
+    std::getline(std::ifstream(HUX_PG_SERVER_FILE), line);
 #endif
     if (line.rfind("none:", 0) == 0) {
       pg.why = "PostgreSQL tests skipped:" + line.substr(5);
     } else if (line.empty()) {
-      pg.why =
-          "PostgreSQL tests skipped: no private server is running (ctest starts one; or set HUX_TEST_PG_HOST to a "
-          "server's host or socket folder)";
+      pg.why = "PostgreSQL tests skipped: no private server is running (ctest starts one; or set "
+               "HUX_TEST_PG_HOST to a server's host or socket folder)";
     } else {
       pg.host = line;
       setenv("HUX_TEST_PG_HOST", line.c_str(), 1);
@@ -62,13 +58,6 @@ const PgHost& TestPgHost() {
 
 std::string PgConnection(const std::string& dbname) {
   return "host=" + TestPgHost().host + " dbname=" + dbname + " user=postgres";
-}
-
-// Runs `sql` as the server's superuser; throws on failure.
-void PgAdmin(const std::string& sql) {
-  std::string why;
-  if (!PgExecute(PgConnection("postgres"), sql, why))
-    throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
 }
 #endif
 
@@ -89,13 +78,6 @@ std::string WhyUnavailable(Engine engine) {
 #else
   return "PostgreSQL tests skipped: the PostgreSQL host is not built (no libpq)";
 #endif
-}
-
-std::vector<Engine> TestEngines() {
-  std::vector<Engine> engines;
-  for (Engine engine : BuiltEngines())
-    if (WhyUnavailable(engine).empty()) engines.push_back(engine);
-  return engines;
 }
 
 const char* EngineName(Engine engine) { return engine == Engine::Sqlite ? "sqlite" : "postgres"; }
@@ -123,21 +105,39 @@ std::string DeviceError(hux::GDBDevice& device) {
   return "";
 }
 
+hux::CVariant Blob(const std::string& bytes) {
+  auto* stream = new hux::GMemStream(true, nullptr, 0);
+  if (!bytes.empty()) stream->Write(const_cast<char*>(bytes.data()), static_cast<unsigned int>(bytes.size()));
+  hux::CVariant value;
+  value.SetValueRefPtr(stream);
+  return value;
+}
+
+std::string BytesOf(const hux::CVariant& value) {
+  auto* stream = dynamic_cast<hux::GMemStream*>(value.GetValueRefPtr());
+  return stream ? std::string(stream->GetData(), stream->GetDataSize()) : "<none>";
+}
+
+std::vector<long long> Ints(const std::vector<hux::CVariant>& values) {
+  std::vector<long long> out;
+  for (const hux::CVariant& v : values) out.push_back(v.toInt64(nullptr));
+  return out;
+}
+
 TestDatabase::TestDatabase(Engine engine) : m_engine(engine) {
   if (const std::string why = WhyUnavailable(engine); !why.empty()) throw std::runtime_error(why);
   if (engine == Engine::Sqlite) {
-    const std::filesystem::path file = std::filesystem::temp_directory_path() / (RandomName("hux-db-") + ".db");
+    const auto file = std::filesystem::temp_directory_path() / (RandomName("hux-db-") + ".db");
     m_location = file.wstring();
     m_cleanup = file.string();
     return;
   }
 #ifdef HUX_HAVE_PG_HOST
-  const std::string name = RandomName("hux_test_");
-  if (std::string why; !PgCreateDatabase(PgConnection("postgres"), name, why))
+  m_cleanup = RandomName("hux_test_");
+  if (std::string why; !PgCreateDatabase(PgConnection("postgres"), m_cleanup, why))
     throw std::runtime_error("the PostgreSQL server at " + TestPgHost().host + ": " + why);
-  const std::string connection = PgConnection(name);
+  const std::string connection = PgConnection(m_cleanup);
   m_location.assign(connection.begin(), connection.end());
-  m_cleanup = name;
 #endif
 }
 
@@ -148,11 +148,9 @@ TestDatabase::~TestDatabase() {
     return;
   }
 #ifdef HUX_HAVE_PG_HOST
-  try {
-    PgAdmin("DROP DATABASE IF EXISTS " + m_cleanup + " WITH (FORCE)");
-  } catch (const std::exception&) {
-    // The whole server goes at the end of the run.
-  }
+  // A failure leaves the database to the end of the run, when the server goes.
+  std::string ignored;
+  PgExecute(PgConnection("postgres"), "DROP DATABASE IF EXISTS " + m_cleanup + " WITH (FORCE)", ignored);
 #endif
 }
 

@@ -8,6 +8,11 @@
 #include <fstream>
 #include <string>
 
+int Fail(const char* why) {
+  std::printf("consumer: %s\n", why);
+  return 1;
+}
+
 int main(int argc, char** argv) {
   hux::GMemStream mem(true, nullptr, 0);
   {
@@ -19,33 +24,21 @@ int main(int argc, char** argv) {
     ar.EndWriteBlock(1, &key);
     ar.EndWriteObject(&key);
   }
-  const unsigned char expected[] = {0x03, 0x00, 0x01, 0x01, 0x0C, 0x00, 0x00, 0x00, 0x07, 0x00,
-                                    0x00, 0x00, 0x02, 0x00, 0x00, 0x00, 0x61, 0x00, 0x62, 0x00};
-  if (mem.GetDataSize() != sizeof expected || std::memcmp(mem.GetData(), expected, sizeof expected) != 0) {
-    std::puts("consumer: unexpected bytes");
-    return 1;
-  }
-  if (argc > 1 && !std::ofstream(argv[1], std::ios::binary)
-                       .write(mem.GetData(), sizeof expected)) {
-    std::puts("consumer: cannot save the object");
-    return 1;
-  }
+  const char expected[] = "\x03\x00\x01\x01\x0C\x00\x00\x00\x07\x00\x00\x00\x02\x00\x00\x00\x61\x00\x62\x00";
+  if (mem.GetDataSize() != 20 || std::memcmp(mem.GetData(), expected, 20) != 0) return Fail("unexpected bytes");
+  if (argc > 1 && !std::ofstream(argv[1], std::ios::binary).write(mem.GetData(), 20)) return Fail("cannot save the object");
   mem.SetOpenMode(false);
   hux::GDbArchiveImpl ar(&mem);
-  unsigned char blocks = 0;
+  unsigned char blocks = 0, id = 0;
   unsigned short version = 0;
-  ar.ReadObject(blocks, version);
-  unsigned char id = 0;
   unsigned int size = 0;
-  ar.ReadBlock(id, size);
   int value = 0;
   std::wstring text;
+  ar.ReadObject(blocks, version);
+  ar.ReadBlock(id, size);
   ar >> value >> text;
   ar.EndReadObject();
-  if (version != 3 || blocks != 1 || id != 1 || size != 12 || value != 7 || text != L"ab") {
-    std::puts("consumer: round trip failed");
-    return 1;
-  }
+  if (version != 3 || blocks != 1 || id != 1 || size != 12 || value != 7 || text != L"ab") return Fail("round trip failed");
   std::puts("consumer: 20-byte object written and read back");
   return 0;
 }

@@ -21,8 +21,6 @@ namespace {
 
 class Project : public hux::IBaseProject {};
 
-hux::IBase* CreateProject() { return new Project(); }
-
 // A new device of `kind`, or null for a kind this consumer was not built with.
 hux::GDBDevice* NewDevice(const std::string& kind) {
 #ifdef HUX_CONSUMER_SQLITE
@@ -34,14 +32,9 @@ hux::GDBDevice* NewDevice(const std::string& kind) {
   return nullptr;
 }
 
-std::string ErrorOf(hux::GDBDevice* device) {
-#ifdef HUX_CONSUMER_SQLITE
-  if (auto* sqlite = dynamic_cast<hux::host::SqliteDevice*>(device)) return sqlite->LastError();
-#endif
-#ifdef HUX_CONSUMER_PG
-  if (auto* pg = dynamic_cast<hux::host::PgDevice*>(device)) return pg->LastError();
-#endif
-  return "";
+int Fail(const std::string& why) {
+  std::printf("host consumer: %s\n", why.c_str());
+  return 1;
 }
 
 }  // namespace
@@ -55,13 +48,11 @@ int main(int argc, char** argv) {
 #ifdef HUX_CONSUMER_PG
   // A server that is not there is a clear failure, not a crash or a hang.
   hux::host::PgDevice nowhere;
-  if (nowhere.OpenDB(L"host=/nonexistent-dir dbname=x") || nowhere.LastError().empty()) {
-    std::puts("host consumer: a connection to no server did not fail clearly");
-    return 1;
-  }
+  if (nowhere.OpenDB(L"host=/nonexistent-dir dbname=x") || nowhere.LastError().empty())
+    return Fail("a connection to no server did not fail clearly");
 #endif
   hux::sClassFunctionPtr record;
-  record.createBaseObject = &CreateProject;
+  record.createBaseObject = []() -> hux::IBase* { return new Project(); };
   record.className = hux::FactoryClassName<Project>();
   hux::GetBaseObjectFactory().RegitsterObjectPointers(hux::DT_PROJECT, record);
   hux::host::EntityFacade facade;
@@ -79,19 +70,14 @@ int main(int argc, char** argv) {
     childId = group->GetAllChild()[0]->GetObjectID();
     project.SaveProject(path);
   }
-  hux::GDBDevice* device = NewDevice(kind);
-  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device));
-  if (!project) {
-    std::printf("host consumer: cannot reopen: %s %s\n", facade.LastError().c_str(), ErrorOf(device).c_str());
-    delete device;
-    return 1;
-  }
+  std::unique_ptr<hux::GDBDevice> device(NewDevice(kind));
+  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device.get()));
+  if (!project) return Fail("cannot reopen: " + facade.LastError());
+  device.release();  // the project owns it
   const auto& top = project->GetAllChild();
   if (top.size() != 1 || top[0]->GetAllChild().size() != 1 || top[0]->GetAllChild()[0]->GetObjectID() != childId ||
-      project->GetLastUniqueID() < childId) {
-    std::puts("host consumer: the reopened project differs");
-    return 1;
-  }
+      project->GetLastUniqueID() < childId)
+    return Fail("the reopened project differs");
   std::printf("host consumer: project saved and reopened through %s, entity %lld back\n", kind.c_str(), childId);
   return 0;
 }

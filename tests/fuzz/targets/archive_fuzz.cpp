@@ -15,31 +15,31 @@ namespace {
 
 using namespace hux;
 
-// What one reading found. Each block's id decides how its contents are read.
+// What one reading found. Each block's id decides how its contents are read
+// (id % 8): 0 nested objects, 1 a string, 2 a wide string, 3 a byte block,
+// 4 an int and a double, 5 a nested object rolled back, 6 a nested object
+// kept whole, 7 kept as an unknown block.
 struct Node {
   unsigned short version = 0;
-  unsigned char declaredCount = 0;
   struct Block {
     unsigned char id = 0;
     std::vector<Node> nested;
-    std::string text;
+    std::string text, keptObject;
     std::wstring wide;
     std::vector<char> bytes;
     int number = 0;
     double real = 0;
-    std::string keptObject;  // a nested object kept whole
   };
   std::vector<Block> blocks;
   GKeptBlocks kept;  // unknown blocks, written back after the others
 };
 
-// The kept bytes of a reading, in order.
+// The kept bytes of a reading, in order; an object not kept is written back
+// as the empty object, 3 bytes.
 void KeptBytes(const std::vector<Node>& nodes, std::vector<size_t>& out) {
   for (const Node& n : nodes) {
-    out.push_back(n.kept.GetCount());
-    out.push_back(n.kept.GetByteCount());
+    out.insert(out.end(), {n.kept.GetCount(), n.kept.GetByteCount()});
     for (const Node::Block& b : n.blocks) {
-      // One not kept is written back as the empty object, 3 bytes.
       out.push_back(b.keptObject.empty() ? 3 : b.keptObject.size());
       KeptBytes(b.nested, out);
     }
@@ -59,50 +59,38 @@ struct Reader {
     unsigned short version = 1;
     ar.ReadObject(count, version);
     node.version = version;
-    node.declaredCount = count;
     for (int i = 0; i < count && !Exhausted(); ++i) {
       Node::Block block;
       unsigned int size = 0;
       ar.ReadBlock(block.id, size);
       const __int64 dataStart = ar.DevicePos();
-      switch (block.id % 8) {
-        case 0:
-          if (depth < 16) block.nested.push_back(ReadNode(depth + 1));
-          break;
-        case 1:
-          ar >> block.text;
-          break;
-        case 2:
-          ar >> block.wide;
-          break;
-        case 3: {
-          void* data = nullptr;
-          int n = 0;
-          ar.ReadBytes(data, n);
-          if (n > 0) block.bytes.assign(static_cast<char*>(data), static_cast<char*>(data) + n);
-          ::operator delete(data);
-          break;
-        }
-        case 4:
-          ar >> block.number >> block.real;
-          break;
-        case 5:
-          // A reader that gives up on a nested object and rolls it back.
-          if (depth < 16) {
-            const int nestedStart = static_cast<int>(ar.DevicePos());
-            unsigned char n = 0;
-            unsigned short v = 0;
-            ar.ReadObject(n, v);
-            ar.RollbackReadObject(nestedStart);
-          }
-          break;
-        case 6:
-          // A nested object of a version this reader does not handle.
-          ar.KeepObject(block.keptObject);
-          break;
-        default:
-          ar.KeepBlock(block.id, size, node.kept);
-          continue;  // reading goes on after the block
+      const int kind = block.id % 8;
+      if (kind == 0 && depth < 16) {
+        block.nested.push_back(ReadNode(depth + 1));
+      } else if (kind == 1) {
+        ar >> block.text;
+      } else if (kind == 2) {
+        ar >> block.wide;
+      } else if (kind == 3) {
+        void* data = nullptr;
+        int n = 0;
+        ar.ReadBytes(data, n);
+        if (n > 0) block.bytes.assign(static_cast<char*>(data), static_cast<char*>(data) + n);
+        ::operator delete(data);
+      } else if (kind == 4) {
+        ar >> block.number >> block.real;
+      } else if (kind == 5 && depth < 16) {
+        // A reader that gives up on a nested object and rolls it back.
+        const int nestedStart = static_cast<int>(ar.DevicePos());
+        unsigned char n = 0;
+        unsigned short v = 0;
+        ar.ReadObject(n, v);
+        ar.RollbackReadObject(nestedStart);
+      } else if (kind == 6) {
+        ar.KeepObject(block.keptObject);  // a nested object of a version this reader does not handle
+      } else if (kind == 7) {
+        ar.KeepBlock(block.id, size, node.kept);
+        continue;  // reading goes on after the block
       }
       // Whatever was read, continue after the block as its size says.
       const __int64 target = dataStart + size;
@@ -128,36 +116,30 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
   ar.BeginWriteObject(key, node.version);
   for (const Node::Block& block : node.blocks) {
     ar.BeginWriteBlock(block.id, key);
-    switch (block.id % 8) {
-      case 0:
-        for (const Node& n : block.nested) WriteNode(ar, n);
-        break;
-      case 1:
-        ar << block.text;
-        break;
-      case 2:
-        ar << block.wide;
-        break;
-      case 3:
-        ar.WriteBytes(const_cast<char*>(block.bytes.data()), static_cast<int>(block.bytes.size()));
-        break;
-      case 4:
-        ar << block.number << block.real;
-        break;
-      case 6:
-        // An object cut short was not kept: an empty one holds its place.
-        if (block.keptObject.empty())
-          ar.WriteEmptyObject();
-        else
-          ar.WriteRawData(const_cast<char*>(block.keptObject.data()), static_cast<int>(block.keptObject.size()));
-        break;
-      default:
-        break;
-    }
+    const int kind = block.id % 8;
+    for (const Node& n : block.nested) WriteNode(ar, n);
+    if (kind == 1) ar << block.text;
+    if (kind == 2) ar << block.wide;
+    if (kind == 3) ar.WriteBytes(const_cast<char*>(block.bytes.data()), static_cast<int>(block.bytes.size()));
+    if (kind == 4) ar << block.number << block.real;
+    // An object cut short was not kept: an empty one holds its place.
+    if (kind == 6 && block.keptObject.empty()) ar.WriteEmptyObject();
+    if (kind == 6 && !block.keptObject.empty())
+      ar.WriteRawData(const_cast<char*>(block.keptObject.data()), static_cast<int>(block.keptObject.size()));
     ar.EndWriteBlock(block.id, key);
   }
   ar.WriteKeptBlocks(key, node.kept);
   ar.EndWriteObject(key);
+}
+
+// Writes the nodes; returns the bytes.
+std::string WriteAll(const std::vector<Node>& nodes) {
+  GMemStream out(true, nullptr, 0);
+  {
+    GDbArchiveImpl ar(&out);
+    for (const Node& n : nodes) WriteNode(ar, n);
+  }
+  return std::string(out.GetData(), static_cast<size_t>(out.pos()));
 }
 
 }  // namespace
@@ -167,28 +149,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> copy(data, data + size);
   GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
   const std::vector<Node> first = ReadAll(mem, static_cast<__int64>(size));
-
   // Normalise: blocks the first reading could not complete are dropped by
   // writing only what was read.
-  GMemStream out(true, nullptr, 0);
-  {
-    GDbArchiveImpl ar(&out);
-    for (const Node& n : first) WriteNode(ar, n);
-  }
-  const __int64 written = out.pos();
-  out.SetOpenMode(false);
-  const std::vector<Node> second = ReadAll(out, written);
-
-  GMemStream again(true, nullptr, 0);
-  {
-    GDbArchiveImpl ar(&again);
-    for (const Node& n : second) WriteNode(ar, n);
-  }
-  // The written form is a fixed point: reading it back and writing again
-  // gives the same bytes.
-  if (again.pos() != written || std::memcmp(again.GetData(), out.GetData(), static_cast<size_t>(written)) != 0)
-    std::abort();
-  // Every byte kept by the first reading is kept by the second.
+  std::string written = WriteAll(first);
+  GMemStream out(false, written.data(), static_cast<unsigned int>(written.size()));
+  const std::vector<Node> second = ReadAll(out, static_cast<__int64>(written.size()));
+  // The written form is a fixed point, and every byte kept by the first
+  // reading is kept by the second.
+  if (WriteAll(second) != written) std::abort();
   std::vector<size_t> keptFirst, keptSecond;
   KeptBytes(first, keptFirst);
   KeptBytes(second, keptSecond);
