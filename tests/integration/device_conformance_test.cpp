@@ -329,6 +329,28 @@ TEST_F(PgDeviceTest, LostConnectionOrFailedStatementFailsTheAccess) {
 // Tables made by other tools: plain typed columns are read and written as
 // far as their types allow; types and values the device does not expect are
 // clear errors.
+// A COMMIT the server refuses on a live connection (a deferred check that
+// fails): the access is rolled back, and the exception says so.
+TEST_F(PgDeviceTest, RefusedCommitRollsTheAccessBack) {
+  ASSERT_TRUE(device.EnsureTable("T", {"K"}));
+  Admin("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$BEGIN RAISE EXCEPTION 'refused at commit'; END$$");
+  Admin("CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON \"T\" DEFERRABLE INITIALLY DEFERRED "
+        "FOR EACH ROW EXECUTE FUNCTION refuse()");
+  device.BeginAccess();
+  ASSERT_TRUE(device.WriteRow("T", {"K"}, {CVariant(1LL)}));
+  try {
+    device.EndAccess();
+    ADD_FAILURE() << "the server refused the commit";
+  } catch (const std::runtime_error& e) {
+    EXPECT_NE(std::string(e.what()).find("failed and was rolled back"), std::string::npos) << e.what();
+  }
+  EXPECT_TRUE(device.IsDBOpen());
+  std::vector<CVariant> rows;
+  ASSERT_TRUE(device.QueryAllRows("T", {"K"}, rows));
+  EXPECT_TRUE(rows.empty());
+}
+
 TEST_F(PgDeviceTest, ForeignColumnTypes) {
   ASSERT_TRUE(device.EnsureTable("T", {"K", "A"}));
   Admin("CREATE TABLE odd (k bigint PRIMARY KEY, small int2, i int4, f real, v varchar(9), flag bool, j jsonb, "
