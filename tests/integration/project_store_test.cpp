@@ -316,7 +316,7 @@ TEST_P(ProjectDbTest, FailedSaveKeepsTheStoredProject) {
 }
 
 TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
-  // Ids: project 1, assembly 2 holding the parts 3, 4 and 5, assembly 6 the parts 7, 8 and 9.
+  // Ids: project 1, assembly 2 holding the entities 3, 4 and 5, assembly 6 holding 7, 8 and 9.
   const struct {
     Change a, b;
     bool bSavesWhole;
