@@ -262,6 +262,28 @@ TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
   for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
 }
 
+// Two classes of one archive whose schemes both move a name to the same id
+// here: each class's remap holds the move as soon as its scheme is read.
+TEST_F(PropertySerialize, TwoClassesMoveANameToTheSameIdHere) {
+  Owner a(0x7311), b(0x7312);
+  CPropertyCollection ra(&a), rb(&b);
+  CPropertyCollection::AssignProducutID(L"HUX");
+  for (CPropertyCollection* c : {&ra, &rb}) {
+    c->AssignPropertyID(L"HUX", 0, L"first");
+    c->AssignPropertyID(L"HUX", 0, L"x");  // 1026 here, 1124 in the file
+  }
+  const auto bytes = test::Written([](GDbArchive& w) {
+    test::WriteCollection(w, test::FileScheme{{}, 0x7311, {{L"HUX", {{1124, L"x"}}}}}, {{1124, 7}});
+    test::WriteCollection(w, test::FileScheme{{}, 0x7312, {{L"HUX", {{1124, L"x"}}}}}, {});
+  });
+  ReadAll(bytes, {&ra, &rb}, [](GDbArchive& ar) {
+    EXPECT_EQ(test::RemapOf(ar, 0x7311), (Remap{{1124, 1026}}));
+    EXPECT_EQ(test::RemapOf(ar, 0x7312), (Remap{{1124, 1026}}));
+  });
+  ra.SetActiveProduct(L"HUX");
+  EXPECT_EQ(ra.GetProperty(L"x").toInt(), 7);
+}
+
 TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
   Owner owner(0x7101);
   const char* cases[] = {
