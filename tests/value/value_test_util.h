@@ -76,6 +76,24 @@ class Node : public CReferenced {
   ~Node() override { --live; }
 };
 
+// Reads one object: `block1` reads the content of block 1, other blocks are
+// skipped by their size.
+template <class Block1>
+void ReadBlockOne(GDbArchive& archive, Block1&& block1) {
+  unsigned char blocks = 0, id = 0;
+  unsigned short version = 0;
+  unsigned int size = 0;
+  archive.ReadObject(blocks, version);
+  for (int i = 0; i < blocks; ++i) {
+    archive.ReadBlock(id, size);
+    if (id == 1)
+      block1();
+    else
+      archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
+  }
+  archive.EndReadObject();
+}
+
 // A shared object registered with the factory, which serializes an int and a
 // variant inside an object of its own.
 constexpr eXOMDataType kRegisteredNodeCode = static_cast<eXOMDataType>(5002);
@@ -92,20 +110,10 @@ class RegisteredNode : public Node, public IBase {
       archive.EndWriteObject(this);
       return true;
     }
-    unsigned char blocks = 0, id = 0;
-    unsigned short version = 0;
-    unsigned int size = 0;
-    archive.ReadObject(blocks, version);
-    for (int i = 0; i < blocks; ++i) {
-      archive.ReadBlock(id, size);
-      if (id == 1) {
-        archive >> number;
-        payload.Serialize(archive);
-      } else {
-        archive.SeekPos(static_cast<int>(size), GDbArchive::SEEKFROM_CURRENT);
-      }
-    }
-    archive.EndReadObject();
+    ReadBlockOne(archive, [&] {
+      archive >> number;
+      payload.Serialize(archive);
+    });
     return true;
   }
   eXOMDataType GetObjectType() override { return kRegisteredNodeCode; }
