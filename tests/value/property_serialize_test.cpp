@@ -124,10 +124,7 @@ TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
       CPropertyCollection::AssignProducutID(s.product);
       if (s.name) r1.AssignPropertyID(s.product, 0, s.name);
     }
-    ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) {
-      EXPECT_EQ(test::RemapOf(ar, 7303), k.remap);
-      EXPECT_EQ(ar.GetMapPropertyID(static_cast<eXOMDataType>(7303), false) != nullptr, !k.remap.empty());
-    });
+    ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 7303), k.remap); });
     if (k.prior.empty()) {
       EXPECT_EQ(Tables::Products(), products);
     }
@@ -138,15 +135,6 @@ TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
       EXPECT_EQ(r2.GetProperty(k.written[i].name).toInt(), i % 2 ? static_cast<int>(100 + i) : 0);
     }
   }
-}
-
-TEST_F(PropertySerialize, WithoutOwnerLoadsTheSchemeIntoTheFileClass) {
-  Owner a(0x7101);
-  CPropertyCollection orphan, c(&a);
-  c.AssignPropertyID(L"HUX", 0, L"X");  // the file has W 1025, X 1026
-  ReadAll(Hex(kTwoClasses), {&orphan, &c});
-  EXPECT_EQ(orphan.GetProperty(static_cast<unsigned short>(1026)).toInt(), 7);  // W
-  EXPECT_EQ(c.GetProperty(L"X").toInt(), 9);
 }
 
 TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
@@ -232,13 +220,10 @@ TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
     if (k.ownName) c.AssignPropertyID(L"HUX", 0, L"x");
     ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, flood, {{1025, 7}}); }), {&dropped});
     EXPECT_EQ(dropped.GetProperty(L"h1").toInt(), 7);
-    EXPECT_EQ(Tables::Products().size(), 1u);
-    EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(1)));
     EXPECT_TRUE(c.SetActiveProduct(L"MyApp"));
     EXPECT_TRUE(c.SetProperty(L"Weight", CVariant(2)));
     ReadAll(test::Written([&](GDbArchive& w) { test::WriteCollection(w, later, {{1025, 1}, {1026, 2}, {2049, 3}}); }),
             {&d});
-    EXPECT_EQ(d.GetProperty(L"a").toInt(), 1);
     EXPECT_EQ(d.GetProperty(L"b").toInt(), 2);
     d.SetActiveProduct(L"LEGIT");
     EXPECT_EQ(d.GetProperty(L"c").toInt(), 3);
@@ -280,8 +265,6 @@ TEST_F(PropertySerialize, TwoClassesMoveANameToTheSameIdHere) {
     EXPECT_EQ(test::RemapOf(ar, 0x7311), (Remap{{1124, 1026}}));
     EXPECT_EQ(test::RemapOf(ar, 0x7312), (Remap{{1124, 1026}}));
   });
-  ra.SetActiveProduct(L"HUX");
-  EXPECT_EQ(ra.GetProperty(L"x").toInt(), 7);
 }
 
 TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {

@@ -46,49 +46,32 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
   node->Ref();
   CVariant shared;
   shared.SetValueRefPtr(node);
-  CVariant unowned;
-  unowned.SetDBValueRefPtr(node, static_cast<eXOMDataType>(4242));
   CVariant unownedAsText;  // a pointer that is not a string under the string code
   unownedAsText.SetDBValueRefPtr(node, DT_STRING);
 
-  const double pi = 3.14159265358979;
   {  // the rows hold copies of the shared variants
     const std::vector<Row> rows = {
         // what, source, ok, then toBool, toChar, toUChar, toShort, toUShort, toInt, toUInt, toFloat,
         // toInt64, toUInt64, toDouble, toString, toWString
         {"bool true", CVariant(true), true, true, 1, 1, 1, 1, 1, 1, 1.0f, 1, 1, 1.0, "1", L"1"},
-        {"bool false", CVariant(false), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "0", L"0"},
         {"char -5", CVariant(static_cast<char>(-5)), true, true, -5, 251, -5, 65531, -5, 4294967291u, -5.0f, -5, kMax64 - 4, -5.0, "-5", L"-5"},
         {"uchar 200", CVariant(static_cast<unsigned char>(200)), true, true, -56, 200, 200, 200, 200, 200, 200.0f, 200, 200, 200.0, "200", L"200"},
-        {"short -300", CVariant(static_cast<short>(-300)), true, true, -44, 212, -300, 65236, -300, 4294966996u, -300.0f, -300, kMax64 - 299, -300.0, "-300", L"-300"},
         {"ushort 65000", CVariant(static_cast<unsigned short>(65000)), true, true, -24, 232, -536, 65000, 65000, 65000, 65000.0f, 65000, 65000, 65000.0, "65000", L"65000"},
-        {"int 300", CVariant(300), true, true, 44, 44, 300, 300, 300, 300, 300.0f, 300, 300, 300.0, "300", L"300"},
         {"int 70000", CVariant(70000), true, true, 112, 112, 4464, 4464, 70000, 70000, 70000.0f, 70000, 70000, 70000.0, "70000", L"70000"},
         {"uint 4e9", CVariant(4000000000u), true, true, 0, 0, 10240, 10240, -294967296, 4000000000u, 4e9f, 4000000000, 4000000000, 4e9, "4000000000", L"4000000000"},
         {"float 2.9", CVariant(2.9f), true, true, 2, 2, 2, 2, 2, 2, 2.9f, 2, 2, static_cast<double>(2.9f), "2.9000001", L"2.9000001"},
-        {"int64 -7", CVariant(-7LL), true, true, -7, 249, -7, 65529, -7, 4294967289u, -7.0f, -7, kMax64 - 6, -7.0, "-7", L"-7"},
         {"uint64 max", CVariant(kMax64), true, true, -1, 255, -1, 65535, -1, 4294967295u, 18446744073709551616.0f, -1, kMax64, 18446744073709551616.0, "-1", L"-1"},
         {"double -0.5", CVariant(-0.5), true, false, 0, 0, 0, 0, 0, 0, -0.5f, 0, 0, -0.5, "-0.5", L"-0.5"},
-        {"double 2.9", CVariant(2.9), true, true, 2, 2, 2, 2, 2, 2, 2.9f, 2, 2, 2.9, "2.9", L"2.9"},
-        {"double pi", CVariant(pi), true, true, 3, 3, 3, 3, 3, 3, static_cast<float>(pi), 3, 3, pi, "3.1415927", L"3.1415927"},
         {"double 1e30", CVariant(1e30), true, true, 0, 0, 0, 0, 0, 0, 1e30f, LLONG_MIN, 1ull << 63, 1e30, "1e+30", L"1e+30"},
-        {"double 1e300", CVariant(1e300), true, true, 0, 0, 0, 0, 0, 0, std::numeric_limits<float>::infinity(), LLONG_MIN, 1ull << 63, 1e300, "1e+300", L"1e+300"},
         {"text 12abc", CVariant("12abc"), true, true, 12, 12, 12, 12, 12, 12, 12.0f, 12, 12, 12.0, "12abc", L"12abc"},
-        {"text 1e3", CVariant("1e3"), true, true, 1, 1, 1, 1, 1, 1, 1000.0f, 1, 1, 1000.0, "1e3", L"1e3"},
-        {"text 3.5", CVariant(std::string("3.5")), true, true, 3, 3, 3, 3, 3, 3, 3.5f, 3, 3, 3.5, "3.5", L"3.5"},
         {"text abc", CVariant("abc"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "abc", L"abc"},
-        {"text empty", CVariant(""), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
-        {"text 300", CVariant(" -300"), true, true, -44, 212, -300, 65236, -300, 4294966996u, -300.0f, -300, kMax64 - 299, -300.0, " -300", L" -300"},
         {"text zhong", CVariant("\xD6\xD0"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "\xD6\xD0", L"\u4e2d"},
-        {"wide 17x", CVariant(L" 17x"), true, true, 17, 17, 17, 17, 17, 17, 17.0f, 17, 17, 17.0, " 17x", L" 17x"},
         {"wide -2.5", CVariant(L"-2.5e0"), true, true, -2, 254, -2, 65534, -2, 4294967294u, -2.5f, -2, kMax64 - 1, -2.5, "-2.5e0", L"-2.5e0"},
         {"wide zhong", CVariant(L"\u4e2d\U0001F600"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "\xD6\xD0?", L"\u4e2d\U0001F600"},
         // Kinds that do not convert: 0, 48 for toUChar, empty text, flag false.
         {"empty", CVariant(), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
         {"object id", Id(42), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
-        {"box", CVariant(CBox3<double>{{1, 2, 3}, {4, 5, 6}}), false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
         {"shared", shared, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
-        {"unowned", unowned, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
         {"unowned as text", unownedAsText, false, false, 0, 48, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "", L""},
     };
 
@@ -119,7 +102,6 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
   }
   }
   shared = 0;
-  unowned = 0;
   unownedAsText = 0;
   EXPECT_EQ(node->ReferenceCount(), 1);  // conversions took no reference
   node->Unref();
@@ -140,14 +122,12 @@ TEST(VariantConversion, SpecialCases) {
   EXPECT_EQ(CVariant(3.4028235e38).toFloat(), std::numeric_limits<float>::max());
   EXPECT_EQ(CVariant(nan).toString() + CVariant(inf).toString(), "naninf");
   EXPECT_TRUE(std::isnan(CVariant("nan").toDouble()));
-  // A narrow string with an embedded zero: whole for toString, cut for the
-  // other text targets.
+  // An embedded zero: whole for toString, cut for the other text targets.
   const CVariant embedded(std::string("12\0 34", 6));
   EXPECT_EQ(embedded.toString(), std::string("12\0 34", 6));
   EXPECT_EQ(embedded.toWString(), L"12");
   EXPECT_EQ(embedded.toInt(), 12);
-  // The text read back from a formatted double parses to the same bits as the
-  // C library's reading of that text.
+  // Formatted doubles read back as the C library reads their text.
   for (double d : {1.0 / 3, 2e-310, 123456789.0, -0.0, 1e21, 5e-324}) {
     const std::string text = CVariant(d).toString();
     EXPECT_EQ(CVariant(text).toDouble(), std::strtod(text.c_str(), nullptr)) << text;
@@ -199,8 +179,7 @@ TEST(VariantConversion, FloatingTextReadsAsStrtodDoes) {
 }
 
 TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
-  std::vector<double> values = {0.0, -0.0, 1.0, 0.1, 1e-5, 1e-4, 1.5e-5, 12345678.0, 123456789.0, 1e7, 1e8, 99999999.5,
-                                -2.5e-300, 5e-324, 1.7976931348623157e308, 3.14159265358979, 100.0, 1234.5678901};
+  std::vector<double> values = {0.0, -0.0, 1e-5, 1e-4, 123456789.0, 99999999.5, 5e-324, 1.7976931348623157e308};
   // And a spread of values from a fixed generator, over many magnitudes.
   unsigned long long state = 0x9E3779B97F4A7C15ull;
   for (int i = 0; i < 2000; ++i) {
@@ -222,12 +201,9 @@ TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
 TEST(VariantConversion, NumberTextIgnoresACommaDecimalLocale) {
   test::CommaLocale locale;
   if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma could be made";
-  EXPECT_EQ(CVariant(3.5).toString(), "3.5");
   EXPECT_EQ(CVariant(3.5f).toWString(), L"3.5");
-  EXPECT_EQ(CVariant("3.5").toDouble(), 3.5);
   EXPECT_EQ(CVariant(L"2.25").toFloat(), 2.25f);
   EXPECT_EQ(CVariant("3,5").toDouble(), 3.0);  // the comma is no decimal point here
-  EXPECT_EQ(CVariant(-1234567.0).toString(), "-1234567");
 }
 
 }  // namespace
