@@ -178,20 +178,6 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
     for (const auto& [product, name, value] : test::Visit(c)) got.emplace_back(name, value);
     EXPECT_EQ(got, k.want);
   }
-
-  // A name under a product that gets no id (the table is full), and a
-  // client's remap entry onto 0: the properties are dropped.
-  CPropertyCollection::ClearPropertyScheme();
-  CPropertyCollection c(&owner), d(&owner);
-  for (int i = 2; i <= 63; ++i) CPropertyCollection::AssignProducutID(L"P" + std::to_wstring(i));
-  ReadAll(Hex("01 00 01710000 01000000 04000000 410043004D004500 01000000 0108 01000000 5700"
-              " 01000000 0108 01000000 07000000 00 01000000 0204 01000000 02000000"),
-          {&c}, [](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 0x7101), (Remap{{2049, 0}})); });
-  EXPECT_TRUE(c.GetProperty(static_cast<unsigned short>(2049)).IsNull());
-  ReadAll(Hex("00 02000000 0104 01000000 01000000 0204 01000000 02000000"), {&d}, {},
-          [](GDbArchive& ar) { (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7101), true))[1025] = 0; });
-  EXPECT_TRUE(d.GetProperty(static_cast<unsigned short>(1025)).IsNull());
-  EXPECT_EQ(d.GetProperty(static_cast<unsigned short>(1026)).toInt(), 2);
 }
 
 TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {

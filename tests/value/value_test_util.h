@@ -152,6 +152,13 @@ inline std::vector<unsigned char> Store(std::vector<CVariant*> values) {
   return Bytes(mem);
 }
 
+inline std::vector<unsigned char> StoreAll(std::vector<CVariant>& values) {
+  std::vector<CVariant*> pointers;
+  for (CVariant& v : values) pointers.push_back(&v);
+  return Store(pointers);
+}
+inline std::vector<unsigned char> StoreAll(std::vector<CVariant>&& values) { return StoreAll(values); }
+
 // Loads `count` variants from `bytes`; `consumed` receives the archive
 // position afterwards.
 inline std::vector<CVariant> LoadVariants(const std::vector<unsigned char>& bytes, size_t count,
