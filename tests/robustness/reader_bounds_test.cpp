@@ -1,7 +1,6 @@
 // What hostile input may cost the readers: memory within a small factor of
-// the input, and time in proportion to it. Memory is counted by replacing
-// the global allocation functions of this test program, so the measure does
-// not depend on the machine or on timing.
+// the input (counted by this program's own allocation functions), and time in
+// proportion to it.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -45,8 +44,7 @@ void Release(void* p) noexcept {
   std::free(block);
 }
 
-// The most the readers held at once while `read` ran, beyond what was held
-// before.
+// The most held at once while `read` ran, beyond what was held before.
 size_t PeakWhile(const std::function<void()>& read) {
   const size_t before = g_live.load();
   g_peak = before;
@@ -150,9 +148,8 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
 }
 
 TEST(ReaderBounds, EmptySchemesAfterALargeRemapCostLinearTime) {
-  // The process numbers 64,008 names of a class in the reverse order of the
-  // file, so that the file's first scheme remaps nearly all of them; 20,000
-  // collections of 14 bytes then carry the scheme flag with an empty scheme.
+  // 64,008 names numbered here in the reverse order of the file's first
+  // scheme, which remaps nearly all; 20,000 empty schemes follow.
   CPropertyCollection::ClearPropertyScheme();
   Owner owner(0x7302);
   CPropertyCollection c(&owner);
