@@ -1,5 +1,4 @@
-// Property collections in memory: ids per class and product, removal and
-// iteration, the limits of the packed ids, and the UTF-16 order of the scheme
+// Property collections in memory: removal and iteration, the limits of the packed ids, and the UTF-16 order of the scheme
 // tables.
 #include <hux/value/property.h>
 
@@ -24,29 +23,6 @@ class PropertyCollection : public ::testing::Test {
   void SetUp() override { CPropertyCollection::ClearPropertyScheme(); }
   void TearDown() override { CPropertyCollection::ClearPropertyScheme(); }
 };
-
-TEST_F(PropertyCollection, NumbersNamesPerClassAndProductInOrderOfFirstUse) {
-  Owner owner(7201), other(7202);
-  CPropertyCollection c(&owner), same(&owner), d(&other);
-  const struct {
-    CPropertyCollection* c;
-    const wchar_t* product;
-    const wchar_t* name;
-    unsigned short id;
-  } steps[] = {
-      {&c, L"HUX", L"W", 1025},    {&c, L"HUX", L"V", 1026},  {&same, L"HUX", L"W", 1025},
-      {&c, L"ACME", L"X", 2049},   {&d, L"HUX", L"V", 1025},  {&d, L"ACME", L"V", 2049},
-  };
-  int n = 0;
-  for (const auto& s : steps) {
-    ASSERT_TRUE(s.c->SetActiveProduct(s.product));
-    EXPECT_TRUE(s.c->SetProperty(s.name, CVariant(++n)));
-    EXPECT_EQ(s.c->GetProperty(s.id).toInt(), n) << n;
-    std::wstring product, name;
-    s.c->GetPropertyName(sPropertyID::FromPacked(s.id), product, name);
-    EXPECT_EQ(product + L"/" + name, std::wstring(s.product) + L"/" + s.name);
-  }
-}
 
 TEST_F(PropertyCollection, UnknownNamesRemovalAndIteration) {
   Owner owner(7203);

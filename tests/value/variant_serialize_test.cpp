@@ -23,19 +23,12 @@ using test::Hex;
 using test::Node;
 using test::RegisteredNode;
 
-// An owned value type with save and load (code 5001), counted; the same type
-// without save and load (5003); a shareable IBase made only through
-// createBaseObject (5004); an IBase that is not reference counted (5005); load
-// and save functions but no create function (5006).
+// A shareable IBase made only through createBaseObject (code 5004); an IBase
+// that is not reference counted (5005); load and save functions but no create
+// function (5006).
 struct Counted {
-  Counted() { ++live; }
-  Counted(const Counted& other) : value(other.value) { ++live; }
-  ~Counted() { --live; }
   int value = 0;
-  static inline int live = 0;
 };
-constexpr auto kCounted = static_cast<eXOMDataType>(5001);
-constexpr auto kCountedNoSave = static_cast<eXOMDataType>(5003);
 class BaseOnlyNode : public Node, public IBase {
  protected:
   ~BaseOnlyNode() override = default;
@@ -48,34 +41,25 @@ class PlainBase : public IBase {
   static inline int live = 0;
 };
 
-sClassFunctionPtr Record(const char* name, bool create, bool persist) {
+sClassFunctionPtr NoCreateRecord() {
   sClassFunctionPtr r;
-  r.className = name;
-  if (create) {
-    r.createVoidObject = [](void const* src) -> void* {
-      return src ? new Counted(*static_cast<const Counted*>(src)) : new Counted;
-    };
-    r.deleteVoidObject = [](void* p) { delete static_cast<Counted*>(p); };
-  }
-  if (persist) {
-    r.saveObject = [](GDbArchive& ar, void const* p) { ar << static_cast<const Counted*>(p)->value; };
-    r.loadObject = [](GDbArchive& ar, void* p) { ar >> static_cast<Counted*>(p)->value; };
-  }
+  r.className = "test no create";
+  r.saveObject = [](GDbArchive& ar, void const* p) { ar << static_cast<const Counted*>(p)->value; };
+  r.loadObject = [](GDbArchive& ar, void* p) { ar >> static_cast<Counted*>(p)->value; };
   return r;
 }
 
 template <class T>
 sClassFunctionPtr BaseRecord() {
-  sClassFunctionPtr r = Record(FactoryClassName<T>().c_str(), false, false);
+  sClassFunctionPtr r;
+  r.className = FactoryClassName<T>();
   r.createBaseObject = []() -> IBase* { return new T; };
   return r;
 }
 
-const GBaseObjectFactoryHelper g_counted(kCounted, Record("test Counted", true, true));
-const GBaseObjectFactoryHelper g_countedNoSave(kCountedNoSave, Record("test Counted without save", true, false));
 const GBaseObjectFactoryHelper g_baseOnly(static_cast<eXOMDataType>(5004), BaseRecord<BaseOnlyNode>());
 const GBaseObjectFactoryHelper g_notShareable(static_cast<eXOMDataType>(5005), BaseRecord<PlainBase>());
-const GBaseObjectFactoryHelper g_noCreate(static_cast<eXOMDataType>(5006), Record("test no create", false, true));
+const GBaseObjectFactoryHelper g_noCreate(static_cast<eXOMDataType>(5006), NoCreateRecord());
 
 std::vector<unsigned char> Store(CVariant& v) { return test::Store({&v}); }
 
@@ -154,29 +138,6 @@ TEST(VariantSerialize, SharedObjectsComeBackAsNewSharedObjects) {
     EXPECT_NE(dynamic_cast<BaseOnlyNode*>(Load(Store(v)).GetValueRefPtr()), nullptr);
   }
   EXPECT_EQ(Node::live, 0);
-}
-
-TEST(VariantSerialize, OwnedCustomObjectsAreDeepAndPersistThroughTheirRecord) {
-  Counted::live = 0;
-  {
-    // Only loading makes an owned variant of a custom code: 5001, present,
-    // not shared, with save function, the int 42.
-    const std::vector<unsigned char> bytes = Hex("89 13 00 00 01 00 01 2A 00 00 00");
-    CVariant v = Load(bytes);
-    CVariant copy(v);  // deep
-    EXPECT_NE(copy.GetVariantStru().value, v.GetVariantStru().value);
-    EXPECT_EQ(Store(copy), bytes);
-    copy = v;
-    v = v;
-    EXPECT_EQ(Counted::live, 2);
-    v = test::LoadVariants(bytes, 1)[0];  // loading over an object releases it
-    EXPECT_EQ(Counted::live, 2);
-    // Without a save function: the code and the bools 0, 0.
-    CVariant none = Load(Hex("8B 13 00 00 01 00 01 2A 00 00 00"));  // save flag set, but no load function
-    EXPECT_EQ(Store(none), Hex("8B 13 00 00 00 00"));
-    EXPECT_EQ(Counted::live, 3);
-  }
-  EXPECT_EQ(Counted::live, 0);
 }
 
 TEST(VariantSerialize, ObjectsThatCannotBeLoadedAreKeptWholeAndStayAligned) {
