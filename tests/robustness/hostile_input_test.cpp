@@ -146,11 +146,9 @@ TEST(HostileInput, FactoryThrowsInsideAnObject) {
 }
 
 TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
-  // Odd codes (one variant, then an int 42 that must read back: the variant
-  // consumed exactly its own bytes), and valid codes followed by the payload
-  // of another type (framed payloads are skipped; otherwise what follows is
-  // read as what it is, without harm). Either way what was read stores and
-  // loads stably, and nothing created survives the variant.
+  // Odd codes (the variant consumes exactly its own bytes) and valid codes
+  // followed by another type's payload: what was read stores and loads
+  // stably, and nothing created survives the variant.
   const struct {
     const char* bytes;
     size_t variants;  // how many variants the bytes are read as; 0: one, then 42
@@ -172,8 +170,8 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
       {"01 00 00 00  01 00 01 03 00 00 00 61 62 63", 3},  // an int's code, a string's payload
       {"02 00 00 00 2A 00 00 00", 1},                     // a double's code, an int's bytes only
       {"0F 00 00 00 07", 1},                              // a bool's code, the byte 7
-      {"B5 14 00 00 01 00 01  01 00 01 01 0A 00 00 00 01 00 00 00 05 00 00 00 00 00", 1},  // Fragile, Holder's
-      {"8A 13 00 00 01 01 00  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // Holder, Fragile's
+      {"B5 14 00 00 01 00 01  01 00 01 01 0A 00 00 00 01 00 00 00 05 00 00 00 00 00", 1},  // Fragile, the node's
+      {"8A 13 00 00 01 01 00  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the node, Fragile's
       {"8A 13 00 00 01 01 01  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the same, save flag
       {"EB 03 00 00 01 01 01 2A 00 00 00", 1},  // a memory stream's code, an int's payload
   };
