@@ -16,6 +16,7 @@
 #include <hux/value/property.h>
 
 #include "test_util.h"
+#include "value/property_test_util.h"
 
 namespace hux {
 namespace {
@@ -23,13 +24,7 @@ namespace {
 using test::Bytes;
 using test::Hex;
 
-// Writes with `fn` into a fresh storing stream and returns the bytes.
-std::vector<unsigned char> Written(const std::function<void(GDbArchive&)>& fn) {
-  GMemStream mem(true, nullptr, 0);
-  GDbArchiveImpl ar(&mem);
-  fn(ar);
-  return Bytes(mem);
-}
+using test::Written;
 
 // An object of `version` whose blocks (ids 1, 2, ...) each hold what `fill`
 // writes for them.
