@@ -1,5 +1,4 @@
-// Instance-counting objects for the variant's ownership tests, and the
-// variant's archive form as bytes.
+// Instance-counting objects for the variant tests, and variants as bytes.
 #pragma once
 
 #include <string>
@@ -18,9 +17,8 @@
 
 namespace hux::test {
 
-// While alive, counts the narrow and wide strings the factory creates and
-// destroys for variants (the records of codes 1001 and 1002 are wrapped and
-// restored afterwards).
+// While alive, counts the strings the factory creates and destroys for
+// variants (the records of codes 1001 and 1002 are wrapped, then restored).
 class LiveStrings {
  public:
   LiveStrings() {
@@ -76,8 +74,7 @@ class Node : public CReferenced {
   ~Node() override { --live; }
 };
 
-// Reads one object: `block1` reads the content of block 1, other blocks are
-// skipped by their size.
+// Reads one object: `block1` reads block 1, other blocks are skipped.
 template <class Block1>
 void ReadBlockOne(GDbArchive& archive, Block1&& block1) {
   unsigned char blocks = 0, id = 0;
@@ -94,8 +91,7 @@ void ReadBlockOne(GDbArchive& archive, Block1&& block1) {
   archive.EndReadObject();
 }
 
-// A shared object registered with the factory, which serializes an int and a
-// variant inside an object of its own.
+// A registered shared object holding an int and a variant in an object of its own.
 constexpr eXOMDataType kRegisteredNodeCode = static_cast<eXOMDataType>(5002);
 
 class RegisteredNode : public Node, public IBase {
@@ -159,8 +155,7 @@ inline std::vector<unsigned char> StoreAll(std::vector<CVariant>& values) {
 }
 inline std::vector<unsigned char> StoreAll(std::vector<CVariant>&& values) { return StoreAll(values); }
 
-// Loads `count` variants from `bytes`; `consumed` receives the archive
-// position afterwards.
+// Loads `count` variants from `bytes`; `consumed` receives the position after.
 inline std::vector<CVariant> LoadVariants(const std::vector<unsigned char>& bytes, size_t count,
                                           long long* consumed = nullptr) {
   GMemStream mem;
