@@ -1,4 +1,4 @@
-// Reference counting, the factory's records and names, the database device's
+// The factory's records and names, the database device's
 // context flags and objects state, tags and the default archive form.
 #include <hux/object/factory.h>
 
@@ -20,42 +20,8 @@
 namespace hux {
 namespace {
 
-// Counts live instances so that a test sees exactly when an object dies.
-class Tracked : public CReferenced {
- public:
-  Tracked() { ++live; }
-  Tracked(const Tracked& other) : CReferenced(other) { ++live; }
-  Tracked& operator=(const Tracked&) = default;
-  static inline int live = 0;
-
- protected:
-  ~Tracked() override { --live; }
-};
-
 static_assert(!std::is_destructible_v<CReferenced>, "only Unref or SignalAndDelete may destroy an object");
 static_assert(sizeof(IODeviceContext) == 16, "twelve one-byte flags and a 32-bit mode");
-
-TEST(Referenced, CountsDestroyOnlyAtExactlyZero) {
-  auto* p = new Tracked;
-  p->Unref();  // negative counts never destroy
-  p->Ref();
-  p->Ref();
-  p->UnrefNoDelete();
-  EXPECT_EQ(Tracked::live, 1);
-  p->Ref();
-  p->Unref();
-  EXPECT_EQ(Tracked::live, 0);
-  // Copies do not copy the count; SignalAndDelete ignores it.
-  auto* a = new Tracked;
-  a->Ref();
-  auto* b = new Tracked(*a);
-  EXPECT_EQ(b->ReferenceCount(), 0);
-  b->SignalAndDelete(true, false);  // signals only
-  EXPECT_EQ(Tracked::live, 2);
-  b->SignalAndDelete(false, true);
-  a->SignalAndDelete(false, true);
-  EXPECT_EQ(Tracked::live, 0);
-}
 
 // Codes from a range no library type uses.
 constexpr eXOMDataType kCode(int n) { return static_cast<eXOMDataType>(880000 + n); }
