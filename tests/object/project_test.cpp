@@ -199,23 +199,6 @@ TEST(ProjectReports, SaveFailureIsReportedAndRolledBack) {
   });
 }
 
-TEST(ProjectReports, LoadFailureIsReportedAndSkipped) {
-  HUX_EXPECT_IN_FRESH_PROCESS([] {
-    NamedProject project;
-    GMemStream mem;
-    test::Load(mem, Hex("01 00 02 03 01 00 00 00 AA 01 08 00 00 00 05 00 00 00 00 00 00 00 7A 7A 7A 7A"));
-    ProbeArchive ar(&mem);
-    ar.failInt64 = true;
-    if (!project.Serialize(ar)) return std::string("Serialize returned false");
-    int next = 0;
-    ar >> next;
-    if (next != 0x7A7A7A7A || ar.GetVersion() != 0) return std::string("the reader after the object is misaligned");
-    if (project.GetLastUniqueID() != 1) return std::string("counter changed");
-    if (ar.reports.size() != 1) return "expected one report, got " + std::to_string(ar.reports.size());
-    return CheckReport(ar.reports[0], "LOAD_DATA|LOAD_DATA\nfile: project.cpp:#" + kTypeName);
-  });
-}
-
 TEST(ProjectReports, ThrowingReportHookDoesNotStopRollback) {
   HUX_EXPECT_IN_FRESH_PROCESS([] {
     struct ThrowingArchive : ProbeArchive {
