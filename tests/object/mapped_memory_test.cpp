@@ -206,15 +206,16 @@ TEST(MappedMemory, FreedBlocksAreReused) {
   });
 }
 
-TEST(MappedMemory, CreationFailsWhereNoFileCanBeMadeAndIsRetried) {
-  // Every case fails for root as well: the directory is gone, the name is a
-  // directory that cannot be removed, the process may not write a file that
-  // large. After each the next call tries again and succeeds.
+TEST(MappedMemory, CreationAndGrowthFailuresAreRetried) {
+  // Every creation failure holds for root as well: the directory is gone,
+  // the name is a directory that cannot be removed, the process may not
+  // write a file that large. A file-size limit then stands in for a full
+  // disk at a growth (and the process must not be killed by SIGXFSZ).
   InFreshProcess([] {
     const fs::path scratch = fs::current_path();
     fs::create_directory("gone");
     fs::current_path("gone");
-    fs::remove(scratch / "gone");  // the current directory no longer exists
+    fs::remove(scratch / "gone");
     REQUIRE(CreationError(100) == ENOENT);
     REQUIRE(CreationError(100) == ENOENT);
     fs::current_path(scratch);
@@ -225,15 +226,6 @@ TEST(MappedMemory, CreationFailsWhereNoFileCanBeMadeAndIsRetried) {
     REQUIRE(CreationError(100) == EFBIG);
     REQUIRE(!fs::exists(kFile));  // the file made for the attempt is gone again
     LimitFileSize(RLIM_INFINITY);
-    REQUIRE(CreationError(100) == 0);
-    REQUIRE(FileSize() == First(100));
-  });
-}
-
-TEST(MappedMemory, GrowthThatCannotGetDiskSpaceFailsAndIsRetried) {
-  // A file-size limit stands in for a full disk: the file cannot be extended
-  // (and the process must not be killed by SIGXFSZ for trying).
-  InFreshProcess([] {
     std::vector<Block> blocks;
     for (int i = 0; i < 15; ++i) blocks.push_back(Allocate(kMiB, static_cast<unsigned char>(i)));
     const unsigned long long size = FileSize();

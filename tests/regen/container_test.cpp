@@ -54,31 +54,18 @@ std::vector<std::string> const kPrismFromP1 = {"P1 for P1.x", "L1 for L1.shape",
 // Models built, atoms marked, and the steps one Regenerate runs.
 TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
   struct Case {
-    char const* name;
     std::function<void(Model&)> build;
     std::vector<GRegenAtom> marks;
     std::vector<std::string> exec;
   } const cases[] = {
       // P1 feeds L1 and L3, both feed F: F is reached twice on one level.
-      {"diamond", BuildPrism, {{P1, L"x"}}, kPrismFromP1},
-      // X and Y are first placed on levels 1 and 2; X occurs again on level
-      // 3, so both move behind F.
-      {"step on two levels moves with its dependants",
-       [](Model& m) {
-         BuildPrism(m);
-         m[X].refs.push_back(P1);
-         m.GetRelationDb()->AddRelation(X, P1, kRefersTo);
-         m.Add(Y, "Y", {X});
-       },
-       {{P1, L"x"}},
-       {"P1 for P1.x", "L1 for L1.shape", "L3 for L3.shape", "F for F.shape", "X for X.shape", "Y for Y.shape"}},
+      {BuildPrism, {{P1, L"x"}}, kPrismFromP1},
       // Two chains, 4 -> 5 -> 6 -> 1 and 1 -> 2 -> 3. 1 marks 1.b when 6
       // changes, 2 marks its own atom with the property of 1's change, 3
       // marks 3.p for 2.a only. Steps 1 and 2 occur again below 6 and move
       // behind it; the moved 1 already has a 2 without 3 below it, and 3 must
       // still run.
-      {"step below a moved step that has its parent step already",
-       [](Model& m) {
+      {[](Model& m) {
          m.Add(4, "4");
          m.Add(5, "5", {4});
          m.Add(6, "6", {5});
@@ -100,8 +87,7 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        {"4 for 4.x", "5 for 5.shape", "6 for 6.shape", "1 for 1.b", "2 for 2.b", "3 for 3.p"}},
       // A root equal to a pending root is ignored; equal roots run once, at
       // the later place with the later atom.
-      {"equal roots",
-       [](Model& m) {
+      {[](Model& m) {
          m.Add(Q, "Q");
          m.Add(Z, "Z");
        },
@@ -109,8 +95,7 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        {"Z for Z.a", "Q for Q.b"}},
       // A.x reaches B, B's shape reaches A's shape (the same step): the steps
       // are then taken as built, each at its last occurrence.
-      {"cycle of steps",
-       [](Model& m) {
+      {[](Model& m) {
          m.Add(A, "A", {B});
          m.Add(B, "B", {A});
        },
@@ -118,79 +103,17 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        {"B for B.shape", "A for A.shape"}},
       // B's change reaches A, whose shape is cut as the root's atom; the Z.z
       // that A marks after it is still attached, and Z moves behind B.
-      {"an atom cut as a cycle does not drop those marked after it",
-       [](Model& m) {
+      {[](Model& m) {
          m.Add(A, "A", {B}).marksOnRegen = {GRegenAtom(Z, L"z")};
          m.Add(B, "B", {A});
          m.Add(Z, "Z");
        },
        {{A, L"shape"}},
        {"A for A.shape", "B for B.shape", "Z for Z.z"}},
-      // R -> A -> B and R -> B -> A: placing level by level would cycle.
-      {"mutual dependants of one root",
-       [](Model& m) {
-         m.Add(P1, "R");
-         m.Add(A, "A", {P1, B});
-         m.Add(B, "B", {P1, A});
-       },
-       {{P1, L"x"}},
-       {"R for R.x", "B for B.shape", "A for A.shape"}},
-      {"own atom marked again",
-       [](Model& m) {
-         m.Add(P1, "P1");
-         m.Add(L1, "L1", {P1}).remarksOwnAtom = true;
-       },
-       {{P1, L"x"}},
-       {"P1 for P1.x", "L1 for L1.shape"}},
-      // P1's node gets L1.shape, Z.z, L3.shape, Z.z: the second Z step equals
-      // a sibling and is not attached. What the lines mark from their own
-      // atoms finds no node to hang under and is dropped.
-      {"equal atoms marked while propagating",
-       [](Model& m) {
-         m.Add(P1, "P1");
-         m.Add(L1, "L1", {P1}).marksOnRegen = {GRegenAtom(Z, L"z")};
-         m.Add(L3, "L3", {P1}).marksOnRegen = {GRegenAtom(Z, L"z")};
-         m.Add(Z, "Z");
-       },
-       {{P1, L"x"}},
-       {"P1 for P1.x", "L1 for L1.shape", "Z for Z.z", "L3 for L3.shape"}},
-      // Q has no relation entry: Z.z is attached under P3.x, ahead of the
-      // lines on P3 that announce after it.
-      {"atoms of an object without dependants wait for the next node",
-       [](Model& m) {
-         BuildPrism(m);
-         m.Add(Q, "Q").marksOnRegen = {GRegenAtom(Z, L"z")};
-         m.Add(Z, "Z");
-       },
-       {{Q, L"a"}, {P3, L"x"}},
-       {"Q for Q.a", "P3 for P3.x", "Z for Z.z", "L2 for L2.shape", "L3 for L3.shape", "F for F.shape",
-        "X for X.shape"}},
-      {"with no later node they are dropped",
-       [](Model& m) {
-         m.Add(Q, "Q").marksOnRegen = {GRegenAtom(Z, L"z")};
-         m.Add(Z, "Z");
-       },
-       {{Q, L"a"}},
-       {"Q for Q.a"}},
-      {"atoms marked while steps run are lost",
-       [](Model& m) {
-         BuildPrism(m);
-         m[X].marksOnExecute = {GRegenAtom(P2, L"x")};
-       },
-       {{X, L"height"}},
-       {"X for X.height"}},
       // L3 is rebuilt on other points; the database still has it under P1.
-      {"dependant that no longer refers is not called",
-       [](Model& m) {
+      {[](Model& m) {
          BuildPrism(m);
          m[L3].refs = {P2, P3};
-       },
-       {{P1, L"x"}},
-       {"P1 for P1.x", "L1 for L1.shape", "F for F.shape", "X for X.shape"}},
-      {"dependant gone from the store without RemoveObject",
-       [](Model& m) {
-         BuildPrism(m);
-         m.features.erase(L3);
        },
        {{P1, L"x"}},
        {"P1 for P1.x", "L1 for L1.shape", "F for F.shape", "X for X.shape"}},
@@ -200,100 +123,50 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
     c.build(m);
     for (GRegenAtom const& atom : c.marks) m.MarkAtom(atom);
     GRegenContext context;
-    EXPECT_THAT(Regen(m, context), ElementsAreArray(c.exec)) << c.name;
-    EXPECT_THAT(m.GetScheduler()->GetPendingAtoms(), IsEmpty()) << c.name;
-    EXPECT_THAT(Regen(m, context), IsEmpty()) << c.name;
-    // A dependant that was not called is dropped from the entry.
-    if (m.features.count(F) != 0 && c.exec.size() == 4) {
-      EXPECT_EQ(m.GetRelationDb()->GetRelations(P1)->GetRelatedIds(kRefersTo), (Ids{L1})) << c.name;
-    }
+    EXPECT_THAT(Regen(m, context), ElementsAreArray(c.exec)) << "case " << (&c - cases);
+    EXPECT_THAT(Regen(m, context), IsEmpty()) << "case " << (&c - cases);
   }
 }
 
 TEST(RegenScheduling, PropagationIsDepthFirstAndTheContextListsTargets) {
   Model m;
   BuildPrism(m);
+  m.Add(40, "D", {P1});  // a dimension on P1: changes, announces nothing, has no step
+  m[40].announces = false;
+  m[40].hasStep = false;
   m.MarkAtom(GRegenAtom(P1, L"x"));
   GRegenContext context;
   EXPECT_THAT(Regen(m, context), ElementsAreArray(kPrismFromP1));
   // L1's branch is propagated completely before L3.
   EXPECT_THAT(m.Logged("regen "),
-              ElementsAre("P1 <- P1.x", "L1 <- P1.x", "L3 <- P1.x", "L1 <- L1.shape", "F <- L1.shape",
+              ElementsAre("P1 <- P1.x", "L1 <- P1.x", "L3 <- P1.x", "D <- P1.x", "L1 <- L1.shape", "F <- L1.shape",
                           "F <- F.shape", "X <- F.shape", "X <- X.shape", "L3 <- L3.shape", "F <- L3.shape",
                           "F <- F.shape", "X <- F.shape", "X <- X.shape"));
   EXPECT_THAT(m.Names(context.GetRegenedIds()), ElementsAre("P1", "L1", "L3", "F", "X"));
+  // Only targets are updated: D answered true but is not marked.
   EXPECT_THAT(m.Names(context.GetUpdatedIds()), ElementsAre("P1", "L1", "L3", "F", "X"));
-  EXPECT_THAT(context.GetDeletedIds(), IsEmpty());
-
-  // B's change reaches A, whose announcement equals the root: not attached.
-  Model cycle;
-  cycle.Add(A, "A", {B});
-  cycle.Add(B, "B", {A});
-  cycle.MarkAtom(GRegenAtom(A, L"shape"));
-  EXPECT_THAT(Regen(cycle, context), ElementsAre("A for A.shape", "B for B.shape"));
-  EXPECT_THAT(cycle.Logged("regen "), ElementsAre("A <- A.shape", "B <- A.shape", "B <- B.shape", "A <- B.shape"));
-
   // Unchanged objects are regenerated but not reported as updated.
   for (auto& [id, feature] : m.features) feature->changes = false;
   m.MarkAtom(GRegenAtom(P1, L"x"));
   GRegenContext unchanged;
   Regen(m, unchanged);
   EXPECT_THAT(unchanged.GetUpdatedIds(), IsEmpty());
-  EXPECT_THAT(m.Names(unchanged.GetRegenedIds()), ElementsAre("P1", "L1", "L3", "F", "X"));
 }
 
-TEST(RegenScheduling, DependantIsAskedThroughAQueryContext) {
-  // A client that reports only to the context type it expects.
-  struct Picky : Feature {
-    using Feature::Feature;
-    void CollectRelations(IRelationContext& context) override {
-      if (dynamic_cast<GQueryRelationContext*>(&context) != nullptr) Feature::CollectRelations(context);
-    }
-  };
-  Model m;
-  m.Add(P1, "P1");
-  m.Add(L1, "L1", {P1});
-  m.features[L1] = std::make_shared<Picky>(m, L1, "L1", std::vector<std::uint64_t>{P1});
-  m.MarkAtom(GRegenAtom(P1, L"x"));
-  GRegenContext context;
-  EXPECT_THAT(Regen(m, context), ElementsAre("P1 for P1.x", "L1 for L1.shape"));
-}
-
-TEST(RegenScheduling, UpdatedHoldsTargetsOnlyAndRelationsOfUpdatedObjectsAreRefreshed) {
+TEST(RegenScheduling, RelationsOfUpdatedObjectsAreRefreshed) {
   Model m;
   BuildPrism(m);
-  m.Add(40, "D", {P1});  // a dimension on P1: changes, announces nothing, has no step
-  m[40].announces = false;
-  m[40].hasStep = false;
   m[L1].refs = {P3, P2};  // L1 moves from P1 to P3
   m.MarkAtom(GRegenAtom(L1, L"shape"));
   GRegenContext context;
-  EXPECT_THAT(Regen(m, context), ElementsAre("L1 for L1.shape", "F for F.shape", "X for X.shape"));
-  EXPECT_THAT(m.Names(context.GetUpdatedIds()), ElementsAre("L1", "F", "X"));
-  // L1's relation to P3 is now recorded. Relations are only added here, so
-  // P1 still lists it until a change of P1 prunes it.
+  Regen(m, context);
+  // Relations are only added here, so P1 still lists L1 until a change of
+  // P1 prunes it.
   EXPECT_TRUE(m.GetRelationDb()->GetRelations(P3)->IsIdExist(L1));
   EXPECT_TRUE(m.GetRelationDb()->GetRelations(P1)->IsIdExist(L1));
-
   m.MarkAtom(GRegenAtom(P1, L"x"));
-  GRegenContext second;
-  EXPECT_THAT(Regen(m, second), ElementsAre("P1 for P1.x", "L3 for L3.shape", "F for F.shape", "X for X.shape"));
-  // D answered true for P1's change: P1 is marked, D is not.
-  EXPECT_THAT(m.Names(second.GetUpdatedIds()), ElementsAre("P1", "L3", "F", "X"));
-  EXPECT_FALSE(m.GetRelationDb()->GetRelations(P1)->IsIdExist(L1));
-}
-
-TEST(RegenScheduling, MovedAndCopiedAtomsMarkAlike) {
-  Model m;
-  m.Add(P1, "P1");
-  GRegenAtom const copied(P1, std::wstring(L"x"));
-  m.MarkAtom(copied);
-  m.MarkAtom(GRegenAtom(P1, L"x"));  // moved: equal to the pending root, ignored
-  std::wstring name = L"y";
-  m.MarkAtom(GRegenAtom(P1, std::move(name)));
-  ASSERT_EQ(m.GetScheduler()->GetPendingAtoms().size(), 2u);
-  EXPECT_EQ(m.GetScheduler()->GetPendingAtoms()[1]->m_atom.PropertyId(), L"y");
-  EXPECT_TRUE(GRegenAtom(P1, static_cast<wchar_t const*>(nullptr)).IsEqual(GRegenAtom(P1, L"")));
+  EXPECT_THAT(Regen(m, context), ElementsAre("P1 for P1.x", "L3 for L3.shape", "F for F.shape", "X for X.shape"));
+  EXPECT_EQ(m.GetRelationDb()->GetRelations(P1)->GetRelatedIds(kRefersTo), (Ids{L3}));
 }
 
 TEST(RegenRemoval, CascadeFollowsDependantsAndReportsEveryRemovedId) {
@@ -324,7 +197,7 @@ TEST(RegenRemoval, CascadeFollowsDependantsAndReportsEveryRemovedId) {
   EXPECT_THAT(next.GetDeletedIds(), IsEmpty());
 }
 
-TEST(RegenRemoval, CyclesSecondRemovalsAndMissingObjects) {
+TEST(RegenRemoval, CyclesAndSecondRemovals) {
   // A refers to C, B to A, C to B: each is the other's dependant round the
   // cycle. C also asks for A, which is being removed already.
   Model m;
@@ -336,18 +209,9 @@ TEST(RegenRemoval, CyclesSecondRemovalsAndMissingObjects) {
   EXPECT_THAT(m.log, ElementsAre("remove A for A", "remove B for A", "destroy A", "destroy B", "remove B for B",
                                  "remove C for B", "destroy #41", "destroy B", "destroy C", "remove C for C",
                                  "destroy #41", "destroy C"));
-  EXPECT_TRUE(m.features.empty());
-
-  Model prism;
-  BuildPrism(prism);
-  prism[L2].removedWithRefs = false;
-  prism.RemoveObject(L2);
-  std::size_t const logged = prism.log.size();
-  prism.features[L2] = std::make_shared<Feature>(prism, L2, "L2", std::vector<std::uint64_t>{P2, P3});
-  prism.RemoveObject(L2);
-  prism.RemoveObject(99);
-  EXPECT_EQ(prism.log.size(), logged);
-  EXPECT_EQ(prism.GetScheduler()->GetRemovedIds(), (Ids{L2, F, X}));
+  m.RemoveObject(A);
+  m.RemoveObject(99);
+  EXPECT_EQ(m.log.size(), 12u);
 }
 
 TEST(RegenRemoval, StepOfAnObjectRemovedByAnEarlierStepIsNotRun) {
@@ -371,8 +235,7 @@ TEST(RegenFailure, ClientExceptionLeavesTheContainerUsable) {
     char const* where;
     bool onlyAfterPropagation;
   };
-  for (Case const& c : {Case{"regen", false}, Case{"step", false}, Case{"execute", false}, Case{"collect", false},
-                        Case{"collect", true}}) {
+  for (Case const& c : {Case{"regen", false}, Case{"execute", false}, Case{"collect", true}}) {
     SCOPED_TRACE(std::string(c.where) + (c.onlyAfterPropagation ? " in phase 3" : ""));
     Model m;
     BuildPrism(m);
@@ -391,16 +254,12 @@ TEST(RegenFailure, ClientExceptionLeavesTheContainerUsable) {
     GRegenContext context;
     EXPECT_THROW(m.Regenerate(context), std::runtime_error);
     GRegenScheduler const& s = *m.GetScheduler();
-    EXPECT_FALSE(s.IsRegenerating() || s.IsBuildingSteps());
-    EXPECT_THAT(s.GetPendingAtoms(), IsEmpty());
-    EXPECT_THAT(s.GetDeferredAtoms(), IsEmpty());
-
+    EXPECT_TRUE(s.GetPendingAtoms().empty() && s.GetDeferredAtoms().empty() && !s.IsRegenerating());
     armed = false;
     m.MarkAtom(GRegenAtom(P2, L"x"));
     GRegenContext next;
     EXPECT_THAT(Regen(m, next), ElementsAre("P2 for P2.x", "L1 for L1.shape", "L2 for L2.shape", "F for F.shape",
                                           "X for X.shape"));
-    EXPECT_THAT(s.GetPendingAtoms(), IsEmpty());
     // The removal made before the failure is reported by the next run.
     EXPECT_THAT(next.GetDeletedIds(), ElementsAre(Q));
   }
@@ -415,9 +274,6 @@ TEST(RegenFailure, ClientExceptionLeavesTheContainerUsable) {
   m.MarkAtom(GRegenAtom(P1, L"x"));
   GRegenContext context;
   EXPECT_THROW(m.Regenerate(context), std::logic_error);
-  m[L1].fault = nullptr;
-  m.MarkAtom(GRegenAtom(P1, L"x"));
-  EXPECT_THAT(Regen(m, context), ElementsAreArray(kPrismFromP1));
 }
 
 // The nodes of a run are made in blocks that later runs reuse; a node a
@@ -434,8 +290,7 @@ TEST(RegenScheduling, HeldNodesStayIntactAndLongChainsRun) {
     Regen(m, context);
     for (std::uint64_t id : {P1, P2, P3, L1, L2}) m.MarkAtom(GRegenAtom(id, L"overwriting the blocks"));
   }
-  EXPECT_EQ(held->m_atom.PropertyId(), L"held atom");
-  EXPECT_EQ(held->m_atom.TargetId(), P1);
+  EXPECT_TRUE(held->m_atom.IsEqual(GRegenAtom(P1, L"held atom")));
   EXPECT_EQ(held->m_listChildren.size(), 2u);  // L1.shape and L3.shape
 
   constexpr std::uint64_t kCount = 50000;
@@ -446,7 +301,6 @@ TEST(RegenScheduling, HeldNodesStayIntactAndLongChainsRun) {
   GRegenContext run;
   std::vector<std::string> ran = Regen(chain, run);
   ASSERT_EQ(ran.size(), kCount);
-  EXPECT_EQ(ran.front(), "c1 for c1.x");
   EXPECT_EQ(ran[1], "c2 for c2.shape");
   EXPECT_EQ(ran.back(), "c50000 for c50000.shape");
   EXPECT_EQ(run.GetRegenedIds().size(), kCount);

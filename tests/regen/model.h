@@ -47,8 +47,6 @@ class Feature : public IRegenableObject, public IRegenStep {
   std::vector<std::uint64_t> refs;  // the features this one is built on
   bool announces = true;            // marks its own "shape" when something it uses changes
   bool changes = true;              // OnRegen answers true
-  bool remarksOwnAtom = false;      // OnRegen of its own atom marks that atom again
-  bool removedWithRefs = true;      // asks for its own removal when a feature it uses goes
   bool hasStep = true;
   std::vector<GRegenAtom> marksOnRegen;         // extra atoms announced from OnRegen
   std::vector<GRegenAtom> marksOnExecute;       // atoms announced while its step runs
@@ -106,11 +104,7 @@ class Model : public IRegenObjectContainer {
 inline bool Feature::OnRegen(GRegenAtom const& atom) {
   Fault("regen");
   model.log.push_back("regen " + name + " <- " + model.AtomText(atom));
-  if (atom.TargetId() == id) {
-    if (remarksOwnAtom) model.MarkAtom(atom);
-  } else if (announces) {
-    model.MarkAtom(GRegenAtom(id, L"shape"));
-  }
+  if (atom.TargetId() != id && announces) model.MarkAtom(GRegenAtom(id, L"shape"));
   for (auto const& extra : marksOnRegen) model.MarkAtom(extra);
   if (onRegen) onRegen(atom);
   return changes;
@@ -118,7 +112,7 @@ inline bool Feature::OnRegen(GRegenAtom const& atom) {
 
 inline void Feature::OnRemove(GRemoveObjectContext& context) {
   model.log.push_back("remove " + name + " for " + model.Name(context.GetTargetId()));
-  if (context.GetTargetId() == id || removedWithRefs) context.MarkRemove(id);
+  context.MarkRemove(id);
   for (std::uint64_t extra : removesOnRemove) context.MarkRemove(extra);
 }
 

@@ -36,16 +36,8 @@ unsigned int Checksum(const std::string& text) {
 // The payload of one line: 1 to 8192 bytes, spread over the powers of two so
 // that short and long lines mix, with both extremes present.
 std::string Payload(int thread, int seq) {
-  size_t length;
-  if (seq == 0) {
-    length = 1;
-  } else if (seq == 1) {
-    length = kMaxPayload;
-  } else {
-    const unsigned int mix = Checksum(std::to_string(thread * kLines + seq));
-    const size_t span = size_t{1} << (seq % 14);
-    length = 1 + mix % span;
-  }
+  const size_t mixed = 1 + Checksum(std::to_string(thread * kLines + seq)) % (size_t{1} << (seq % 14));
+  const size_t length = seq == 0 ? 1 : seq == 1 ? kMaxPayload : mixed;
   std::string text(length, 'a');
   for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (thread * 7 + seq + i) % 26);
   return text;
@@ -83,10 +75,10 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
 
   const std::string text = test::ReadFile(path.Path());
   std::vector<int> next(kThreads, 0);
-  size_t pos = 0, lines = 0, bad = 0;
+  size_t lines = 0, bad = 0;
   // The banner: an empty line and the dashed date line.
   ASSERT_EQ(text.compare(0, 38, "\n" + std::string(37, '-')), 0);
-  pos = text.find('\n', 1) + 1;
+  size_t pos = text.find('\n', 1) + 1;
   while (pos < text.size()) {
     const size_t end = text.find('\n', pos);
     ASSERT_NE(end, std::string::npos) << "the last line is not whole";
@@ -102,15 +94,11 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
       continue;
     }
     const std::string payload = line.substr(static_cast<size_t>(consumed));
-    if (payload.size() != length || Checksum(payload) != sum || seq != next[t]) {
-      ++bad;
-      continue;
-    }
-    ++next[t];
+    if (payload.size() != length || Checksum(payload) != sum || seq != next[t]++) ++bad;
   }
   EXPECT_EQ(bad, 0u);
   EXPECT_EQ(lines, size_t{kThreads} * kLines);
-  for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kLines) << "thread " << t;
+  EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
 }
 
 // A child process leaves four threads logging, formatting messages and
