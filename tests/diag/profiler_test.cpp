@@ -171,16 +171,12 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
   Scope(L"Idle", 200, 205);
   test::ScratchPath path("hux-profile-export");
   ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
-  std::ostringstream collapsed, json;
+  std::ostringstream collapsed;
   ASSERT_TRUE(m_profiler.WriteCollapsedStacks(collapsed));
-  ASSERT_TRUE(m_profiler.WriteSpeedscope(json));
   std::map<std::string, long long> stacks;  // path -> weight
-  std::string weights;                      // in the order written
   std::istringstream lines(collapsed.str());
-  for (std::string line; std::getline(lines, line);) {
+  for (std::string line; std::getline(lines, line);)
     stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
-    weights += (weights.empty() ? "" : ",") + line.substr(line.rfind(' ') + 1);
-  }
   // Every report row: AVG times the frames of its top-level node is the sum
   // of the weights on the node's path and below it.
   const std::map<std::string, int> frames = {{"Frame", 2}, {"Idle", 1}};
@@ -200,21 +196,6 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
     ++rows;
   }
   EXPECT_EQ(rows, 6);
-  // The speedscope file: the frames by name, the same weights and their sum.
-  long long total = 0;
-  for (const auto& [stack, weight] : stacks) total += weight;
-  for (const std::string& part : {std::string("\"unit\":\"milliseconds\""), std::string("{\"name\":\"Read\""),
-                                  "\"weights\":[" + weights + "]", "\"endValue\":" + std::to_string(total) + ","})
-    EXPECT_NE(json.str().find(part), std::string::npos) << part << "\n" << json.str();
-
-  // A child folded again without being entered outgrows its parent: the
-  // parent's self time stays at 0, nothing is negative.
-  m_profiler.ResetProfile();
-  Scope(L"F", 0, 10, [&] { Scope(L"A", 1, 9); });
-  Scope(L"F", 20, 21);
-  std::ostringstream outgrown;
-  m_profiler.WriteCollapsedStacks(outgrown);
-  EXPECT_EQ(outgrown.str(), "F;A 16\n");
 }
 
 }  // namespace
