@@ -46,7 +46,6 @@ class CoreReader {
     return std::string();
   }
 
-  const Elf64_Ehdr& header() const { return ehdr_; }
   const std::vector<Elf64_Phdr>& segments() const { return phdrs_; }
   const std::vector<CoreNote>& notes() const { return notes_; }
   size_t size() const { return bytes_.size(); }
