@@ -77,21 +77,5 @@ TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
   EXPECT_TRUE(std::regex_match(text, layout)) << text;
 }
 
-TEST_F(LogTest, OneFileAtATimeRetriedAfterAFailureAndAppended) {
-  test::ScratchPath dir("hux-log-dir"), file("hux-log-old"), second("hux-log-b");
-  test::WriteFile(file.Path(), "old contents\n");
-  {
-    CLogManager log;
-    EXPECT_FALSE(log.SetOutputFilePath((dir.Path() / "missing" / "log.txt").wstring()));
-    ASSERT_TRUE(log.SetOutputFilePath(file.Wide()));
-    log.Log(std::wstring(L"one"), CLogManager::LOG_NORMAL);
-    EXPECT_FALSE(log.SetOutputFilePath(second.Wide()));
-  }
-  const std::string text = test::ReadFile(file.Path());
-  EXPECT_EQ(text.rfind("old contents\n\n-----", 0), 0u) << text;
-  EXPECT_EQ(text.substr(text.find("\n[")), "\n[NORMAL]: one\n");
-  EXPECT_FALSE(std::filesystem::exists(second.Path()));
-}
-
 }  // namespace
 }  // namespace hux

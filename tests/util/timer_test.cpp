@@ -21,16 +21,12 @@ using std::chrono::milliseconds;
 struct Seen {
   int calls = 0;
   unsigned long time = 0;
-  CTimer* stop = nullptr;
-  std::unique_ptr<CTimer>* destroy = nullptr;
 };
 
 void Record(void* data, unsigned long time) {
   auto* seen = static_cast<Seen*>(data);
   ++seen->calls;
   seen->time = time;
-  if (seen->stop) seen->stop->Stop();
-  if (seen->destroy) seen->destroy->reset();
 }
 
 TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
@@ -64,31 +60,6 @@ TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
   std::thread([&] { owned.reset(); }).join();
   EXPECT_EQ(platform::PumpMessages(30), 0);  // a dangling timer would call into freed memory
   EXPECT_EQ(other.calls, 0);
-}
-
-TEST(Timer, ACallbackMayStopAnotherOrStopOrDestroyItsOwnTimer) {
-  Seen first, second;
-  CTimer a(10, &Record, &first);
-  CTimer b(10, &Record, &second);
-  first.stop = &b;
-  a.Start();
-  b.Start();
-  std::this_thread::sleep_for(milliseconds(15));  // both due; a was started first
-  EXPECT_EQ(platform::PumpMessages(0), 1);
-  EXPECT_EQ(second.calls, 0);
-  a.Stop();
-  for (bool destroy : {false, true}) {
-    Seen seen;
-    auto timer = std::make_unique<CTimer>(10, &Record, &seen);
-    if (destroy)
-      seen.destroy = &timer;
-    else
-      seen.stop = timer.get();
-    timer->Start();
-    EXPECT_EQ(platform::PumpMessages(2000), 1);
-    EXPECT_EQ(seen.calls, 1) << destroy;
-  }
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
 }
 
 // Timers fire on a loop thread while the main thread stops each one, marks
