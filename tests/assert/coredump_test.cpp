@@ -114,22 +114,6 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   EXPECT_EQ(Read64(core, Address(&stackMarker)), 0x57AC57AC57AC57ACULL);
 }
 
-TEST(CoreDump, HoldsTheCallingThreadWhenThatIsNotTheMainThread) {
-  ScratchDir dir;
-  pid_t tid = 0;
-  uint64_t local = 0;
-  std::thread([&] {
-    volatile uint64_t marker = 0x7E7E7E7E7E7E7E7EULL;
-    local = Address(&marker);
-    tid = ::gettid();
-    const CoreReader core = DumpSelf(dir.Path() / "thread.dmp");
-    user_regs_struct regs;
-    EXPECT_EQ(Status(core, regs).pr_pid, tid);
-    EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(local));
-    EXPECT_EQ(Read64(core, local), 0x7E7E7E7E7E7E7E7EULL);
-  }).join();
-}
-
 TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ScratchDir dir;
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), gib = size_t{1} << 30;

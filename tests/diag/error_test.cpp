@@ -170,21 +170,6 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   ReleaseErrorParamStream();
 }
 
-TEST(ErrorReportMode, BreaksOnlyForNonzeroCodesInMode1) {
-  int breaks = 0;
-  auto previous = platform::SetDebugBreakHook([&] { ++breaks; });
-  EXPECT_EQ(SetErrorReportMode(REPORT_DEBUGBREAK), REPORT_SILENT);  // no debugger at load
-  SetError(0);
-  SetError(5);
-  EXPECT_EQ(SetErrorReportMode(static_cast<ErrorReportMode>(2)), REPORT_DEBUGBREAK);
-  SetError(5);
-  EXPECT_EQ(SetErrorReportMode(REPORT_SILENT), 2);
-  SetError(6);
-  EXPECT_EQ(breaks, 1);
-  platform::SetDebugBreakHook(previous);
-  SetError(0);
-}
-
 using CapturedLog = test::CapturedDebugOutput;
 
 TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {

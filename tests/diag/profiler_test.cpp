@@ -50,11 +50,9 @@ TEST_F(FrameProfiler, StatisticsOverFrames) {
     double got, expected;
   } cases[] = {
       {"Frame total time", frame->GetTotalTime(), 35},
-      {"Frame max", frame->GetMaxTime(), 20},
       {"Frame min", frame->GetMinTime(), 5},
       {"A total time", a->GetTotalTime(), 4 + 6 + 6},
       {"A total calls", double(a->GetTotalCalls()), 1 + 2 + 2},
-      {"A last calls", double(a->GetLastFrameCalls()), 2},
       {"A min", a->GetMinTime(), 3},
       {"A last share", a->GetLastFrameParentShare(), double(6.0f / 5.0f)},  // a float quotient, widened
       {"A total share", a->GetTotalParentShare(), 16.0 / 35.0},
@@ -85,7 +83,9 @@ TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
   EXPECT_EQ(frame->GetParent(), &copy);
   EXPECT_EQ(frame->GetChildren().at(1)->GetParent(), frame);
   copy = *copy.GetChildren()[0];
-  EXPECT_EQ(copy.GetChildren().at(0)->GetParent(), &copy);
+  EXPECT_EQ(copy.GetName(), L"Frame");
+  ASSERT_EQ(copy.GetChildren().size(), 3u);
+  EXPECT_EQ(copy.GetChildren()[0]->GetParent(), &copy);
   m_profiler.ResetProfile();  // the copy is unaffected
   EXPECT_EQ(copy.GetChildren()[2]->GetName(), L"Shared");
   EXPECT_EQ(m_profiler.GetTitlesStr() + m_profiler.GetValueStr(), L"");
