@@ -2,7 +2,6 @@
 // unreadable memory, and the dump path. The platform layer is tested here
 // against the process's real memory map, so the test sets up mappings itself.
 #include <hux/platform/coredump.h>
-#include <hux/platform/process.h>
 
 #include <gtest/gtest.h>
 
@@ -13,7 +12,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <fcntl.h>

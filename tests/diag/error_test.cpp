@@ -12,7 +12,6 @@
 #include <thread>
 
 #include <hux/diag/logmanager.h>
-#include <hux/platform/debug.h>
 
 #include "diag/diag_test_util.h"
 
