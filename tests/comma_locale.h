@@ -10,10 +10,9 @@
 
 namespace hux::test {
 
-// Switches the C library to a locale that writes 3,5 and restores the former
-// one on destruction. Uses an installed locale when there is one; otherwise
-// compiles de_DE with localedef into a temporary folder (the Debian package
-// "locales" ships the sources). active() is false when neither works.
+// Switches the C library to a locale that writes 3,5 until destruction: an
+// installed one, else de_DE compiled by localedef into a temporary folder.
+// active() is false when neither works.
 class CommaLocale {
  public:
   CommaLocale() {

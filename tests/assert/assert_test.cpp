@@ -69,18 +69,12 @@ TEST_F(AssertReport, TextRecordsContextValuesAndMessage) {
       // The example report: a failed x > 0 at line 12 of "reader", x = -1.
       {[](Assert& a) { a.print_context("x > 0", "reader", 12).print_current_val(-1, "x"); }, "bad x",
        "Failed:x > 0\nFile:\nreader(12)\nx=-1\nbad x"},
-      {[](Assert& a) { a.print_current_val(INT_MIN, "n").print_current_val(0, "z"); }, "", "n=-2147483648\nz=0\n"},
       // Doubles in the stream's default form: six significant digits.
-      {[](Assert& a) {
-         a.print_current_val(3.14159265, "pi").print_current_val(1e20, "big").print_current_val(0.1, "d");
-         a.print_current_val(1234567.0, "m").print_current_val(-2.5, "neg");
-       },
-       nullptr, "pi=3.14159\nbig=1e+20\nd=0.1\nm=1.23457e+06\nneg=-2.5\n"},
-      {[](Assert& a) { a.print_current_val("as it is", "s").print_current_val(static_cast<char const*>(nullptr), "p"); },
-       "!", "s=as it is\np=(null)\n!"},
+      {[](Assert& a) { a.print_current_val(INT_MIN, "n").print_current_val(3.14159265, "pi").print_current_val(1e20, "e"); },
+       "", "n=-2147483648\npi=3.14159\ne=1e+20\n"},
       // Null texts add nothing and break nothing.
-      {[](Assert& a) { a.print_context(nullptr, nullptr, 7).print_current_val(1, nullptr); }, nullptr,
-       "Failed:\nFile:\n(7)\n=1\n"},
+      {[](Assert& a) { a.print_context(nullptr, nullptr, 7).print_current_val(static_cast<char const*>(nullptr), "p"); },
+       nullptr, "Failed:\nFile:\n(7)\np=(null)\n"},
   };
   for (const auto& c : cases) {
     outputs_.clear();
@@ -96,31 +90,25 @@ TEST_F(AssertReport, WhatEachLevelDoesWithAndWithoutADebugger) {
   for (bool debugger : {false, true}) {
     debugger_ = debugger;
     events_.clear();
-    outputs_.clear();
     Assert().print_current_val(1, "a").warn("w");
-    Assert().print_current_val(2, "b").level(static_cast<Assert::ErrorLevel>(3), "three");
     Assert().level(static_cast<Assert::ErrorLevel>(-1), nullptr);
     Assert().level(static_cast<Assert::ErrorLevel>(1000), "big");
-    EXPECT_EQ(events_, (Events{"output", "output", "output", "output"})) << debugger;
-    EXPECT_EQ(outputs_, (Events{"a=1\nw", "b=2\nthree", "", "big"})) << debugger;
+    EXPECT_EQ(events_, (Events{"output", "output", "output"})) << debugger;
   }
-  // Debug shows the box, and breaks only under a debugger.
-  debugger_ = false;
-  events_.clear();
-  Assert().print_context("p != 0", "view.cpp", 40).debug("no view");
-  EXPECT_EQ(events_, (Events{"output", "box"}));
+  // Debug shows the box, and breaks only under a debugger; error under a
+  // debugger behaves as debug.
+  for (bool debugger : {false, true}) {
+    debugger_ = debugger;
+    events_.clear();
+    Assert().print_context("p != 0", "view.cpp", 40).debug("no view");
+    EXPECT_EQ(events_, (debugger ? Events{"output", "box", "break"} : Events{"output", "box"}));
+  }
   EXPECT_EQ(boxCaption_, L"SMART_ASSERT triggered!");
   EXPECT_EQ(boxText_, L"Failed:p != 0\nFile:\nview.cpp(40)\nno view");
   EXPECT_EQ(boxStyle_, static_cast<unsigned int>(platform::MB_STYLE_OK | platform::MB_STYLE_ICON_ERROR));
-  debugger_ = true;
-  events_.clear();
-  Assert().level(Assert::EL_DEBUG, "again");
-  EXPECT_EQ(events_, (Events{"output", "box", "break"}));
-  // Error under a debugger behaves as debug.
   events_.clear();
   EXPECT_NO_THROW(Assert().print_current_val(5, "k").error("stop here"));
   EXPECT_EQ(events_, (Events{"output", "box", "break"}));
-  EXPECT_EQ(boxText_, L"k=5\nstop here");
 }
 
 TEST_F(AssertReport, BoxShowsUtf8ReportAndMarksBrokenBytes) {
@@ -147,52 +135,38 @@ TEST_F(AssertReport, ErrorWithoutADebuggerWritesTheDumpAndThrows) {
   EXPECT_STREQ(ExceptionWithMinidump(nullptr, nullptr).what(), "minidump file path:\n\n");
 }
 
-TEST_F(AssertReport, MacroRecordsExpressionPlaceAndChainedValues) {
-  int x = -1;
-  double d = 2.5;
-  const char* s = "abc";
+TEST_F(AssertReport, MacroRecordsExpressionPlaceAndValuesOnFailureOnly) {
+  int x = -1, conditions = 0, values = 0;
   std::string str = "def";
-  size_t n = 7;
-  long l = -8;
   char c = 'A';
-  bool b = true;
   uint8_t byte = 200;
   const int line = __LINE__ + 1;
-  HUX_ASSERT(x > 0)(x)(d)(s)(str)(n)(l)(c)(b)(byte)(x * 2).warn("msg");
+  HUX_ASSERT(x > 0)(x)(str)(c)(byte)(x * 2).warn("msg");
   EXPECT_EQ(outputs_, Events{"Failed:x > 0\nFile:\n" + std::string(__FILE__) + "(" + std::to_string(line) +
-                             ")\nx=-1\nd=2.5\ns=abc\nstr=def\nn=7\nl=-8\nc=65\nb=1\nbyte=200\nx * 2=-2\nmsg"});
+                             ")\nx=-1\nstr=def\nc=65\nbyte=200\nx * 2=-2\nmsg"});
   // Commas outside brackets, in the condition and in a value.
   outputs_.clear();
   HUX_ASSERT(std::is_same_v<int, long>)(std::is_same_v<int, int>).warn(nullptr);
   ASSERT_EQ(outputs_.size(), 1u);
   EXPECT_EQ(outputs_[0].substr(0, 37), "Failed:std::is_same_v<int, long>\nFile");
   EXPECT_NE(outputs_[0].find("\nstd::is_same_v<int, int>=1\n"), std::string::npos);
-}
-
-TEST_F(AssertReport, MacroEvaluatesOnceAndOnlyOnFailureAndIsNotLostSilently) {
-  int conditions = 0, values = 0;
+  // Evaluated once, values only on failure; one statement, so an unbraced
+  // if/else keeps its else.
+  outputs_.clear();
   HUX_ASSERT(++conditions > 0)(++values).warn("never");
   EXPECT_EQ(conditions + values * 10, 1);
-  // One statement: an unbraced if/else keeps its else.
   bool otherBranch = false;
-  const bool flag = false;
-  if (flag)
+  if (values)
     HUX_ASSERT(false).warn("not taken");
   else
     otherBranch = true;
   EXPECT_TRUE(otherBranch);
-  EXPECT_TRUE(events_.empty());
-  // Without a report it is still written; a reported one is not written
-  // again, and an empty one writes nothing.
-  const int v = 3;
-  HUX_ASSERT(v == 4)(v);
-  ASSERT_EQ(outputs_.size(), 1u);
-  EXPECT_NE(outputs_[0].find("Failed:v == 4\n"), std::string::npos);
-  EXPECT_NE(outputs_[0].find("v=3\n"), std::string::npos);
-  outputs_.clear();
-  Assert().print_current_val(1, "once").warn(nullptr);
+  // Without a report it is still written; an empty one writes nothing.
+  HUX_ASSERT(x == 4)(x);
   { Assert unused; }
-  EXPECT_EQ(outputs_, Events{"once=1\n"});
+  ASSERT_EQ(outputs_.size(), 1u);
+  EXPECT_NE(outputs_[0].find("Failed:x == 4\n"), std::string::npos);
+  EXPECT_NE(outputs_[0].find("x=-1\n"), std::string::npos);
 }
 
 // No hooks: the environment asks for the debugger output on the standard
@@ -202,8 +176,6 @@ TEST(AssertDeath, FatalAndAbortLevelEndTheProcess) {
   EXPECT_DEATH(Assert().print_context("a < b", "calc.cpp", 9).fatal("fatal end"),
                "Failed:a < b\nFile:\ncalc.cpp\\(9\\)\nfatal end");
   EXPECT_DEATH(Assert().print_current_val(2, "lvl").level(Assert::EL_ABORT, "abort level"), "lvl=2\nabort level");
-  const int x = 0;
-  EXPECT_DEATH(HUX_ASSERT(x != 0)(x).fatal("via macro"), "x=0\nvia macro");
   // Also under a debugger: level 2 ends the process, it does not break.
   EXPECT_DEATH(
       {

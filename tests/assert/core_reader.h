@@ -24,29 +24,38 @@ class CoreReader {
   // otherwise what is wrong.
   std::string Parse(std::string bytes) {
     bytes_ = std::move(bytes);
-    if (bytes_.size() < sizeof(Elf64_Ehdr)) return "shorter than an ELF header";
-    std::memcpy(&ehdr_, bytes_.data(), sizeof ehdr_);
-    if (std::memcmp(ehdr_.e_ident, ELFMAG, SELFMAG) != 0) return "no ELF magic";
-    if (ehdr_.e_ident[EI_CLASS] != ELFCLASS64 || ehdr_.e_ident[EI_DATA] != ELFDATA2LSB) return "not ELF64 LSB";
-    if (ehdr_.e_type != ET_CORE || ehdr_.e_machine != EM_X86_64) return "not an x86-64 core";
-    if (ehdr_.e_phentsize != sizeof(Elf64_Phdr)) return "odd program header size";
-    const uint64_t phEnd = ehdr_.e_phoff + uint64_t{ehdr_.e_phnum} * sizeof(Elf64_Phdr);
-    if (phEnd > bytes_.size()) return "program headers past the end";
-    phdrs_.resize(ehdr_.e_phnum);
-    for (size_t i = 0; i < phdrs_.size(); ++i)
-      std::memcpy(&phdrs_[i], bytes_.data() + ehdr_.e_phoff + i * sizeof(Elf64_Phdr), sizeof(Elf64_Phdr));
-    for (const Elf64_Phdr& p : phdrs_)
-      if (p.p_offset + p.p_filesz > bytes_.size() || p.p_offset + p.p_filesz < p.p_offset)
-        return "segment past the end of the file";
-    for (const Elf64_Phdr& p : phdrs_)
-      if (p.p_type == PT_NOTE) {
-        std::string error = ParseNotes(p);
-        if (!error.empty()) return error;
+    Elf64_Ehdr h{};
+    if (bytes_.size() < sizeof h) return "shorter than an ELF header";
+    std::memcpy(&h, bytes_.data(), sizeof h);
+    if (std::memcmp(h.e_ident, ELFMAG, SELFMAG) != 0 || h.e_ident[EI_CLASS] != ELFCLASS64 ||
+        h.e_ident[EI_DATA] != ELFDATA2LSB || h.e_type != ET_CORE || h.e_machine != EM_X86_64 ||
+        h.e_phentsize != sizeof(Elf64_Phdr))
+      return "not an ELF64 little-endian x86-64 core";
+    if (h.e_phoff + uint64_t{h.e_phnum} * sizeof(Elf64_Phdr) > bytes_.size()) return "program headers past the end";
+    phdrs_.resize(h.e_phnum);
+    std::memcpy(phdrs_.data(), bytes_.data() + h.e_phoff, h.e_phnum * sizeof(Elf64_Phdr));
+    for (const Elf64_Phdr& p : phdrs_) {
+      if (p.p_offset + p.p_filesz > bytes_.size() || p.p_offset + p.p_filesz < p.p_offset) return "segment past the end";
+      if (p.p_type != PT_NOTE) continue;
+      // Notes: header, name and descriptor, each padded to four bytes.
+      auto align4 = [](size_t n) { return (n + 3) & ~size_t{3}; };
+      for (size_t at = p.p_offset, end = p.p_offset + p.p_filesz; at < end;) {
+        Elf64_Nhdr n;
+        if (end - at < sizeof n) return "truncated note header";
+        std::memcpy(&n, bytes_.data() + at, sizeof n);
+        at += sizeof n;
+        if (align4(n.n_namesz) > end - at) return "truncated note name";
+        CoreNote note{std::string(bytes_.data() + at, n.n_namesz > 0 ? n.n_namesz - 1 : 0), n.n_type, {}};
+        at += align4(n.n_namesz);
+        if (n.n_descsz > end - at) return "truncated note descriptor";
+        note.desc.assign(bytes_.data() + at, n.n_descsz);
+        at += std::min<size_t>(align4(n.n_descsz), end - at);
+        notes_.push_back(std::move(note));
       }
+    }
     return std::string();
   }
 
-  const Elf64_Ehdr& header() const { return ehdr_; }
   const std::vector<Elf64_Phdr>& segments() const { return phdrs_; }
   const std::vector<CoreNote>& notes() const { return notes_; }
   size_t size() const { return bytes_.size(); }
@@ -78,30 +87,7 @@ class CoreReader {
   }
 
  private:
-  std::string ParseNotes(const Elf64_Phdr& p) {
-    size_t at = p.p_offset;
-    const size_t end = p.p_offset + p.p_filesz;
-    auto align4 = [](size_t n) { return (n + 3) & ~size_t{3}; };
-    while (at < end) {
-      if (end - at < sizeof(Elf64_Nhdr)) return "truncated note header";
-      Elf64_Nhdr h;
-      std::memcpy(&h, bytes_.data() + at, sizeof h);
-      at += sizeof h;
-      if (align4(h.n_namesz) > end - at) return "truncated note name";
-      CoreNote note;
-      note.type = h.n_type;
-      note.name.assign(bytes_.data() + at, h.n_namesz > 0 ? h.n_namesz - 1 : 0);
-      at += align4(h.n_namesz);
-      if (h.n_descsz > end - at) return "truncated note descriptor";
-      note.desc.assign(bytes_.data() + at, h.n_descsz);
-      at += std::min<size_t>(align4(h.n_descsz), end - at);
-      notes_.push_back(std::move(note));
-    }
-    return std::string();
-  }
-
   std::string bytes_;
-  Elf64_Ehdr ehdr_{};
   std::vector<Elf64_Phdr> phdrs_;
   std::vector<CoreNote> notes_;
 };

@@ -1,7 +1,6 @@
-// Fails an assertion at level EL_ERROR inside a function with a distinctive
-// name, so that a test can look for that name in a debugger's backtrace of the
-// dump. With a count N as argument, N threads fail theirs at the same moment.
-// Prints what() of each exception it catches; exit status 0 only when every
+// Fails an assertion at level EL_ERROR in a function with a distinctive name,
+// for a debugger's backtrace of the dump; with an argument N, N threads fail
+// at once. Prints what() of each exception; exit status 0 only when every
 // assertion threw ExceptionWithMinidump.
 #include <algorithm>
 #include <atomic>

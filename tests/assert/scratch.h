@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -14,20 +14,11 @@
 
 namespace hux::test {
 
-// In one read: dumps are large, and byte-wise reading is slow under ASan.
 inline std::string ReadWholeFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return std::string();
-  const std::streamoff size = in.tellg();
-  if (size <= 0) {  // procfs files report no size: read them as a stream
-    in.seekg(0);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
-  std::string bytes(static_cast<size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  bytes.resize(static_cast<size_t>(in.gcount()));
-  return bytes;
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
 }
 
 inline void WriteWholeFile(const std::filesystem::path& path, const std::string& bytes) {

@@ -4,7 +4,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <string>
 
@@ -12,21 +11,15 @@
 
 #include <hux/platform/debug.h>
 
+#include "scratch_dir.h"
+
 namespace hux::test {
 
-// A fresh path in the temporary folder, removed (with anything at it) when
-// the object goes.
-class ScratchPath {
+// A fresh path in a scratch directory that goes, with anything at the path,
+// when the object goes.
+class ScratchPath : public ScratchDir {
  public:
-  explicit ScratchPath(const std::string& stem) {
-    std::random_device random;
-    m_path = std::filesystem::path(::testing::TempDir()) /
-             (stem + "-" + std::to_string(random()) + std::to_string(random()));
-  }
-  ~ScratchPath() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-  }
+  explicit ScratchPath(const std::string& stem) : m_path(ScratchDir::Path() / stem) {}
   const std::filesystem::path& Path() const { return m_path; }
   std::wstring Wide() const { return m_path.wstring(); }
 

