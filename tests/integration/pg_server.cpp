@@ -84,32 +84,25 @@ bool PgExecute(const std::string& connection, const std::string& sql, std::strin
 }
 
 std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
+  const auto fail = [&](const std::string& reason) {
+    why = reason;
+    return nullptr;
+  };
   missing = true;
   const std::string bin = ServerBinDir();
   struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
-  if (bin.empty()) {
-    why = "no PostgreSQL server programs (initdb, pg_ctl) are installed; tools/install-deps.sh installs them";
-    return nullptr;
-  }
-  if (geteuid() == 0 && !postgres) {
-    why = "the server refuses to run as root and there is no postgres user to run it";
-    return nullptr;
-  }
+  if (bin.empty()) return fail("no PostgreSQL server (initdb, pg_ctl) is installed; tools/install-deps.sh installs it");
+  if (geteuid() == 0 && !postgres) return fail("the server refuses to run as root and there is no postgres user");
   missing = false;
   // the socket's path must fit in 107 bytes
   std::string base = fs::temp_directory_path().string();
   if (base.size() > 60) base = "/tmp";
   std::string pattern = base + "/hux-pg-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    why = "cannot make a folder for the server in " + base;
-    return nullptr;
-  }
+  if (!mkdtemp(pattern.data())) return fail("cannot make a folder for the server in " + base);
   std::unique_ptr<PgServer> server(new PgServer(pattern));
   const std::string& dir = server->m_dir;
-  if (postgres && chown(dir.c_str(), postgres->pw_uid, postgres->pw_gid) != 0) {
-    why = "cannot hand " + dir + " to the postgres user";
-    return nullptr;
-  }
+  if (postgres && chown(dir.c_str(), postgres->pw_uid, postgres->pw_gid) != 0)
+    return fail("cannot hand " + dir + " to the postgres user");
   chmod(dir.c_str(), 0700);
   // fsync off: tests kill clients, never the server; minimal WAL makes
   // CREATE DATABASE ... FILE_COPY ten times faster.
