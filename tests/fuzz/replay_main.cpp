@@ -1,6 +1,5 @@
-// Feeds every file of the folders (or files) named on the command line to the
-// fuzz target once: the ordinary test run replays the corpus and every past
-// finding without a fuzzer.
+// Feeds every file of the folders (or files) named to the fuzz target once,
+// so the ordinary test run replays the corpus without a fuzzer.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -13,12 +12,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 int main(int argc, char** argv) {
   size_t files = 0;
   for (int i = 1; i < argc; ++i) {
-    std::vector<std::filesystem::path> inputs;
+    std::vector<std::filesystem::path> inputs{argv[i]};
     if (std::filesystem::is_directory(argv[i])) {
+      inputs.clear();
       for (const auto& entry : std::filesystem::recursive_directory_iterator(argv[i]))
         if (entry.is_regular_file()) inputs.push_back(entry.path());
-    } else {
-      inputs.emplace_back(argv[i]);
     }
     for (const auto& path : inputs) {
       std::ifstream in(path, std::ios::binary);

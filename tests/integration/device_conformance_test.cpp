@@ -1,8 +1,5 @@
-// The device contract every database device keeps, run on each engine:
-// rows of every kind, the upsert that keeps unnamed columns, queries in key
-// order, transactions with nesting and cancel, errors and hostile names.
-// Then what only one engine has: files that are no SQLite database;
-// PostgreSQL connection strings, lost connections and foreign column types.
+// The contract every database device keeps, run on each engine, then what
+// only one engine has (foreign files, connection strings, lost connections).
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -58,35 +55,28 @@ INSTANTIATE_TEST_SUITE_P(Engines, DeviceContract, ::testing::ValuesIn(test::Buil
 
 TEST_P(DeviceContract, RowsOfEveryKindRoundTrip) {
   ASSERT_TRUE(device->EnsureTable("T", {"K", "A", "B"}));
-  const std::string bytes("\0\1\2\xFF", 4);
-  const std::wstring text = L"\u00e4\u4e2d\U0001F600";
   const std::vector<CVariant> rows[] = {
       {CVariant(3LL), CVariant(-7), CVariant(2.5)},
-      {CVariant(1LL), CVariant(text), CVariant(std::string("narrow"))},
-      {CVariant(2LL), Blob(bytes), CVariant()},
+      {CVariant(1LL), CVariant(std::wstring(L"\u00e4\u4e2d\U0001F600")), CVariant(std::string("narrow"))},
+      {CVariant(2LL), Blob(std::string("\0\1\2\xFF", 4)), CVariant()},
       {CVariant(-4LL), CVariant(static_cast<long long>(LLONG_MIN)), Blob("")},
       {CVariant(9LL), CVariant(static_cast<long long>(LLONG_MAX)), CVariant(std::wstring())},
   };
   for (const auto& row : rows) ASSERT_TRUE(device->WriteRow("T", {"K", "A", "B"}, row)) << test::DeviceError(*device);
-
-  std::vector<CVariant> r{CVariant(99)};
+  std::vector<CVariant> r{CVariant(99)};  // the old contents are replaced
   ASSERT_TRUE(device->QueryAllRows("T", {"K", "A", "B"}, r));
-  ASSERT_EQ(r.size(), 15u) << "the old contents are replaced";
-  EXPECT_EQ(Ints({r[0], r[3], r[6], r[9], r[12]}), (std::vector<long long>{-4, 1, 2, 3, 9})) << "in key order";
-  EXPECT_EQ(r[1].toInt64(nullptr), LLONG_MIN);
-  EXPECT_EQ(BytesOf(r[2]), "") << "an empty blob stays a blob, not null";
-  EXPECT_EQ(r[4].toWString(), text);
-  EXPECT_EQ(r[5].toString(), "narrow");
-  EXPECT_EQ(BytesOf(r[7]), bytes);
-  EXPECT_TRUE(r[8].IsNull());
-  EXPECT_EQ(r[10].toInt(), -7);
-  EXPECT_EQ(r[11].toDouble(), 2.5);
-  EXPECT_EQ(r[13].toInt64(nullptr), LLONG_MAX);
-  EXPECT_FALSE(r[14].IsNull()) << "empty text is not null";
-  EXPECT_EQ(r[14].toWString(), L"");
+  std::string seen;
+  for (const CVariant& v : r) {
+    const std::string bytes = BytesOf(v);
+    seen += (&v == &r[4] ? "wide" : v.IsNull() ? "null" : bytes != "<none>" ? "[" + bytes + "]" : v.toString()) + "|";
+  }
+  // In key order; an empty blob stays a blob and empty text is not null.
+  EXPECT_EQ(seen, "-4|-9223372036854775808|[]|1|wide|narrow|2|[" +
+                      std::string("\0\1\2\xFF", 4) + "]|null|3|-7|2.5|9|9223372036854775807||");
+  EXPECT_EQ(r[4].toWString(), L"\u00e4\u4e2d\U0001F600");
 }
 
-TEST_P(DeviceContract, UpsertsKeepUnnamedColumnsAndQueriesSelectByAnyColumn) {
+TEST_P(DeviceContract, UpsertsKeepUnnamedColumnsQueriesSelectByAnyColumnNamesAreQuoted) {
   ASSERT_TRUE(device->EnsureTable("T", {"K", "A", "B"}));
   ASSERT_TRUE(device->WriteRow("T", {"K", "A", "B"}, {CVariant(1LL), CVariant(10), CVariant(20)}));
   ASSERT_TRUE(device->WriteRow("T", {"K", "A"}, {CVariant(1LL), CVariant(11)}));
@@ -120,16 +110,13 @@ TEST_P(DeviceContract, UpsertsKeepUnnamedColumnsAndQueriesSelectByAnyColumn) {
     ASSERT_TRUE(device->QueryTable("E", q.columns, q.key, q.value, result));
     EXPECT_EQ(Ints(result), q.expected) << q.key << "=" << q.value;
   }
-}
 
-TEST_P(DeviceContract, HostileNamesAreQuoted) {
-  const std::string table = "t\"; DROP TABLE x; --";
-  const std::string column = "c\"ol'umn";
+  // Hostile names are quoted.
+  const std::string table = "t\"; DROP TABLE x; --", column = "c\"ol'umn";
   ASSERT_TRUE(device->EnsureTable(table, {"k", column})) << test::DeviceError(*device);
   ASSERT_TRUE(device->WriteRow(table, {"k", column}, {CVariant(1LL), CVariant(std::string("v"))}));
-  // A table made by an older host gains the missing columns.
+  // a table made by an older host gains the missing columns
   ASSERT_TRUE(device->EnsureTable(table, {"k", column, "added"}));
-  std::vector<CVariant> result;
   ASSERT_TRUE(device->QueryTable(table, {"added", column}, "k", 1, result));
   ASSERT_EQ(result.size(), 2u);
   EXPECT_TRUE(result[0].IsNull());
@@ -262,13 +249,12 @@ class PgDeviceTest : public ::testing::Test {
     ASSERT_TRUE(device.OpenDB(db->Location())) << device.LastError();
   }
 
-  // Runs `sql` on a connection of its own; throws on failure.
   void Admin(const std::string& sql) {
     if (std::string why; !test::PgExecute(location, sql, why)) throw std::runtime_error(why);
   }
 
   std::unique_ptr<test::TestDatabase> db;
-  std::string location;  // the key=value connection string
+  std::string location;
   host::PgDevice device;
 };
 
@@ -293,10 +279,8 @@ TEST_F(PgDeviceTest, ConnectionStringsOfEveryFormAndBadOnes) {
   EXPECT_NE(device.LastError().find("no_such_db"), std::string::npos) << device.LastError();
 }
 
-// The server ends the device's session (as a restart or an administrator
-// would) inside an access: what the access wrote is lost, and the device
-// must say so. PostgreSQL also aborts a transaction at its first failed
-// statement; that access must fail as a whole too.
+// The server ends the session inside an access, or a statement fails
+// (which aborts the transaction): the access fails as a whole.
 TEST_F(PgDeviceTest, LostConnectionOrFailedStatementFailsTheAccess) {
   ASSERT_TRUE(device.EnsureTable("T", {"K", "A"}));
   for (bool statementAfterLoss : {true, false}) {
@@ -326,9 +310,6 @@ TEST_F(PgDeviceTest, LostConnectionOrFailedStatementFailsTheAccess) {
   EXPECT_TRUE(rows.empty()) << "nothing of a failed access is committed";
 }
 
-// Tables made by other tools: plain typed columns are read and written as
-// far as their types allow; types and values the device does not expect are
-// clear errors.
 // A COMMIT the server refuses on a live connection (a deferred check that
 // fails): the access is rolled back, and the exception says so.
 TEST_F(PgDeviceTest, RefusedCommitRollsTheAccessBack) {
@@ -351,6 +332,8 @@ TEST_F(PgDeviceTest, RefusedCommitRollsTheAccessBack) {
   EXPECT_TRUE(rows.empty());
 }
 
+// Tables made by other tools: typed columns are read and written as far as
+// their types allow; anything else is a clear error.
 TEST_F(PgDeviceTest, ForeignColumnTypes) {
   ASSERT_TRUE(device.EnsureTable("T", {"K", "A"}));
   Admin("CREATE TABLE odd (k bigint PRIMARY KEY, small int2, i int4, f real, v varchar(9), flag bool, j jsonb, "
@@ -381,10 +364,8 @@ TEST_F(PgDeviceTest, ForeignColumnTypes) {
     EXPECT_EQ(device.WriteRow("odd", {"k", "small", "v", "f"}, row), ok) << row[0].toInt() << device.LastError();
   std::vector<CVariant> written;
   ASSERT_TRUE(device.QueryTable("odd", {"small", "v", "f"}, "k", 2, written));
-  ASSERT_EQ(written.size(), 3u);
-  EXPECT_EQ(written[0].toInt(), 32767);
-  EXPECT_EQ(written[1].toString(), "abc");
-  EXPECT_EQ(written[2].toDouble(), -0.75);
+  EXPECT_EQ(Ints({written[0]}), std::vector<long long>{32767});
+  EXPECT_EQ(written[1].toString() + " " + written[2].toString(), "abc -0.75");
 }
 
 #endif

@@ -19,8 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The folder holding initdb and pg_ctl: $HUX_PG_BINDIR, the newest Debian
-// server under /usr/lib/postgresql, or the PATH; empty when there is none.
+// The folder of initdb and pg_ctl: $HUX_PG_BINDIR, the newest under
+// /usr/lib/postgresql, or the PATH; empty when there is none.
 std::string ServerBinDir() {
   auto has = [](const fs::path& dir) {
     std::error_code ignored;
@@ -41,9 +41,8 @@ std::string ServerBinDir() {
   return "";
 }
 
-// Runs a server program, as the postgres user when this process is root,
-// its output appended to <dir>/tools.log. False with the end of that log and
-// of the server's own log in `why`.
+// Runs a server program (as postgres when root), output to <dir>/tools.log;
+// false with the end of that log and the server's in `why`.
 bool RunServerTool(const std::vector<std::string>& args, const std::string& dir, std::string& why) {
   auto quoted = [](const std::string& text) {
     std::string out = "'";
@@ -66,8 +65,7 @@ bool RunServerTool(const std::vector<std::string>& args, const std::string& dir,
 }  // namespace
 
 bool PgCreateDatabase(const std::string& connection, const std::string& name, std::string& why) {
-  // FILE_COPY is the fast way on a server without WAL archiving (from
-  // PostgreSQL 15 on; older servers know only that way, and not the word).
+  // FILE_COPY is fast without WAL archiving (servers before 15 lack the word)
   return PgExecute(connection, "CREATE DATABASE " + name + " STRATEGY FILE_COPY", why) ||
          PgExecute(connection, "CREATE DATABASE " + name, why);
 }
@@ -86,36 +84,28 @@ bool PgExecute(const std::string& connection, const std::string& sql, std::strin
 }
 
 std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
+  const auto fail = [&](const std::string& reason) {
+    why = reason;
+    return nullptr;
+  };
   missing = true;
   const std::string bin = ServerBinDir();
   struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
-  if (bin.empty()) {
-    why = "no PostgreSQL server programs (initdb, pg_ctl) are installed; tools/install-deps.sh installs them";
-    return nullptr;
-  }
-  if (geteuid() == 0 && !postgres) {
-    why = "the server refuses to run as root and there is no postgres user to run it";
-    return nullptr;
-  }
+  if (bin.empty()) return fail("no PostgreSQL server (initdb, pg_ctl) is installed; tools/install-deps.sh installs it");
+  if (geteuid() == 0 && !postgres) return fail("the server refuses to run as root and there is no postgres user");
   missing = false;
-  // The socket's path must fit in 107 bytes, so a long TMPDIR is not used.
+  // the socket's path must fit in 107 bytes
   std::string base = fs::temp_directory_path().string();
   if (base.size() > 60) base = "/tmp";
   std::string pattern = base + "/hux-pg-XXXXXX";
-  if (!mkdtemp(pattern.data())) {
-    why = "cannot make a folder for the server in " + base;
-    return nullptr;
-  }
+  if (!mkdtemp(pattern.data())) return fail("cannot make a folder for the server in " + base);
   std::unique_ptr<PgServer> server(new PgServer(pattern));
   const std::string& dir = server->m_dir;
-  if (postgres && chown(dir.c_str(), postgres->pw_uid, postgres->pw_gid) != 0) {
-    why = "cannot hand " + dir + " to the postgres user";
-    return nullptr;
-  }
+  if (postgres && chown(dir.c_str(), postgres->pw_uid, postgres->pw_gid) != 0)
+    return fail("cannot hand " + dir + " to the postgres user");
   chmod(dir.c_str(), 0700);
-  // fsync off: the tests kill clients, never the server, and run faster.
-  // Minimal WAL lets CREATE DATABASE ... STRATEGY FILE_COPY make each
-  // test's database in a tenth of the time.
+  // fsync off: tests kill clients, never the server; minimal WAL makes
+  // CREATE DATABASE ... FILE_COPY ten times faster.
   const std::vector<std::string> init{bin + "/initdb", "-D", dir + "/data", "-A", "trust", "-U", "postgres",
                                       "--no-sync", "-E", "UTF8", "--locale=C.UTF-8"};
   const std::vector<std::string> start{

@@ -1,12 +1,8 @@
-// The test run's private PostgreSQL server, for ctest's fixture steps:
-//   pg_server_tool start FILE   starts a server and writes its socket folder
-//                               to FILE (or "none: <why>" when no server
-//                               programs are installed, so that the tests
-//                               skip PostgreSQL and say why)
-//   pg_server_tool stop FILE    stops the server FILE names, removes FILE
-// A run that ends before its cleanup step (ctest --stop-on-failure, ctest
-// killed) would leave the server running: a watchdog started with it stops
-// it once the process that ran the start step (ctest) is gone.
+// The test run's PostgreSQL server, for ctest's fixture steps:
+//   pg_server_tool start FILE   writes the socket folder (or "none: <why>"
+//                               when no server is installed) to FILE
+//   pg_server_tool stop FILE    stops that server, removes FILE
+// A watchdog stops the server once ctest is gone, should the stop step not run.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -21,9 +17,8 @@
 
 namespace {
 
-// Forks a process of its own session, holding none of ctest's pipes, that
-// waits for `owner` to end and then stops the server at `dir` if it is
-// still there.
+// A process of its own session, holding none of ctest's pipes, that stops
+// the server at `dir` once `owner` has ended.
 void StartWatchdog(pid_t owner, const std::string& dir) {
   if (fork() != 0) return;
   setsid();

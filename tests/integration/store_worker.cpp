@@ -1,11 +1,9 @@
-// A process working on a stored project, started by the tests of several
-// users and of crashes:
-//   store_worker ENGINE LOCATION edit LABEL SAVES
-//     changes the first part of the assembly LABEL and adds a part to it,
-//     SAVES times, each time saving the changes (exit 1 when a save fails);
-//   store_worker ENGINE LOCATION churn SEED
-//     saves until it is killed: each round gives every part the round's
-//     number (mass and name), adds or deletes a part, and saves the changes
+// A process working on a stored project, for the tests of several users
+// and of crashes:
+//   store_worker ENGINE LOCATION edit LABEL SAVES: SAVES times, changes the
+//     first part of assembly LABEL, adds a part to it and saves the changes;
+//   store_worker ENGINE LOCATION churn SEED: until killed, gives every part
+//     the round's number (mass and name), adds or deletes a part and saves
 //     (every third round the whole project).
 #include <cstdio>
 #include <cstdlib>

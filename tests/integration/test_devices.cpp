@@ -25,33 +25,25 @@ std::string RandomName(const std::string& prefix) {
 }
 
 #ifdef HUX_HAVE_PG_HOST
-// The server the tests use: $HUX_TEST_PG_HOST (a host name or socket
-// folder; the user is postgres), else the private server the ctest fixture
-// started, whose folder it wrote to HUX_PG_SERVER_FILE. The host is put in
-// the environment, so that worker processes find the same server. `why`
-// says why there is none.
+// The server: $HUX_TEST_PG_HOST (host or socket folder, user postgres), else
+// the one the ctest fixture wrote to HUX_PG_SERVER_FILE. It goes into the
+// environment for worker processes; `why` says why there is none.
 struct PgHost {
   std::string host, why;
 };
 
 const PgHost& TestPgHost() {
   static const PgHost found = [] {
-    PgHost pg;
     if (const char* host = std::getenv("HUX_TEST_PG_HOST"); host && *host) return PgHost{host, ""};
     std::string line;
 #ifdef HUX_PG_SERVER_FILE
     std::getline(std::ifstream(HUX_PG_SERVER_FILE), line);
 #endif
-    if (line.rfind("none:", 0) == 0) {
-      pg.why = "PostgreSQL tests skipped:" + line.substr(5);
-    } else if (line.empty()) {
-      pg.why = "PostgreSQL tests skipped: no private server is running (ctest starts one; or set "
-               "HUX_TEST_PG_HOST to a server's host or socket folder)";
-    } else {
-      pg.host = line;
-      setenv("HUX_TEST_PG_HOST", line.c_str(), 1);
-    }
-    return pg;
+    if (line.rfind("none:", 0) == 0) return PgHost{"", "PostgreSQL tests skipped:" + line.substr(5)};
+    if (line.empty())
+      return PgHost{"", "PostgreSQL tests skipped: no server (ctest starts one; or set HUX_TEST_PG_HOST)"};
+    setenv("HUX_TEST_PG_HOST", line.c_str(), 1);
+    return PgHost{line, ""};
   }();
   return found;
 }
@@ -148,7 +140,7 @@ TestDatabase::~TestDatabase() {
     return;
   }
 #ifdef HUX_HAVE_PG_HOST
-  // A failure leaves the database to the end of the run, when the server goes.
+  // a failure leaves the database until the server goes
   std::string ignored;
   PgExecute(PgConnection("postgres"), "DROP DATABASE IF EXISTS " + m_cleanup + " WITH (FORCE)", ignored);
 #endif

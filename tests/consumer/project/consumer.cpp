@@ -1,6 +1,5 @@
-// Built outside the library's tree against the installed package: writes the
-// 20-byte example object and reads it back; with a path argument it also
-// saves the object there.
+// Built against the installed package: writes the 20-byte example object
+// (also to the path given) and reads it back.
 #include <hux/hux.h>
 
 #include <cstdio>

@@ -1,9 +1,6 @@
-// Built against the installed host components: saves a project of two
-// entities through a device, reopens it and checks the tree and the id
-// counter. `host_consumer sqlite FILE` uses the SQLite host (a database
-// file), `host_consumer pg CONNECTION` the PostgreSQL host (a libpq
-// connection string); each is there when the consumer was built with it
-// (HUX_CONSUMER_SQLITE, HUX_CONSUMER_PG).
+// Built against the installed hosts: saves a project of two entities and
+// reopens it. `host_consumer sqlite FILE` or `host_consumer pg CONNECTION`,
+// for the hosts it was built with (HUX_CONSUMER_SQLITE, HUX_CONSUMER_PG).
 #include <hux/host/entity_facade.h>
 #include <hux/hux.h>
 #ifdef HUX_CONSUMER_SQLITE
@@ -21,7 +18,6 @@ namespace {
 
 class Project : public hux::IBaseProject {};
 
-// A new device of `kind`, or null for a kind this consumer was not built with.
 hux::GDBDevice* NewDevice(const std::string& kind) {
 #ifdef HUX_CONSUMER_SQLITE
   if (kind == "sqlite") return new hux::host::SqliteDevice();
@@ -46,7 +42,6 @@ int main(int argc, char** argv) {
     return 2;
   }
 #ifdef HUX_CONSUMER_PG
-  // A server that is not there is a clear failure, not a crash or a hang.
   hux::host::PgDevice nowhere;
   if (nowhere.OpenDB(L"host=/nonexistent-dir dbname=x") || nowhere.LastError().empty())
     return Fail("a connection to no server did not fail clearly");

@@ -1,7 +1,6 @@
-// Raw archive reading: objects, blocks, skipping, rollbacks, strings, wide
-// strings, byte blocks, kept blocks and kept objects, driven by the input
-// itself. What is read is written back and read again; both readings must
-// agree, and every kept byte must survive.
+// Raw archive reading (objects, blocks, skips, rollbacks, strings, byte
+// blocks, kept blocks and objects) driven by the input. What is read is
+// written back and read again: both readings agree, kept bytes survive.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -15,10 +14,9 @@ namespace {
 
 using namespace hux;
 
-// What one reading found. Each block's id decides how its contents are read
-// (id % 8): 0 nested objects, 1 a string, 2 a wide string, 3 a byte block,
-// 4 an int and a double, 5 a nested object rolled back, 6 a nested object
-// kept whole, 7 kept as an unknown block.
+// What one reading found. A block's id % 8 says how it is read: 0 nested
+// objects, 1 a string, 2 a wide string, 3 a byte block, 4 an int and a
+// double, 5 a nested object rolled back, 6 one kept whole, 7 a kept block.
 struct Node {
   unsigned short version = 0;
   struct Block {
@@ -34,8 +32,7 @@ struct Node {
   GKeptBlocks kept;  // unknown blocks, written back after the others
 };
 
-// The kept bytes of a reading, in order; an object not kept is written back
-// as the empty object, 3 bytes.
+// The kept bytes of a reading, in order (an object not kept: 3 bytes).
 void KeptBytes(const std::vector<Node>& nodes, std::vector<size_t>& out) {
   for (const Node& n : nodes) {
     out.insert(out.end(), {n.kept.GetCount(), n.kept.GetByteCount()});
@@ -80,19 +77,17 @@ struct Reader {
       } else if (kind == 4) {
         ar >> block.number >> block.real;
       } else if (kind == 5 && depth < 16) {
-        // A reader that gives up on a nested object and rolls it back.
         const int nestedStart = static_cast<int>(ar.DevicePos());
         unsigned char n = 0;
         unsigned short v = 0;
         ar.ReadObject(n, v);
         ar.RollbackReadObject(nestedStart);
       } else if (kind == 6) {
-        ar.KeepObject(block.keptObject);  // a nested object of a version this reader does not handle
+        ar.KeepObject(block.keptObject);
       } else if (kind == 7) {
         ar.KeepBlock(block.id, size, node.kept);
-        continue;  // reading goes on after the block
+        continue;
       }
-      // Whatever was read, continue after the block as its size says.
       const __int64 target = dataStart + size;
       ar.SeekPos(static_cast<int>(target > end ? end : target), GDbArchive::SEEKFROM_BEGIN);
       node.blocks.push_back(std::move(block));
@@ -122,8 +117,7 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
     if (kind == 2) ar << block.wide;
     if (kind == 3) ar.WriteBytes(const_cast<char*>(block.bytes.data()), static_cast<int>(block.bytes.size()));
     if (kind == 4) ar << block.number << block.real;
-    // An object cut short was not kept: an empty one holds its place.
-    if (kind == 6 && block.keptObject.empty()) ar.WriteEmptyObject();
+    if (kind == 6 && block.keptObject.empty()) ar.WriteEmptyObject();  // one cut short
     if (kind == 6 && !block.keptObject.empty())
       ar.WriteRawData(const_cast<char*>(block.keptObject.data()), static_cast<int>(block.keptObject.size()));
     ar.EndWriteBlock(block.id, key);
@@ -132,7 +126,6 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
   ar.EndWriteObject(key);
 }
 
-// Writes the nodes; returns the bytes.
 std::string WriteAll(const std::vector<Node>& nodes) {
   GMemStream out(true, nullptr, 0);
   {
@@ -149,13 +142,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<char> copy(data, data + size);
   GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
   const std::vector<Node> first = ReadAll(mem, static_cast<__int64>(size));
-  // Normalise: blocks the first reading could not complete are dropped by
-  // writing only what was read.
-  std::string written = WriteAll(first);
+  std::string written = WriteAll(first);  // without what could not be read
   GMemStream out(false, written.data(), static_cast<unsigned int>(written.size()));
   const std::vector<Node> second = ReadAll(out, static_cast<__int64>(written.size()));
-  // The written form is a fixed point, and every byte kept by the first
-  // reading is kept by the second.
   if (WriteAll(second) != written) std::abort();
   std::vector<size_t> keptFirst, keptSecond;
   KeptBytes(first, keptFirst);

@@ -1,6 +1,5 @@
-// IBaseProject loading: the id counter object, with its version, block and
-// size rules, and what it keeps of newer content. What was read is written
-// back and read again.
+// IBaseProject loading: the id counter object and the newer content it
+// keeps, written back and read again.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -12,7 +11,7 @@
 
 namespace {
 
-// The reports go through the archive's hook; they must not stop reading.
+// Counts the reports, which must not stop reading.
 class QuietArchive : public hux::GDbArchiveImpl {
  public:
   using hux::GDbArchiveImpl::GDbArchiveImpl;
@@ -20,7 +19,6 @@ class QuietArchive : public hux::GDbArchiveImpl {
   int reports = 0;
 };
 
-// Reads a project from `size` bytes at `data`; the number of reports.
 int Read(hux::IBaseProject& project, char* data, size_t size) {
   hux::GMemStream in(false, data, static_cast<unsigned int>(size));
   QuietArchive ar(&in);
@@ -46,14 +44,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   hux::IBaseProject first, second;
   Read(first, copy.data(), size);
   std::string written = Write(first);
-  // A project is 16 bytes and the blocks it kept, or the newer object it
-  // kept; only blocks beyond the 255 an object holds are left out.
+  // 16 bytes and the kept blocks, or the kept newer object (blocks past 255 go)
   const size_t kept = first.GetKeptByteCount();
   const bool whole = written.size() == 16 + kept || written.size() == kept;
   if (!whole && written.size() + 5 > 16 + kept) std::abort();
   if (Read(second, written.data(), written.size()) != 0 || second.GetLastUniqueID() != first.GetLastUniqueID())
     std::abort();
-  // Every kept byte survives, and writing again gives the same bytes.
   if ((whole && second.GetKeptByteCount() != kept) || Write(second) != written) std::abort();
   return 0;
 }

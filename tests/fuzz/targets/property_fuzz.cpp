@@ -1,10 +1,8 @@
-// Property collections read from an archive: product tables, class schemes
-// adopted or merged, the archive's remap, several collections per archive.
-// The first byte chooses what the process knows before reading; the rest is
-// the archive, read as collections whose owners are of the classes 0x7101,
-// 0x7101, 0x7102 and none, repeating. What is read, written back and read
-// again in the same process must be equal, the written form a fixed point,
-// and a process that knows nothing must read the same ids and values.
+// Property collections from an archive: product tables, schemes adopted or
+// merged, remaps. The first byte chooses what the process knows before; the
+// rest is read as collections of owners 0x7101, 0x7101, 0x7102, none, ...
+// Read, written and read again they are equal, the written form is a fixed
+// point, and a process that knows nothing reads the same ids and values.
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -45,7 +43,7 @@ void Prelude(unsigned char choice) {
     case 0:
       CPropertyCollection::ClearPropertyScheme();  // the file's tables are adopted
       break;
-    case 1:  // the names of the pinned archives, numbered in another order
+    case 1:  // the pinned names, numbered in another order
       for (const wchar_t* n : {L"X", L"V", L"W"}) a.AssignPropertyID(L"HUX", 0, n);
       b.AssignPropertyID(L"HUX", 0, L"X");
       break;
@@ -61,9 +59,7 @@ void Prelude(unsigned char choice) {
   }
 }
 
-// Reads collections, one after the other while the input lasts and at most
-// `limit` of them, into `collections` (extended as needed); returns how many
-// were read.
+// Reads at most `limit` collections into `collections`; returns how many.
 size_t ReadInto(const std::vector<char>& bytes, Collections& collections, size_t limit) {
   std::vector<char> copy(bytes);
   if (copy.empty()) return 0;
@@ -80,7 +76,6 @@ size_t ReadInto(const std::vector<char>& bytes, Collections& collections, size_t
   return n;
 }
 
-// Empty collections up to `n`, for a reading that stopped short.
 void PadTo(Collections& collections, size_t n) {
   while (collections.size() < n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(collections.size())));
 }

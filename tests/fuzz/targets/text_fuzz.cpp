@@ -1,6 +1,5 @@
-// The text decoders: UTF-8, code page 936 and coordinate input. Decoding must
-// never fail unsafely, and what decodes must encode back to an equal form.
-// The UTF-8 codec's vector steps must give what its scalar code gives.
+// UTF-8, code page 936 and coordinate input: decoding never fails unsafely,
+// what decodes encodes back, and the vector UTF-8 code matches the scalar.
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
@@ -34,8 +33,8 @@ void CompareEncoders(const std::wstring& text) {
   if (fast != scalar) std::abort();
 }
 
-// Characters of every UTF-8 length and the values encoding must mend (lone
-// and paired surrogates, values past U+10FFFF, negative ones), two bytes each.
+// Characters of every UTF-8 length and values encoding must mend
+// (surrogates, past U+10FFFF, negative), two bytes each.
 std::wstring WideFrom(const std::string& bytes) {
   static const wchar_t kBase[] = {0x20, 0x80, 0x800, 0xD800, 0xDC00, 0x10000, 0x110000, -0x10000};
   std::wstring out;
@@ -52,8 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::string cstr(text.c_str());  // the functions read to the first zero
 
-  // Both UTF-8 codes, on the whole input, on it cut at every length up to
-  // 64 and started at each of the first 32 bytes (every position in a step).
+  // The whole input, cut at every length to 64, started at each of 32 bytes.
   CompareDecoders(text.data(), text.size());
   for (size_t cut = 0; cut < std::min<size_t>(text.size(), 64); ++cut) CompareDecoders(text.data(), cut);
   for (size_t start = 1; start < std::min<size_t>(text.size(), 32); ++start)
@@ -75,7 +73,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                                 hux::GStdStringTrans::StringToWString(encoded))))
     std::abort();
 
-  // Coordinate input from the wide forms of the same bytes.
   std::wstring input;
   for (unsigned char c : text) input.push_back(static_cast<wchar_t>(c < 0x80 ? c : 0xFF00 + (c & 0x5F)));
   double x = 0, y = 0, z = 0;

@@ -1,6 +1,5 @@
-// CVariant loading: every code, custom objects through the factory, kept
-// content for codes that cannot be loaded. What was read is written back;
-// reading that and writing it again gives the same bytes.
+// CVariant loading (every code, custom objects, kept content): what was
+// read and written back is a fixed point.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -16,8 +15,6 @@ std::vector<hux::CVariant> ReadAll(char* data, size_t size) {
   hux::GMemStream mem(false, data, static_cast<unsigned int>(size));
   hux::GDbArchiveImpl ar(&mem);
   std::vector<hux::CVariant> values;
-  // Each value consumes at least its 4-byte code, so the count is bounded by
-  // the input; the cap bounds the work on inputs that do not advance.
   while (ar.DevicePos() < static_cast<long long>(size) && values.size() < 256) {
     const long long before = ar.DevicePos();
     values.emplace_back().Serialize(ar);
@@ -50,7 +47,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string written = WriteAll(first);
   std::vector<hux::CVariant> second = ReadAll(written.data(), written.size());
   if (second.size() != first.size() || WriteAll(second) != written) std::abort();
-  // Kept content stays kept (its bytes are part of the fixed point above).
   for (size_t i = 0; i < first.size(); ++i)
     if (first[i].IsKept() != second[i].IsKept()) std::abort();
   return 0;
