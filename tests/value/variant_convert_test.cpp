@@ -1,6 +1,5 @@
-// The conversion matrix: every source kind read as every target, the failure
-// values and the ok flag; number text against the C library in the C locale
-// as the reference answer, and under a comma-decimal locale.
+// Conversions: every source kind read as every target, and number text against
+// the C library in the C locale, also under a comma-decimal locale.
 #include <hux/value/variant.h>
 
 #include <gtest/gtest.h>
@@ -78,7 +77,6 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
     for (const Row& r : rows) {
       SCOPED_TRACE(r.what);
       const CVariant& v = r.source;
-      // Every read must set the flag, whatever it held before.
 #define HUX_EXPECT_READ(read, expected)          \
   {                                              \
     bool ok = !r.ok;                             \
@@ -130,25 +128,19 @@ TEST(VariantConversion, SpecialCases) {
   }
 }
 
-TEST(VariantConversion, IntegerTextReadsAsStrtollDoes) {
-  const char* inputs[] = {"0", "-0", "+12", "  \t\n42", "12abc", "1e3", "0x1F", "007", "-", "+", "", " ", "- 1",
+TEST(VariantConversion, NumberTextReadsAsTheCLibraryReadsIt) {
+  const char* integers[] = {"0", "-0", "+12", "  \t\n42", "12abc", "1e3", "0x1F", "007", "-", "+", "", " ", "- 1",
                           "--5", "+-5", "9223372036854775807", "9223372036854775808", "-9223372036854775808",
                           "-9223372036854775809", "99999999999999999999999", "-99999999999999999999999",
                           "18446744073709551615", "123456789012", "\xD6\xD0" "12", "\v\f\r7"};
-  for (const char* in : inputs) {
+  for (const char* in : integers) {
     const long long expected = std::strtoll(in, nullptr, 10);
     bool ok = false;
     EXPECT_EQ(CVariant(in).toInt64(&ok), expected) << '"' << in << '"';
     EXPECT_TRUE(ok);
-    const std::wstring wide(in, in + std::strlen(in));  // the ASCII inputs, widened
-    if (std::strchr(in, '\xD6') == nullptr) {
-      EXPECT_EQ(CVariant(wide).toInt64(), expected) << '"' << in << '"';
-    }
+    if (std::strchr(in, '\xD6') == nullptr) EXPECT_EQ(CVariant(std::wstring(in, in + std::strlen(in))).toInt64(), expected) << in;
   }
-}
-
-TEST(VariantConversion, FloatingTextReadsAsStrtodDoes) {
-  const char* inputs[] = {
+  const char* floats[] = {
       "0", "-0", "1.5", "  -7.25e-3xyz", "+.5", ".5", ".", ".e1", "1.", "1e", "1e+", "1e-2", "1E2", "0x1p3", "0X1P-2",
       "0x", "0xg", "0x.8", "0x.", "-0x10", "0x1.8p1", "inf", "-Infinity", "INFINITYX", "infin", "nan", "-nan",
       "nan(123)", "nan(", "NaN", "1e400", "-1e400", "1e-400", "4e-320", "1.797693134862315808e308",
@@ -157,26 +149,21 @@ TEST(VariantConversion, FloatingTextReadsAsStrtodDoes) {
       "0x1.fffffffffffffp1023", "0x1p-1080", "0x1p99999", "0x1p-99999", "9007199254740993", "1_000",
       "0.000000000000000000000000000000000000000001e-300", "100000000000000000000000000000000000e300",
       "0.0000e99999", "00000000000000000000000000000000000000000000000001", "3.14159265358979323846264338327950288"};
-  for (const char* in : inputs) {
+  for (const char* in : floats) {
     const double expected = std::strtod(in, nullptr);
-    bool ok = false;
-    const double got = CVariant(in).toDouble(&ok);
-    EXPECT_TRUE(ok);
-    if (std::isnan(expected)) {
-      EXPECT_TRUE(std::isnan(got)) << '"' << in << '"';
-      EXPECT_EQ(std::signbit(got), std::signbit(expected)) << '"' << in << '"';
-    } else {
-      EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0) << '"' << in << "\" gave " << got << " not " << expected;
+    for (const CVariant& v : {CVariant(in), CVariant(std::wstring(in, in + std::strlen(in)))}) {
+      bool ok = false;
+      const double got = v.toDouble(&ok);
+      EXPECT_TRUE(ok);
+      EXPECT_TRUE(std::isnan(expected) ? std::isnan(got) && std::signbit(got) == std::signbit(expected)
+                                       : std::memcmp(&got, &expected, sizeof got) == 0)
+          << '"' << in << "\" gave " << got;
     }
-    const std::wstring wide(in, in + std::strlen(in));
-    const double wgot = CVariant(wide).toDouble();
-    EXPECT_TRUE(std::isnan(expected) ? std::isnan(wgot) : std::memcmp(&wgot, &expected, sizeof wgot) == 0) << in;
   }
 }
 
 TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
   std::vector<double> values = {0.0, -0.0, 1e-5, 1e-4, 123456789.0, 99999999.5, 5e-324, 1.7976931348623157e308};
-  // And a spread of values from a fixed generator, over many magnitudes.
   unsigned long long state = 0x9E3779B97F4A7C15ull;
   for (int i = 0; i < 2000; ++i) {
     state = state * 6364136223846793005ull + 1442695040888963407ull;
