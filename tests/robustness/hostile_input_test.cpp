@@ -1,22 +1,13 @@
-// Hostile input every reader must survive, beside the readers' own tests of
-// hostile counts and truncations. Every case runs in the AddressSanitizer
-// build too, whose LeakSanitizer checks that a failed read leaves nothing.
+// Hostile input every reader must survive; LeakSanitizer checks that a failed
+// read leaves nothing.
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-#include <hux/io/archive.h>
-#include <hux/io/memstream.h>
-#include <hux/object/base.h>
-#include <hux/object/factory.h>
 #include <hux/object/project.h>
-#include <hux/object/referenced.h>
-#include <hux/value/property.h>
-#include <hux/value/variant.h>
 
-#include "test_util.h"
 #include "value/property_test_util.h"
 #include "value/value_test_util.h"
 
@@ -25,12 +16,7 @@ namespace {
 
 using test::Hex;
 
-std::vector<unsigned char> Concat(std::vector<unsigned char> a, const std::vector<unsigned char>& b) {
-  a.insert(a.end(), b.begin(), b.end());
-  return a;
-}
-
-// Reports go through the archive's hook; they are counted, not shown.
+// Reports are counted, not shown.
 class QuietArchive : public GDbArchiveImpl {
  public:
   using GDbArchiveImpl::GDbArchiveImpl;
@@ -38,9 +24,8 @@ class QuietArchive : public GDbArchiveImpl {
   int reports = 0;
 };
 
-// An owned value (code 5301) whose load function throws after it has opened
-// its object and read its first block, when that block holds 13; its heap
-// ballast shows a leaked one under LeakSanitizer.
+// An owned value (code 5301) whose load throws inside its object when block 1
+// holds 13; its ballast shows a leaked one under LeakSanitizer.
 struct Fragile {
   Fragile() { ++live; }
   Fragile(const Fragile& other) : value(other.value), ballast(other.ballast) { ++live; }
@@ -89,12 +74,9 @@ void WriteBlockOne(GDbArchive& ar, Write write) {
   ar.EndWriteObject(key);
 }
 
-// A shared registered node (code 5002) holds an int and a variant in block 1.
 using test::Node;
-using test::RegisteredNode;
-constexpr auto kHolder = test::kRegisteredNodeCode;
 
-// The bytes of a variant holding a Fragile, as CVariant::Serialize writes them.
+// The bytes of a variant holding a Fragile.
 void WriteFragile(GDbArchive& ar, int value) {
   Fragile f;
   f.value = value;
@@ -103,8 +85,8 @@ void WriteFragile(GDbArchive& ar, int value) {
 }
 
 TEST(HostileInput, FactoryThrowsInsideAnObject) {
-  // A client's record holds the variant in an object of its own; a failure
-  // inside rolls the record back, which leaves the archive after it.
+  // A record holds the variant in an object of its own; a failure inside
+  // rolls the record back, which leaves the archive after it.
   for (bool nested : {false, true}) {  // the fragile value inside a shared node
     for (int value : {5, 13}) {
       SCOPED_TRACE(testing::Message() << nested << " " << value);
@@ -113,7 +95,7 @@ TEST(HostileInput, FactoryThrowsInsideAnObject) {
       const std::vector<unsigned char> bytes = test::Written([&](GDbArchive& ar) {
         WriteBlockOne(ar, [&] {
           if (!nested) return WriteFragile(ar, value);
-          ar << static_cast<int>(kHolder) << true << true << false;  // present, shared, no save function
+          ar << static_cast<int>(test::kRegisteredNodeCode) << true << true << false;  // shared, no save function
           WriteBlockOne(ar, [&] {
             ar << 0;
             WriteFragile(ar, value);
@@ -135,27 +117,25 @@ TEST(HostileInput, FactoryThrowsInsideAnObject) {
           loaded = false;
         }
         EXPECT_EQ(loaded, value != 13);
-        EXPECT_EQ(ar.GetVersion(), 0);  // the version stack is the enclosing one again
+        EXPECT_EQ(ar.GetVersion(), 0);
         int next = 0;
         ar >> next;
         EXPECT_EQ(next, 42);  // aligned after the record
       }
-      EXPECT_EQ(Fragile::live + Node::live, 0);  // nothing created for the failed read survives it
+      EXPECT_EQ(Fragile::live + Node::live, 0);
     }
   }
 }
 
 TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
-  // Odd codes (the variant consumes exactly its own bytes) and valid codes
-  // followed by another type's payload: what was read stores and loads
-  // stably, and nothing created survives the variant.
+  // Odd codes (the variant consumes exactly its own bytes) and codes with
+  // another type's payload: what was read stores and loads stably.
   const struct {
     const char* bytes;
     size_t variants;  // how many variants the bytes are read as; 0: one, then 42
   } cases[] = {
       {"FF FF FF FF", 0},  // DT_NONE
       {"00 00 00 80", 0},  // INT32_MIN
-      {"00 00 00 00", 0},  // DT_UNDEFINED
       {"0A 00 00 00", 0},  // an owned value code below 1000, no payload
       {"03 00 00 00", 0},  // a code between the scalars
       {"E7 03 00 00", 0},  // 999, just below the custom codes
@@ -172,7 +152,6 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
       {"0F 00 00 00 07", 1},                              // a bool's code, the byte 7
       {"B5 14 00 00 01 00 01  01 00 01 01 0A 00 00 00 01 00 00 00 05 00 00 00 00 00", 1},  // Fragile, the node's
       {"8A 13 00 00 01 01 00  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the node, Fragile's
-      {"8A 13 00 00 01 01 01  01 00 02 01 04 00 00 00 05 00 00 00 02 00 00 00 00", 1},  // the same, save flag
       {"EB 03 00 00 01 01 01 2A 00 00 00", 1},  // a memory stream's code, an int's payload
   };
   for (const auto& c : cases) {
@@ -182,19 +161,18 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
     const std::vector<unsigned char> bytes = Hex(c.bytes);
     long long consumed = 0;
     {
-      // After an odd code, code 42 (a value object code, read as the code alone).
-      std::vector<CVariant> first =
-          c.variants ? test::LoadVariants(bytes, c.variants, &consumed)
-                     : test::LoadVariants(Concat(bytes, Hex("2A 00 00 00")), 2, &consumed);
+      std::vector<unsigned char> input = bytes;
+      if (!c.variants) input.insert(input.end(), {0x2A, 0, 0, 0});  // code 42, read as the code alone
+      std::vector<CVariant> first = test::LoadVariants(input, c.variants ? c.variants : 2, &consumed);
       if (!c.variants) {
         EXPECT_EQ(first[1].GetVariantStru().type, 42);
         EXPECT_EQ(consumed, static_cast<long long>(bytes.size() + 4));
         first.pop_back();
       }
-      const std::vector<unsigned char> stored = test::StoreAll(first);
-      EXPECT_EQ(test::StoreAll(test::LoadVariants(stored, first.size())), stored);
+      const std::vector<unsigned char> stored = test::Store(first);
+      EXPECT_EQ(test::Store(test::LoadVariants(stored, first.size())), stored);
     }
-    EXPECT_LE(consumed, static_cast<long long>(bytes.size() + 4));  // nothing read past the input
+    EXPECT_LE(consumed, static_cast<long long>(bytes.size() + 4));
     EXPECT_EQ(Fragile::live + Node::live, 0);
   }
 }
@@ -210,7 +188,6 @@ TEST(HostileInput, ProjectDamagedFraming) {
       {"01 00 01 01 0C 00 00 00 09 00 00 00 00 00 00 00 2A 00 00 00 2A 00 00 00", 9, true},  // past the object
       {"01 00 01 01 04 00 00 00 09 00 00 00", 1, true},                        // short counter block
       {"01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF FF", 1, true},            // counter -2
-      {"01 00 01 01 08 00 00 00 00 00 00 00 00 00 00 00", 1, true},            // counter 0
       {"01 00 FF 01 08 00 00 00 09 00 00 00 00 00 00 00", 9, false},           // 255 blocks, one present
       {"01 00 FF 07 00 00 00 00 08 00 00 00 00", 1, false},                    // 255 unknown blocks, two present
       {"02 00 01 01 08 00 00 00 09 00 00 00 00 00 00 00", 1, true},            // a newer version, skipped whole
@@ -218,7 +195,7 @@ TEST(HostileInput, ProjectDamagedFraming) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.bytes);
     std::vector<unsigned char> bytes = Hex(c.bytes);
-    if (c.aligned) bytes = Concat(bytes, Hex("2A 00 00 00"));
+    if (c.aligned) bytes.insert(bytes.end(), {0x2A, 0, 0, 0});
     for (bool memory : {true, false}) {
       GMemStream mem;
       test::FlakyDevice file(bytes);
@@ -248,15 +225,13 @@ TEST(HostileInput, ProjectDamagedFraming) {
 }
 
 TEST(HostileInput, RemapToIdsOutOfRange) {
-  // A client's remap may send a stored id to any 16-bit id: to a product that
-  // has no name, to index 0 of a product, or to the largest id. Such
-  // properties load, iterate with empty names, store and load again.
+  // A client's remap may send an id anywhere: to a product without a name, to
+  // index 0, to the largest id. Such properties load, iterate, store and load.
   CPropertyCollection::ClearPropertyScheme();
   test::Owner owner(0x7181);
   for (unsigned short target : {0xFFFF, 0xFC00, 0x0400, 0x8001}) {
     SCOPED_TRACE(target);
     CPropertyCollection c(&owner), back(&owner);
-    // No scheme, two properties: 1025 = 7 and 1026 = 8.
     test::ReadAll(Hex("00 02000000 0104 01000000 07000000 0204 01000000 08000000"), {&c}, {}, [&](GDbArchive& ar) {
       (*ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7181), true))[1025] = target;
     });

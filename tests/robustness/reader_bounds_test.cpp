@@ -1,6 +1,5 @@
-// What hostile input may cost the readers: memory within a small factor of
-// the input (counted by this program's own allocation functions), and time in
-// proportion to it.
+// What hostile input may cost the readers: memory within a small factor of the
+// input (counted by this program's allocation functions), and linear time.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -11,17 +10,11 @@
 #include <string>
 #include <vector>
 
-#include <hux/io/archive.h>
-#include <hux/io/memstream.h>
-#include <hux/value/property.h>
-#include <hux/value/variant.h>
-
 #include "value/property_test_util.h"
 
 namespace {
 
-// Bytes held through operator new, and their peak since the last reset. Each
-// block carries its size in a header of the largest fundamental alignment.
+// Bytes held through operator new and their peak; each block carries its size.
 std::atomic<size_t> g_live{0};
 std::atomic<size_t> g_peak{0};
 constexpr size_t kHeader = alignof(std::max_align_t);
@@ -44,7 +37,6 @@ void Release(void* p) noexcept {
   std::free(block);
 }
 
-// The most held at once while `read` ran, beyond what was held before.
 size_t PeakWhile(const std::function<void()>& read) {
   const size_t before = g_live.load();
   g_peak = before;
@@ -148,8 +140,7 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
 }
 
 TEST(ReaderBounds, EmptySchemesAfterALargeRemapCostLinearTime) {
-  // 64,008 names numbered here in the reverse order of the file's first
-  // scheme, which remaps nearly all; 20,000 empty schemes follow.
+  // 64,008 names numbered in the reverse of the file's order; 20,000 empty schemes follow.
   CPropertyCollection::ClearPropertyScheme();
   Owner owner(0x7302);
   CPropertyCollection c(&owner);
@@ -174,7 +165,6 @@ TEST(ReaderBounds, EmptySchemesAfterALargeRemapCostLinearTime) {
   EXPECT_EQ(ar.GetMapPropertyID(static_cast<eXOMDataType>(0x7302), false)->size(), 64008u);
   for (int i = 0; i < 20000; ++i) c.Serialize(ar);
   EXPECT_EQ(ar.DevicePos(), static_cast<long long>(bytes.size()));
-  // Linear, this takes milliseconds; walking the remap per collection took minutes.
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
   CPropertyCollection::ClearPropertyScheme();
 }

@@ -1,5 +1,5 @@
-// Property collections in archives: the bytes of schemes and collections,
-// adoption and merging on load with the archive's remap, and damaged input.
+// Property collections in archives: the bytes, adoption and remapping on
+// load, and damaged input.
 #include <hux/value/property.h>
 
 #include <gtest/gtest.h>
@@ -26,8 +26,7 @@ class PropertySerialize : public ::testing::Test {
   void TearDown() override { CPropertyCollection::ClearPropertyScheme(); }
 };
 
-// Archives pinned byte for byte; the fuzz corpus is seeded from them (its
-// owners are of the classes 0x7101, 0x7101, 0x7102).
+// Pinned archives; the fuzz corpus is seeded from them (owners 0x7101, 0x7101, 0x7102).
 const char kWorkedExample[] =
     "01 01 01000000 03000000 480055005800 01 01710000"
     " 01000000 03000000 480055005800 01000000 0104 01000000 5700"
@@ -181,9 +180,8 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
 }
 
 TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
-  // 63 products and 1,023 names for one class, one of them used; the file
-  // is read and dropped. The process can still number its own names and
-  // products, and a later file keeps its properties.
+  // A file declaring 63 products and 1,023 names, one used, is read and
+  // dropped: the process still numbers its own, and a later file loads.
   test::FileScheme flood{{{L"HUX", 1}}, 0x7201, {{L"HUX", {}}}};
   for (unsigned i = 1; i <= 1023; ++i) flood.products[0].second.emplace_back(1024 + i, L"h" + std::to_wstring(i));
   for (unsigned char p = 2; p <= 63; ++p) {
@@ -217,8 +215,7 @@ TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
 }
 
 TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
-  // 300 collections of one class, each with a scheme naming one id (100 ids
-  // in turn, each renamed twice) and a property under it.
+  // 300 schemes of one class each name one of 100 ids (each renamed twice).
   Owner owner(0x7202);
   std::vector<CPropertyCollection> read(300, CPropertyCollection(&owner));
   const auto bytes = test::Written([](GDbArchive& w) {
@@ -233,8 +230,7 @@ TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
   for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
 }
 
-// Two classes of one archive whose schemes both move a name to the same id
-// here: each class's remap holds the move as soon as its scheme is read.
+// Each class's remap holds its move as soon as its scheme is read.
 TEST_F(PropertySerialize, TwoClassesMoveANameToTheSameIdHere) {
   Owner a(0x7311), b(0x7312);
   CPropertyCollection ra(&a), rb(&b);
@@ -270,15 +266,13 @@ TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
     c.Serialize(ar);
     EXPECT_LE(device.largestRead, 64u * 1024u) << bytes;
   }
-  // Every prefix of a pinned archive reads without harm.
   const std::vector<unsigned char> full = Hex(kTwoClasses);
   for (size_t cut = 0; cut <= full.size(); ++cut) {
     CPropertyCollection c1(&owner), c2(&owner);
     CPropertyCollection::ClearPropertyScheme();
     ReadAll(std::vector<unsigned char>(full.begin(), full.begin() + static_cast<long>(cut)), {&c1, &c2});
   }
-  // A product table with ids 0, 64 and one id twice keeps only the sound
-  // entry, whose id the product takes when a property uses it.
+  // A product table with ids 0, 64 and one id twice keeps only the sound entry.
   CPropertyCollection c(&owner);
   CPropertyCollection::ClearPropertyScheme();
   ReadAll(Hex("01 01 04000000 01000000 4100 00 01000000 4200 40 01000000 4300 05 01000000 4400 05"

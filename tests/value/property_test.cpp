@@ -1,5 +1,5 @@
-// Property collections in memory: removal and iteration, the limits of the packed ids, and the UTF-16 order of the scheme
-// tables.
+// Property collections in memory: removal, iteration, the limits of the
+// packed ids, and the UTF-16 order of the scheme tables.
 #include <hux/value/property.h>
 
 #include <gtest/gtest.h>
@@ -36,7 +36,6 @@ TEST_F(PropertyCollection, UnknownNamesRemovalAndIteration) {
   EXPECT_EQ(c.GetPropertyID(L"b").Packed(), 1026);  // "never" took no index
   EXPECT_TRUE(c.RemoveProperty(L"a"));
   c.SetProperty(L"a", CVariant(3));
-  // Iteration goes by packed id across products.
   c.SetActiveProduct(L"ACME");
   c.SetProperty(L"a", CVariant(4));
   c.SetProperty(static_cast<unsigned short>(5 * 1024 + 9), CVariant(5));  // no name anywhere
@@ -62,8 +61,7 @@ TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {
   for (int i = 1; i <= 1023; ++i) ASSERT_TRUE(c.SetProperty(L"n" + std::to_wstring(i), CVariant(i)));
   EXPECT_FALSE(c.SetProperty(L"n1024", CVariant(1024)));
   EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(1025)).toInt(), 1);  // nothing overwritten
-  // Once the top id is taken (only loaded tables leave holes below it), the
-  // lowest free id is next.
+  // Once the top id is taken, the lowest free one is next.
   Tables::Products().erase(L"P2");
   EXPECT_EQ(CPropertyCollection::AssignProducutID(L"NEW"), 2);
   auto& hux = Tables::Classes()[static_cast<eXOMDataType>(7209)].mapProductScheme[L"HUX"];
@@ -102,7 +100,6 @@ TEST(PropertyOrder, WideStringsOrderByUtf16Units) {
     return s;
   };
   for (int i = 0; i < 20000; ++i) {
-    // Half the pairs share a beginning, so that they differ at every position.
     const std::wstring a = random();
     const std::wstring b = (rng() % 2 ? a.substr(0, rng() % (a.size() + 1)) : std::wstring()) + random();
     ASSERT_EQ(less(a, b), ReferenceLess(a, b)) << testing::PrintToString(a) << " " << testing::PrintToString(b);

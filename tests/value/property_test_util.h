@@ -1,16 +1,14 @@
-// Owners with a chosen type code, access to the process-wide scheme tables,
-// and archive helpers for the property collection tests.
+// Owners of a chosen class, the process-wide scheme tables, and archive
+// helpers for the property collection tests.
 #pragma once
 
 #include <functional>
 #include <map>
 #include <string>
 #include <tuple>
-#include <utility>
 #include <vector>
 
 #include <hux/io/archive.h>
-#include <hux/io/memstream.h>
 #include <hux/object/base.h>
 #include <hux/value/property.h>
 
@@ -18,7 +16,6 @@
 
 namespace hux::test {
 
-// An owner reporting the given class code.
 class Owner : public IBase {
  public:
   explicit Owner(int code) : m_code(static_cast<eXOMDataType>(code)) {}
@@ -28,14 +25,13 @@ class Owner : public IBase {
   eXOMDataType m_code;
 };
 
-// The scheme tables, which the tests inspect and reset.
 struct Tables : CPropertyCollection {
   static std::map<eXOMDataType, sOneClassAllScheme>& Classes() { return m_mapAllClassScheme; }
   static std::map<std::wstring, unsigned char, WStringUtf16Less>& Products() { return m_mapAllProducutID; }
 };
 
-// A class scheme as a file carries it, with its product table unless that is
-// empty: per product, the names by packed id.
+// A class scheme as a file carries it: the product table (if any), then per
+// product the names by packed id.
 struct FileScheme {
   std::vector<std::pair<std::wstring, unsigned char>> table;
   int code = 0;
@@ -51,7 +47,6 @@ inline std::vector<std::tuple<std::wstring, std::wstring, int>> Visit(CPropertyC
   return out;
 }
 
-// Writes a collection as a file would: the scheme, then the properties.
 inline void WriteCollection(GDbArchive& ar, const FileScheme& scheme,
                             const std::vector<std::pair<unsigned short, int>>& properties) {
   ar << true << !scheme.table.empty();
@@ -89,9 +84,8 @@ inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection
   return Bytes(mem);
 }
 
-// Reads the collections, in order, from one archive over `bytes`, after
-// `prepare` (say, a client's remap); `inspect` then sees the archive's remap
-// of `code`.
+// Reads the collections from one archive over `bytes`, after `prepare`; then
+// `inspect` sees the archive.
 inline void ReadAll(const std::vector<unsigned char>& bytes, const std::vector<CPropertyCollection*>& collections,
                     const std::function<void(GDbArchive&)>& inspect = {},
                     const std::function<void(GDbArchive&)>& prepare = {}) {
@@ -103,7 +97,6 @@ inline void ReadAll(const std::vector<unsigned char>& bytes, const std::vector<C
   if (inspect) inspect(archive);
 }
 
-// The archive's remap of a class, or an empty one.
 inline std::map<unsigned short, unsigned short> RemapOf(GDbArchive& archive, int code) {
   const auto* remap = archive.GetMapPropertyID(static_cast<eXOMDataType>(code), false);
   return remap ? *remap : std::map<unsigned short, unsigned short>{};
