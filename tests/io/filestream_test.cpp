@@ -1,5 +1,5 @@
-// GFileIOStream against real files: short reads, failed streams, long lines,
-// and the conversion of wide paths that every file entry point shares.
+// GFileIOStream against real files, and the wide-path conversion that every
+// file entry point shares.
 #include <hux/io/filestream.h>
 
 #include <gtest/gtest.h>
@@ -19,12 +19,11 @@ namespace {
 
 class FileStreamTest : public ::testing::Test {
  protected:
-  // The scratch folder's name is ASCII; the file name may be anything.
   std::wstring Path(const std::wstring& name) {
     const std::string dir = dir_.string();
     return std::wstring(dir.begin(), dir.end()) + L"/" + name;
   }
-  test::ScratchDir scratch_;
+  test::ScratchDir scratch_;  // its name is ASCII
   const std::filesystem::path& dir_ = scratch_.Path();
 };
 
@@ -42,7 +41,6 @@ TEST_F(FileStreamTest, ReadsWritesAndPositions) {
   EXPECT_EQ(std::string(buf, 11), "01ab456789x") << "undelivered bytes keep their values";
   EXPECT_TRUE(in.seek(8)) << "a seek recovers from the end";
   EXPECT_EQ(in.pos(), 8);
-  // A file that is not open delivers nothing and refuses writes.
   GFileIOStream missing(false, Path(L"missing.bin"), false);
   EXPECT_EQ(missing.Read(buf, 4), 0u);
   EXPECT_FALSE(missing.seek(0));
@@ -50,7 +48,6 @@ TEST_F(FileStreamTest, ReadsWritesAndPositions) {
   EXPECT_FALSE(out.Write(buf, 4));
 }
 
-// Every wide-path entry point converts the same way: exactly, or not at all.
 TEST_F(FileStreamTest, WidePathsNameExactlyOneFileOrAreRefused) {
   std::filesystem::create_directory(dir_ / "d\xFF");
   std::ofstream(dir_ / "a") << "keep";  // what a path cut at a NUL would name
@@ -65,15 +62,14 @@ TEST_F(FileStreamTest, WidePathsNameExactlyOneFileOrAreRefused) {
   };
   const auto entries = [&] { return std::distance(std::filesystem::recursive_directory_iterator(dir_), {}); };
   for (const auto& [name, native] : cases) {
-    SCOPED_TRACE(native ? native : "refused");
     const std::wstring path = Path(name);
     const auto before = entries();
     {
       GFileIOStream out(true, path, false);
       out.Write(const_cast<char*>("z"), 1);
     }
-    EXPECT_EQ(CLogManager().SetOutputFilePath(path), native != nullptr);
-    EXPECT_EQ(CSystemHelper::FileExists(path), native != nullptr);
+    EXPECT_EQ(CLogManager().SetOutputFilePath(path), native != nullptr) << (native ? native : "refused");
+    EXPECT_EQ(CSystemHelper::FileExists(path), native != nullptr) << (native ? native : "refused");
     if (native)
       EXPECT_TRUE(std::filesystem::is_regular_file(dir_ / native));
     else
