@@ -137,7 +137,6 @@ TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
       {"FF FF FF FF", 0},  // DT_NONE
       {"00 00 00 80", 0},  // INT32_MIN
       {"0A 00 00 00", 0},  // an owned value code below 1000, no payload
-      {"03 00 00 00", 0},  // a code between the scalars
       {"E7 03 00 00", 0},  // 999, just below the custom codes
       {"E8 03 00 00 01 01 00  01 00 01 01 04 00 00 00 AA BB CC DD", 0},  // shared, no registered class
       {"E8 03 00 00 01 00 01  01 00 00", 0},                             // owned, no registered class

@@ -228,22 +228,19 @@ TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
   for (auto& c : read) into.push_back(&c);
   ReadAll(bytes, into);
   for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
-}
-
-// Each class's remap holds its move as soon as its scheme is read.
-TEST_F(PropertySerialize, TwoClassesMoveANameToTheSameIdHere) {
+  // Two classes whose schemes move a name to the same id here: each remap
+  // holds its move as soon as its scheme is read.
   Owner a(0x7311), b(0x7312);
   CPropertyCollection ra(&a), rb(&b);
-  CPropertyCollection::AssignProducutID(L"HUX");
   for (CPropertyCollection* c : {&ra, &rb}) {
     c->AssignPropertyID(L"HUX", 0, L"first");
     c->AssignPropertyID(L"HUX", 0, L"x");  // 1026 here, 1124 in the file
   }
-  const auto bytes = test::Written([](GDbArchive& w) {
+  const auto twoClasses = test::Written([](GDbArchive& w) {
     test::WriteCollection(w, test::FileScheme{{}, 0x7311, {{L"HUX", {{1124, L"x"}}}}}, {{1124, 7}});
     test::WriteCollection(w, test::FileScheme{{}, 0x7312, {{L"HUX", {{1124, L"x"}}}}}, {});
   });
-  ReadAll(bytes, {&ra, &rb}, [](GDbArchive& ar) {
+  ReadAll(twoClasses, {&ra, &rb}, [](GDbArchive& ar) {
     EXPECT_EQ(test::RemapOf(ar, 0x7311), (Remap{{1124, 1026}}));
     EXPECT_EQ(test::RemapOf(ar, 0x7312), (Remap{{1124, 1026}}));
   });
