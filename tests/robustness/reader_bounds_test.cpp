@@ -37,12 +37,6 @@ void Release(void* p) noexcept {
   std::free(block);
 }
 
-size_t PeakWhile(const std::function<void()>& read) {
-  const size_t before = g_live.load();
-  g_peak = before;
-  read();
-  return g_peak.load() - before;
-}
 
 }  // namespace
 
@@ -128,11 +122,14 @@ TEST(ReaderBounds, MemoryWithinASmallFactorOfTheInput) {
     CPropertyCollection c(&owner);
     c.SetProperty(L"k", CVariant(0));
     CVariant v;
-    const size_t peak = PeakWhile([&] {
+    const size_t before = g_live.load();
+    g_peak = before;
+    {
       GDbArchiveImpl ar(&mem);
       for (int i = 0; i < k.collections; ++i) c.Serialize(ar);
       if (k.collections == 0) v.Serialize(ar);
-    });
+    }
+    const size_t peak = g_peak.load() - before;
     EXPECT_LE(static_cast<double>(peak), k.factor * static_cast<double>(bytes.size()) + 65536.0)
         << peak << " bytes held for " << bytes.size() << " read";
   }
