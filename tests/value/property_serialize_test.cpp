@@ -124,9 +124,7 @@ TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
       if (s.name) r1.AssignPropertyID(s.product, 0, s.name);
     }
     ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 7303), k.remap); });
-    if (k.prior.empty()) {
-      EXPECT_EQ(Tables::Products(), products);
-    }
+    if (k.prior.empty()) EXPECT_EQ(Tables::Products(), products);
     for (size_t i = 0; i < k.written.size(); ++i) {
       r1.SetActiveProduct(k.written[i].product);
       r2.SetActiveProduct(k.written[i].product);
