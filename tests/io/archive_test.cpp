@@ -25,8 +25,7 @@ using test::Bytes;
 using test::Hex;
 using test::Written;
 
-// An object of `version` whose blocks (ids 1, 2, ...) hold what `fill` writes,
-// then the `kept` ones.
+// An object whose blocks 1, 2, ... hold what `fill` writes, then the `kept` ones.
 void Object(GDbArchive& a, unsigned short version, int blocks, const std::function<void(GDbArchive&, int)>& fill,
             const GKeptBlocks* kept = nullptr) {
   const void* key = reinterpret_cast<const void*>(a.CreateNewObjectID());
@@ -83,8 +82,7 @@ TEST(Archive, WideReadsStopAtAZeroAndKeepLoneSurrogates) {
   }
 }
 
-// Object 1 (version 4): block 1 (a nested version-9 object unknown to the
-// reader), block 2 (an int), block 3 (a nested version-2 object); an int after.
+// Version 4: a nested version-9 object, an int, a nested version-2 object; an int after.
 std::vector<unsigned char> ThreeBlockObject() {
   return Written([&](GDbArchive& a) {
     Object(a, 4, 3, [](GDbArchive& b, int id) {
@@ -103,8 +101,7 @@ TEST(Archive, ReaderSkipsUnknownBlocksAndTracksVersions) {
   unsigned short version = 0;
   unsigned int size = 0;
   int value = 0;
-  // Block by block: the first skipped by its size, then the second read, the
-  // third entered and left early.
+  // The first block skipped by its size, the second read, the third left early.
   GDbArchiveImpl ar(&mem);
   ar.ReadObject(count, version);
   EXPECT_EQ(count, 3);
@@ -205,8 +202,7 @@ TEST(Archive, HostileCountsCostOnlyWhatTheDeviceDelivers) {
     GDbArchiveImpl(&mem) >> s;
     EXPECT_EQ(s, count > 0 ? "" : "old") << count;
   }
-  // Counted data arrives whole from a device that delivers it in pieces,
-  // and the read stops at its count.
+  // Counted data arrives whole from a device delivering pieces, and stops at its count.
   const std::string text(100000, 'q');
   test::FlakyDevice dev({}, true);
   GDbArchiveImpl(&dev) << text << 42;
@@ -280,8 +276,7 @@ TEST(Archive, FramingGoesThroughOverriddenOperatorsAndAnyDevice) {
   EXPECT_EQ(reader.sizesRead, 2);
 }
 
-// A writer's result and IsAllWriteDataOK say "lost" for whichever device write
-// fails: each write of a healthy run in turn, each too small buffer, a full disk.
+// Whichever device write fails (each in turn, a small buffer, a full disk), the writer says so.
 TEST(Archive, TheFirstLostWriteReachesTheCaller) {
   IBaseProject project;
   CPropertyCollection props;
@@ -371,9 +366,8 @@ TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
   }
 }
 
-// An older release reads a part a newer one saved (a property holding a value
-// of a class it does not know, a nested object of a newer version, unknown
-// blocks) and writes it back byte for byte.
+// A part holding a custom value in a property, a newer nested object and unknown
+// blocks: an older release writes it back byte for byte.
 TEST(ForwardCompatibility, AnOlderReleaseWritesBackAPartOfANewerOneWhole) {
   CPropertyCollection::ClearPropertyScheme();
   test::Owner owner(0x7A30);

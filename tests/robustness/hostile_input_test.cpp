@@ -34,8 +34,7 @@ void WriteBlockOne(GDbArchive& ar, Write write) {
   ar.EndWriteObject(key);
 }
 
-// An owned value (code 5301) whose load throws inside its object when its
-// value is 13; its ballast shows a leaked one under LeakSanitizer.
+// An owned value (code 5301) whose load throws at 13; ballast shows a leak.
 struct Fragile {
   Fragile() { ++live; }
   Fragile(const Fragile& other) : value(other.value), ballast(other.ballast) { ++live; }
@@ -79,8 +78,7 @@ void WriteFragile(GDbArchive& ar, int value) {
 }
 
 TEST(HostileInput, FactoryThrowsInsideAnObject) {
-  // A record holds the variant in an object of its own; a failure inside
-  // rolls the record back, which leaves the archive after it.
+  // A failure inside a record's object rolls the record back, leaving the archive after it.
   for (bool nested : {false, true}) {  // the fragile value inside a shared node
     for (int value : {5, 13}) {
       SCOPED_TRACE(testing::Message() << nested << " " << value);
@@ -122,8 +120,7 @@ TEST(HostileInput, FactoryThrowsInsideAnObject) {
 }
 
 TEST(HostileInput, VariantOddCodesAndForeignPayloads) {
-  // Odd codes (the variant consumes exactly its own bytes) and codes with
-  // another type's payload: what was read stores and loads stably.
+  // Odd codes consume their own bytes; foreign payloads store and load stably.
   const struct {
     const char* bytes;
     size_t variants;  // how many variants the bytes are read as; 0: one, then 42
@@ -218,8 +215,7 @@ TEST(HostileInput, ProjectDamagedFraming) {
 }
 
 TEST(HostileInput, RemapToIdsOutOfRange) {
-  // A client's remap may send an id anywhere: to a product without a name, to
-  // index 0, to the largest id. Such properties load, iterate, store and load.
+  // A client's remap to a nameless product, an index 0 or the largest id: the property survives.
   CPropertyCollection::ClearPropertyScheme();
   test::Owner owner(0x7181);
   for (unsigned short target : {0xFFFF, 0xFC00, 0x0400, 0x8001}) {

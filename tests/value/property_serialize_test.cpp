@@ -178,8 +178,7 @@ TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
 }
 
 TEST_F(PropertySerialize, NamesAFileOnlyDeclaresTakeNoIds) {
-  // A file declaring 63 products and 1,023 names, one used, is read and
-  // dropped: the process still numbers its own, and a later file loads.
+  // A file declaring 63 products and 1,023 names takes no ids: later ones still fit.
   test::FileScheme flood{{{L"HUX", 1}}, 0x7201, {{L"HUX", {}}}};
   for (unsigned i = 1; i <= 1023; ++i) flood.products[0].second.emplace_back(1024 + i, L"h" + std::to_wstring(i));
   for (unsigned char p = 2; p <= 63; ++p) {
@@ -226,8 +225,7 @@ TEST_F(PropertySerialize, LaterSchemesOfAClassRenameTheIdsTheyList) {
   for (auto& c : read) into.push_back(&c);
   ReadAll(bytes, into);
   for (int i = 0; i < 300; ++i) EXPECT_EQ(read[i].GetProperty(L"n" + std::to_wstring(i)).toInt(), i) << i;
-  // Two classes whose schemes move a name to the same id here: each remap
-  // holds its move as soon as its scheme is read.
+  // Two classes moving a name to the same id here: each remap holds its move.
   Owner a(0x7311), b(0x7312);
   CPropertyCollection ra(&a), rb(&b);
   for (CPropertyCollection* c : {&ra, &rb}) {

@@ -19,8 +19,7 @@
 namespace hux {
 namespace {
 
-// What every target read gives for one source; `ok` is the flag of all reads
-// (the matrix has no source that converts to some targets and not others).
+// What every target read gives for one source; `ok` is the flag of all reads.
 struct Row {
   const char* what;
   CVariant source;

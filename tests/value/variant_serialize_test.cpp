@@ -129,9 +129,8 @@ TEST(VariantSerialize, SharedObjectsComeBackAsNewSharedObjects) {
 }
 
 TEST(VariantSerialize, ObjectsThatCannotBeLoadedAreKeptWholeAndSharedByCopiesOnAnyThread) {
-  // No record (7777), a class that is not shareable, nothing to load into:
-  // the object is kept and written back byte for byte; without data the code
-  // stays with a null object.
+  // No record (7777), not shareable, nothing to load into: kept byte for byte;
+  // without data, the code with a null object.
   const struct {
     const char* variant;  // the variant's bytes; an int 42 follows
     bool kept;
@@ -181,8 +180,7 @@ TEST(VariantSerialize, ObjectsThatCannotBeLoadedAreKeptWholeAndSharedByCopiesOnA
     }
   }
   EXPECT_EQ(PlainBase::live, 0);
-  // An object the input cuts short is not kept (written back, its framing
-  // would swallow what follows); it is skipped to the end of the input.
+  // Cut short: not kept (its framing would swallow what follows), skipped to the end.
   long long consumed = 0;
   CVariant cut = Load(Hex("61 1E 00 00 01 00 00  02 00 01 01 09 00 00 00 AA"), &consumed);
   EXPECT_FALSE(cut.IsKept());
@@ -191,8 +189,7 @@ TEST(VariantSerialize, ObjectsThatCannotBeLoadedAreKeptWholeAndSharedByCopiesOnA
 }
 
 TEST(VariantSerialize, DamagedAndHostileInputLoadsWithoutHarm) {
-  // Every prefix and single-byte change of variants of every kind loads
-  // without a crash, a leak or a read past the data.
+  // Every prefix and single-byte change loads without a crash, leak or overread.
   RegisteredNode* node = new RegisteredNode;
   node->number = 3;
   node->payload = L"inner text";
