@@ -23,8 +23,7 @@ namespace {
 struct Row {
   const char* what;
   CVariant source;
-  bool ok;
-  bool b;
+  bool ok, b;
   int c, uc, s, us;
   long long i;
   unsigned long long ui;
