@@ -1,5 +1,3 @@
-// A process locale whose decimal separator is a comma, for tests that prove
-// number text does not depend on the locale.
 #pragma once
 
 #include <clocale>
@@ -10,9 +8,7 @@
 
 namespace hux::test {
 
-// Switches the C library to a locale that writes 3,5 until destruction: an
-// installed one, else de_DE compiled by localedef into a temporary folder.
-// active() is false when neither works.
+// Switches the C library to a locale that writes 3,5 until destruction; active() is false when none can be made.
 class CommaLocale {
  public:
   CommaLocale() {

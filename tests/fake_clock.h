@@ -1,5 +1,3 @@
-// A performance counter the test sets by hand, for the stopwatch and the frame
-// profiler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,8 +6,7 @@
 
 namespace hux::test {
 
-// Installs the fake counter for each test of the fixture and restores the
-// monotonic clock afterwards. At(ms) sets the counter's time.
+// Installs a hand-set performance counter for each test; At(ms) sets its time.
 class FakeClockTest : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -1,6 +1,3 @@
-// The core-dump writer: the file's structure, what it holds and leaves out,
-// unreadable memory, and the dump path. The platform layer is tested here
-// against the process's real memory map, so the test sets up mappings itself.
 #include <hux/platform/coredump.h>
 
 #include <gtest/gtest.h>
@@ -43,16 +40,6 @@ CoreReader DumpSelf(const fs::path& path) {
   return core;
 }
 
-// The dumped thread's status note and its registers.
-elf_prstatus Status(const CoreReader& core, user_regs_struct& regs) {
-  elf_prstatus prstatus{};
-  const test::CoreNote* note = core.FindNote(NT_PRSTATUS);
-  EXPECT_TRUE(note && note->desc.size() == sizeof prstatus);
-  if (note && note->desc.size() == sizeof prstatus) std::memcpy(&prstatus, note->desc.data(), sizeof prstatus);
-  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
-  return prstatus;
-}
-
 uint64_t Read64(const CoreReader& core, uint64_t address) {
   uint64_t value = 0;
   EXPECT_TRUE(core.Read(address, &value, sizeof value)) << std::hex << address;
@@ -65,8 +52,6 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
   const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
 
-  // One note segment first, then load segments: page-aligned offsets past the
-  // notes, whole in the file, neither overlapping in the file nor in memory.
   const auto& segments = core.segments();
   ASSERT_GE(segments.size(), 3u);
   EXPECT_EQ(segments[0].p_type, static_cast<uint32_t>(PT_NOTE));
@@ -81,21 +66,22 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   }
   EXPECT_EQ(core.size(), fileEnd);
 
-  // The notes in the kernel's order (fatal: the checks below read them).
   std::vector<uint32_t> types;
   for (const auto& note : core.notes()) types.push_back(note.name == "CORE" ? note.type : 0);
   ASSERT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
-  // Registers taken inside the writer: the stack pointer lies in the dumped
-  // stack, below this test's own variable.
+  // Registers taken inside the writer: the stack pointer lies below this frame.
+  elf_prstatus status{};
+  ASSERT_EQ(core.FindNote(NT_PRSTATUS)->desc.size(), sizeof status);
+  std::memcpy(&status, core.FindNote(NT_PRSTATUS)->desc.data(), sizeof status);
+  EXPECT_EQ(status.pr_pid, ::gettid());
   user_regs_struct regs;
-  EXPECT_EQ(Status(core, regs).pr_pid, ::gettid());
+  std::memcpy(&regs, &status.pr_reg, sizeof regs);
   ASSERT_NE(core.LoadAt(regs.rsp), nullptr);
   EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(Address(&stackMarker)));
   EXPECT_LT(regs.rsp, Address(&stackMarker));
   EXPECT_EQ(core.FindNote(NT_AUXV)->desc, ReadWholeFile("/proc/self/auxv"));
 
-  // NT_FILE: count, page size, (start, end, page offset) per mapping, then
-  // the names, each ended by a zero byte.
+  // NT_FILE: count, page size, (start, end, offset) per mapping, zero-ended names.
   const std::string& files = core.FindNote(NT_FILE)->desc;
   uint64_t head[2] = {};
   ASSERT_GE(files.size(), sizeof head);
@@ -106,7 +92,6 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   EXPECT_EQ(static_cast<uint64_t>(std::count(names.begin(), names.end(), '\0')), head[0]);
   EXPECT_NE(names.find(fs::read_symlink("/proc/self/exe").string() + '\0'), std::string::npos);
 
-  // Data, heap and stack hold what the process held.
   EXPECT_EQ(Read64(core, Address(&g_dataMarker)), 0x5EED0F00DCAFEF00ULL);
   EXPECT_EQ(Read64(core, Address(&heap[4095])), 0x4EA94EA94EA94EA9ULL);
   EXPECT_EQ(Read64(core, Address(&stackMarker)), 0x57AC57AC57AC57ACULL);
@@ -115,14 +100,11 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
 TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ScratchDir dir;
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), gib = size_t{1} << 30;
-  // A large inaccessible reservation, as a mapped-file heap makes.
   void* reserved = ::mmap(nullptr, gib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  // Memory marked "do not dump".
   void* secret = ::mmap(nullptr, 16 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_TRUE(reserved != MAP_FAILED && secret != MAP_FAILED);
   std::memset(secret, 0x5A, 16 * page);
   ASSERT_EQ(::madvise(secret, 16 * page, MADV_DONTDUMP), 0);
-  // A shared file mapping: the file holds its contents.
   const fs::path sharedFile = dir.Path() / "shared.bin";
   test::WriteWholeFile(sharedFile, std::string(4 * page, 'S'));
   const int fd = ::open(sharedFile.c_str(), O_RDWR);
@@ -130,7 +112,6 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ::close(fd);
   ASSERT_NE(shared, MAP_FAILED);
   static_cast<char*>(shared)[0] = 'T';
-  // A writable range over the 1 GiB limit, with one page in use.
   const size_t hugeSize = gib + 16 * page;
   void* huge = ::mmap(nullptr, hugeSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(huge, MAP_FAILED);
@@ -140,12 +121,10 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   for (const auto& [start, size] : {std::pair{Address(reserved), gib}, std::pair{Address(secret), 16 * page},
                                      std::pair{Address(shared), 4 * page}, std::pair{Address(huge), hugeSize}})
     EXPECT_FALSE(core.Covers(start, start + size)) << std::hex << start;
-  // The kernel's [vvar] page cannot be read.
   std::istringstream maps(ReadWholeFile("/proc/self/maps"));
   for (std::string line; std::getline(maps, line);)
     if (line.ends_with("[vvar]"))
       EXPECT_FALSE(core.Covers(std::stoull(line, nullptr, 16), std::stoull(line.substr(line.find('-') + 1), nullptr, 16)));
-  // Unchanged code is read from the files, not copied.
   EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
   EXPECT_LT(core.size(), uint64_t{1} << 30);  // either left-out range alone would pass 1 GiB
   ::munmap(reserved, gib);
@@ -157,8 +136,7 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
 TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   ScratchDir dir;
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  // A private writable mapping of a one-page file, three pages long: the two
-  // pages past the file's end raise SIGBUS when touched.
+  // The two pages past the one-page file's end raise SIGBUS when read.
   const fs::path file = dir.Path() / "short.bin";
   test::WriteWholeFile(file, std::string(page, 'A'));
   const int fd = ::open(file.c_str(), O_RDONLY);
@@ -200,7 +178,6 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
     ASSERT_TRUE(WriteCoreDump(path.string()));
     struct stat after {};
     ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-    // A new file of its own, owner-only, whole; the link's target untouched.
     EXPECT_EQ(after.st_mode & (S_IFMT | 07777), S_IFREG | 0600u);
     EXPECT_EQ(after.st_nlink, 1u);
     EXPECT_TRUE(!existed || after.st_ino != before.st_ino);
@@ -209,8 +186,6 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
     EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"self.dmp", "target.txt"}));
     fs::remove(path);
   }
-  // A directory, a pipe, a missing folder, no file name: false, nothing
-  // touched, nothing left behind.
   const fs::path folder = dir.Path() / "folder.dmp", pipe = dir.Path() / "pipe.dmp";
   fs::create_directory(folder);
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);

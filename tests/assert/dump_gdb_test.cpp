@@ -1,7 +1,3 @@
-// The proof that the dump is usable: a program fails an assertion at level
-// EL_ERROR, and gdb's backtrace of its dump shows the failing function. Also
-// what the program's dump survives: threads failing at once, a file-size
-// limit.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -23,8 +19,7 @@ using test::ScratchDir;
 
 const char kGdb[] = HUX_GDB_PROGRAM;
 
-// Copies the program to `to` (its dump goes beside the copy) and runs it
-// with `arguments`, after the shell command `setup`.
+// Runs a copy of the program at `to` (its dump goes beside it) after `setup`.
 int RunCopy(const fs::path& to, std::string& output, const std::string& arguments = "",
             const std::string& setup = "true") {
   fs::create_directories(to.parent_path());
@@ -32,11 +27,8 @@ int RunCopy(const fs::path& to, std::string& output, const std::string& argument
   return RunCommand(setup + " && '" + to.string() + "' " + arguments, to.parent_path() / "output.txt", output, false);
 }
 
-// The exception's text starts with the path of the dump.
 std::string Head(const fs::path& dump) { return "minidump file path:\n" + dump.string() + "\n"; }
 
-// A core file as one writer left it: well formed, ending with its last
-// segment, with a thread's registers.
 bool IsWholeCore(const std::string& bytes) {
   test::CoreReader core;
   if (!core.Parse(bytes).empty() || !core.FindNote(NT_PRSTATUS)) return false;
@@ -48,7 +40,6 @@ bool IsWholeCore(const std::string& bytes) {
 TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
   if (kGdb[0] == '\0') GTEST_SKIP() << "gdb is not installed (tools/install-deps.sh installs it)";
   ScratchDir dir;
-  // A dot in a folder name must not cut the path.
   const fs::path program = dir.Path() / "app.v2" / "bin" / "dump_tool";
   const fs::path dump = dir.Path() / "app.v2" / "bin" / "dump_tool.dmp";
   std::string output;
@@ -67,9 +58,8 @@ TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
 
 TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
   ScratchDir dir;
-  // A folder where the dump should go: it cannot be created (even by root);
-  // the kernel's mark of a removed program, here part of the real name; a
-  // file-size limit that the program fits and its dump does not.
+  // A folder in the dump's place; the kernel's removed-program mark as part of
+  // the real name; a file-size limit the dump does not fit.
   for (const std::string name : {"blocked/tool", "named/tool (deleted)", "limited/tool"}) {
     const fs::path dump = dir.Path() / (name + ".dmp");
     const char kind = name[0];
@@ -80,7 +70,6 @@ TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
     EXPECT_EQ(output.substr(0, Head(dump).size()), Head(dump)) << output;
     if (kind == 'n') EXPECT_TRUE(IsWholeCore(test::ReadWholeFile(dump)));
     if (kind == 'b') EXPECT_TRUE(fs::is_directory(dump));
-    // Neither a part of the new dump nor the older one is left.
     if (kind == 'l')
       EXPECT_EQ(test::FileNames(dump.parent_path()), (std::vector<std::string>{"output.txt", "output.txt.err", "tool"}));
   }
@@ -89,7 +78,6 @@ TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
 TEST(AssertDump, ThreadsFailingAtOnceLeaveOneWholeDump) {
   ScratchDir dir;
   const fs::path dump = dir.Path() / "threads.dmp";
-  // Whenever the dump is there while the program runs, it is whole.
   std::atomic<bool> done{false};
   int seen = 0, broken = 0;
   std::thread reader([&] {
@@ -107,7 +95,7 @@ TEST(AssertDump, ThreadsFailingAtOnceLeaveOneWholeDump) {
   const int status = RunCopy(dir.Path() / "threads", output, "3");
   done = true;
   reader.join();
-  ASSERT_EQ(status, 0) << output;  // each thread caught the assertion's exception
+  ASSERT_EQ(status, 0) << output;
   EXPECT_EQ(broken, 0) << "of " << seen;
   EXPECT_TRUE(IsWholeCore(test::ReadWholeFile(dump)));
   EXPECT_EQ(test::FileNames(dir.Path()),

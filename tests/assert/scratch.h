@@ -1,5 +1,3 @@
-// Helpers of the assertion tests: whole files and programs; scratch folders
-// come from the shared helper.
 #pragma once
 
 #include <algorithm>
@@ -25,7 +23,6 @@ inline void WriteWholeFile(const std::filesystem::path& path, const std::string&
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// The names in `dir`, sorted: what a dump writer left behind.
 inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
@@ -33,9 +30,7 @@ inline std::vector<std::string> FileNames(const std::filesystem::path& dir) {
   return names;
 }
 
-// Runs `command` through the shell and returns its exit status (-1 when it
-// did not exit normally), with its standard output in `output`, also its
-// standard error when `withErrors` (otherwise that goes to outputFile.err).
+// Exit status of `command` (-1 when killed); stderr goes to outputFile.err unless `withErrors`.
 inline int RunCommand(const std::string& command, const std::filesystem::path& outputFile, std::string& output,
                       bool withErrors) {
   const std::string errors = withErrors ? std::string("2>&1") : "2>'" + outputFile.string() + ".err'";

@@ -1,5 +1,3 @@
-// Error codes, the message table, parameter streams, message formatting and
-// the self-logging exception.
 #include <hux/diag/error.h>
 
 #include <gtest/gtest.h>
@@ -18,8 +16,6 @@
 namespace hux {
 namespace {
 
-// Formats `format` through code 1000 with the thread's stream as filled by
-// `fill`, then releases the stream.
 std::string Format(const char* format, const std::function<void(ValistStream&)>& fill) {
   SetErrorMessage(1000, format);
   ReleaseErrorParamStream();
@@ -29,7 +25,6 @@ std::string Format(const char* format, const std::function<void(ValistStream&)>&
   return text;
 }
 
-// The C library's own answer for the same arguments.
 template <class... Args>
 std::string Reference(const char* format, Args... args) {
   char buf[512];
@@ -99,14 +94,10 @@ TEST(ValistFormat, MatchesTheCLibraryAndSurvivesMismatchedArguments) {
        Reference("%*d|%-*d|%.*f|%*.*s|", 5, 42, 4, 1, 2, 3.14159, -6, 2, "xyz")},
       {"100%% of %s", [](ValistStream& s) { s.AppendString("it"); }, "100% of it"},
       {"%p", [](ValistStream& s) { s.AppendInt(0x1234); }, Reference("%p", (void*)0x1234)},
-      // Missing arguments read as zero and "(null)"; a %s over an integer
-      // slot never dereferences it.
       {"%d %s %f", [](ValistStream&) {}, "0 (null) 0.000000"},
       {"%s", [](ValistStream& s) { s.AppendInt(0x41414141); }, "(null)"},
       {"%s", [](ValistStream& s) { s.AppendString(nullptr); }, "(null)"},
-      // %n writes nothing but still takes its slot.
       {"a%nb%d", [](ValistStream& s) { s.AppendInt(0).AppendInt(5); }, "ab5"},
-      // Unknown conversions and a trailing % stay as text.
       {"%y %", [](ValistStream&) {}, "%y %"},
       {"%5", [](ValistStream&) {}, "%5"},
   };
@@ -147,7 +138,6 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
     std::memcpy(&v, s.GetArgumentBlock().data() + 8 * i, 8);
     return v;
   };
-  // Integers widened to 8 bytes, strings as pool offsets, doubles as bits.
   EXPECT_EQ(std::vector<unsigned long long>({slot(0), slot(1), slot(2), slot(3)}),
             (std::vector<unsigned long long>{0xFFFFFFFFFFFFFFFEull, 0, 0x3FF8000000000000ull, 3}));
 
@@ -156,8 +146,6 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   EXPECT_EQ(slot(3), reinterpret_cast<uintptr_t>(s.GetTextPool().data() + 3));
   EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");  // not resolved twice
 
-  // Strings appended after resolution, and copies, keep valid addresses
-  // even when the pool moves.
   const std::string longText(200, 'z');
   s.AppendString(longText.c_str());
   SetErrorMessage(1002, "%.0s%.0s%.0s%s|%s");
@@ -178,7 +166,6 @@ TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {
   m_output.clear();
   CErrorException copy(e);  // copies do not log again
   EXPECT_EQ(m_output, "");
-  // The library logs through the same singleton this test module reaches.
   CLogManager& log = CSingleton<CLogManager>::GetInstance();
   log.SetDebuggerOutput(false);
   m_output.clear();

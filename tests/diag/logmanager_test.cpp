@@ -1,5 +1,3 @@
-// The log manager: thresholds, line layout, time stamps, debugger output and
-// the UTF-8 log file.
 #include <hux/diag/logmanager.h>
 
 #include <gtest/gtest.h>
@@ -30,8 +28,6 @@ TEST_F(LogTest, ThresholdTable) {
     if (c.threshold != -1000) log.SetLogLevel(static_cast<Level>(c.threshold));
     const auto level = static_cast<Level>(c.level);
     EXPECT_EQ(log.IsLogged(level), c.line != nullptr);
-    // The string overload and the zero-terminated ones, which check the
-    // level inline, agree.
     m_output.clear();
     log.Log(std::wstring(L"m"), level);
     log.Log(L"m", level);
@@ -61,8 +57,6 @@ TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
     log.SetDebuggerOutput(false);
     ASSERT_TRUE(log.SetOutputFilePath(path.Wide()));
     log.Log(std::wstring(L"plain"), CLogManager::LOG_NORMAL);
-    // Characters no 8-bit code page holds, a UTF-16 surrogate pair and a lone
-    // surrogate: none of them may stop the file.
     log.Log(std::wstring(L"\u4e2d\u00e9\U0001F600") + wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDC00),
             CLogManager::LOG_NORMAL);
     log.Log(std::wstring(L"after"), CLogManager::LOG_CRITICAL);

@@ -1,5 +1,3 @@
-// The frame profiler on a fake clock: the tree, the statistics, the display
-// texts, the report layout and the exports.
 #include <hux/diag/profiler.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +17,6 @@ namespace {
 
 class FrameProfiler : public test::FakeClockTest {
  protected:
-  // A scope from `begin` to `end` milliseconds with `inner` run inside it.
   template <class Inner>
   void Scope(const wchar_t* name, double begin, double end, Inner inner) {
     At(begin);
@@ -59,14 +56,12 @@ TEST_F(FrameProfiler, StatisticsOverFrames) {
       {"begin calls", double(m_profiler.GetBeginCalls()), 6},
   };
   for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.got, c.expected) << c.what;
-  // While times only grow the minimum stays at its start value.
   Scope(L"Grow", 300, 301);
   Scope(L"Grow", 310, 312);
   EXPECT_EQ(Top(1)->GetMinTime(), 1000);
 }
 
 TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
-  // A scope entered from another parent gets a node of its own.
   Scope(L"Frame", 0, 10, [&] {
     Scope(L"A", 0, 1, [&] { Scope(L"Shared", 0, 1); });
     Scope(L"B", 1, 3, [&] { Scope(L"Shared", 1, 3); });
@@ -75,8 +70,6 @@ TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
   });
   EXPECT_EQ(m_profiler.GetTitlesStr(), L"\n Frame(1)\n  A(2)\n   Shared(2)\n  B(1)\n   Shared(1)\n  Shared(1)");
   EXPECT_EQ(m_profiler.GetValueStr(), L"\n10ms\n2ms-20.00%\n2ms-100.00%\n2ms-20.00%\n2ms-100.00%\n4ms-40.00%");
-  // Copies own their nodes; assigning a node its own child's copy frees no
-  // node twice.
   CProfileInstance copy(*m_profiler.GetRootInstance());
   const CProfileInstance* frame = copy.GetChildren().at(0);
   EXPECT_NE(frame, Top());
@@ -124,7 +117,6 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndPathsThatNameAnotherFile) {
   test::ScratchPath dir("hux-profile-paths");
   std::filesystem::create_directories(dir.Path());
   const std::wstring base = dir.Wide() + L"/r";
-  // An open scope without a completed frame: zero counts divide nothing.
   m_profiler.BeginProfile(L"Open");
   ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));  // a byte that is not UTF-8 is kept
   m_profiler.EndProfile(L"Open");
@@ -132,8 +124,6 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndPathsThatNameAnotherFile) {
   EXPECT_NE(text.find("     Open|     0.00|     0.00|  1000.00|        0|   100.00|     0.00|----*\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
-  // Each would reach another file: the name cut at the NUL, or a character
-  // replaced so that different names meet in one file; or no folder.
   for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF",
                                       base + L"\x110000", dir.Wide() + L"/missing/r.txt"})
     EXPECT_FALSE(m_profiler.LogProfileResult(refused));
@@ -162,8 +152,6 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
   std::istringstream lines(collapsed.str());
   for (std::string line; std::getline(lines, line);)
     stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
-  // Every report row: AVG times the frames of its top-level node is the sum
-  // of the weights on the node's path and below it.
   const std::map<std::string, int> frames = {{"Frame", 2}, {"Idle", 1}};
   const std::regex row(R"( *([^|]+)\|\s*([0-9.]+)\|.*\|(-+)\*)");
   std::istringstream report(test::ReadFile(path.Path()));

@@ -1,4 +1,3 @@
-// The clocks of the platform layer: counters, their hooks and frequencies.
 #include <hux/platform/clock.h>
 
 #include <gtest/gtest.h>
@@ -32,7 +31,6 @@ TEST(Clocks, CountersFrequenciesHooksAndBootTime) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   const double ticks = static_cast<double>(ReadTimeStampCounter() - t0);
   const double ns = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - n0).count();
-  // The performance counter follows the monotonic clock.
   EXPECT_NEAR(static_cast<double>(PerformanceCounter() - p0), ns, 5e6);
   EXPECT_NEAR(ticks * 1e9 / ns / static_cast<double>(hz), 1.0, 0.05);
 

@@ -1,4 +1,3 @@
-// The debugger services: hooks replace the defaults and can be restored.
 #include <hux/platform/debug.h>
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 namespace hux::platform {
 namespace {
 
-// What the debugger output puts on the standard error for `text`.
 std::string OnStderr(const std::string& text) {
   std::FILE* capture = std::tmpfile();
   const int saved = ::dup(STDERR_FILENO);
@@ -54,7 +52,6 @@ TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
     SetDebuggerPresenceHook(before);
   }
   ::unsetenv("HUX_DEBUG_OUTPUT");
-  // The writer a host installs to see the output always.
   auto before = SetDebugOutputHandler(WriteToStandardError);
   EXPECT_EQ(OnStderr("always\n"), "always\n");
   SetDebugOutputHandler(before);
@@ -62,8 +59,6 @@ TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
 }
 
 TEST(DebuggerPresence, NoTracerForAProcessNamedLikeATracerLine) {
-  // Without a debugger a break is a no-op, also for a process whose name
-  // looks like a tracer's line.
   EXPECT_EXIT(
       {
         ::prctl(PR_SET_NAME, "TracerPid:\t1");

@@ -1,5 +1,3 @@
-// Growing a file mapping: exact sizes, and a refused growth that leaves the
-// file, the mapping and the reservation as they were.
 #include <hux/platform/mapped_file.h>
 
 #include <gtest/gtest.h>
@@ -24,8 +22,7 @@ TEST(FileMapping, GrowsByExactlyWhatIsAskedAndARefusalChangesNothing) {
   EXPECT_EQ(m.size, 101u);
   EXPECT_EQ(std::filesystem::file_size("grow"), 101u);
 
-  // Refused inside the page the file already ends in: nothing new was
-  // mapped, so nothing may be taken from the reservation either.
+  // Refused inside the file's last page: nothing may be taken from the reservation.
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   rlimit low = old;

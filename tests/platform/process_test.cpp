@@ -1,4 +1,3 @@
-// The running executable's path, also once its file is gone.
 #include <hux/platform/process.h>
 
 #include <gtest/gtest.h>
@@ -14,7 +13,6 @@
 namespace hux::platform {
 namespace {
 
-// Run in a copy of this program: removes the copy, then prints its path.
 TEST(ExecutablePathProbe, RemoveSelfAndPrint) {
   if (!std::getenv("HUX_EXE_PROBE")) GTEST_SKIP() << "run by ExecutablePath.RemovedExecutableKeepsItsName";
   const std::string before = ExecutablePath();

@@ -1,4 +1,3 @@
-// Process status: the private memory in use, and the status-text parser.
 #include <hux/platform/procstatus.h>
 
 #include <gtest/gtest.h>
@@ -37,11 +36,9 @@ TEST(ProcessStatus, FieldsAreReadOnlyFromTheStartOfTheirLine) {
     const char* field;
     long long value;
   } cases[] = {
-      // A process may name itself like a field.
       {"Name:\tTracerPid:\t1\nUmask:\t0022\nTracerPid:\t0\n", "TracerPid", 0},
       {"Name:\tTracerPid:\t1\nState:\tR (running)\n", "TracerPid", -1},
       {"Name:\tx\nTracerPid:\t4711\n", "TracerPid", 4711},
-      // A long line before the field (a process in 2,500 groups).
       {"Name:\tbig\n" + groups + "\nVmRSS:\t   2048 kB\nRssAnon:\t  1024 kB\n", "RssAnon", 1024},
       {"RssAnon:\t7 kB", "RssAnon", 7},  // first line, no line end
       {"RssAnonX:\t5 kB\nXRssAnon:\t6 kB\nRssAnon 8\n", "RssAnon", -1},
@@ -58,7 +55,6 @@ TEST(ProcessStatus, FieldsAreReadOnlyFromTheStartOfTheirLine) {
 
 TEST(ProcessStatus, LongStatusFileIsReadWhole) {
   if (::geteuid() != 0) GTEST_SKIP() << "joining 2,500 groups needs root";
-  // The group list comes before the memory fields and makes the file ~20 KB.
   EXPECT_EXIT(
       {
         std::vector<gid_t> groups;

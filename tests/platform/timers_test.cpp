@@ -1,5 +1,3 @@
-// Thread timers: they fire only from their own thread's message loop, once per
-// pump however late, and never after they are killed or their thread ended.
 #include <hux/platform/timers.h>
 
 #include <gtest/gtest.h>
@@ -15,7 +13,6 @@ namespace {
 
 using std::chrono::milliseconds;
 
-// What the callbacks saw, per timer id. Only the pumping thread writes it.
 thread_local std::map<std::uintptr_t, int> t_fired;
 thread_local unsigned long t_lastTime = 0;
 
@@ -30,14 +27,11 @@ TEST(ThreadTimer, FiresOnlyWhenItsThreadPumps) {
   ASSERT_NE(id, 0u);
   std::this_thread::sleep_for(milliseconds(35));
   EXPECT_EQ(t_fired[id], 0);  // due three times, but nobody pumped
-  // Another thread's loop does not run this thread's timer.
   std::thread([] { EXPECT_EQ(PumpMessages(30), 0); }).join();
   EXPECT_EQ(t_fired[id], 0);
-  // A late timer fires once per pump, not once per missed interval.
   EXPECT_EQ(PumpMessages(0), 1);
   EXPECT_EQ(t_fired[id], 1);
   EXPECT_NEAR(static_cast<double>(t_lastTime), static_cast<double>(MillisecondsSinceBoot()), 50.0);
-  // Then it is due again one interval later.
   EXPECT_EQ(PumpMessages(0), 0);
   const int next = MillisecondsUntilNextTimer();
   EXPECT_TRUE(next >= 1 && next <= 10) << next;
@@ -46,7 +40,6 @@ TEST(ThreadTimer, FiresOnlyWhenItsThreadPumps) {
   EXPECT_TRUE(KillThreadTimer(id));
   EXPECT_FALSE(KillThreadTimer(id));
   EXPECT_EQ(MillisecondsUntilNextTimer(), -1);
-  // A timer ends with its thread; none without a callback.
   std::uintptr_t ended = 0;
   std::thread([&] { ended = SetThreadTimer(10, &Count); }).join();
   EXPECT_FALSE(KillThreadTimer(ended));
@@ -54,7 +47,6 @@ TEST(ThreadTimer, FiresOnlyWhenItsThreadPumps) {
 }
 
 TEST(MessageLoop, WaitsForTheTimeOutAndStopsWhenDone) {
-  // No timers and an unbounded wait: returns at once instead of hanging.
   EXPECT_EQ(PumpMessages(-1), 0);
   auto t0 = std::chrono::steady_clock::now();
   EXPECT_EQ(PumpMessages(25), 0);

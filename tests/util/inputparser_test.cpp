@@ -1,4 +1,3 @@
-// Coordinate triples typed by a user: fields, full-width input, failures.
 #include <hux/util/inputparser.h>
 
 #include <gtest/gtest.h>
@@ -37,7 +36,6 @@ TEST(InputParser, ExplainXYZTable) {
   for (const auto& c : cases) {
     double x = 9, y = 9, z = 9;
     EXPECT_EQ(CInputParser::explainXYZ(c.text, &x, &y, &z), c.result) << c.text;
-    // Failures leave the outputs as they were.
     const std::vector<double> expected = c.result ? std::vector<double>{c.x, c.y, c.z} : std::vector<double>(3, 9);
     EXPECT_EQ(std::vector<double>({x, y, z}), expected) << c.text;
   }

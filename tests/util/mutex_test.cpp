@@ -1,4 +1,3 @@
-// The recursive mutex, its scoped lock and the singleton template.
 #include <hux/util/mutex.h>
 #include <hux/util/singleton.h>
 

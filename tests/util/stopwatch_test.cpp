@@ -1,4 +1,3 @@
-// The stopwatch and its millisecond clock, on a fake performance counter.
 #include <hux/util/stopwatch.h>
 
 #include <gtest/gtest.h>
@@ -26,7 +25,6 @@ TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
 }
 
 TEST_F(FakeClock, StopRecordsTheLastIntervalOnly) {
-  // (time in ms, action, elapsed afterwards, running afterwards)
   enum Action { kStart, kStop, kReset, kRestart };
   const struct {
     double at;

@@ -1,4 +1,3 @@
-// Process queries and directory creation, against the file system itself.
 #include <hux/util/system.h>
 
 #include <gtest/gtest.h>
@@ -26,13 +25,11 @@ TEST(CoreSystem, ExecutableParentAndMissingProcesses) {
 
 TEST(CoreSystem, CurrentDirectoryKeepsNonUtf8NamesUsable) {
   test::ScratchDir scratch;
-  // "café-" in UTF-8, then a stray byte 0xFF.
   fs::create_directory("caf\xc3\xa9-\xff");
   fs::current_path("caf\xc3\xa9-\xff");
   std::wstring out;
   GCoreSystem::CurrentDirectory(out);
   EXPECT_TRUE(out.ends_with(std::wstring(L"/caf\u00e9-") + wchar_t(0xDCFF))) << fs::path(out);
-  // The wide form names the same directory again.
   EXPECT_TRUE(CSystemHelper::MakeDirectory(out + L"/sub\\deeper"));
   EXPECT_TRUE(fs::is_directory("sub/deeper"));
 }
@@ -76,7 +73,6 @@ TEST(SystemHelper, MakeDirectoryHandlesPathsBeyondTheSystemLimit) {
   EXPECT_TRUE(CSystemHelper::MakeDirectory(relative));
   EXPECT_TRUE(CSystemHelper::FileExists(relative));
   EXPECT_FALSE(CSystemHelper::FileExists(relative + L"/missing"));
-  // The same tree through an absolute path: every level exists already.
   EXPECT_TRUE(CSystemHelper::MakeDirectory(scratch.Path().wstring() + L"/" + relative + L"/last"));
   for (int i = 0; i < 40; ++i) {
     ASSERT_TRUE(fs::is_directory(level)) << "level " << i;

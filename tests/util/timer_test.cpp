@@ -1,5 +1,3 @@
-// The message-loop timer: callbacks from the starting thread's loop only, and
-// no timer left behind by Stop, a second Start, a copy or destruction.
 #include <hux/util/timer.h>
 
 #include <gtest/gtest.h>
@@ -37,15 +35,12 @@ TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
   timer.Start();  // replaces the running timer
   EXPECT_TRUE(platform::PumpMessagesUntil([&] { return seen.calls >= 2; }, 5000));
   EXPECT_NEAR(static_cast<double>(seen.time), static_cast<double>(platform::MillisecondsSinceBoot()), 50.0);
-  // A copy starts idle; assignment stops the target.
   EXPECT_FALSE(CTimer(timer).IsRunning());
   CTimer target(20, &Record, &other);
   target.Start();
   target = timer;
   timer.Stop();
-  // Had the first platform timer survived, the thread would still have one.
   EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-  // Destruction on another thread stops it too.
   auto owned = std::make_unique<CTimer>(10, &Record, &other);
   owned->Start();
   std::this_thread::sleep_for(milliseconds(15));  // due now
@@ -54,11 +49,7 @@ TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
   EXPECT_EQ(other.calls, 0);
 }
 
-// Timers fire on a loop thread while the main thread stops each one, marks
-// its data stopped and frees half of them at once: by the time Stop returns a
-// callback under way must be over, and one that was due must never begin.
-// The two threads sweep the timers in opposite orders, so that they meet at
-// a callback under way once a round.
+// Stop must wait for a callback under way; the threads sweep in opposite orders to meet one.
 struct Busy {
   int calls = 0;
   bool stopped = false;

@@ -1,4 +1,3 @@
-// Colour, random numbers, bit functions, half precision and byte order.
 #include <hux/util/bitwise.h>
 #include <hux/util/color.h>
 #include <hux/util/endian.h>
@@ -28,7 +27,6 @@ TEST(Color, PackingsChannelsAndEquality) {
   }
   for (const CColor& other : {CColor(9, 2, 3, 4), CColor(1, 9, 3, 4), CColor(1, 2, 9, 4), CColor(1, 2, 3, 9)})
     EXPECT_TRUE(CColor(1, 2, 3, 4) != other && !(CColor(1, 2, 3, 4) == other));
-  // Float channels truncate and keep the low eight bits; no integer value: 0.
   const float in[4] = {0.5f, 2.0f, kNaN, 1.0f};
   EXPECT_EQ(CColor::MakeFromFloatArray(in), CColor(127, 254, 0, 255));
   float out[4];
@@ -38,7 +36,6 @@ TEST(Color, PackingsChannelsAndEquality) {
 }
 
 TEST(Random, ReproducesTheClassicRuntimeSequence) {
-  // The first values of the C runtime's rand() after srand(1).
   CRandom random(1);
   for (int value : {41, 18467, 6334, 26500, 19169}) EXPECT_EQ(random.Rand(), value);
   EXPECT_EQ(CRandom(0x100000001ul).Rand(), 41);  // only the low 32 bits of the seed count
@@ -57,7 +54,6 @@ TEST(Bitwise, BitsAndFixedPoint) {
     unsigned int value, from, to, expected;
   } fixed[] = {
       {255, 8, 16, 65535}, {1, 2, 8, 85}, {0xFFFF, 16, 8, 0xFF}, {1, 1, 32, ~0u}, {~0u, 32, 0, 0}, {1, 0, 8, 255},
-      // Widening far: the exact product, which 32-bit arithmetic would wrap.
       {200, 8, 28, unsigned((200ull << 28) / 255)},
   };
   for (const auto& c : fixed)
@@ -67,7 +63,6 @@ TEST(Bitwise, BitsAndFixedPoint) {
   EXPECT_EQ(CBitwise::FixedToFloat(51, 8), 0.2f);
 }
 
-// The value of a half by its definition, as a reference for HalfToFloat.
 double HalfValue(unsigned int h) {
   const double sign = (h & 0x8000) ? -1.0 : 1.0;
   const int e = (h >> 10) & 0x1F;
@@ -83,18 +78,15 @@ TEST(Half, EveryHalfConvertsExactlyAndBackAndSinglesBetweenTruncate) {
     const float f = CBitwise::HalfToFloat(half);
     const double reference = HalfValue(h);
     if (std::isnan(reference)) {
-      // The payload travels as the top mantissa bits, so NaNs survive too.
       ASSERT_EQ(CBitwise::HalfToFloatI(half), ((h & 0x8000u) << 16) | 0x7F800000u | ((h & 0x3FFu) << 13));
     } else {
       ASSERT_EQ(double(f), reference) << std::hex << h;
       ASSERT_EQ(std::signbit(f), bool(h & 0x8000)) << std::hex << h;
     }
     ASSERT_EQ(CBitwise::HalfToFloatI(half), std::bit_cast<unsigned int>(f));
-    // -0 is the one value that does not come back: tiny values lose their sign.
+    // -0 does not come back: tiny values lose their sign.
     ASSERT_EQ(CBitwise::FloatToHalf(f), h == 0x8000 ? 0 : h) << std::hex << h;
     if (h >= 0x7BFF) continue;
-    // Every float strictly between two neighbouring finite halves of the
-    // same sign becomes the one nearer zero.
     const float hi = CBitwise::HalfToFloat(static_cast<unsigned short>(h + 1));
     for (float p : {std::nextafter(f, hi), (f + hi) / 2, std::nextafter(hi, f)}) {
       ASSERT_EQ(CBitwise::FloatToHalf(p), h) << p;
@@ -102,8 +94,6 @@ TEST(Half, EveryHalfConvertsExactlyAndBackAndSinglesBetweenTruncate) {
       ASSERT_EQ(h == 0 ? negative & 0x7FFF : negative, h == 0 ? 0 : h | 0x8000) << -p;  // a zero's sign may go
     }
   }
-  // Beyond the largest half: infinity; NaN payloads in dropped bits force
-  // bit 0 on.
   const struct {
     unsigned int in;
     unsigned short half;

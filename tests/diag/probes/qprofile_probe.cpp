@@ -1,8 +1,4 @@
-// Runs one call-tree profiler scenario per process: the summary is printed
-// once per process, to the standard output and to QProfile.txt beside this
-// program; the scenario's findings go to the standard error. A hand-advanced
-// counter (1000 ticks a millisecond) and fixed memory figures make the
-// report exact but for "Total time" and the shares of the whole run.
+// One scenario per process: the summary is printed once per process.
 #include <hux/diag/qprofile.h>
 
 #include <cstdio>
@@ -28,8 +24,6 @@ void UseFakeClockAndMemory() {
   hux::platform::SetPrivateMemoryHook([] { return g_memoryBytes; });
 }
 
-// Load (400 ticks) calls Parse (100 ticks) and Shared (50); Draw (200) calls
-// Shared (20); Rec recurses three deep (300 ticks in all).
 void Parse() {
   static QProfile profile("Parse", false, __FILE__, __LINE__);
   QProfileStarter s(&profile);
@@ -93,16 +87,12 @@ int ScenarioExplicit() {
   static QProfile once("Once");
   { QProfileStarter s(&once); Advance(1000); }
   QProfile::PrintSummary();
-  // Nothing is measured after the summary, and it is not printed again.
   { QProfileStarter s(&once); Advance(1000); }
   std::fprintf(stderr, "hits=%lld total=%lld\n", (long long)once.GetHits(), (long long)once.GetTotalTicks());
   QProfile::PrintSummary();
   return 0;
 }
 
-// Writes both profilers' exports into the current folder, with names no
-// viewer expects: quotes, control characters, separators, bytes or
-// characters that are not Unicode, very long names.
 long long g_frameNs = 0;
 int ScenarioExport() {
   UseFakeClockAndMemory();
