@@ -14,7 +14,7 @@
 #include <hux/platform/coredump.h>
 #include <hux/platform/debug.h>
 
-#include "scratch.h"
+#include "diag/diag_test_util.h"
 
 namespace hux {
 namespace {
@@ -120,7 +120,7 @@ TEST_F(AssertReport, ErrorWithoutADebuggerWritesTheDumpAndThrows) {
   }
   EXPECT_EQ(what, "minidump file path:\n" + dumpPath + "\nFailed:ok\nFile:\nio.cpp(3)\nt=2.5\nwrite failed");
   EXPECT_EQ(events_, (Events{"output"}));
-  EXPECT_EQ(test::ReadWholeFile(dumpPath).substr(0, 4), "\x7F" "ELF");
+  EXPECT_EQ(test::ReadFile(dumpPath).substr(0, 4), "\x7F" "ELF");
   std::filesystem::remove(dumpPath);
   EXPECT_STREQ(ExceptionWithMinidump(nullptr, nullptr).what(), "minidump file path:\n\n");
 }
