@@ -13,16 +13,6 @@
 
 namespace hux::test {
 
-class ScratchPath : public ScratchDir {
- public:
-  explicit ScratchPath(const std::string& stem) : m_path(ScratchDir::Path() / stem) {}
-  const std::filesystem::path& Path() const { return m_path; }
-  std::wstring Wide() const { return m_path.wstring(); }
-
- private:
-  std::filesystem::path m_path;
-};
-
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

@@ -216,18 +216,18 @@ TEST_F(LogTest, TimeStampsNarrowAndNullTexts) {
 }
 
 TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
-  test::ScratchPath path("hux-log");
+  test::ScratchDir dir;
   {
     CLogManager log;
     log.SetDebuggerOutput(false);
-    ASSERT_TRUE(log.SetOutputFilePath(path.Wide()));
+    ASSERT_TRUE(log.SetOutputFilePath(L"log"));
     log.Log(std::wstring(L"plain"), CLogManager::LOG_NORMAL);
     log.Log(std::wstring(L"\u4e2d\u00e9\U0001F600") + wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDC00),
             CLogManager::LOG_NORMAL);
     log.Log(std::wstring(L"after"), CLogManager::LOG_CRITICAL);
   }
   EXPECT_EQ(m_output, "");  // debugger output was off
-  const std::string text = test::ReadFile(path.Path());
+  const std::string text = test::ReadFile("log");
   const std::regex layout(
       "\n-{37}\\d{4}-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d-{37}\n"
       "\\[NORMAL\\]: plain\n"

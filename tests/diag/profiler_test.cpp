@@ -91,9 +91,9 @@ TEST_F(FrameProfiler, ReportLayout) {
   });
   Scope(L"Frame", 100, 120, [&] { Scope(L"Draw", 101, 106); });
   Scope(L"Name longer than forty characters is cut off at forty", 200, 1234767);
-  test::ScratchPath path("hux-profile");
-  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
-  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));  // appends
+  test::ScratchDir dir;
+  ASSERT_TRUE(m_profiler.LogProfileResult(L"report"));
+  ASSERT_TRUE(m_profiler.LogProfileResult(L"report"));  // appends
   const std::string sp35(35, ' ');
   const std::string table =
       "                  NAME                  |   AVG   |   MAX   |   MIN   |  CsPF   | PARENT% | TOTAL%  |  HIER   \n" +
@@ -109,14 +109,13 @@ TEST_F(FrameProfiler, ReportLayout) {
       "Profile Begin Per Call\\(ns\\): [0-9.e+-]+\n"
       "Profile End Per Frame\\(ms\\): [0-9.e+-]+\n"
       "Profile End Per Call\\(ns\\): [0-9.e+-]+\n";
-  const std::string text = test::ReadFile(path.Path());
+  const std::string text = test::ReadFile("report");
   EXPECT_TRUE(std::regex_match(text, std::regex("(" + report + "){2}"))) << text;
 }
 
 TEST_F(FrameProfiler, ReportWithoutFramesAndPathsThatNameAnotherFile) {
-  test::ScratchPath dir("hux-profile-paths");
-  std::filesystem::create_directories(dir.Path());
-  const std::wstring base = dir.Wide() + L"/r";
+  test::ScratchDir dir;
+  const std::wstring base = dir.Path().wstring() + L"/r";
   m_profiler.BeginProfile(L"Open");
   ASSERT_TRUE(m_profiler.LogProfileResult(base + L"\xDCFF"));  // a byte that is not UTF-8 is kept
   m_profiler.EndProfile(L"Open");
@@ -125,7 +124,7 @@ TEST_F(FrameProfiler, ReportWithoutFramesAndPathsThatNameAnotherFile) {
       << text;
   EXPECT_NE(text.find("Profile Invoked Per Frame: 0\nProfile Begin Per Frame(ms): 0\n"), std::string::npos);
   for (const std::wstring& refused : {base + std::wstring(L"\0.txt", 5), base + L"\xD800", base + L"\xDBFF",
-                                      base + L"\x110000", dir.Wide() + L"/missing/r.txt"})
+                                      base + L"\x110000", dir.Path().wstring() + L"/missing/r.txt"})
     EXPECT_FALSE(m_profiler.LogProfileResult(refused));
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
 }
@@ -144,8 +143,8 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
     });
   });
   Scope(L"Idle", 200, 205);
-  test::ScratchPath path("hux-profile-export");
-  ASSERT_TRUE(m_profiler.LogProfileResult(path.Wide()));
+  test::ScratchDir dir;
+  ASSERT_TRUE(m_profiler.LogProfileResult(L"report"));
   std::ostringstream collapsed;
   ASSERT_TRUE(m_profiler.WriteCollapsedStacks(collapsed));
   std::map<std::string, long long> stacks;  // path -> weight
@@ -154,7 +153,7 @@ TEST_F(FrameProfiler, ExportsAddUpToTheReportedTimes) {
     stacks[line.substr(0, line.rfind(' '))] += std::stoll(line.substr(line.rfind(' ') + 1));
   const std::map<std::string, int> frames = {{"Frame", 2}, {"Idle", 1}};
   const std::regex row(R"( *([^|]+)\|\s*([0-9.]+)\|.*\|(-+)\*)");
-  std::istringstream report(test::ReadFile(path.Path()));
+  std::istringstream report(test::ReadFile("report"));
   std::vector<std::string> at;  // the path of the row, by level
   int rows = 0;
   for (std::string line; std::getline(report, line);) {

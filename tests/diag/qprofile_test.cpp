@@ -39,7 +39,7 @@ std::string Lit(const std::string& text) { return std::regex_replace(text, std::
 std::string Dashes(size_t n) { return std::string(n, '-'); }
 
 TEST(QProfileSummary, ReportLinesAndMemoryTable) {
-  test::ScratchPath dir("hux-qprofile-report");
+  test::ScratchDir dir;
   const ProbeRun run = RunProbe(dir.Path(), "report");
   ASSERT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "add=1\ndiff=5.50 missing=0.00\n");
@@ -73,7 +73,7 @@ TEST(QProfileSummary, ReportLinesAndMemoryTable) {
 }
 
 TEST(QProfileSummary, WhenTheSummaryIsPrinted) {
-  test::ScratchPath dir("hux-qprofile-explicit");
+  test::ScratchDir dir;
   ProbeRun run = RunProbe(dir.Path(), "explicit");
   EXPECT_EQ(run.err, "hits=1 total=1000\n");
   EXPECT_EQ(run.out.find("Profiling  results"), run.out.rfind("Profiling  results"));
@@ -86,8 +86,7 @@ TEST(QProfileSummary, WhenTheSummaryIsPrinted) {
 }
 
 TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
-  test::ScratchPath dir("hux-qprofile-file");
-  fs::create_directories(dir.Path());
+  test::ScratchDir dir;
   const struct {
     std::string old;
     bool kept;
@@ -101,7 +100,7 @@ TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
 }
 
 TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
-  test::ScratchPath dir("hux-qprofile-export");
+  test::ScratchDir dir;
   const ProbeRun run = RunProbe(dir.Path(), "export");
   ASSERT_EQ(run.status, 0) << run.err;
   const std::string collapsed = test::ReadFile(dir.Path() / "calltree.collapsed");
@@ -135,8 +134,7 @@ TEST(QProfileSummary, ExportsAddUpToTheReportedTimes) {
 }
 
 TEST(QProfileSummary, ReportFileIsNeverReachedThroughALinkOrAnotherKindOfFile) {
-  test::ScratchPath dir("hux-qprofile-links");
-  fs::create_directories(dir.Path());
+  test::ScratchDir dir;
   const fs::path report = dir.Path() / "QProfile.txt", victim = dir.Path() / "victim";
   const struct {
     char kind;
