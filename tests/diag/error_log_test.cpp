@@ -40,19 +40,16 @@ TEST(ErrorCode, FreshThreadHasCodeZeroAndDefaultMessages) {
   }).join();
   const struct {
     int code;
-    const char* arg;  // a string argument, or null for the integer 3
+    std::function<void(ValistStream&)> fill;
     const char* expected;
   } cases[] = {
-      {err_null_pointer, "p", "err_null_pointer:p"},
-      {err_bad_argument, nullptr, "err_bad_argument: parameter 3"},
-      {err_dont_support, "mesh", "err_dont_support: mesh"},
+      {err_null_pointer, [](ValistStream& s) { s.AppendString("p"); }, "err_null_pointer:p"},
+      {err_bad_argument, [](ValistStream& s) { s.AppendInt(3); }, "err_bad_argument: parameter 3"},
+      {err_dont_support, [](ValistStream& s) { s.AppendString("mesh"); }, "err_dont_support: mesh"},
   };
   for (const auto& c : cases) {
     ReleaseErrorParamStream();
-    if (c.arg)
-      GetErrorParamStream().AppendString(c.arg);
-    else
-      GetErrorParamStream().AppendInt(3);
+    c.fill(GetErrorParamStream());
     SetError(c.code);
     EXPECT_EQ(GetError(), c.code);
     EXPECT_STREQ(hux_err(), c.expected);

@@ -20,7 +20,6 @@ namespace fs = std::filesystem;
 struct ProbeRun {
   int status = -1;
   std::string out, err, file;
-  bool fileExists = false;
 };
 
 ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
@@ -30,7 +29,6 @@ ProbeRun RunProbe(const fs::path& dir, const std::string& scenario) {
   run.status = std::system(("cd '" + dir.string() + "' && ./qprofile_probe " + scenario + " >out.txt 2>err.txt").c_str());
   run.out = test::ReadFile(dir / "out.txt");
   run.err = test::ReadFile(dir / "err.txt");
-  run.fileExists = fs::exists(dir / "QProfile.txt");
   if (fs::is_regular_file(dir / "QProfile.txt")) run.file = test::ReadFile(dir / "QProfile.txt");
   return run;
 }
@@ -80,7 +78,7 @@ TEST(QProfileSummary, WhenTheSummaryIsPrinted) {
   fs::remove(dir.Path() / "QProfile.txt");
   run = RunProbe(dir.Path(), "memfull");
   EXPECT_EQ(run.out, "");
-  EXPECT_FALSE(run.fileExists);
+  EXPECT_FALSE(fs::exists(dir.Path() / "QProfile.txt"));
   EXPECT_EQ(run.err, "recorded=1024 last=0\n");
   EXPECT_EQ(RunProbe(dir.Path(), "threads").err, "inner parent=none\n");
 }

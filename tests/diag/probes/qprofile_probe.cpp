@@ -156,7 +156,6 @@ int main(int argc, char** argv) {
   if (mode == "memfull") return ScenarioMemoryFull();
   if (mode == "export") return ScenarioExport();
   if (mode == "threads") return ScenarioThreads();
-  if (mode == "none") return 0;
   std::fprintf(stderr, "unknown scenario\n");
   return 2;
 }
