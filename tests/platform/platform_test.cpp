@@ -33,17 +33,9 @@ namespace hux::platform {
 namespace {
 
 std::string OnStderr(const std::string& text) {
-  std::FILE* capture = std::tmpfile();
-  const int saved = ::dup(STDERR_FILENO);
-  ::dup2(::fileno(capture), STDERR_FILENO);
+  ::testing::internal::CaptureStderr();
   WriteDebugOutput(text);
-  ::dup2(saved, STDERR_FILENO);
-  ::close(saved);
-  std::string written(64, '\0');
-  std::rewind(capture);
-  written.resize(std::fread(written.data(), 1, written.size(), capture));
-  std::fclose(capture);
-  return written;
+  return ::testing::internal::GetCapturedStderr();
 }
 
 TEST(DebugOutput, HandlerReceivesUtf8AndTheDefaultWritesOnlyWhenAsked) {
