@@ -24,36 +24,29 @@ using Events = std::vector<std::string>;
 class AssertReport : public ::testing::Test {
  protected:
   void SetUp() override {
-    previousOutput_ = platform::SetDebugOutputHandler([this](const std::string& text) {
+    platform::SetDebugOutputHandler([this](const std::string& text) {
       events_.push_back("output");
       outputs_.push_back(text);
     });
-    previousBox_ = platform::SetMessageBoxHandler([this](const std::wstring& caption, const std::wstring& text,
-                                                         unsigned int style) {
+    platform::SetMessageBoxHandler([this](const std::wstring& caption, const std::wstring& text, unsigned int style) {
       events_.push_back("box");
       boxCaption_ = caption, boxText_ = text, boxStyle_ = style;
       return static_cast<int>(platform::MB_RESULT_OK);
     });
-    previousBreak_ = platform::SetDebugBreakHook([this] { events_.push_back("break"); });
-    previousPresence_ = platform::SetDebuggerPresenceHook([this] { return debugger_; });
+    platform::SetDebugBreakHook([this] { events_.push_back("break"); });
+    platform::SetDebuggerPresenceHook([this] { return debugger_; });
   }
-  void TearDown() override {
-    platform::SetDebugOutputHandler(previousOutput_);
-    platform::SetMessageBoxHandler(previousBox_);
-    platform::SetDebugBreakHook(previousBreak_);
-    platform::SetDebuggerPresenceHook(previousPresence_);
+  void TearDown() override {  // empty handlers restore the defaults
+    platform::SetDebugOutputHandler({});
+    platform::SetMessageBoxHandler({});
+    platform::SetDebugBreakHook({});
+    platform::SetDebuggerPresenceHook({});
   }
 
   bool debugger_ = false;
   Events events_, outputs_;
   std::wstring boxCaption_, boxText_;
   unsigned int boxStyle_ = 0;
-
- private:
-  platform::DebugOutputHandler previousOutput_;
-  platform::MessageBoxHandler previousBox_;
-  platform::DebugBreakHook previousBreak_;
-  platform::DebuggerPresenceHook previousPresence_;
 };
 
 TEST_F(AssertReport, TextRecordsContextValuesAndMessage) {
