@@ -25,7 +25,7 @@ class FrameProfiler : public test::FakeClockTest {
     At(end);
     m_profiler.EndProfile(name);
   }
-  const CProfileInstance* Top(size_t i = 0) { return m_profiler.GetRootInstance()->GetChildren().at(i); }
+  const CProfileInstance* Top() { return m_profiler.GetRootInstance()->GetChildren().at(0); }
 
   CProfiler m_profiler;
 };
@@ -39,20 +39,14 @@ TEST_F(FrameProfiler, StatisticsOverFrames) {
   Scope(L"Frame", 200, 205);  // A not entered: its last frame counts again
   const CProfileInstance* frame = Top();
   const CProfileInstance* a = frame->GetChildren().at(0);
-  const struct {
-    const char* what;
-    double got, expected;
-  } cases[] = {
-      {"Frame total time", frame->GetTotalTime(), 35},
-      {"Frame min", frame->GetMinTime(), 5},
-      {"A total time", a->GetTotalTime(), 4 + 6 + 6},
-      {"A total calls", double(a->GetTotalCalls()), 1 + 2 + 2},
-      {"A min", a->GetMinTime(), 3},
-      {"A last share", a->GetLastFrameParentShare(), double(6.0f / 5.0f)},  // a float quotient, widened
-      {"A total share", a->GetTotalParentShare(), 16.0 / 35.0},
-      {"begin calls", double(m_profiler.GetBeginCalls()), 6},
-  };
-  for (const auto& c : cases) EXPECT_DOUBLE_EQ(c.got, c.expected) << c.what;
+  EXPECT_EQ(frame->GetTotalTime(), 35);
+  EXPECT_EQ(frame->GetMinTime(), 5);
+  EXPECT_EQ(a->GetTotalTime(), 4 + 6 + 6);
+  EXPECT_EQ(a->GetTotalCalls(), 1 + 2 + 2);
+  EXPECT_EQ(a->GetMinTime(), 3);
+  EXPECT_EQ(a->GetLastFrameParentShare(), double(6.0f / 5.0f));  // a float quotient, widened
+  EXPECT_DOUBLE_EQ(a->GetTotalParentShare(), 16.0 / 35.0);
+  EXPECT_EQ(m_profiler.GetBeginCalls(), 6);
 }
 
 TEST_F(FrameProfiler, NodesByNameUnderTheirParent) {
