@@ -224,11 +224,7 @@ TEST(SystemHelper, MakeDirectoryHandlesPathsBeyondTheSystemLimit) {
   EXPECT_TRUE(CSystemHelper::FileExists(relative));
   EXPECT_FALSE(CSystemHelper::FileExists(relative + L"/missing"));
   EXPECT_TRUE(CSystemHelper::MakeDirectory(scratch.Path().wstring() + L"/" + relative + L"/last"));
-  for (int i = 0; i < 40; ++i) {
-    ASSERT_TRUE(fs::is_directory(level)) << "level " << i;
-    fs::current_path(level);
-  }
-  EXPECT_TRUE(fs::is_directory("last"));
+  EXPECT_TRUE(CSystemHelper::FileExists(relative + L"/last"));
 }
 
 }  // namespace
