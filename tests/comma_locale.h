@@ -1,5 +1,3 @@
-// A process locale whose decimal separator is a comma, for tests that prove
-// number text does not depend on the locale.
 #pragma once
 
 #include <clocale>
@@ -10,20 +8,19 @@
 
 namespace hux::test {
 
-// Switches the C library to a locale that writes 3,5 until destruction: an
-// installed one, else de_DE compiled by localedef into a temporary folder.
-// active() is false when neither works.
+// Switches the C library to a locale that writes 3,5 until destruction; active() is false when none can be made.
 class CommaLocale {
  public:
   CommaLocale() {
     m_previous = std::setlocale(LC_ALL, nullptr);
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"}) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8"})
       if (std::setlocale(LC_ALL, name) && Comma()) return;
-    }
-    m_dir = Compile();
-    if (!m_dir.empty()) {
+    char tmpl[] = "/tmp/hux-locale-XXXXXX";
+    if (mkdtemp(tmpl)) {
+      m_dir = tmpl;
+      const std::string cmd = "localedef -i de_DE -f UTF-8 " + m_dir + "/de_DE.UTF-8 >/dev/null 2>&1";
       setenv("LOCPATH", m_dir.c_str(), 1);
-      if (std::setlocale(LC_ALL, "de_DE.UTF-8") && Comma()) return;
+      if (std::system(cmd.c_str()) == 0 && std::setlocale(LC_ALL, "de_DE.UTF-8") && Comma()) return;
     }
     std::setlocale(LC_ALL, m_previous.c_str());
   }
@@ -45,15 +42,8 @@ class CommaLocale {
     std::snprintf(buf, sizeof buf, "%.1f", 3.5);
     return std::string(buf) == "3,5";
   }
-  static std::string Compile() {
-    char tmpl[] = "/tmp/hux-locale-XXXXXX";
-    if (!mkdtemp(tmpl)) return {};
-    const std::string dir = tmpl;
-    const std::string cmd = "localedef -i de_DE -f UTF-8 " + dir + "/de_DE.UTF-8 >/dev/null 2>&1";
-    return std::system(cmd.c_str()) == 0 ? dir : std::string();
-  }
   std::string m_previous;
-  std::string m_dir;  // the compiled locale, removed again
+  std::string m_dir;
 };
 
 }  // namespace hux::test

@@ -1,5 +1,3 @@
-// A performance counter the test sets by hand, for the stopwatch and the frame
-// profiler.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,24 +6,20 @@
 
 namespace hux::test {
 
-// Installs the fake counter for each test of the fixture and restores the
-// monotonic clock afterwards. At(ms) sets the counter's time.
+// Installs a hand-set performance counter for each test; At(ms) sets its time.
 class FakeClockTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    Nanoseconds() = 0;
+    s_ns = 0;
     platform::SetPerformanceCounterHook(&Read);
   }
   void TearDown() override { platform::SetPerformanceCounterHook(nullptr); }
-  static void At(double ms) { Nanoseconds() = static_cast<long long>(ms * 1e6); }
-  static void AtNanoseconds(long long ns) { Nanoseconds() = ns; }
+  static void At(double ms) { s_ns = static_cast<long long>(ms * 1e6); }
+  static void AtNanoseconds(long long ns) { s_ns = ns; }
 
  private:
-  static long long& Nanoseconds() {
-    static long long ns = 0;
-    return ns;
-  }
-  static long long Read() { return Nanoseconds(); }
+  static long long Read() { return s_ns; }
+  static inline long long s_ns = 0;
 };
 
 }  // namespace hux::test

@@ -1,5 +1,4 @@
-// A reader of ELF core files for the tests: header, segments, notes, memory.
-// Independent of the writer, it checks every offset and size it follows.
+// An ELF core reader that checks every offset and size it follows.
 #pragma once
 
 #include <elf.h>
@@ -20,8 +19,7 @@ struct CoreNote {
 
 class CoreReader {
  public:
-  // Parses `bytes`; returns an empty string when the file is well formed,
-  // otherwise what is wrong.
+  // Empty when well formed, else what is wrong.
   std::string Parse(std::string bytes) {
     bytes_ = std::move(bytes);
     Elf64_Ehdr h{};
@@ -37,7 +35,6 @@ class CoreReader {
     for (const Elf64_Phdr& p : phdrs_) {
       if (p.p_offset + p.p_filesz > bytes_.size() || p.p_offset + p.p_filesz < p.p_offset) return "segment past the end";
       if (p.p_type != PT_NOTE) continue;
-      // Notes: header, name and descriptor, each padded to four bytes.
       auto align4 = [](size_t n) { return (n + 3) & ~size_t{3}; };
       for (size_t at = p.p_offset, end = p.p_offset + p.p_filesz; at < end;) {
         Elf64_Nhdr n;
@@ -65,20 +62,16 @@ class CoreReader {
       if (n.name == "CORE" && n.type == type) return &n;
     return nullptr;
   }
-  // The load segment holding `address`, or null.
   const Elf64_Phdr* LoadAt(uint64_t address) const {
     for (const Elf64_Phdr& p : phdrs_)
       if (p.p_type == PT_LOAD && p.p_vaddr <= address && address < p.p_vaddr + p.p_memsz) return &p;
     return nullptr;
   }
-  // True when any load segment overlaps [start, end).
   bool Covers(uint64_t start, uint64_t end) const {
     for (const Elf64_Phdr& p : phdrs_)
       if (p.p_type == PT_LOAD && p.p_vaddr < end && start < p.p_vaddr + p.p_memsz) return true;
     return false;
   }
-  // Copies dumped memory; false when [address, address + size) is not all in
-  // the file part of one segment.
   bool Read(uint64_t address, void* out, size_t size) const {
     const Elf64_Phdr* p = LoadAt(address);
     if (!p || address + size > p->p_vaddr + p->p_filesz) return false;

@@ -1,35 +1,33 @@
-// The core-dump writer: the file's structure, what it holds and leaves out,
-// unreadable memory, and the dump path. The platform layer is tested here
-// against the process's real memory map, so the test sets up mappings itself.
 #include <hux/platform/coredump.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sys/mman.h>
-#include <sys/procfs.h>
 #include <sys/stat.h>
-#include <sys/user.h>
 #include <unistd.h>
 
-#include "core_reader.h"
-#include "scratch.h"
+#include "assert/core_reader.h"
+#include "diag/diag_test_util.h"
 
 namespace hux::platform {
 namespace {
 
 namespace fs = std::filesystem;
 using test::CoreReader;
-using test::ReadWholeFile;
 using test::ScratchDir;
 
 volatile uint64_t g_dataMarker = 0x5EED0F00DCAFEF00ULL;
@@ -39,18 +37,8 @@ uint64_t Address(const volatile void* p) { return reinterpret_cast<uint64_t>(p);
 CoreReader DumpSelf(const fs::path& path) {
   CoreReader core;
   EXPECT_TRUE(WriteCoreDump(path.string()));
-  EXPECT_EQ(core.Parse(ReadWholeFile(path)), "");
+  EXPECT_EQ(core.Parse(test::ReadFile(path)), "");
   return core;
-}
-
-// The dumped thread's status note and its registers.
-elf_prstatus Status(const CoreReader& core, user_regs_struct& regs) {
-  elf_prstatus prstatus{};
-  const test::CoreNote* note = core.FindNote(NT_PRSTATUS);
-  EXPECT_TRUE(note && note->desc.size() == sizeof prstatus);
-  if (note && note->desc.size() == sizeof prstatus) std::memcpy(&prstatus, note->desc.data(), sizeof prstatus);
-  std::memcpy(&regs, &prstatus.pr_reg, sizeof regs);
-  return prstatus;
 }
 
 uint64_t Read64(const CoreReader& core, uint64_t address) {
@@ -59,14 +47,28 @@ uint64_t Read64(const CoreReader& core, uint64_t address) {
   return value;
 }
 
+std::vector<std::string> FileNames(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Exit status of `command` (-1 when killed); stderr goes to outputFile.err unless `withErrors`.
+int RunCommand(const std::string& command, const fs::path& outputFile, std::string& output, bool withErrors) {
+  const std::string errors = withErrors ? std::string("2>&1") : "2>'" + outputFile.string() + ".err'";
+  const int status = std::system((command + " >'" + outputFile.string() + "' " + errors).c_str());
+  output = test::ReadFile(outputFile);
+  if (status == -1 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
 TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   ScratchDir dir;
   volatile uint64_t stackMarker = 0x57AC57AC57AC57ACULL;
   std::vector<uint64_t> heap(4096, 0x4EA94EA94EA94EA9ULL);
   const CoreReader core = DumpSelf(dir.Path() / "self.dmp");
 
-  // One note segment first, then load segments: page-aligned offsets past the
-  // notes, whole in the file, neither overlapping in the file nor in memory.
   const auto& segments = core.segments();
   ASSERT_GE(segments.size(), 3u);
   EXPECT_EQ(segments[0].p_type, static_cast<uint32_t>(PT_NOTE));
@@ -81,32 +83,13 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
   }
   EXPECT_EQ(core.size(), fileEnd);
 
-  // The notes in the kernel's order (fatal: the checks below read them).
+  // The registers are proved by gdb's backtrace (AssertDump below).
   std::vector<uint32_t> types;
   for (const auto& note : core.notes()) types.push_back(note.name == "CORE" ? note.type : 0);
   ASSERT_EQ(types, (std::vector<uint32_t>{NT_PRSTATUS, NT_FPREGSET, NT_PRPSINFO, NT_AUXV, NT_FILE}));
-  // Registers taken inside the writer: the stack pointer lies in the dumped
-  // stack, below this test's own variable.
-  user_regs_struct regs;
-  EXPECT_EQ(Status(core, regs).pr_pid, ::gettid());
-  ASSERT_NE(core.LoadAt(regs.rsp), nullptr);
-  EXPECT_EQ(core.LoadAt(regs.rsp), core.LoadAt(Address(&stackMarker)));
-  EXPECT_LT(regs.rsp, Address(&stackMarker));
-  EXPECT_EQ(core.FindNote(NT_AUXV)->desc, ReadWholeFile("/proc/self/auxv"));
+  EXPECT_EQ(core.FindNote(NT_AUXV)->desc, test::ReadFile("/proc/self/auxv"));
+  EXPECT_NE(core.FindNote(NT_FILE)->desc.find(fs::read_symlink("/proc/self/exe").string() + '\0'), std::string::npos);
 
-  // NT_FILE: count, page size, (start, end, page offset) per mapping, then
-  // the names, each ended by a zero byte.
-  const std::string& files = core.FindNote(NT_FILE)->desc;
-  uint64_t head[2] = {};
-  ASSERT_GE(files.size(), sizeof head);
-  std::memcpy(head, files.data(), sizeof head);
-  EXPECT_EQ(head[1], static_cast<uint64_t>(::sysconf(_SC_PAGESIZE)));
-  ASSERT_GE(files.size(), 16 + head[0] * 24);
-  const std::string names = files.substr(16 + head[0] * 24);
-  EXPECT_EQ(static_cast<uint64_t>(std::count(names.begin(), names.end(), '\0')), head[0]);
-  EXPECT_NE(names.find(fs::read_symlink("/proc/self/exe").string() + '\0'), std::string::npos);
-
-  // Data, heap and stack hold what the process held.
   EXPECT_EQ(Read64(core, Address(&g_dataMarker)), 0x5EED0F00DCAFEF00ULL);
   EXPECT_EQ(Read64(core, Address(&heap[4095])), 0x4EA94EA94EA94EA9ULL);
   EXPECT_EQ(Read64(core, Address(&stackMarker)), 0x57AC57AC57AC57ACULL);
@@ -115,22 +98,18 @@ TEST(CoreDump, SegmentsHaveValidOffsetsAndTheNotesGdbNeeds) {
 TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   ScratchDir dir;
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE)), gib = size_t{1} << 30;
-  // A large inaccessible reservation, as a mapped-file heap makes.
   void* reserved = ::mmap(nullptr, gib, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  // Memory marked "do not dump".
   void* secret = ::mmap(nullptr, 16 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_TRUE(reserved != MAP_FAILED && secret != MAP_FAILED);
   std::memset(secret, 0x5A, 16 * page);
   ASSERT_EQ(::madvise(secret, 16 * page, MADV_DONTDUMP), 0);
-  // A shared file mapping: the file holds its contents.
   const fs::path sharedFile = dir.Path() / "shared.bin";
-  test::WriteWholeFile(sharedFile, std::string(4 * page, 'S'));
+  test::WriteFile(sharedFile, std::string(4 * page, 'S'));
   const int fd = ::open(sharedFile.c_str(), O_RDWR);
   void* shared = ::mmap(nullptr, 4 * page, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   ::close(fd);
   ASSERT_NE(shared, MAP_FAILED);
   static_cast<char*>(shared)[0] = 'T';
-  // A writable range over the 1 GiB limit, with one page in use.
   const size_t hugeSize = gib + 16 * page;
   void* huge = ::mmap(nullptr, hugeSize, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   ASSERT_NE(huge, MAP_FAILED);
@@ -140,12 +119,10 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
   for (const auto& [start, size] : {std::pair{Address(reserved), gib}, std::pair{Address(secret), 16 * page},
                                      std::pair{Address(shared), 4 * page}, std::pair{Address(huge), hugeSize}})
     EXPECT_FALSE(core.Covers(start, start + size)) << std::hex << start;
-  // The kernel's [vvar] page cannot be read.
-  std::istringstream maps(ReadWholeFile("/proc/self/maps"));
+  std::istringstream maps(test::ReadFile("/proc/self/maps"));
   for (std::string line; std::getline(maps, line);)
     if (line.ends_with("[vvar]"))
       EXPECT_FALSE(core.Covers(std::stoull(line, nullptr, 16), std::stoull(line.substr(line.find('-') + 1), nullptr, 16)));
-  // Unchanged code is read from the files, not copied.
   EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
   EXPECT_LT(core.size(), uint64_t{1} << 30);  // either left-out range alone would pass 1 GiB
   ::munmap(reserved, gib);
@@ -157,10 +134,9 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
 TEST(CoreDump, UnreadablePagesBecomeZerosAndTheWriterGoesOn) {
   ScratchDir dir;
   const size_t page = static_cast<size_t>(::sysconf(_SC_PAGESIZE));
-  // A private writable mapping of a one-page file, three pages long: the two
-  // pages past the file's end raise SIGBUS when touched.
+  // The two pages past the one-page file's end raise SIGBUS when read.
   const fs::path file = dir.Path() / "short.bin";
-  test::WriteWholeFile(file, std::string(page, 'A'));
+  test::WriteFile(file, std::string(page, 'A'));
   const int fd = ::open(file.c_str(), O_RDONLY);
   char* mapped = static_cast<char*>(::mmap(nullptr, 3 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0));
   ::close(fd);
@@ -184,33 +160,29 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
       {"nothing", [] {}},
       {"an older dump open to all",
        [&] {
-         test::WriteWholeFile(path, std::string(100000, 'x'));
+         test::WriteFile(path, std::string(100000, 'x'));
          fs::permissions(path, fs::perms::all);
        }},
       {"a hard link", [&] { fs::create_hard_link(target, path); }},
       {"a symbolic link", [&] { fs::create_symlink(target, path); }},
-      {"a dangling symbolic link", [&] { fs::create_symlink(dir.Path() / "nowhere", path); }},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    test::WriteWholeFile(target, "keep me");
+    test::WriteFile(target, "keep me");
     c.make();
     struct stat before {};
     const bool existed = ::lstat(path.c_str(), &before) == 0;
     ASSERT_TRUE(WriteCoreDump(path.string()));
     struct stat after {};
     ASSERT_EQ(::lstat(path.c_str(), &after), 0);
-    // A new file of its own, owner-only, whole; the link's target untouched.
     EXPECT_EQ(after.st_mode & (S_IFMT | 07777), S_IFREG | 0600u);
     EXPECT_EQ(after.st_nlink, 1u);
     EXPECT_TRUE(!existed || after.st_ino != before.st_ino);
-    EXPECT_EQ(CoreReader().Parse(ReadWholeFile(path)), "");
-    EXPECT_EQ(ReadWholeFile(target), "keep me");
-    EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"self.dmp", "target.txt"}));
+    EXPECT_EQ(CoreReader().Parse(test::ReadFile(path)), "");
+    EXPECT_EQ(test::ReadFile(target), "keep me");
+    EXPECT_EQ(FileNames(dir.Path()), (std::vector<std::string>{"self.dmp", "target.txt"}));
     fs::remove(path);
   }
-  // A directory, a pipe, a missing folder, no file name: false, nothing
-  // touched, nothing left behind.
   const fs::path folder = dir.Path() / "folder.dmp", pipe = dir.Path() / "pipe.dmp";
   fs::create_directory(folder);
   ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
@@ -219,7 +191,7 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
     EXPECT_FALSE(WriteCoreDump(bad)) << bad;
   EXPECT_TRUE(fs::is_directory(folder));
   EXPECT_TRUE(fs::is_fifo(pipe));
-  EXPECT_EQ(test::FileNames(dir.Path()), (std::vector<std::string>{"folder.dmp", "pipe.dmp", "target.txt"}));
+  EXPECT_EQ(FileNames(dir.Path()), (std::vector<std::string>{"folder.dmp", "pipe.dmp", "target.txt"}));
 }
 
 TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {
@@ -232,11 +204,95 @@ TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {
       {"/a/name.", "/a/name.dmp"},
       {"/a/.hidden", "/a/.hidden.dmp"},  // a leading dot starts no extension
       {"/a/.hidden.x", "/a/.hidden.dmp"},
-      {"./tool", "./tool.dmp"},
       {"", ""},
   };
   for (const auto& c : cases) EXPECT_EQ(DumpPathForExecutable(c.exe), c.dump) << c.exe;
   EXPECT_EQ(CoreDumpPath(), DumpPathForExecutable(fs::read_symlink("/proc/self/exe").string()));
+}
+
+const char kGdb[] = HUX_GDB_PROGRAM;
+
+// Runs a copy of the program at `to` (its dump goes beside it) after `setup`.
+int RunCopy(const fs::path& to, std::string& output, const std::string& arguments = "",
+            const std::string& setup = "true") {
+  fs::create_directories(to.parent_path());
+  fs::copy_file(HUX_ASSERT_DUMP_PROGRAM, to, fs::copy_options::overwrite_existing);
+  return RunCommand(setup + " && '" + to.string() + "' " + arguments, to.parent_path() / "output.txt", output, false);
+}
+
+std::string Head(const fs::path& dump) { return "minidump file path:\n" + dump.string() + "\n"; }
+
+bool IsWholeCore(const std::string& bytes) {
+  CoreReader core;
+  if (!core.Parse(bytes).empty() || !core.FindNote(NT_PRSTATUS)) return false;
+  uint64_t end = 0;
+  for (const Elf64_Phdr& p : core.segments()) end = std::max<uint64_t>(end, p.p_offset + p.p_filesz);
+  return end == bytes.size();
+}
+
+TEST(AssertDump, GdbShowsTheFailingFunctionFromTheDump) {
+  if (kGdb[0] == '\0') GTEST_SKIP() << "gdb is not installed (tools/install-deps.sh installs it)";
+  ScratchDir dir;
+  const fs::path program = dir.Path() / "app.v2" / "bin" / "dump_tool";
+  const fs::path dump = dir.Path() / "app.v2" / "bin" / "dump_tool.dmp";
+  std::string output;
+  ASSERT_EQ(RunCopy(program, output), 0) << output;
+  EXPECT_EQ(output.substr(0, Head(dump).size()), Head(dump)) << output;
+  EXPECT_NE(output.find("Failed:value > 0\n"), std::string::npos) << output;
+  EXPECT_NE(output.find("value=-1\nthe probe failed on purpose"), std::string::npos) << output;
+  std::string backtrace;
+  const int status = RunCommand(std::string("'") + kGdb + "' -nx -batch -iex 'set debuginfod enabled off' -ex bt '" +
+                                    program.string() + "' '" + dump.string() + "'",
+                                dir.Path() / "gdb.txt", backtrace, true);
+  EXPECT_EQ(status, 0) << backtrace;
+  for (const char* frame : {"HuxDumpProbe_FailsItsAssertion", "in main", "hux::platform::WriteCoreDump"})
+    EXPECT_NE(backtrace.find(frame), std::string::npos) << frame << "\n" << backtrace;
+}
+
+TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
+  ScratchDir dir;
+  // A folder in the dump's place; the kernel's removed-program mark as part of
+  // the real name; a file-size limit the dump does not fit.
+  for (const std::string name : {"blocked/tool", "named/tool (deleted)", "limited/tool"}) {
+    const fs::path dump = dir.Path() / (name + ".dmp");
+    const char kind = name[0];
+    fs::create_directories(kind == 'b' ? dump : dump.parent_path());
+    if (kind == 'l') test::WriteFile(dump, "an older dump");
+    std::string output;
+    ASSERT_EQ(RunCopy(dir.Path() / name, output, "", kind == 'l' ? "ulimit -f 64" : "true"), 0) << output;
+    EXPECT_EQ(output.substr(0, Head(dump).size()), Head(dump)) << output;
+    if (kind == 'n') EXPECT_TRUE(IsWholeCore(test::ReadFile(dump)));
+    if (kind == 'b') EXPECT_TRUE(fs::is_directory(dump));
+    if (kind == 'l')
+      EXPECT_EQ(FileNames(dump.parent_path()), (std::vector<std::string>{"output.txt", "output.txt.err", "tool"}));
+  }
+}
+
+TEST(AssertDump, ThreadsFailingAtOnceLeaveOneWholeDump) {
+  ScratchDir dir;
+  const fs::path dump = dir.Path() / "threads.dmp";
+  std::atomic<bool> done{false};
+  int seen = 0, broken = 0;
+  std::thread reader([&] {
+    while (!done) {
+      const std::string bytes = test::ReadFile(dump);
+      if (bytes.empty()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        continue;
+      }
+      ++seen;
+      if (!IsWholeCore(bytes)) ++broken;
+    }
+  });
+  std::string output;
+  const int status = RunCopy(dir.Path() / "threads", output, "3");
+  done = true;
+  reader.join();
+  ASSERT_EQ(status, 0) << output;
+  EXPECT_EQ(broken, 0) << "of " << seen;
+  EXPECT_TRUE(IsWholeCore(test::ReadFile(dump)));
+  EXPECT_EQ(FileNames(dir.Path()),
+            (std::vector<std::string>{"output.txt", "output.txt.err", "threads", "threads.dmp"}));
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
-// Fails an assertion at level EL_ERROR in a function with a distinctive name,
-// for a debugger's backtrace of the dump; with an argument N, N threads fail
-// at once. Prints what() of each exception; exit status 0 only when every
-// assertion threw ExceptionWithMinidump.
+// Fails an EL_ERROR assertion (on N threads at once with argument N), prints
+// each exception's text; exits 0 only when every one was ExceptionWithMinidump.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -12,7 +10,6 @@
 
 #include <hux/diag/assert.h>
 
-// Not inlined, so the backtrace has a frame of its own for it.
 __attribute__((noinline)) void HuxDumpProbe_FailsItsAssertion(int value) {
   HUX_ASSERT(value > 0)(value).error("the probe failed on purpose");
   std::puts("the assertion did not fail");
@@ -33,7 +30,7 @@ int main(int argc, char** argv) {
     }
   };
   if (threads <= 1) {
-    fail();  // on the main thread: the backtrace ends in main
+    fail();
   } else {
     std::vector<std::thread> pool;
     for (int i = 0; i < threads; ++i) pool.emplace_back(fail);

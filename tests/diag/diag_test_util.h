@@ -1,5 +1,3 @@
-// Helpers of the diagnostics tests: scratch files and captured debugger
-// output.
 #pragma once
 
 #include <filesystem>
@@ -15,19 +13,6 @@
 
 namespace hux::test {
 
-// A fresh path in a scratch directory that goes, with anything at the path,
-// when the object goes.
-class ScratchPath : public ScratchDir {
- public:
-  explicit ScratchPath(const std::string& stem) : m_path(ScratchDir::Path() / stem) {}
-  const std::filesystem::path& Path() const { return m_path; }
-  std::wstring Wide() const { return m_path.wstring(); }
-
- private:
-  std::filesystem::path m_path;
-};
-
-// The whole contents of a file ("" when it cannot be read).
 inline std::string ReadFile(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -39,7 +24,6 @@ inline void WriteFile(const std::filesystem::path& path, const std::string& byte
   std::ofstream(path, std::ios::binary) << bytes;
 }
 
-// Collects the debugger output of each test of the fixture in m_output.
 class CapturedDebugOutput : public ::testing::Test {
  protected:
   void SetUp() override {

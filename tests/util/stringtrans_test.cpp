@@ -1,5 +1,3 @@
-// Transcoding: code page 936 and UTF-8 against glibc's iconv as the reference,
-// sequences at every position of the block steps, and the small helpers.
 #include <hux/util/stringtrans.h>
 
 #include <gtest/gtest.h>
@@ -25,7 +23,6 @@ std::wstring Wide(const std::string& b) {
   return std::wstring(reinterpret_cast<const wchar_t*>(b.data()), b.size() / sizeof(wchar_t));
 }
 
-// One iconv direction, reset before each text; false when iconv refuses it.
 class Iconv {
  public:
   Iconv(const char* to, const char* from) : m_cd(iconv_open(to, from)) {}
@@ -64,8 +61,7 @@ TEST(CodePage936, EveryBmpCharacterAndDoubleByteSequenceAsIconvSays) {
         valid += pair;
         validExpected += want;
       } else {
-        // An undecodable lead byte becomes U+FFFD and decoding resumes at the
-        // trail byte, which is kept when it is ASCII.
+        // An undecodable lead byte becomes U+FFFD; decoding resumes at the trail byte.
         want = toWide(pair.substr(1), one) ? L"\xFFFD" + Wide(one) : L"\xFFFD\xFFFD";
       }
       ASSERT_EQ(T::StringToWString(pair), want) << std::hex << lead << ' ' << trail;
@@ -81,7 +77,6 @@ TEST(CodePage936, ReplacementsKeepTheRestOfTheText) {
   } toNarrow[] = {
       {L"x\xD83D\xDE00y", "x?y"},  // a UTF-16 pair is one character
       {L"\u00ff\u4e2d\u0100", "?\xD6\xD0?"},
-      // Values no character has: lone surrogates, past U+10FFFF, negative.
       {std::wstring(L"a") + wchar_t(0xD800) + L"b" + wchar_t(0xDFFF), "a?b?"},
       {std::wstring(L"a") + wchar_t(0x110000) + wchar_t(0x7FFFFFFF) + wchar_t(-1) + L"\U0010FFFF", "a????"},
       {std::wstring(L"ab\0cd", 5), "ab"},  // the text ends at its first zero
@@ -96,8 +91,7 @@ TEST(CodePage936, ReplacementsKeepTheRestOfTheText) {
   EXPECT_EQ(T::Utf8ToAnsi("\xC0\xAF"), "");
 }
 
-// A thread opens its converters once: a converter opened per call and never
-// closed would hold more memory with every conversion.
+// A converter opened per call and never closed would hold more memory every call.
 TEST(CodePage936, ConvertersAreOpenedOncePerThread) {
   auto convert = [] {
     std::unique_ptr<wchar_t[]> wide(T::AnsiToUnicode("z\xD6\xD0"));
@@ -143,8 +137,7 @@ TEST(Utf8, EveryCodePointAndLongTextsMatchIconv) {
   std::wstring all, mixed;
   for (wchar_t c = 1; c <= 0x10FFFF; ++c)
     if (c < 0xD800 || c > 0xDFFF) all.push_back(c);
-  // Runs of each length class: the counting passes sum in narrow lanes that
-  // are emptied every few thousand blocks.
+  // Runs of each length class: the counting lanes are emptied every few thousand blocks.
   const uint32_t ranges[][2] = {{1, 0x7F}, {0x80, 0x7FF}, {0x800, 0xD7FF}, {0xE000, 0xFFFF}, {0x10000, 0x10FFFF}};
   while (mixed.size() < 100000) {
     const auto& r = ranges[next() % 5];
@@ -160,9 +153,6 @@ TEST(Utf8, EveryCodePointAndLongTextsMatchIconv) {
   }
 }
 
-// The block steps work on sixteen bytes or characters at a time: each form
-// must convert the same at every position against those blocks and near the
-// end of the text, and an invalid one must spoil the text wherever it sits.
 TEST(Utf8, FormsAtEveryBlockPosition) {
   const struct {
     std::string utf8;
@@ -184,17 +174,11 @@ TEST(Utf8, FormsAtEveryBlockPosition) {
       {"\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", L"\U0001F600\U0010FFFF", true},
       {"\xF0\x90\x80\x80\xF0\x90\x80\x80", L"\U00010000\U00010000", true},  // the lowest, twice
       {"\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF0\x90\x80\x80", L"\u07FF\u0800\uFFFF\U00010000", true},
-      // Surrogates and values past U+10FFFF encode as U+FFFD; a UTF-16 pair
-      // is one code point.
       {"\xF0\x9F\x98\x80", L"\xD83D\xDE00", false},
       {"\xEF\xBF\xBD\xEF\xBF\xBD", L"\xDE00\xD83D", false},
       {"\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD", std::wstring{wchar_t(0x110000), wchar_t(-1), wchar_t(0x7FFFFFFF)}, false},
       {"\xE4\xB8\xAD\xEF\xBF\xBD\xE4\xB8\xAD\xE4\xB8\xAD", L"\u4E2D\xD83D\u4E2D\u4E2D", false},
   };
-  // Every invalid input decodes to the empty string: stray continuation
-  // bytes, sequences cut short or missing a continuation byte, overlong
-  // forms, encoded surrogates, values past U+10FFFF (0xF9 would decode to
-  // U+40000 from its low bits), and the second of two or one of four faulty.
   const std::string invalid[] = {
       "\x80", "\xBF", "\xC3", "\xE4\xB8", "\xF0\x9F\x98", "\xC3" "a", "\xE4\xB8" "a", "\xE4" "a\xAD",
       "\xF0\x9F\x98" "a", "\xC0\xAF", "\xC0\x81", "\xC1\xBF", "\xE0\x80\xAF", "\xF0\x80\x80\xAF",
@@ -226,8 +210,6 @@ TEST(FFormatString, FormatsAnyLengthAndFailsEmpty) {
     const std::string big(n, 'q');
     EXPECT_EQ(FFormatString("<%s>", big.c_str()), "<" + big + ">") << n;
   }
-  // An encoding error (a wide character the C locale cannot encode) is no
-  // lack of space: the result is empty and the buffer does not grow forever.
   EXPECT_EQ(FFormatString("%s%ls", std::string(3000, 'q').c_str(), L"\u4e2d"), "");
 }
 

@@ -1,8 +1,4 @@
-// Runs one call-tree profiler scenario per process: the summary is printed
-// once per process, to the standard output and to QProfile.txt beside this
-// program; the scenario's findings go to the standard error. A hand-advanced
-// counter (1000 ticks a millisecond) and fixed memory figures make the
-// report exact but for "Total time" and the shares of the whole run.
+// One scenario per process: the summary is printed once per process.
 #include <hux/diag/qprofile.h>
 
 #include <cstdio>
@@ -28,8 +24,6 @@ void UseFakeClockAndMemory() {
   hux::platform::SetPrivateMemoryHook([] { return g_memoryBytes; });
 }
 
-// Load (400 ticks) calls Parse (100 ticks) and Shared (50); Draw (200) calls
-// Shared (20); Rec recurses three deep (300 ticks in all).
 void Parse() {
   static QProfile profile("Parse", false, __FILE__, __LINE__);
   QProfileStarter s(&profile);
@@ -91,18 +85,20 @@ int ScenarioReport() {
 int ScenarioExplicit() {
   UseFakeClockAndMemory();
   static QProfile once("Once");
+  static QProfile inner("Inner");
   { QProfileStarter s(&once); Advance(1000); }
+  {
+    QProfileStarter s(&once);
+    std::thread([] { QProfileStarter t(&inner); }).join();  // does not see this thread's chain
+  }
   QProfile::PrintSummary();
-  // Nothing is measured after the summary, and it is not printed again.
   { QProfileStarter s(&once); Advance(1000); }
-  std::fprintf(stderr, "hits=%lld total=%lld\n", (long long)once.GetHits(), (long long)once.GetTotalTicks());
+  std::fprintf(stderr, "hits=%lld total=%lld inner parent=%s\n", (long long)once.GetHits(), (long long)once.GetTotalTicks(),
+               inner.GetParent() ? inner.GetParent()->GetName() : "none");
   QProfile::PrintSummary();
   return 0;
 }
 
-// Writes both profilers' exports into the current folder, with names no
-// viewer expects: quotes, control characters, separators, bytes or
-// characters that are not Unicode, very long names.
 long long g_frameNs = 0;
 int ScenarioExport() {
   UseFakeClockAndMemory();
@@ -147,16 +143,6 @@ int ScenarioMemoryFull() {
   return 0;  // only "Total time": no summary
 }
 
-int ScenarioThreads() {
-  UseFakeClockAndMemory();
-  static QProfile outer("Outer");
-  static QProfile inner("Inner");
-  QProfileStarter s(&outer);
-  std::thread([] { QProfileStarter t(&inner); }).join();  // does not see this thread's chain
-  std::fprintf(stderr, "inner parent=%s\n", inner.GetParent() ? inner.GetParent()->GetName() : "none");
-  return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -165,8 +151,6 @@ int main(int argc, char** argv) {
   if (mode == "explicit") return ScenarioExplicit();
   if (mode == "memfull") return ScenarioMemoryFull();
   if (mode == "export") return ScenarioExport();
-  if (mode == "threads") return ScenarioThreads();
-  if (mode == "none") return 0;
   std::fprintf(stderr, "unknown scenario\n");
   return 2;
 }

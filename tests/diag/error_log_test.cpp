@@ -1,5 +1,3 @@
-// Error codes, the message table, parameter streams, message formatting and
-// the self-logging exception.
 #include <hux/diag/error.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <regex>
 #include <string>
 #include <thread>
 
@@ -18,8 +17,6 @@
 namespace hux {
 namespace {
 
-// Formats `format` through code 1000 with the thread's stream as filled by
-// `fill`, then releases the stream.
 std::string Format(const char* format, const std::function<void(ValistStream&)>& fill) {
   SetErrorMessage(1000, format);
   ReleaseErrorParamStream();
@@ -29,7 +26,6 @@ std::string Format(const char* format, const std::function<void(ValistStream&)>&
   return text;
 }
 
-// The C library's own answer for the same arguments.
 template <class... Args>
 std::string Reference(const char* format, Args... args) {
   char buf[512];
@@ -44,19 +40,16 @@ TEST(ErrorCode, FreshThreadHasCodeZeroAndDefaultMessages) {
   }).join();
   const struct {
     int code;
-    const char* arg;  // a string argument, or null for the integer 3
+    std::function<void(ValistStream&)> fill;
     const char* expected;
   } cases[] = {
-      {err_null_pointer, "p", "err_null_pointer:p"},
-      {err_bad_argument, nullptr, "err_bad_argument: parameter 3"},
-      {err_dont_support, "mesh", "err_dont_support: mesh"},
+      {err_null_pointer, [](ValistStream& s) { s.AppendString("p"); }, "err_null_pointer:p"},
+      {err_bad_argument, [](ValistStream& s) { s.AppendInt(3); }, "err_bad_argument: parameter 3"},
+      {err_dont_support, [](ValistStream& s) { s.AppendString("mesh"); }, "err_dont_support: mesh"},
   };
   for (const auto& c : cases) {
     ReleaseErrorParamStream();
-    if (c.arg)
-      GetErrorParamStream().AppendString(c.arg);
-    else
-      GetErrorParamStream().AppendInt(3);
+    c.fill(GetErrorParamStream());
     SetError(c.code);
     EXPECT_EQ(GetError(), c.code);
     EXPECT_STREQ(hux_err(), c.expected);
@@ -99,14 +92,10 @@ TEST(ValistFormat, MatchesTheCLibraryAndSurvivesMismatchedArguments) {
        Reference("%*d|%-*d|%.*f|%*.*s|", 5, 42, 4, 1, 2, 3.14159, -6, 2, "xyz")},
       {"100%% of %s", [](ValistStream& s) { s.AppendString("it"); }, "100% of it"},
       {"%p", [](ValistStream& s) { s.AppendInt(0x1234); }, Reference("%p", (void*)0x1234)},
-      // Missing arguments read as zero and "(null)"; a %s over an integer
-      // slot never dereferences it.
       {"%d %s %f", [](ValistStream&) {}, "0 (null) 0.000000"},
       {"%s", [](ValistStream& s) { s.AppendInt(0x41414141); }, "(null)"},
       {"%s", [](ValistStream& s) { s.AppendString(nullptr); }, "(null)"},
-      // %n writes nothing but still takes its slot.
       {"a%nb%d", [](ValistStream& s) { s.AppendInt(0).AppendInt(5); }, "ab5"},
-      // Unknown conversions and a trailing % stay as text.
       {"%y %", [](ValistStream&) {}, "%y %"},
       {"%5", [](ValistStream&) {}, "%5"},
   };
@@ -147,7 +136,6 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
     std::memcpy(&v, s.GetArgumentBlock().data() + 8 * i, 8);
     return v;
   };
-  // Integers widened to 8 bytes, strings as pool offsets, doubles as bits.
   EXPECT_EQ(std::vector<unsigned long long>({slot(0), slot(1), slot(2), slot(3)}),
             (std::vector<unsigned long long>{0xFFFFFFFFFFFFFFFEull, 0, 0x3FF8000000000000ull, 3}));
 
@@ -156,8 +144,6 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   EXPECT_EQ(slot(3), reinterpret_cast<uintptr_t>(s.GetTextPool().data() + 3));
   EXPECT_STREQ(GetErrorMessage(1001), "-2 ab 1.5 c");  // not resolved twice
 
-  // Strings appended after resolution, and copies, keep valid addresses
-  // even when the pool moves.
   const std::string longText(200, 'z');
   s.AppendString(longText.c_str());
   SetErrorMessage(1002, "%.0s%.0s%.0s%s|%s");
@@ -178,13 +164,73 @@ TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {
   m_output.clear();
   CErrorException copy(e);  // copies do not log again
   EXPECT_EQ(m_output, "");
-  // The library logs through the same singleton this test module reaches.
   CLogManager& log = CSingleton<CLogManager>::GetInstance();
   log.SetDebuggerOutput(false);
   m_output.clear();
   CErrorException quiet(L"quiet", "f", 1);
   log.SetDebuggerOutput(true);
   EXPECT_EQ(m_output, "");
+}
+
+using Level = CLogManager::EnLogLevel;
+using LogTest = test::CapturedDebugOutput;
+
+TEST_F(LogTest, ThresholdTable) {
+  const struct {
+    int threshold;  // -1000: the default
+    int level;
+    const char* line;  // null: nothing written
+  } cases[] = {
+      {-1000, 1, "[NORMAL]: m\n"}, {-1000, 2, nullptr}, {3, 0, "[CRITICAL]: m\n"}, {3, 2, "[TRIVIAL]: m\n"},
+      {3, 3, "[DEBUG]: m\n"},      {3, 4, nullptr},     {0, -1, "[]: m\n"},        {-5, 0, nullptr},
+      {7, 7, "[]: m\n"},           {6, 7, nullptr},
+  };
+  for (const auto& c : cases) {
+    CLogManager log;
+    if (c.threshold != -1000) log.SetLogLevel(static_cast<Level>(c.threshold));
+    const auto level = static_cast<Level>(c.level);
+    EXPECT_EQ(log.IsLogged(level), c.line != nullptr);
+    m_output.clear();
+    log.Log(std::wstring(L"m"), level);
+    log.Log(L"m", level);
+    log.Log("m", level);
+    EXPECT_EQ(m_output, c.line ? std::string(c.line) + c.line + c.line : "")
+        << "threshold " << c.threshold << ", level " << c.level;
+  }
+}
+
+TEST_F(LogTest, TimeStampsNarrowAndNullTexts) {
+  CLogManager log;
+  log.Log(std::string("caf\xE9"), CLogManager::LOG_NORMAL);  // widened byte for byte
+  log.Log(std::string("cut\0here", 8), CLogManager::LOG_NORMAL);
+  log.Log(static_cast<const wchar_t*>(nullptr), CLogManager::LOG_NORMAL);
+  log.Log(static_cast<const char*>(nullptr), CLogManager::LOG_NORMAL);
+  EXPECT_EQ(m_output, "[NORMAL]: caf\xC3\xA9\n[NORMAL]: cut\n[NORMAL]: \n[NORMAL]: \n");
+  m_output.clear();
+  log.SetTimeStamp(true);
+  log.Log(std::wstring(L"x"), CLogManager::LOG_CRITICAL);
+  EXPECT_TRUE(std::regex_match(m_output, std::regex(R"(\[\d\d:\d\d:\d\d\] - \[CRITICAL\]: x\n)"))) << m_output;
+}
+
+TEST_F(LogTest, FileGetsBannerAndLinesAsUtf8) {
+  test::ScratchDir dir;
+  {
+    CLogManager log;
+    log.SetDebuggerOutput(false);
+    ASSERT_TRUE(log.SetOutputFilePath(L"log"));
+    log.Log(std::wstring(L"plain"), CLogManager::LOG_NORMAL);
+    log.Log(std::wstring(L"\u4e2d\u00e9\U0001F600") + wchar_t(0xD83D) + wchar_t(0xDE00) + wchar_t(0xDC00),
+            CLogManager::LOG_NORMAL);
+    log.Log(std::wstring(L"after"), CLogManager::LOG_CRITICAL);
+  }
+  EXPECT_EQ(m_output, "");  // debugger output was off
+  const std::string text = test::ReadFile("log");
+  const std::regex layout(
+      "\n-{37}\\d{4}-[A-Z][a-z]{2}-\\d\\d \\d\\d:\\d\\d:\\d\\d-{37}\n"
+      "\\[NORMAL\\]: plain\n"
+      "\\[NORMAL\\]: \xE4\xB8\xAD\xC3\xA9\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xEF\xBF\xBD\n"
+      "\\[CRITICAL\\]: after\n");
+  EXPECT_TRUE(std::regex_match(text, layout)) << text;
 }
 
 }  // namespace
