@@ -33,7 +33,6 @@ TEST(ErrorThreads, CodesBuffersAndStreamsArePerThread) {
         GetErrorParamStream().AppendInt(t).AppendString(word.c_str());
         if (GetErrorMessage(500) != expected || GetError() != 100 + t) ++failures;
       }
-      // The stream is left for the thread's end to free.
       buffers[t] = GetErrorMessage(500);
     });
   }

@@ -1,5 +1,4 @@
-// mapped_malloc and mapped_free from several threads at once, from the very
-// first call (which creates the region) through several growths.
+// mapped_malloc and mapped_free from several threads, from the first call through growths.
 #include <hux/object/mapped_memory.h>
 
 #include <gtest/gtest.h>
@@ -19,7 +18,6 @@ struct Block {
   unsigned char* p;
   size_t size;
   unsigned char seed;
-  // Every 61st byte and the last one hold the seed pattern.
   void Fill() const {
     for (size_t i = 0; i + 1 < size; i += 61) p[i] = static_cast<unsigned char>(seed + i);
     p[size - 1] = seed;
@@ -63,7 +61,6 @@ TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(damaged.load(), 0);
-  // About 80 MiB were live at the end: the 16 MiB region grew several times.
   EXPECT_GT(std::filesystem::file_size("hux_mapped_file"), 3 * 16777216u);
 }
 
