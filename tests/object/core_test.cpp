@@ -1,4 +1,4 @@
-// The factory's records and names, the database device's
+// The factory's records and names, the device's flags and objects state, tags and the default archive form.
 #include <hux/object/factory.h>
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The mapped-file allocator. The region is created once per process, so each
+// The mapped-file allocator; the region is made once per process, so each scenario runs in a fresh one.
 #include <hux/object/mapped_memory.h>
 
 #include <gtest/gtest.h>

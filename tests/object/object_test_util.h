@@ -1,4 +1,4 @@
-// Test doubles for the object-model tests: entities and implementation
+// Test doubles: counted entities, and a device and facade that log every call with the device's flags.
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// The project's archive form, its reading rules and reports, and the call
+// The project's archive form, reading rules and reports, and the calls of SaveProject and LoadProject.
 #include <gtest/gtest.h>
 
 #include <cctype>

@@ -1,7 +1,4 @@
-// A small parametric model for the regeneration tests: features that report
-// their references as relations, react to changes of what they refer to by
-// announcing a change of their own shape, and have one step that logs when
-// it runs. Switches on each feature inject the behaviours the tests need.
+// A small parametric model: features refer to others, announce their shape and log their step.
 #pragma once
 
 #include <cstdint>
@@ -61,13 +58,11 @@ class Model : public IRegenObjectContainer {
     auto it = features.find(id);
     return it == features.end() ? nullptr : it->second;
   }
-  // Cascades through RemoveObject, then drops the feature from the store.
   void DestroyObject(std::uint64_t id) override {
     log.push_back("destroy " + Name(id));
     RemoveObject(id);
     features.erase(id);
   }
-  // Stores a feature and records its relations.
   Feature& Add(std::uint64_t id, std::string name, std::vector<std::uint64_t> refs = {}) {
     auto feature = std::make_shared<Feature>(*this, id, std::move(name), std::move(refs));
     features[id] = feature;
@@ -86,7 +81,6 @@ class Model : public IRegenObjectContainer {
     for (std::uint64_t id : ids) out.push_back(Name(id));
     return out;
   }
-  // The log entries that start with `prefix`, without it.
   std::vector<std::string> Logged(std::string const& prefix) const {
     std::vector<std::string> out;
     for (auto const& line : log)

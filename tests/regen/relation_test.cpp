@@ -36,7 +36,6 @@ TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   r.Remove(T9, 1);  // an absent type gets an empty set, nothing else
   EXPECT_THAT(Types(r), ElementsAre(T2, T, T9));
   EXPECT_FALSE(r.IsIdExist(4));
-  // The difference per type leaves other types alone.
   r.Remove(GRegenObjectRelation::RelationMap{{T, {2, 3}}, {T9, {}}});
   EXPECT_EQ(r.GetRelatedIds(T), (Ids{1}));
   EXPECT_EQ(r.GetRelatedIds(T2), (Ids{7}));
@@ -64,7 +63,6 @@ TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
 
 TEST(RelationContexts, QueryFindsEveryIdNamed) {
   GQueryRelationContext query;
-  // Many reports, some made after questions: every id named is found.
   for (std::uint64_t id = 40; id >= 2; id -= 2) {
     query.AddRelation(1, id, T2);
     EXPECT_TRUE(query.IsIdExist(id)) << id;
