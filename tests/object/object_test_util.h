@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -138,18 +136,5 @@ struct ScopedFacade {
   ~ScopedFacade() { SetIOFacade(nullptr); }
   ScopedFacade(const ScopedFacade&) = delete;
 };
-
-#define HUX_EXPECT_IN_FRESH_PROCESS(...)                                       \
-  do {                                                                         \
-    auto huxScenario = __VA_ARGS__;                                            \
-    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
-    EXPECT_EXIT(                                                               \
-        {                                                                      \
-          const std::string failure = huxScenario();                           \
-          if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()); \
-          std::exit(failure.empty() ? 0 : 1);                                  \
-        },                                                                     \
-        ::testing::ExitedWithCode(0), "");                                     \
-  } while (0)
 
 }  // namespace hux::test

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <stdexcept>
@@ -98,10 +100,8 @@ TEST(ProjectArchive, ReadingRules) {
       {"01 00 02 01 08 00 00 00 05 00 00 00 00 00 00 00 03 01 00 00 00 EE", 5, true},
       {"01 00 01 01 0C 00 00 00 05 00 00 00 00 00 00 00 EE EE EE EE", 5, true},
       {"01 00 01 01 04 00 00 00 05 00 00 00", 40, true},
-      {"01 00 01 01 00 00 00 00", 40, true},
       {"01 00 00", 40, true},
       {"01 00 01 01 08 00 00 00 05 00 00 00", 40, false},  // truncated counter
-      {"01 00", 40, false},
       {"", 40, false},
       {"01 00 01 03 00 00 00 80 01 02 03 04", 40, false},  // block size beyond 2 GiB
       {"01 00 01 01 FF FF FF 7F 05 00 00 00 00 00 00 00", 5, false},
@@ -126,6 +126,19 @@ TEST(ProjectArchive, CounterAtTheTopHandsOutNoMoreIds) {
 }
 
 
+// Runs `scenario` in a new process, where the once-per-process report counter starts fresh.
+void InFreshProcess(const std::function<std::string()>& scenario) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        const std::string failure = scenario();
+        std::fprintf(stderr, "%s\n", failure.c_str());
+        std::exit(failure.empty() ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
+// `expected` has # for the line number, which must name a reporting line of the source.
 std::string CheckReport(const std::string& report, const std::string& expected) {
   const size_t hash = expected.find('#');
   const std::string head = expected.substr(0, hash), tail = expected.substr(hash + 1);
@@ -146,7 +159,7 @@ class NamedProject : public IBaseProject {};
 const std::string kTypeName = "\ntypename: hux::(anonymous namespace)::NamedProject";
 
 TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
-  HUX_EXPECT_IN_FRESH_PROCESS([] {
+  InFreshProcess([] {
     const std::string hex = "01 00 01 01 0C 00 00 00 05 00 00 00 00 00 00 00 EE EE EE EE 7A 7A 7A 7A";
     ReadResult first = ReadProject(hex);
     if (first.counter != 5 || first.next != 0x7A7A7A7A) return std::string("first read misaligned");
@@ -165,7 +178,7 @@ TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
 }
 
 TEST(ProjectReports, SaveFailureIsReportedAndRolledBack) {
-  HUX_EXPECT_IN_FRESH_PROCESS([] {
+  InFreshProcess([] {
     NamedProject project;
     GMemStream mem(true, nullptr, 0);
     ProbeArchive ar(&mem);
@@ -184,7 +197,7 @@ TEST(ProjectReports, SaveFailureIsReportedAndRolledBack) {
 }
 
 TEST(ProjectReports, ThrowingReportHookDoesNotStopRollback) {
-  HUX_EXPECT_IN_FRESH_PROCESS([] {
+  InFreshProcess([] {
     struct ThrowingArchive : ProbeArchive {
       using ProbeArchive::ProbeArchive;
       void ErrorMsgBox(std::string, std::string) override { throw std::runtime_error("no UI"); }
