@@ -53,7 +53,9 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
     std::vector<GRegenAtom> marks;
     std::vector<std::string> exec;
   } const cases[] = {
+      // F is reached twice on one level.
       {BuildPrism, {{P1, L"x"}}, kPrismFromP1},
+      // Steps 1 and 2 move behind 6; the moved 1 already has a 2 without 3 below it: 3 must still run.
       {[](Model& m) {
          m.Add(4, "4");
          m.Add(5, "5", {4});
@@ -74,18 +76,21 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        },
        {{1, L"a"}, {4, L"x"}},
        {"4 for 4.x", "5 for 5.shape", "6 for 6.shape", "1 for 1.b", "2 for 2.b", "3 for 3.p"}},
+      // Equal roots run once, at the later place with the later atom.
       {[](Model& m) {
          m.Add(Q, "Q");
          m.Add(Z, "Z");
        },
        {{Q, L"a"}, {Z, L"a"}, {Q, L"b"}, {Q, L"a"}},
        {"Z for Z.a", "Q for Q.b"}},
+      // A cycle of steps: taken as built, each at its last occurrence.
       {[](Model& m) {
          m.Add(A, "A", {B});
          m.Add(B, "B", {A});
        },
        {{A, L"x"}},
        {"B for B.shape", "A for A.shape"}},
+      // A's shape is cut as the root's atom; the Z.z A marks after it is still attached.
       {[](Model& m) {
          m.Add(A, "A", {B}).marksOnRegen = {GRegenAtom(Z, L"z")};
          m.Add(B, "B", {A});
@@ -93,6 +98,7 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        },
        {{A, L"shape"}},
        {"A for A.shape", "B for B.shape", "Z for Z.z"}},
+      // L3 is rebuilt on other points; the database still has it under P1.
       {[](Model& m) {
          BuildPrism(m);
          m[L3].refs = {P2, P3};
@@ -139,6 +145,7 @@ TEST(RegenScheduling, RelationsOfUpdatedObjectsAreRefreshed) {
   m.MarkAtom(GRegenAtom(L1, L"shape"));
   GRegenContext context;
   Regen(m, context);
+  // Relations are only added here: P1 keeps L1 until a change of P1 prunes it.
   EXPECT_TRUE(m.GetRelationDb()->GetRelations(P3)->IsIdExist(L1));
   EXPECT_TRUE(m.GetRelationDb()->GetRelations(P1)->IsIdExist(L1));
   m.MarkAtom(GRegenAtom(P1, L"x"));

@@ -194,6 +194,7 @@ class TwinTree {
   std::vector<RefNode*> refTop;
 };
 
+// Keys from a small pool recur on levels, paths and branches; "layered" trees have no cycle.
 TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
   std::mt19937_64 random(35);
   int cycled = 0, dropped = 0, joined = 0, lost = 0;
@@ -222,6 +223,7 @@ TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
         work.push_back({s, p.depth + 1, once ? p.keyIndex : k});
       }
     }
+    // A step with grandchildren again, below a chain of single steps, with only its first child: losable steps.
     for (int attempt = 0; round % 4 < 2 && attempt < 8; ++attempt) {
       Pending const x = work[random() % work.size()];
       if (x.serial < 0) continue;
@@ -249,6 +251,7 @@ TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
   EXPECT_TRUE(cycled > 5000 && cycled < 15000 && dropped > 2000 && joined > 4000 && lost > 500);
 }
 
+// Descendants of a moved step leave by a walk down from it, not by scans of the order.
 TEST(StepOrder, LongSubtreesMoveInLinearTime) {
   constexpr int kLength = 100000;
   TwinTree t;
@@ -266,6 +269,7 @@ TEST(StepOrder, LongSubtreesMoveInLinearTime) {
   EXPECT_EQ(order.back(), last);
 }
 
+// A hand-built tree may hold a top-level step below another one.
 TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
   TwinTree t;
   int const b = t.Add(-1, 1);
