@@ -22,7 +22,7 @@ namespace {
 static_assert(!std::is_destructible_v<CReferenced>, "only Unref or SignalAndDelete may destroy an object");
 static_assert(sizeof(IODeviceContext) == 16, "twelve one-byte flags and a 32-bit mode");
 
-constexpr eXOMDataType kCode(int n) { return static_cast<eXOMDataType>(880000 + n); }
+constexpr eXOMDataType kCode(int n) { return static_cast<eXOMDataType>(880000 + n); }  // no library type's
 void* CreateInt(void const* src) { return new int(src ? *static_cast<const int*>(src) : 0); }
 void SaveInt(GDbArchive& ar, void const* p) { ar << *static_cast<const int*>(p); }
 void* CreateOther(void const*) { return new int(-1); }
@@ -85,11 +85,11 @@ TEST(DBDevice, FlagsModeAndObjectsState) {
   const bool expected[12] = {false, false, false, false, false, true, false, false, true, false, true, true};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(context.GetFlag(i), expected[i]) << "flag " << i;
   EXPECT_EQ(context.GetMode(), 2);
-  for (int i : {0, 4, -1, 12}) context.SetFlag(i, true);
+  for (int i : {0, 4, -1, 12}) context.SetFlag(i, true);  // 0 loading, 4 recording off; others ignored
   EXPECT_TRUE(context.IsLoading() && context.IsRecordDeleteOff() && !context.IsSaving());
   EXPECT_FALSE(context.GetFlag(-1) || context.GetFlag(12));
   for (__int64 id : {7, 7, 3}) device.GetObjectsState().RegisterDeleteObject(id);
-  test::RecordingDevice copy(device);
+  test::RecordingDevice copy(device);  // with a list of its own
   device.GetObjectsState().ClearAllList();
   std::vector<__int64> ids{1, 2, 3, 4};
   copy.GetObjectsState().GetDeleteList(ids);
@@ -100,7 +100,7 @@ TEST(DBDevice, FlagsModeAndObjectsState) {
     IODeviceContext c;
     c.SetMode(before);
     c.SetNeedLazyCaculateModified();
-    EXPECT_EQ(c.GetMode(), after) << "mode " << before;
+    EXPECT_EQ(c.GetMode(), after) << "the lazy mode only replaces 0, not " << before;
   }
 }
 
@@ -117,7 +117,7 @@ TEST(Base, TagsAndTheDefaultArchiveForm) {
     GDbArchiveImpl ar(&mem);
     ar << base << 9;
   }
-  ASSERT_EQ(mem.GetDataSize(), 7u);
+  ASSERT_EQ(mem.GetDataSize(), 7u);  // an empty object of 3 bytes
   mem.SetOpenMode(false);
   GDbArchiveImpl ar(&mem);
   int after = 0;
