@@ -98,15 +98,31 @@ int CreationError(unsigned long long n) {
   }
 }
 
-TEST(MappedMemory, FirstRequestSizesTheFileAndFreedBlocksAreReused) {
-  for (const unsigned long long request : {100000ull, 0ull}) {
-    InFreshProcess([request] {
+// Whatever is left at the name (a file, a symbolic or a hard link to someone's file) is
+// replaced by a file only the owner can read, whatever the umask; nothing is written through.
+TEST(MappedMemory, FirstRequestMakesAPrivateFileAndFreedBlocksAreReused) {
+  using Plant = void (*)();
+  const Plant plants[] = {+[] {}, +[] { std::ofstream(kFile) << "left over"; },
+                          +[] { fs::create_symlink("victim", kFile); }, +[] { fs::create_hard_link("victim", kFile); }};
+  const unsigned long long requests[] = {100000, 0, 1000, 1001};
+  for (int i = 0; i < 4; ++i) {
+    const Plant plant = plants[i];
+    const unsigned long long request = requests[i];
+    InFreshProcess([plant, request] {
+      ::umask(0);
       int local = 0;
       mapped_free(nullptr);
       mapped_free(&local);
       for (unsigned long long n : {~0ull, 1ull << 62, 65ull << 30}) REQUIRE(CreationError(n) == -1);
       REQUIRE(!fs::exists(kFile));
+      std::ofstream("victim") << "keep me";
+      plant();
       Block b = Allocate(request, 1);
+      const fs::file_status status = fs::symlink_status(kFile);
+      REQUIRE(fs::is_regular_file(status));
+      REQUIRE(status.permissions() == (fs::perms::owner_read | fs::perms::owner_write));
+      REQUIRE(fs::hard_link_count(kFile) == 1);
+      REQUIRE(fs::file_size("victim") == 7);
       REQUIRE(FileSize() == First(request));
       REQUIRE(b.Intact());
       REQUIRE(mapped_malloc(request) != b.p);  // zero bytes too: a block of its own
@@ -125,26 +141,6 @@ TEST(MappedMemory, FirstRequestSizesTheFileAndFreedBlocksAreReused) {
       mapped_free(heap.data());
       blocks.push_back(Allocate(3000, 9));
       REQUIRE(AllIntactAndDisjoint(blocks));
-    });
-  }
-}
-
-TEST(MappedMemory, ReplacesWhatIsLeftAtTheNameByAPrivateFile) {
-  using Plant = void (*)();
-  for (const Plant plant : {+[] { std::ofstream(kFile) << "left over"; }, +[] { fs::create_symlink("victim", kFile); },
-                            +[] { fs::create_hard_link("victim", kFile); }}) {
-    InFreshProcess([plant] {
-      ::umask(0);
-      std::ofstream("victim") << "keep me";
-      plant();
-      Block b = Allocate(1000, 2);
-      const fs::file_status status = fs::symlink_status(kFile);
-      REQUIRE(fs::is_regular_file(status));
-      REQUIRE(status.permissions() == (fs::perms::owner_read | fs::perms::owner_write));
-      REQUIRE(fs::hard_link_count(kFile) == 1);
-      REQUIRE(FileSize() == First(1000));
-      REQUIRE(fs::file_size("victim") == 7);
-      REQUIRE(b.Intact());
     });
   }
 }
