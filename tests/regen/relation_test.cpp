@@ -19,12 +19,6 @@ constexpr Type T = static_cast<Type>(3);
 constexpr Type T2 = static_cast<Type>(-5);  // ordered as a signed value: before T
 constexpr Type T9 = static_cast<Type>(9);
 
-std::vector<Type> Types(GRegenObjectRelation const& r) {
-  std::vector<Type> types;
-  for (auto const& entry : r) types.push_back(entry.first);
-  return types;
-}
-
 TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   GRegenObjectRelation r;
   for (std::uint64_t id : {4, 4, 1, 2}) r.Add(T, id);
@@ -34,7 +28,9 @@ TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   EXPECT_EQ(all, (Ids{1, 2, 4, 7, 100}));
   r.Remove(T, 4);
   r.Remove(T9, 1);  // an absent type gets an empty set, nothing else
-  EXPECT_THAT(Types(r), ElementsAre(T2, T, T9));
+  std::vector<Type> types;
+  for (auto const& entry : r) types.push_back(entry.first);
+  EXPECT_THAT(types, ElementsAre(T2, T, T9));
   EXPECT_FALSE(r.IsIdExist(4));
   r.Remove(GRegenObjectRelation::RelationMap{{T, {2, 3}}, {T9, {}}});
   EXPECT_EQ(r.GetRelatedIds(T), (Ids{1}));
