@@ -92,7 +92,7 @@ TEST(RegenScheduling, StepsRunAfterAllTheirInputsEachOnce) {
        {"B for B.shape", "A for A.shape"}},
       // A's shape is cut as the root's atom; the Z.z A marks after it is still attached.
       {[](Model& m) {
-         m.Add(A, "A", {B}).marksOnRegen = {GRegenAtom(Z, L"z")};
+         m.Add(A, "A", {B}).onRegen = [&m](GRegenAtom const&) { m.MarkAtom(GRegenAtom(Z, L"z")); };
          m.Add(B, "B", {A});
          m.Add(Z, "Z");
        },
@@ -213,11 +213,11 @@ TEST(RegenFailure, ClientExceptionLeavesTheContainerUsable) {
     SCOPED_TRACE(std::string(c.where) + (c.onlyAfterPropagation ? " in phase 3" : ""));
     Model m;
     BuildPrism(m);
-    m[F].marksOnExecute = {GRegenAtom(P3, L"x")};
     m.Add(Q, "Q");
     m.RemoveObject(Q);
     bool armed = true;
     m[F].fault = [&](char const* where) {
+      if (std::string(where) == "execute") m.MarkAtom(GRegenAtom(P3, L"x"));  // while its step runs
       if (!armed || std::string(where) != c.where) return;
       if (c.onlyAfterPropagation && (m.GetScheduler()->IsRegenerating() || m.GetScheduler()->IsBuildingSteps()))
         return;

@@ -45,8 +45,6 @@ class Feature : public IRegenableObject, public IRegenStep {
   bool announces = true;            // marks its own "shape" when something it uses changes
   bool changes = true;              // OnRegen answers true
   bool hasStep = true;
-  std::vector<GRegenAtom> marksOnRegen;         // extra atoms announced from OnRegen
-  std::vector<GRegenAtom> marksOnExecute;       // atoms announced while its step runs
   std::vector<std::uint64_t> removesOnRemove;   // extra ids asked for on removal
   std::function<void(char const* where)> fault;    // may throw
   std::function<void(GRegenAtom const&)> onRegen;  // reacts to any atom
@@ -99,7 +97,6 @@ inline bool Feature::OnRegen(GRegenAtom const& atom) {
   Fault("regen");
   model.log.push_back("regen " + name + " <- " + model.AtomText(atom));
   if (atom.TargetId() != id && announces) model.MarkAtom(GRegenAtom(id, L"shape"));
-  for (auto const& extra : marksOnRegen) model.MarkAtom(extra);
   if (onRegen) onRegen(atom);
   return changes;
 }
@@ -114,7 +111,6 @@ inline void Feature::Execute(IRegenableObject* object, GRegenAtom const& atom) {
   Fault("execute");
   if (object != this) throw std::logic_error("step executed on another object");
   model.log.push_back("exec " + name + " for " + model.AtomText(atom));
-  for (auto const& extra : marksOnExecute) model.MarkAtom(extra);
 }
 
 }  // namespace hux::test
