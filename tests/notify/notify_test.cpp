@@ -32,11 +32,9 @@ class Recorder : public IObserver {
     Notice notice{code, {}};
     if ((code == ADD || code == REMOVE) && data != nullptr) notice.objects = *static_cast<std::vector<IBase*>*>(data);
     notices.push_back(notice);
-    if (log != nullptr) log->push_back(this);
     if (onUpdate) onUpdate(code, data);
   }
   std::vector<Notice> notices;
-  std::vector<IObserver*>* log = nullptr;  // shared record of the call order
   std::function<void(unsigned int, void*)> onUpdate;
 };
 
@@ -58,7 +56,7 @@ TEST(Subject, AttachDetachAndAddressOrder) {
   for (int i : {0, 5, 1, 4, 2}) subject.Attach(o[i]);
   EXPECT_TRUE(subject.Detach(o[4]));
   EXPECT_FALSE(subject.Detach(o[4]));
-  for (auto* r : o) r->log = &calls;
+  for (auto* r : o) r->onUpdate = [&calls, r](unsigned int, void*) { calls.push_back(r); };
   subject.Notify(0xFFFFFFFFu, nullptr);
   EXPECT_THAT(calls, ElementsAre(o[0], o[1], o[2], o[3], o[5]));
   subject.EnableNotify(false);
