@@ -33,7 +33,7 @@ TEST(ErrorThreads, CodesBuffersAndStreamsArePerThreadAndFormatsMayChange) {
         GetErrorParamStream().AppendInt(t).AppendString(word.c_str());
         if (GetErrorMessage(500) != expected || GetError() != 100 + t) ++failures;
       }
-      buffers[t] = GetErrorMessage(500);
+      buffers[t] = GetErrorMessage(500);  // the stream is left for the thread's end to free
     });
   }
   for (auto& th : threads) th.join();
