@@ -27,7 +27,7 @@ void* CreateInt(void const* src) { return new int(src ? *static_cast<const int*>
 void SaveInt(GDbArchive& ar, void const* p) { ar << *static_cast<const int*>(p); }
 void* CreateOther(void const*) { return new int(-1); }
 
-TEST(Factory, RecordsAreCompletedNotReplaced) {
+TEST(Factory, RecordsAreCompletedNotReplacedAndTheMemoryStreamIsThere) {
   GBaseObjectFactory& f = GetBaseObjectFactory();
   for (const eXOMDataType code : {kCode(1), static_cast<eXOMDataType>(1900)}) {
     sClassFunctionPtr first, second;
@@ -55,10 +55,7 @@ TEST(Factory, RecordsAreCompletedNotReplaced) {
   EXPECT_EQ(f.CreateVoidObject(kCode(99)), nullptr);
   EXPECT_EQ(f.CreateRefObject(kCode(99)), nullptr);
   EXPECT_EQ(f.GetDataTypeByClassName("never registered"), DT_NONE);
-}
-
-TEST(Factory, MemoryStreamIsRegisteredAtLoad) {
-  GBaseObjectFactory& f = GetBaseObjectFactory();
+  // The memory stream is registered at load.
   EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<GMemStream>()), DT_MEM_STREAM);
   EXPECT_EQ(f.CreateBaseObject(DT_MEM_STREAM), nullptr);
   CReferenced* ref = f.CreateRefObject(DT_MEM_STREAM);
