@@ -77,12 +77,20 @@ std::vector<unsigned char> Store(IBaseProject& project) {
   return Bytes(mem);
 }
 
-TEST(ProjectArchive, NewProjectIsSixteenBytes) {
+TEST(ProjectArchive, NewProjectIsSixteenBytesAndTheCounterStopsAtTheTop) {
   IBaseProject project;
   EXPECT_EQ(Store(project), Hex("01 00 01 01 08 00 00 00 01 00 00 00 00 00 00 00"));
   project.GetUniqueID();
   EXPECT_EQ(project.GetUniqueID(), 3);
   EXPECT_EQ(Store(project), Hex("01 00 01 01 08 00 00 00 03 00 00 00 00 00 00 00"));
+  // At the top of the counter no more ids are handed out.
+  GMemStream top;
+  test::Load(top, Hex("01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF 7F"));
+  GDbArchiveImpl topArchive(&top);
+  project.Serialize(topArchive);
+  EXPECT_EQ(project.GetUniqueID(), 0x7FFFFFFFFFFFFFFFll);
+  EXPECT_THROW(project.GetUniqueID(), std::overflow_error);
+  EXPECT_EQ(project.GetLastUniqueID(), 0x7FFFFFFFFFFFFFFFll);
 }
 
 TEST(ProjectArchive, ReadingRules) {
@@ -113,18 +121,6 @@ TEST(ProjectArchive, ReadingRules) {
     EXPECT_EQ(r.next, c.aligned ? 0x7A7A7A7A : 0) << c.hex;
   }
 }
-
-TEST(ProjectArchive, CounterAtTheTopHandsOutNoMoreIds) {
-  IBaseProject target;
-  GMemStream top;
-  test::Load(top, Hex("01 00 01 01 08 00 00 00 FE FF FF FF FF FF FF 7F"));
-  GDbArchiveImpl topArchive(&top);
-  target.Serialize(topArchive);
-  EXPECT_EQ(target.GetUniqueID(), 0x7FFFFFFFFFFFFFFFll);
-  EXPECT_THROW(target.GetUniqueID(), std::overflow_error);
-  EXPECT_EQ(target.GetLastUniqueID(), 0x7FFFFFFFFFFFFFFFll);
-}
-
 
 // Runs `scenario` in a new process, where the once-per-process report counter starts fresh.
 void InFreshProcess(const std::function<std::string()>& scenario) {
