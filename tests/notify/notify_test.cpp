@@ -169,7 +169,7 @@ TEST_F(SelectionTest, BulkAdditions) {
   EXPECT_TRUE(selection.IsEmpty());
 }
 
-TEST_F(SelectionTest, RemovalsAnnounceOnlyWhatWasSelected) {
+TEST_F(SelectionTest, RemovalsAndObjectsReportedRemovedAnnounceOnlyWhatWasSelected) {
   selection.RemoveAll();
   selection.Add(std::vector<IBase*>{&a, &b, &c});
   Taken();
@@ -187,10 +187,8 @@ TEST_F(SelectionTest, RemovalsAnnounceOnlyWhatWasSelected) {
   std::sort(sorted.begin(), sorted.end(), std::less<IBase*>());
   EXPECT_THAT(Taken(), ElementsAre(Notice{REMOVE, sorted}));
   EXPECT_TRUE(selection.IsEmpty());
-}
-
-TEST_F(SelectionTest, DropsObjectsReportedRemoved) {
-  GSubject model;  // the subject that reports deleted objects
+  // Objects the model (a subject of its own) reports removed leave the selection.
+  GSubject model;
   model.Attach(&selection);
   selection.Add(std::vector<IBase*>{&a, &b, &c});
   Taken();
