@@ -37,7 +37,7 @@ TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   EXPECT_EQ(r.GetRelatedIds(T2), (Ids{7}));
 }
 
-TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
+TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeOrQueryIt) {
   GRegenObjectRelationDb db;
   GCollectRelationContext collect(db);
   collect.AddRelation(5, 9, T);
@@ -55,9 +55,7 @@ TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
   db.RemoveRelation(9);
   EXPECT_EQ(db.GetRelations(9), nullptr);
   EXPECT_NE(db.GetRelations(5), nullptr);  // what 9 reported stays
-}
-
-TEST(RelationContexts, QueryFindsEveryIdNamed) {
+  // A query context finds every id named, also after questions.
   GQueryRelationContext query;
   for (std::uint64_t id = 40; id >= 2; id -= 2) {
     query.AddRelation(1, id, T2);

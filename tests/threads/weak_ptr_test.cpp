@@ -54,7 +54,7 @@ class Watched : public CReferenced {
   CWeakPtrCounter* m_pWeak;
 };
 
-TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
+TEST(WeakPtrCounter, AddRefLockOnPlainObjectsAndTheProtocol) {
   Plain* object = new Plain;
   CWeakPtrCounter* weak = new CWeakPtrCounter(object);
   weak->Ref();
@@ -69,22 +69,20 @@ TEST(WeakPtrCounter, AddRefLockOnPlainObjects) {
   EXPECT_EQ(object->ReferenceCount(), 3);
   for (int i = 0; i < 3; ++i) object->Unref();
   weak->Unref();
-}
-
-TEST(WeakPtrCounter, ProtocolStopsObservingAtTheFinalRelease) {
-  Watched* object = new Watched;
-  CWeakPtrCounter* weak = object->Weak();
-  weak->Ref();
-  object->Ref();
-  weak->RefObserved();
-  EXPECT_FALSE(weak->UnrefObserved());
-  EXPECT_EQ(weak->GetObserverdObject(), object);
-  EXPECT_TRUE(weak->UnrefObserved());
+  // An object keeping the protocol is no longer observed after its final release.
+  Watched* watched = new Watched;
+  CWeakPtrCounter* counter = watched->Weak();
+  counter->Ref();
+  watched->Ref();
+  counter->RefObserved();
+  EXPECT_FALSE(counter->UnrefObserved());
+  EXPECT_EQ(counter->GetObserverdObject(), watched);
+  EXPECT_TRUE(counter->UnrefObserved());
   EXPECT_EQ(g_live.load(), 0);
-  EXPECT_EQ(weak->AddRefLock(), nullptr);
-  weak->RefObserved();  // nothing observed: no effect
-  EXPECT_EQ(weak->ReferenceCount(), 1);
-  weak->Unref();
+  EXPECT_EQ(counter->AddRefLock(), nullptr);
+  counter->RefObserved();  // nothing observed: no effect
+  EXPECT_EQ(counter->ReferenceCount(), 1);
+  counter->Unref();
   EXPECT_EQ(g_liveCounters.load(), 0);
 }
 
