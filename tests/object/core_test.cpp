@@ -1,5 +1,4 @@
-// The factory's records and names, the database device's
-// context flags and objects state, tags and the default archive form.
+// The factory's records and names, the device's flags and objects state, tags and the default archive form.
 #include <hux/object/factory.h>
 
 #include <gtest/gtest.h>
@@ -23,14 +22,12 @@ namespace {
 static_assert(!std::is_destructible_v<CReferenced>, "only Unref or SignalAndDelete may destroy an object");
 static_assert(sizeof(IODeviceContext) == 16, "twelve one-byte flags and a 32-bit mode");
 
-// Codes from a range no library type uses.
-constexpr eXOMDataType kCode(int n) { return static_cast<eXOMDataType>(880000 + n); }
+constexpr eXOMDataType kCode(int n) { return static_cast<eXOMDataType>(880000 + n); }  // no library type's
 void* CreateInt(void const* src) { return new int(src ? *static_cast<const int*>(src) : 0); }
 void SaveInt(GDbArchive& ar, void const* p) { ar << *static_cast<const int*>(p); }
 void* CreateOther(void const*) { return new int(-1); }
 
-TEST(Factory, RecordsAreCompletedNotReplaced) {
-  // A code far out and one of the low codes every built-in kind uses.
+TEST(Factory, RecordsAreCompletedNotReplacedAndTheMemoryStreamIsThere) {
   GBaseObjectFactory& f = GetBaseObjectFactory();
   for (const eXOMDataType code : {kCode(1), static_cast<eXOMDataType>(1900)}) {
     sClassFunctionPtr first, second;
@@ -58,10 +55,7 @@ TEST(Factory, RecordsAreCompletedNotReplaced) {
   EXPECT_EQ(f.CreateVoidObject(kCode(99)), nullptr);
   EXPECT_EQ(f.CreateRefObject(kCode(99)), nullptr);
   EXPECT_EQ(f.GetDataTypeByClassName("never registered"), DT_NONE);
-}
-
-TEST(Factory, MemoryStreamIsRegisteredAtLoad) {
-  GBaseObjectFactory& f = GetBaseObjectFactory();
+  // The memory stream is registered at load.
   EXPECT_EQ(f.GetDataTypeByClassName(FactoryClassName<GMemStream>()), DT_MEM_STREAM);
   EXPECT_EQ(f.CreateBaseObject(DT_MEM_STREAM), nullptr);
   CReferenced* ref = f.CreateRefObject(DT_MEM_STREAM);
@@ -69,7 +63,6 @@ TEST(Factory, MemoryStreamIsRegisteredAtLoad) {
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(ref->ReferenceCount(), 0);
   stream->Write(const_cast<char*>("abc"), 3);
-  // Copy-create through the record, then destroy both through it.
   const sClassFunctionPtr* record = f.GetFunctionPtr(DT_MEM_STREAM);
   auto* copy = static_cast<GMemStream*>(record->createVoidObject(stream));
   EXPECT_EQ(copy->pos(), 3);
@@ -89,26 +82,22 @@ TEST(DBDevice, FlagsModeAndObjectsState) {
   const bool expected[12] = {false, false, false, false, false, true, false, false, true, false, true, true};
   for (int i = 0; i < 12; ++i) EXPECT_EQ(context.GetFlag(i), expected[i]) << "flag " << i;
   EXPECT_EQ(context.GetMode(), 2);
-  // Flags by index: 0 loading, 4 recording off; others ignored.
-  for (int i : {0, 4, -1, 12}) context.SetFlag(i, true);
+  for (int i : {0, 4, -1, 12}) context.SetFlag(i, true);  // 0 loading, 4 recording off; others ignored
   EXPECT_TRUE(context.IsLoading() && context.IsRecordDeleteOff() && !context.IsSaving());
   EXPECT_FALSE(context.GetFlag(-1) || context.GetFlag(12));
-  // The objects state keeps order and duplicates and replaces what it is given;
-  // a copy of the device has a list of its own.
   for (__int64 id : {7, 7, 3}) device.GetObjectsState().RegisterDeleteObject(id);
-  test::RecordingDevice copy(device);
+  test::RecordingDevice copy(device);  // with a list of its own
   device.GetObjectsState().ClearAllList();
   std::vector<__int64> ids{1, 2, 3, 4};
   copy.GetObjectsState().GetDeleteList(ids);
   EXPECT_EQ(ids, (std::vector<__int64>{7, 7, 3}));
   device.GetObjectsState().GetDeleteList(ids);
   EXPECT_TRUE(ids.empty());
-  // The lazy modified mode only replaces 0.
   for (auto [before, after] : {std::pair{0, 2}, {1, 1}, {3, 3}, {-1, -1}}) {
     IODeviceContext c;
     c.SetMode(before);
     c.SetNeedLazyCaculateModified();
-    EXPECT_EQ(c.GetMode(), after) << "mode " << before;
+    EXPECT_EQ(c.GetMode(), after) << "the lazy mode only replaces 0, not " << before;
   }
 }
 
@@ -118,7 +107,6 @@ TEST(Base, TagsAndTheDefaultArchiveForm) {
   EXPECT_FALSE(GObjTag(5, &p) == GObjTag(5, &q));
   EXPECT_FALSE(GObjTag(5, &p) == GObjTag(6, &p));
 
-  // An empty object of 3 bytes that keeps readers aligned.
   IBase base;
   EXPECT_EQ(base.GetObjectType(), DT_UNDEFINED);
   GMemStream mem(true, nullptr, 0);
@@ -126,7 +114,7 @@ TEST(Base, TagsAndTheDefaultArchiveForm) {
     GDbArchiveImpl ar(&mem);
     ar << base << 9;
   }
-  ASSERT_EQ(mem.GetDataSize(), 7u);
+  ASSERT_EQ(mem.GetDataSize(), 7u);  // an empty object of 3 bytes
   mem.SetOpenMode(false);
   GDbArchiveImpl ar(&mem);
   int after = 0;

@@ -1,5 +1,4 @@
-// Entity trees: ids in pre-order, flag rules, deletion recording, swapping
-// data out and in.
+// Entity trees: ids in pre-order, flag rules, deletion recording, swapping data out and in.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -39,7 +38,6 @@ Ids IdsOf(IBaseEntity* root) {
   return ids;
 }
 
-// `parent` gets children with the given ids; returns the last one.
 IBaseEntity* AddChildren(IBaseEntity* parent, std::initializer_list<__int64> ids) {
   for (__int64 id : ids) parent->AddChild(new CountedEntity(id));
   return parent->GetAllChild().back();
@@ -80,16 +78,8 @@ TEST_F(EntityTest, IdsFromProjectCounterInPreOrder) {
     AddChildren(x, {1});
     root->AddChild(x);
     EXPECT_EQ(IdsOf(x), c.ids) << c.root << " " << c.middleId;
-    if (project) {
-      EXPECT_EQ(project->GetLastUniqueID(), c.ids.back());
-    }
+    EXPECT_TRUE(!project || project->GetLastUniqueID() == c.ids.back());
   }
-  // Below an inner node of a project; a null child is ignored.
-  CountedProject project;
-  IBaseEntity* inner = AddChildren(&project, {1});
-  AddChildren(inner, {1, 1});
-  inner->AddChild(nullptr);
-  EXPECT_EQ(IdsOf(inner), (Ids{2, 3, 4}));
   EXPECT_TRUE(log.empty()) << "id assignment touches no device operation";
 }
 
@@ -98,6 +88,7 @@ TEST_F(EntityTest, GetAllLeafChildAppendsPreOrderOfDeepTrees) {
   IBaseEntity* tip = &project;
   for (int i = 0; i < 2000; ++i) {
     AddChildren(tip, {1, 1});  // a leaf beside each inner node
+    tip->AddChild(nullptr);  // ignored
     tip = tip->GetAllChild()[0];
   }
   std::vector<IBaseEntity*> out{nullptr};
@@ -160,7 +151,6 @@ TEST_F(EntityTest, DeleteChildRecordsIdsOnlyUnderAllConditions) {
     RecordingDevice* device = c.device ? new RecordingDevice(&log) : nullptr;
     project.SetProjectDBDevice(device);
     if (device) device->GetContext().SetRecordDeleteOff(c.recordingOff);
-    // 9 -> 12 and 9 -> 11 beside 2; every one flagged when `flag`.
     IBaseEntity* victim = AddChildren(&project, {2, 9});
     AddChildren(victim, {12, 11});
     if (c.flag)
@@ -176,62 +166,44 @@ TEST_F(EntityTest, DeleteChildRecordsIdsOnlyUnderAllConditions) {
   }
 }
 
-class SwapTest : public EntityTest {
- protected:
-  SwapTest() {
-    project.SetProjectDBDevice(new RecordingDevice(&log));
-    entity = AddChildren(&project, {1});  // id 2
-    Value(entity) = 42;
-    // The facade keeps swapped-out values in a "database" of its own.
-    facade.onSwapOut = [this](IBaseEntity* e, GDBDevice*) { stored = Value(e); };
-    facade.onLoadEntity = [this](IBaseEntity* e, GDBDevice*) { Value(e) = stored; };
-  }
-  static int& Value(IBaseEntity* e, bool load = false) {
-    return static_cast<CountedImpl*>(e->GetBaseEntityImpl(load))->value;
-  }
-  CountedProject project;
-  IBaseEntity* entity;
-  int stored = 0;
-};
+int& Value(IBaseEntity* e, bool load = false) { return static_cast<CountedImpl*>(e->GetBaseEntityImpl(load))->value; }
 
-TEST_F(SwapTest, SwapOutAndInThroughFacade) {
+TEST_F(EntityTest, SwapOutAndInThroughFacadeAndFailuresKeepTheData) {
+  CountedProject project;
+  project.SetProjectDBDevice(new RecordingDevice(&log));
+  IBaseEntity* entity = AddChildren(&project, {1});  // id 2
+  Value(entity) = 42;
+  int stored = 0;
+  auto swapOut = [&](IBaseEntity* e, GDBDevice*) { stored = Value(e); };
+  auto load = [&](IBaseEntity* e, GDBDevice*) { Value(e) = stored; };
+  facade.onLoadEntity = load;
   entity->SwapDataToDisk();  // without a facade nothing happens
   EXPECT_EQ(entity->GetObjectFlags(), M);
-
   ScopedFacade installed(&facade);
+  facade.onSwapOut = [](IBaseEntity*, GDBDevice*) { throw std::runtime_error("disk full"); };
+  EXPECT_THROW(entity->SwapDataToDisk(), std::runtime_error);
+  EXPECT_EQ(Value(entity), 42);
+  EXPECT_EQ(entity->GetObjectFlags(), M);
+  facade.onSwapOut = swapOut;
   entity->SwapDataToDisk();
-  EXPECT_EQ(entity->GetObjectFlags(), S) << "swapped, no longer modified";
+  EXPECT_EQ(entity->GetObjectFlags(), S);
   EXPECT_EQ(test::g_liveImpls, 0) << "the data was released";
   entity->SwapDataToDisk();  // no data in memory: nothing to write over the stored data
+  facade.onLoadEntity = [](IBaseEntity*, GDBDevice*) { throw std::runtime_error("database gone"); };
+  EXPECT_THROW(entity->GetBaseEntityImpl(true), std::runtime_error);
+  EXPECT_EQ(test::g_liveImpls, 0) << "no unfilled object stands for the stored data";
+  facade.onLoadEntity = load;
   EXPECT_EQ(Value(entity, true), 42);
   EXPECT_TRUE(entity->HasObjectFlag(S)) << "clearing the flag is the facade's business";
-  // Without `load`, an empty object is made and nothing is loaded.
   entity->SetImplObject(nullptr);
-  EXPECT_EQ(Value(entity), 0);
+  EXPECT_EQ(Value(entity), 0) << "without `load` nothing is loaded";
   // Data that is not swapped out is written even when no object holds it.
   entity->SetImplObject(nullptr);
   entity->SetObjectFlag(true, M);
   entity->SwapDataToDisk();
   EXPECT_EQ(stored, 0);
-  EXPECT_EQ(log, (CallLog{"SwapOutEntityData 2 device", "LoadEntityData 2 device", "SwapOutEntityData 2 device"}));
-}
-
-TEST_F(SwapTest, FailuresKeepTheData) {
-  ScopedFacade installed(&facade);
-  auto swapOut = facade.onSwapOut;
-  facade.onSwapOut = [](IBaseEntity*, GDBDevice*) { throw std::runtime_error("disk full"); };
-  EXPECT_THROW(entity->SwapDataToDisk(), std::runtime_error);
-  EXPECT_EQ(Value(entity), 42);
-  EXPECT_EQ(entity->GetObjectFlags(), M);
-
-  facade.onSwapOut = swapOut;
-  entity->SwapDataToDisk();
-  auto load = facade.onLoadEntity;
-  facade.onLoadEntity = [](IBaseEntity*, GDBDevice*) { throw std::runtime_error("database gone"); };
-  EXPECT_THROW(entity->GetBaseEntityImpl(true), std::runtime_error);
-  EXPECT_EQ(test::g_liveImpls, 0) << "no unfilled object stands for the stored data";
-  facade.onLoadEntity = load;
-  EXPECT_EQ(Value(entity, true), 42) << "the next call loads again";
+  EXPECT_EQ(log, (CallLog{"SwapOutEntityData 2 device", "SwapOutEntityData 2 device", "LoadEntityData 2 device",
+                          "LoadEntityData 2 device", "SwapOutEntityData 2 device"}));
 }
 
 }  // namespace

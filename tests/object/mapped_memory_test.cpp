@@ -1,6 +1,4 @@
-// The mapped-file allocator. The region is created once per process, so each
-// scenario runs in a fresh process of this program (a death test in the
-// "threadsafe" style re-executes the binary) inside a scratch directory.
+// The mapped-file allocator; the region is made once per process, so each scenario runs in a fresh one.
 #include <hux/object/mapped_memory.h>
 
 #include <gtest/gtest.h>
@@ -28,14 +26,12 @@ namespace {
 namespace fs = std::filesystem;
 namespace bip = boost::interprocess;
 
-// Inside the child a failed gtest assertion would not change its exit code:
-// a failed requirement is reported and makes the child leave with 1.
-struct RequirementFailed {};
+// A failed gtest assertion would not change the child's exit code.
 #define REQUIRE(cond)                                                                     \
   do {                                                                                    \
     if (!(cond)) {                                                                        \
       std::fprintf(stderr, "%s:%d: requirement failed: %s\n", __FILE__, __LINE__, #cond); \
-      throw RequirementFailed();                                                          \
+      std::_Exit(1);                                                                      \
     }                                                                                     \
   } while (0)
 
@@ -43,17 +39,9 @@ void InFreshProcess(const std::function<void()>& scenario) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
-        int code = 0;
-        {
-          test::ScratchDir scratch;
-          try {
-            scenario();
-          } catch (const RequirementFailed&) {
-            code = 1;
-          }
-        }
-        std::fflush(stderr);
-        std::_Exit(code);
+        test::ScratchDir scratch;
+        scenario();
+        std::exit(0);
       },
       ::testing::ExitedWithCode(0), "");
 }
@@ -61,10 +49,8 @@ void InFreshProcess(const std::function<void()>& scenario) {
 constexpr unsigned long long kMiB = 1ull << 20;
 const char* const kFile = "hux_mapped_file";
 unsigned long long FileSize() { return fs::file_size(kFile); }
-// The first file for a request of `n` bytes: n rounded down to a multiple of
-// 1024, plus 1024, plus 16 bytes and the 16 MiB start.
+// The file size for a first request of n bytes, and after one growth.
 unsigned long long First(unsigned long long n) { return n / 1024 * 1024 + 1024 + 16 + 16 * kMiB; }
-// The size after one growth of a region of `size` bytes for a request of `n`.
 unsigned long long Grown(unsigned long long size, unsigned long long n) { return size + (size + 8) / 2 + First(n) - 16 * kMiB; }
 
 struct Block {
@@ -92,7 +78,6 @@ bool AllIntactAndDisjoint(std::vector<Block> blocks) {
   return true;
 }
 
-// Sets the soft limit on the size of files this process writes.
 void LimitFileSize(rlim_t bytes) {
   struct rlimit limit {};
   REQUIRE(::getrlimit(RLIMIT_FSIZE, &limit) == 0);
@@ -100,8 +85,6 @@ void LimitFileSize(rlim_t bytes) {
   REQUIRE(::setrlimit(RLIMIT_FSIZE, &limit) == 0);
 }
 
-// The errno value carried by the exception mapped_malloc throws, 0 when it
-// returns, -1 for the allocation exception and -2 for another one.
 int CreationError(unsigned long long n) {
   try {
     mapped_free(mapped_malloc(n));
@@ -115,51 +98,55 @@ int CreationError(unsigned long long n) {
   }
 }
 
-TEST(MappedMemory, FirstRequestSizesTheFile) {
-  for (const unsigned long long request : {100000ull, 0ull}) {
-    InFreshProcess([request] {
-      // Nothing to free before a region exists; requests no region can hold
-      // throw the allocation exception.
+// Whatever is left at the name (a file, a symbolic or a hard link to someone's file) is
+// replaced by a file only the owner can read, whatever the umask; nothing is written through.
+TEST(MappedMemory, FirstRequestMakesAPrivateFileAndFreedBlocksAreReused) {
+  using Plant = void (*)();
+  const Plant plants[] = {+[] {}, +[] { std::ofstream(kFile) << "left over"; },
+                          +[] { fs::create_symlink("victim", kFile); }, +[] { fs::create_hard_link("victim", kFile); }};
+  const unsigned long long requests[] = {100000, 0, 1000, 1001};
+  for (int i = 0; i < 4; ++i) {
+    const Plant plant = plants[i];
+    const unsigned long long request = requests[i];
+    InFreshProcess([plant, request] {
+      ::umask(0);
       int local = 0;
       mapped_free(nullptr);
       mapped_free(&local);
       for (unsigned long long n : {~0ull, 1ull << 62, 65ull << 30}) REQUIRE(CreationError(n) == -1);
       REQUIRE(!fs::exists(kFile));
-      Block b = Allocate(request, 1);
-      REQUIRE(FileSize() == First(request));
-      REQUIRE(b.Intact());
-      REQUIRE(mapped_malloc(request) != b.p);  // zero bytes too: a block of its own
-    });
-  }
-}
-
-// Whatever an earlier process or another user left at the name (a file, a
-// symbolic or a hard link to someone's file) is replaced by a new file that
-// only the owner can read, whatever the umask; nothing is written through.
-TEST(MappedMemory, ReplacesWhatIsLeftAtTheNameByAPrivateFile) {
-  using Plant = void (*)();
-  for (const Plant plant : {+[] { std::ofstream(kFile) << "left over"; }, +[] { fs::create_symlink("victim", kFile); },
-                            +[] { fs::create_hard_link("victim", kFile); }}) {
-    InFreshProcess([plant] {
-      ::umask(0);
       std::ofstream("victim") << "keep me";
       plant();
-      Block b = Allocate(1000, 2);
+      Block b = Allocate(request, 1);
       const fs::file_status status = fs::symlink_status(kFile);
       REQUIRE(fs::is_regular_file(status));
       REQUIRE(status.permissions() == (fs::perms::owner_read | fs::perms::owner_write));
       REQUIRE(fs::hard_link_count(kFile) == 1);
-      REQUIRE(FileSize() == First(1000));
       REQUIRE(fs::file_size("victim") == 7);
+      REQUIRE(FileSize() == First(request));
       REQUIRE(b.Intact());
+      REQUIRE(mapped_malloc(request) != b.p);  // zero bytes too: a block of its own
+      void* a = mapped_malloc(5000);
+      mapped_free(a);
+      REQUIRE(mapped_malloc(5000) == a);
+      std::vector<Block> blocks;
+      for (int round = 0; round < 2; ++round) {
+        for (const Block& old : blocks) mapped_free(old.p);
+        blocks.clear();
+        for (int i = 0; i < 120; ++i) blocks.push_back(Allocate(100 * 1024, static_cast<unsigned char>(i + round)));
+        REQUIRE(FileSize() == First(request));
+      }
+      std::vector<char> heap(64);
+      mapped_free(&local);
+      mapped_free(heap.data());
+      blocks.push_back(Allocate(3000, 9));
+      REQUIRE(AllIntactAndDisjoint(blocks));
     });
   }
 }
 
 TEST(MappedMemory, GrowthKeepsEveryBlockInPlace) {
   InFreshProcess([] {
-    // 100 MiB in blocks of 1 KiB to 700 KiB: five growths of a region that
-    // starts at 16 MiB.
     std::vector<Block> blocks;
     unsigned long long total = 0, expected = 0;
     for (int i = 0; total < 100 * kMiB; ++i) {
@@ -174,7 +161,6 @@ TEST(MappedMemory, GrowthKeepsEveryBlockInPlace) {
     }
     REQUIRE(expected > 120 * kMiB);
     REQUIRE(AllIntactAndDisjoint(blocks));
-    // Blocks come from the file itself: what a block holds is in the file.
     const std::string marker = "block from the last growth, index " + std::to_string(blocks.size());
     std::memcpy(blocks.back().p, marker.data(), marker.size());
     std::ifstream in(kFile, std::ios::binary);
@@ -183,34 +169,7 @@ TEST(MappedMemory, GrowthKeepsEveryBlockInPlace) {
   });
 }
 
-TEST(MappedMemory, FreedBlocksAreReused) {
-  InFreshProcess([] {
-    void* a = mapped_malloc(5000);
-    mapped_free(a);
-    REQUIRE(mapped_malloc(5000) == a);
-    // Fill most of the region, free it all, fill it again: no growth.
-    std::vector<Block> blocks;
-    for (int round = 0; round < 2; ++round) {
-      for (const Block& b : blocks) mapped_free(b.p);
-      blocks.clear();
-      for (int i = 0; i < 120; ++i) blocks.push_back(Allocate(100 * 1024, static_cast<unsigned char>(i + round)));
-      REQUIRE(FileSize() == First(5000));
-    }
-    // Pointers from elsewhere are ignored, and the region stays usable.
-    int local = 0;
-    std::vector<char> heap(64);
-    mapped_free(&local);
-    mapped_free(heap.data());
-    blocks.push_back(Allocate(3000, 9));
-    REQUIRE(AllIntactAndDisjoint(blocks));
-  });
-}
-
 TEST(MappedMemory, CreationAndGrowthFailuresAreRetried) {
-  // Every creation failure holds for root as well: the directory is gone,
-  // the name is a directory that cannot be removed, the process may not
-  // write a file that large. A file-size limit then stands in for a full
-  // disk at a growth (and the process must not be killed by SIGXFSZ).
   InFreshProcess([] {
     const fs::path scratch = fs::current_path();
     fs::create_directory("gone");

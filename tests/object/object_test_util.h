@@ -1,13 +1,8 @@
-// Test doubles for the object-model tests: entities and implementation
-// objects that count live instances, and a device and a facade that record
-// every call made to them (with the device's loading and saving flags at
-// the time of the call) in one shared log.
+// Test doubles: counted entities, and a device and facade that log every call with the device's flags.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -106,10 +101,11 @@ class RecordingFacade : public IDataIOFacade {
   explicit RecordingFacade(CallLog* log) : m_log(log) {}
   void SaveProjectData(IBaseProject* project, GDBDevice* device) override {
     m_log->push_back("SaveProjectData " + std::to_string(project ? project->GetObjectID() : 0) + Flags(device));
-    if (onSave) onSave(project, device);
+    if (fail) throw std::runtime_error("disk full");
   }
   IBaseEntity* LoadProjectData(__int64 id, GDBDevice* device) override {
     m_log->push_back("LoadProjectData " + std::to_string(id) + Flags(device));
+    if (fail) throw std::runtime_error("damaged");
     return onLoad ? onLoad(id, device) : nullptr;
   }
   bool SaveEntityData(IBaseEntity*, GDBDevice*) override { return true; }
@@ -127,7 +123,7 @@ class RecordingFacade : public IDataIOFacade {
   }
   void PrepareSave(GDBDevice* device) override { m_log->push_back("PrepareSave" + Flags(device)); }
 
-  std::function<void(IBaseProject*, GDBDevice*)> onSave;
+  bool fail = false;
   std::function<IBaseEntity*(__int64, GDBDevice*)> onLoad;
   std::function<void(IBaseEntity*, GDBDevice*)> onLoadEntity, onSwapOut;
 
@@ -135,28 +131,10 @@ class RecordingFacade : public IDataIOFacade {
   CallLog* m_log;
 };
 
-// Installs a facade for the length of a scope, so every test starts without one.
 struct ScopedFacade {
   explicit ScopedFacade(IDataIOFacade* facade) { SetIOFacade(facade); }
   ~ScopedFacade() { SetIOFacade(nullptr); }
   ScopedFacade(const ScopedFacade&) = delete;
 };
-
-// Runs `scenario` in a new process (the test binary started again for this
-// test alone), so that process-wide state such as the once-per-process
-// report counter starts fresh. The scenario returns an empty string on
-// success or a description of what went wrong.
-#define HUX_EXPECT_IN_FRESH_PROCESS(...)                                       \
-  do {                                                                         \
-    auto huxScenario = __VA_ARGS__;                                            \
-    GTEST_FLAG_SET(death_test_style, "threadsafe");                            \
-    EXPECT_EXIT(                                                               \
-        {                                                                      \
-          const std::string failure = huxScenario();                           \
-          if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str()); \
-          std::exit(failure.empty() ? 0 : 1);                                  \
-        },                                                                     \
-        ::testing::ExitedWithCode(0), "");                                     \
-  } while (0)
 
 }  // namespace hux::test

@@ -1,5 +1,4 @@
-// The engine's open-addressing index, against std::unordered_map, with hashes
-// that collide on purpose so that probe runs wrap and erasures shift entries.
+// The engine's open-addressing index against std::unordered_map, with colliding hashes.
 #include "../../src/regen/flat_index.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +10,6 @@
 namespace hux::regen_detail {
 namespace {
 
-// Seven hash values, shifted by `offset` so that different runs put the
-// crowded home slots at different places of the table (the end included).
 std::uint64_t offset = 0;
 struct FewBuckets {
   std::size_t operator()(std::uint64_t key) const { return key % 7 + offset; }
@@ -58,7 +55,6 @@ void CompareWithReference(std::uint64_t seed, std::uint64_t keys, int steps) {
 TEST(FlatIndex, MatchesAHashMapThroughInsertsAndErasures) {
   CompareWithReference<FewBuckets>(1, 3000, 100000);
   CompareWithReference<Identity>(2, 3000, 100000);
-  // Small tables crowded into a few home slots: some runs wrap past the end.
   for (offset = 1; offset < 64; ++offset) CompareWithReference<FewBuckets>(offset, 60, 10000);
   offset = 0;
 }

@@ -1,7 +1,4 @@
-// A small parametric model for the regeneration tests: features that report
-// their references as relations, react to changes of what they refer to by
-// announcing a change of their own shape, and have one step that logs when
-// it runs. Switches on each feature inject the behaviours the tests need.
+// A small parametric model: features refer to others, announce their shape and log their step.
 #pragma once
 
 #include <cstdint>
@@ -48,8 +45,6 @@ class Feature : public IRegenableObject, public IRegenStep {
   bool announces = true;            // marks its own "shape" when something it uses changes
   bool changes = true;              // OnRegen answers true
   bool hasStep = true;
-  std::vector<GRegenAtom> marksOnRegen;         // extra atoms announced from OnRegen
-  std::vector<GRegenAtom> marksOnExecute;       // atoms announced while its step runs
   std::vector<std::uint64_t> removesOnRemove;   // extra ids asked for on removal
   std::function<void(char const* where)> fault;    // may throw
   std::function<void(GRegenAtom const&)> onRegen;  // reacts to any atom
@@ -61,13 +56,11 @@ class Model : public IRegenObjectContainer {
     auto it = features.find(id);
     return it == features.end() ? nullptr : it->second;
   }
-  // Cascades through RemoveObject, then drops the feature from the store.
   void DestroyObject(std::uint64_t id) override {
     log.push_back("destroy " + Name(id));
     RemoveObject(id);
     features.erase(id);
   }
-  // Stores a feature and records its relations.
   Feature& Add(std::uint64_t id, std::string name, std::vector<std::uint64_t> refs = {}) {
     auto feature = std::make_shared<Feature>(*this, id, std::move(name), std::move(refs));
     features[id] = feature;
@@ -86,7 +79,6 @@ class Model : public IRegenObjectContainer {
     for (std::uint64_t id : ids) out.push_back(Name(id));
     return out;
   }
-  // The log entries that start with `prefix`, without it.
   std::vector<std::string> Logged(std::string const& prefix) const {
     std::vector<std::string> out;
     for (auto const& line : log)
@@ -105,7 +97,6 @@ inline bool Feature::OnRegen(GRegenAtom const& atom) {
   Fault("regen");
   model.log.push_back("regen " + name + " <- " + model.AtomText(atom));
   if (atom.TargetId() != id && announces) model.MarkAtom(GRegenAtom(id, L"shape"));
-  for (auto const& extra : marksOnRegen) model.MarkAtom(extra);
   if (onRegen) onRegen(atom);
   return changes;
 }
@@ -120,7 +111,6 @@ inline void Feature::Execute(IRegenableObject* object, GRegenAtom const& atom) {
   Fault("execute");
   if (object != this) throw std::logic_error("step executed on another object");
   model.log.push_back("exec " + name + " for " + model.AtomText(atom));
-  for (auto const& extra : marksOnExecute) model.MarkAtom(extra);
 }
 
 }  // namespace hux::test

@@ -19,12 +19,6 @@ constexpr Type T = static_cast<Type>(3);
 constexpr Type T2 = static_cast<Type>(-5);  // ordered as a signed value: before T
 constexpr Type T9 = static_cast<Type>(9);
 
-std::vector<Type> Types(GRegenObjectRelation const& r) {
-  std::vector<Type> types;
-  for (auto const& entry : r) types.push_back(entry.first);
-  return types;
-}
-
 TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   GRegenObjectRelation r;
   for (std::uint64_t id : {4, 4, 1, 2}) r.Add(T, id);
@@ -34,15 +28,16 @@ TEST(RegenObjectRelation, SetsPerTypeAndTheirDifference) {
   EXPECT_EQ(all, (Ids{1, 2, 4, 7, 100}));
   r.Remove(T, 4);
   r.Remove(T9, 1);  // an absent type gets an empty set, nothing else
-  EXPECT_THAT(Types(r), ElementsAre(T2, T, T9));
+  std::vector<Type> types;
+  for (auto const& entry : r) types.push_back(entry.first);
+  EXPECT_THAT(types, ElementsAre(T2, T, T9));
   EXPECT_FALSE(r.IsIdExist(4));
-  // The difference per type leaves other types alone.
   r.Remove(GRegenObjectRelation::RelationMap{{T, {2, 3}}, {T9, {}}});
   EXPECT_EQ(r.GetRelatedIds(T), (Ids{1}));
   EXPECT_EQ(r.GetRelatedIds(T2), (Ids{7}));
 }
 
-TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
+TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeOrQueryIt) {
   GRegenObjectRelationDb db;
   GCollectRelationContext collect(db);
   collect.AddRelation(5, 9, T);
@@ -60,11 +55,8 @@ TEST(RegenObjectRelationDb, FilesUnderTheReferredObjectAndContextsChangeIt) {
   db.RemoveRelation(9);
   EXPECT_EQ(db.GetRelations(9), nullptr);
   EXPECT_NE(db.GetRelations(5), nullptr);  // what 9 reported stays
-}
-
-TEST(RelationContexts, QueryFindsEveryIdNamed) {
+  // A query context finds every id named, also after questions.
   GQueryRelationContext query;
-  // Many reports, some made after questions: every id named is found.
   for (std::uint64_t id = 40; id >= 2; id -= 2) {
     query.AddRelation(1, id, T2);
     EXPECT_TRUE(query.IsIdExist(id)) << id;

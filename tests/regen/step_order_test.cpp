@@ -1,7 +1,4 @@
-// The level-by-level step order, checked against a plain implementation of
-// the ordering rule: search the whole order for an equal step at every
-// placement and scan it again for the moved step's descendants; and no step
-// of the tree may be missing from the order.
+// The step order against a plain reference of the ordering rule; no step of the tree may be lost.
 #include <hux/regen/scheduler.h>
 
 #include <gtest/gtest.h>
@@ -21,7 +18,6 @@ namespace {
 
 using StepKey = std::pair<std::uint64_t, std::uint64_t>;
 
-// A step and an object that only carry ids.
 struct Key : IRegenableObject, IRegenStep {
   Key(std::uint64_t object, std::uint64_t step) : object(object), step(step) {}
   std::uint64_t GetObjectId() override { return object; }
@@ -34,12 +30,8 @@ struct Key : IRegenableObject, IRegenStep {
   std::uint64_t object, step;
 };
 
-// The reference: the rule read plainly, on nodes of its own. Place hands the
-// children of the step's former node to the new one; the rule as stated drops
-// a child for which the new node already has an equal child, and with it the
-// steps below, which may then never run. When that loses a step, the order is
-// made again from the tree as built, handing such a child's children on to
-// the equal child the same way, and so on down, depth first.
+// The rule read plainly; when it loses a step, the order is made again handing a
+// dropped child's children on to the equal child. On a cycle: level order, last occurrences.
 struct RefNode {
   StepKey key;
   int serial;
@@ -51,9 +43,6 @@ struct RefNode {
 
 class ReferenceOrder {
  public:
-  // The serials of the ordered nodes. When joining children would make a
-  // node its own descendant (placing would then go on for ever), the built
-  // tree is taken level by level, each step at its last occurrence.
   std::vector<int> Run(std::vector<RefNode*> const& top) {
     std::vector<RefNode*> const all = Reach(top, nullptr).second;
     std::set<StepKey> steps;
@@ -98,7 +87,6 @@ class ReferenceOrder {
     return out;
   }
 
-  // Whether `target` is reachable from `from`, and every node reached.
   static std::pair<bool, std::vector<RefNode*>> Reach(std::vector<RefNode*> work, RefNode* target) {
     std::vector<RefNode*> all;
     std::set<RefNode*> seen;
@@ -136,9 +124,6 @@ class ReferenceOrder {
     if (!s->children.empty()) queue.push_back(s);
   }
 
-  // Joins each child of `from` to `to` unless `to` has an equal child; that
-  // child then receives the children in turn (when handing on), once for
-  // each node of `from`'s side in one placement.
   void HandChildren(RefNode* from, RefNode* to, std::set<RefNode*>& handedOn) {
     for (std::size_t i = 0; i < from->children.size(); ++i) {
       RefNode* c = from->children[i];
@@ -174,11 +159,8 @@ class ReferenceOrder {
   std::vector<RefNode*> order;
 };
 
-// The same step tree twice: once of GRegenStepNode, once of reference nodes.
 class TwinTree {
  public:
-  // Adds a node under `parent` (-1: top level) unless the parent already has
-  // an equal child, as the step tree is built; returns its serial or -1.
   int Add(int parent, std::uint64_t object, std::uint64_t step = 0) {
     auto key = std::make_shared<Key>(object, step);
     auto node = std::make_shared<GRegenStepNode>(key.get(), GRegenAtom(object, L"p"), key);
@@ -212,10 +194,7 @@ class TwinTree {
   std::vector<RefNode*> refTop;
 };
 
-// Random step trees: keys from a small pool so that steps recur on one
-// level, on several levels, on one path and across branches. In the
-// "layered" mode every child's key comes later in the pool than its
-// parent's, so the steps never form a cycle.
+// Keys from a small pool recur on levels, paths and branches; "layered" trees have no cycle.
 TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
   std::mt19937_64 random(35);
   int cycled = 0, dropped = 0, joined = 0, lost = 0;
@@ -238,16 +217,13 @@ TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
       for (int j = 0, children = below(4); j < children; ++j) {
         if (layered && p.keyIndex + 1 >= objects) break;
         int const k = layered ? p.keyIndex + 1 + below(objects - p.keyIndex - 1) : below(objects);
-        // Some steps occur once in the tree: losing one shows.
         bool const once = random() % 4 == 0;
         std::uint64_t const object = once ? 1000 + t.nodes.size() : 1 + static_cast<std::uint64_t>(k);
         int const s = t.Add(p.serial, object, layered ? 0 : random() % steps);
         work.push_back({s, p.depth + 1, once ? p.keyIndex : k});
       }
     }
-    // Half the trees get a step with grandchildren again, at the end of a new
-    // chain of steps that occur once, with its first child but not that
-    // child's children: the steps the stated rule can lose.
+    // A step with grandchildren again, below a chain of single steps, with only its first child: losable steps.
     for (int attempt = 0; round % 4 < 2 && attempt < 8; ++attempt) {
       Pending const x = work[random() % work.size()];
       if (x.serial < 0) continue;
@@ -272,13 +248,10 @@ TEST(StepOrder, MatchesTheReferenceAndLosesNoStepOnRandomTrees) {
     joined += reference.joined && exact;
     lost += reference.lost && exact;
   }
-  // Both ways through the ordering are exercised, and moves that take
-  // placed descendants along, join children or would lose steps are common.
   EXPECT_TRUE(cycled > 5000 && cycled < 15000 && dropped > 2000 && joined > 4000 && lost > 500);
 }
 
-// A long chain placed early and moved late: the descendants leave by a walk
-// down from the moved step, not by scans of an order this long.
+// Descendants of a moved step leave by a walk down from it, not by scans of the order.
 TEST(StepOrder, LongSubtreesMoveInLinearTime) {
   constexpr int kLength = 100000;
   TwinTree t;
@@ -290,16 +263,14 @@ TEST(StepOrder, LongSubtreesMoveInLinearTime) {
   int const a2 = t.Add(detour, 2);
   std::vector<int> const order = t.Ordered();
   ASSERT_EQ(order.size(), static_cast<std::size_t>(2 * kLength + 8));
-  // A moves behind the detour, with the whole chain after it.
   EXPECT_EQ(order[1], 2);
   EXPECT_EQ(order[kLength + 7], a2);
   EXPECT_EQ(order[kLength + 8], 3);  // the chain's first step
   EXPECT_EQ(order.back(), last);
 }
 
-// A tree assembled by hand may list a step at the top that another top-level
-// step also holds: the top-level steps after it are still ordered.
-TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
+// A hand-built tree may hold a top-level step below another one.
+TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterItAndDeepTreesAreReleased) {
   TwinTree t;
   int const b = t.Add(-1, 1);
   int const a = t.Add(-1, 2);
@@ -309,9 +280,7 @@ TEST(StepOrder, TopLevelStepReachedTwiceKeepsTheStepsAfterIt) {
   std::vector<int> order = t.Ordered();
   std::sort(order.begin(), order.end());
   EXPECT_EQ(order, (std::vector<int>{b, a, c, d}));
-}
-
-TEST(StepOrder, DeepTreesAreReleasedWithoutRecursionAndNodesNeedAStepAndAnObject) {
+  // Deep trees are released without recursion; nodes need a step and an object.
   auto key = std::make_shared<Key>(1, 1);
   auto root = std::make_shared<GRegenStepNode>(key.get(), GRegenAtom(1, L"p"), key);
   auto atoms = std::make_shared<GRegenAtomNode>(GRegenAtom(1, L"p"));

@@ -12,7 +12,7 @@
 namespace hux {
 namespace {
 
-TEST(ErrorThreads, CodesBuffersAndStreamsArePerThread) {
+TEST(ErrorThreads, CodesBuffersAndStreamsArePerThreadAndFormatsMayChange) {
   SetErrorMessage(500, "thread %d says %s");
   SetError(77);
   constexpr int kThreads = 8;
@@ -33,8 +33,7 @@ TEST(ErrorThreads, CodesBuffersAndStreamsArePerThread) {
         GetErrorParamStream().AppendInt(t).AppendString(word.c_str());
         if (GetErrorMessage(500) != expected || GetError() != 100 + t) ++failures;
       }
-      // The stream is left for the thread's end to free.
-      buffers[t] = GetErrorMessage(500);
+      buffers[t] = GetErrorMessage(500);  // the stream is left for the thread's end to free
     });
   }
   for (auto& th : threads) th.join();
@@ -42,12 +41,10 @@ TEST(ErrorThreads, CodesBuffersAndStreamsArePerThread) {
   EXPECT_EQ(GetError(), 77);
   EXPECT_EQ(std::set<const char*>(buffers.begin(), buffers.end()).size(), size_t{kThreads});
   SetError(0);
-}
-
-TEST(ErrorThreads, FormatsMayChangeWhileOthersFormat) {
+  // Formats may change while other threads format.
   SetErrorMessage(501, "first %d");
   std::atomic<bool> stop{false};
-  std::atomic<int> failures{0};
+  failures = 0;
   std::vector<std::thread> readers;
   for (int t = 0; t < 3; ++t) {
     readers.emplace_back([&] {

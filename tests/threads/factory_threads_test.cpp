@@ -1,7 +1,4 @@
-// A module registering its types while other threads create objects: every
-// lookup finds either nothing or the whole record, the library's own types
-// stay reachable throughout, and a record completed meanwhile hands out one of
-// its functions, never a torn or missing one.
+// A module registering its types while other threads create objects.
 #include <hux/object/factory.h>
 
 #include <gtest/gtest.h>
@@ -51,7 +48,6 @@ TEST(FactoryThreads, RegistrationWhileOthersCreate) {
         if (!made || (*made != 7 && *made != 8)) ++failures;
         delete made;
         if (done == 0) continue;
-        // A type registered before `published` was read is complete.
         next = next * 1103515245u + 12345u;
         const int n = static_cast<int>(next % static_cast<unsigned>(done));
         const sClassFunctionPtr* record = f.GetFunctionPtr(Code(n));

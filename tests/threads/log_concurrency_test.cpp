@@ -1,6 +1,4 @@
-// Sixteen threads log 20 000 lines each to one file at once: every line must
-// arrive whole, and every thread's lines complete and in order. Threads still
-// at work while the process exits neither crash it nor cut the log short.
+// Threads logging to one file at once, and logging on while the process exits.
 #include <hux/diag/logmanager.h>
 
 #include <gtest/gtest.h>
@@ -8,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -24,29 +23,20 @@ namespace hux {
 namespace {
 
 constexpr int kThreads = 16;
-constexpr int kLines = 20000;
+constexpr int kLines = 5000;
 constexpr size_t kMaxPayload = 8192;
 
-unsigned int Checksum(const std::string& text) {
-  unsigned int h = 2166136261u;  // FNV-1a
-  for (unsigned char c : text) h = (h ^ c) * 16777619u;
-  return h;
-}
-
-// The payload of one line: 1 to 8192 bytes, spread over the powers of two so
-// that short and long lines mix, with both extremes present.
-std::string Payload(int thread, int seq) {
-  const size_t mixed = 1 + Checksum(std::to_string(thread * kLines + seq)) % (size_t{1} << (seq % 14));
+// A line of 1 to 8192 payload bytes, short and long mixed, both extremes present.
+std::string Line(int thread, int seq) {
+  const size_t mixed = 1 + std::hash<int>()(thread * 7919 + seq * 104729) % (size_t{1} << (seq % 14));
   const size_t length = seq == 0 ? 1 : seq == 1 ? kMaxPayload : mixed;
-  std::string text(length, 'a');
-  for (size_t i = 0; i < length; ++i) text[i] = static_cast<char>('a' + (thread * 7 + seq + i) % 26);
-  return text;
+  return "T" + std::to_string(thread) + " S" + std::to_string(seq) + " " +
+         std::string(length, static_cast<char>('a' + (thread * 7 + seq) % 26));
 }
 
 TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
   test::ScratchPath path("hux-log-threads");
   size_t debugLines = 0, debugBad = 0;
-  // The manager calls this under its lock, so plain counters suffice.
   auto previous = platform::SetDebugOutputHandler([&](const std::string& line) {
     ++debugLines;
     if (line.empty() || line.back() != '\n' || line.find('\n') != line.size() - 1) ++debugBad;
@@ -58,12 +48,8 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&log, t] {
         for (int seq = 0; seq < kLines; ++seq) {
-          const std::string payload = Payload(t, seq);
-          char head[64];
-          std::snprintf(head, sizeof head, "T%d S%d L%zu C%08x ", t, seq, payload.size(), Checksum(payload));
-          std::wstring line(head, head + std::char_traits<char>::length(head));
-          line.append(payload.begin(), payload.end());
-          log.Log(line, CLogManager::LOG_NORMAL);
+          const std::string line = Line(t, seq);
+          log.Log(std::wstring(line.begin(), line.end()), CLogManager::LOG_NORMAL);
         }
       });
     }
@@ -76,7 +62,6 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
   const std::string text = test::ReadFile(path.Path());
   std::vector<int> next(kThreads, 0);
   size_t lines = 0, bad = 0;
-  // The banner: an empty line and the dashed date line.
   ASSERT_EQ(text.compare(0, 38, "\n" + std::string(37, '-')), 0);
   size_t pos = text.find('\n', 1) + 1;
   while (pos < text.size()) {
@@ -85,34 +70,23 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
     const std::string line = text.substr(pos, end - pos);
     pos = end + 1;
     ++lines;
-    int t = -1, seq = -1, consumed = 0;
-    size_t length = 0;
-    unsigned int sum = 0;
-    if (std::sscanf(line.c_str(), "[NORMAL]: T%d S%d L%zu C%08x %n", &t, &seq, &length, &sum, &consumed) != 4 ||
-        t < 0 || t >= kThreads || consumed == 0) {
+    int t = -1, seq = -1;
+    if (std::sscanf(line.c_str(), "[NORMAL]: T%d S%d", &t, &seq) == 2 && t >= 0 && t < kThreads && seq == next[t] &&
+        line == "[NORMAL]: " + Line(t, seq))
+      ++next[t];
+    else
       ++bad;
-      continue;
-    }
-    const std::string payload = line.substr(static_cast<size_t>(consumed));
-    if (payload.size() != length || Checksum(payload) != sum || seq != next[t]++) ++bad;
   }
   EXPECT_EQ(bad, 0u);
   EXPECT_EQ(lines, size_t{kThreads} * kLines);
   EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
 }
 
-// A child process leaves four threads logging, formatting messages and
-// creating objects, and exits while they go on. It must exit cleanly (a
-// sanitizer's report changes the exit code), and every line logged before
-// its last exit handler ran must be in the file, whole.
 constexpr int kWorkers = 4;
 std::atomic<long> g_logged[kWorkers];
 std::atomic<bool> g_stopLogging{false};
 std::string g_exitPath;
 
-// Registered before the log manager exists, so it runs after the manager's
-// own exit handler: it stops the logging (so that no later line pushes the
-// earlier ones out) and records how many lines each worker had logged.
 void RecordProgressAtExit() {
   g_stopLogging = true;
   if (FILE* f = std::fopen((g_exitPath + ".progress").c_str(), "w")) {
@@ -123,7 +97,6 @@ void RecordProgressAtExit() {
 
 TEST(LogConcurrency, ThreadsWorkOnWhileTheProcessExits) {
   test::ScratchPath scratch("hux-log-exit");
-  // The child runs this test again from the start: it keeps the parent's path.
   ::setenv("HUX_TEST_EXIT_LOG", scratch.Path().c_str(), 0);
   g_exitPath = std::getenv("HUX_TEST_EXIT_LOG");
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -1,5 +1,4 @@
-// mapped_malloc and mapped_free from several threads at once, from the very
-// first call (which creates the region) through several growths.
+// mapped_malloc and mapped_free from several threads, from the first call through growths.
 #include <hux/object/mapped_memory.h>
 
 #include <gtest/gtest.h>
@@ -15,15 +14,10 @@
 namespace hux {
 namespace {
 
-struct Block {
+struct Block {  // every 61st byte and the last hold the seed pattern
   unsigned char* p;
   size_t size;
   unsigned char seed;
-  // Every 61st byte and the last one hold the seed pattern.
-  void Fill() const {
-    for (size_t i = 0; i + 1 < size; i += 61) p[i] = static_cast<unsigned char>(seed + i);
-    p[size - 1] = seed;
-  }
   bool Intact() const {
     for (size_t i = 0; i + 1 < size; i += 61)
       if (p[i] != static_cast<unsigned char>(seed + i)) return false;
@@ -47,7 +41,8 @@ TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
         if (live.size() < 60 || random() % 3 != 0) {
           const size_t n = 1 + random() % (128 * 1024);
           live.push_back(Block{static_cast<unsigned char*>(mapped_malloc(n)), n, static_cast<unsigned char>(random())});
-          live.back().Fill();
+          for (size_t j = 0; j + 1 < n; j += 61) live.back().p[j] = static_cast<unsigned char>(live.back().seed + j);
+          live.back().p[n - 1] = live.back().seed;
           continue;
         }
         const size_t k = random() % live.size();
@@ -63,7 +58,6 @@ TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(damaged.load(), 0);
-  // About 80 MiB were live at the end: the 16 MiB region grew several times.
   EXPECT_GT(std::filesystem::file_size("hux_mapped_file"), 3 * 16777216u);
 }
 
