@@ -50,7 +50,7 @@ class DeviceContract : public ::testing::TestWithParam<Engine> {
 INSTANTIATE_TEST_SUITE_P(Engines, DeviceContract, ::testing::ValuesIn(test::BuiltEngines()),
                          [](const auto& info) { return std::string(test::EngineName(info.param)); });
 
-TEST_P(DeviceContract, RowsOfEveryKindRoundTrip) {
+TEST_P(DeviceContract, RowsUpsertsQueriesAndQuotedNames) {
   ASSERT_TRUE(device->EnsureTable("T", {"K", "A", "B"}));
   const std::vector<CVariant> rows[] = {
       {CVariant(3LL), CVariant(-7), CVariant(2.5)},
@@ -69,10 +69,7 @@ TEST_P(DeviceContract, RowsOfEveryKindRoundTrip) {
   EXPECT_EQ(seen, "-4|-9223372036854775808|[]|1|wide|narrow|2|[" +
                       std::string("\0\1\2\xFF", 4) + "]|null|3|-7|2.5|9|9223372036854775807||");
   EXPECT_EQ(r[4].toWString(), L"\u00e4\u4e2d\U0001F600");
-}
-
-TEST_P(DeviceContract, UpsertsKeepUnnamedColumnsQueriesSelectByAnyColumnNamesAreQuoted) {
-  ASSERT_TRUE(device->EnsureTable("T", {"K", "A", "B"}));
+  // upserts keep the columns they do not name
   ASSERT_TRUE(device->WriteRow("T", {"K", "A", "B"}, {CVariant(1LL), CVariant(10), CVariant(20)}));
   ASSERT_TRUE(device->WriteRow("T", {"K", "A"}, {CVariant(1LL), CVariant(11)}));
   ASSERT_TRUE(device->WriteRow("T", {"K"}, {CVariant(1LL)}));  // a key alone keeps the row
@@ -269,8 +266,9 @@ TEST_F(PgDeviceTest, ConnectionStringsOfEveryFormAndBadOnes) {
   EXPECT_NE(device.LastError().find("no_such_db"), std::string::npos) << device.LastError();
 }
 
-// The server ends the session inside an access, or a statement fails: the access fails as a whole.
-TEST_F(PgDeviceTest, LostConnectionOrFailedStatementFailsTheAccess) {
+// The server ends the session inside an access, a statement fails, or the COMMIT is refused:
+// the access fails as a whole.
+TEST_F(PgDeviceTest, LostConnectionFailedStatementOrRefusedCommitFailsTheAccess) {
   ASSERT_TRUE(device.EnsureTable("T", {"K", "A"}));
   for (bool statementAfterLoss : {true, false}) {
     SCOPED_TRACE(statementAfterLoss);
@@ -297,11 +295,7 @@ TEST_F(PgDeviceTest, LostConnectionOrFailedStatementFailsTheAccess) {
   std::vector<CVariant> rows;
   ASSERT_TRUE(device.QueryAllRows("T", {"K"}, rows));
   EXPECT_TRUE(rows.empty());
-}
-
-// A COMMIT the server refuses on a live connection: the access is rolled back and the exception says so.
-TEST_F(PgDeviceTest, RefusedCommitRollsTheAccessBack) {
-  ASSERT_TRUE(device.EnsureTable("T", {"K"}));
+  // a COMMIT the server refuses on a live connection: rolled back, and the exception says so
   Admin("CREATE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS "
         "$$BEGIN RAISE EXCEPTION 'refused at commit'; END$$");
   Admin("CREATE CONSTRAINT TRIGGER at_commit AFTER INSERT ON \"T\" DEFERRABLE INITIALLY DEFERRED "
@@ -315,7 +309,6 @@ TEST_F(PgDeviceTest, RefusedCommitRollsTheAccessBack) {
     EXPECT_NE(std::string(e.what()).find("failed and was rolled back"), std::string::npos) << e.what();
   }
   EXPECT_TRUE(device.IsDBOpen());
-  std::vector<CVariant> rows;
   ASSERT_TRUE(device.QueryAllRows("T", {"K"}, rows));
   EXPECT_TRUE(rows.empty());
 }
