@@ -124,10 +124,8 @@ TEST(Huxdump, CheckNamesTheOffsetOfTheFirstFault) {
     EXPECT_EQ(RunHuxdump("", Bytes(good.begin(), good.begin() + static_cast<long>(len))).exitCode, 0) << len;
   Bytes deep = {0x01, 0x00, 0x00};
   for (int i = 0; i < 1000; ++i) {
-    const auto size = static_cast<unsigned int>(deep.size());
-    Bytes outer = {0x01, 0x00, 0x01, 0x01};
-    for (int b = 0; b < 4; ++b) outer.push_back(static_cast<unsigned char>(size >> (8 * b)));
-    deep.insert(deep.begin(), outer.begin(), outer.end());
+    const auto size = static_cast<unsigned char>(deep.size()), high = static_cast<unsigned char>(deep.size() >> 8);
+    deep.insert(deep.begin(), {0x01, 0x00, 0x01, 0x01, size, high, 0x00, 0x00});
   }
   EXPECT_EQ(RunHuxdump("--check", deep).exitCode, 0);
   EXPECT_EQ(RunHuxdump("", deep).exitCode, 0);
@@ -158,9 +156,9 @@ TEST(Huxdump, DecodesValuesAsTheLibraryReadsThem) {
     int exitCode;
     std::string expected;  // a part of the output
   } cases[] = {
-      {"--as variant", values, 0, "variant 0 @0  DT_BOOL (15)  1\nvariant 1 @5  DT_STRING (1001)  ab\n"},
-      {"--as variant", values, 0, "DT_DOUBLE (2)  2.5\n"},
-      {"--as variant", values, 0, "DT_WSTRING (1002)  \xE4\xB8\xAD\n"},
+      {"--as variant", values, 0,
+       "variant 0 @0  DT_BOOL (15)  1\nvariant 1 @5  DT_STRING (1001)  ab\nvariant 2 @18  DT_DOUBLE (2)  2.5\n"
+       "variant 3 @30  DT_WSTRING (1002)  \xE4\xB8\xAD\n"},
       {"--as variant --json", values, 0,
        "{\"index\": 1, \"offset\": 5, \"code\": 1001, \"type\": \"DT_STRING\", \"value\": \"ab\"}"},
       {"--as variant --json", Hex("61 1E 00 00 01 00 00 01 00 00"), 0,
