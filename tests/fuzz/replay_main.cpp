@@ -1,5 +1,4 @@
-// Feeds every file of the folders (or files) named to the fuzz target once,
-// so the ordinary test run replays the corpus without a fuzzer.
+// Feeds every file of the folders (or files) named to the fuzz target once.
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>

@@ -1,13 +1,11 @@
 #include "pg_server.h"
 
 #include <pwd.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <libpq-fe.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -29,12 +27,11 @@ std::string ServerBinDir() {
   if (const char* dir = std::getenv("HUX_PG_BINDIR")) return has(dir) ? dir : "";
   std::error_code ignored;
   int best = -1;
-  fs::path found;
-  for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ignored)) {
-    const int version = std::atoi(entry.path().filename().c_str());
-    if (version > best && has(entry.path() / "bin")) best = version, found = entry.path() / "bin";
-  }
-  if (!found.empty()) return found.string();
+  std::string found;
+  for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", ignored))
+    if (const int version = std::atoi(entry.path().filename().c_str()); version > best && has(entry.path() / "bin"))
+      best = version, found = (entry.path() / "bin").string();
+  if (!found.empty()) return found;
   std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
   for (std::string dir; std::getline(path, dir, ':');)
     if (!dir.empty() && has(dir)) return dir;
@@ -56,8 +53,7 @@ bool RunServerTool(const std::vector<std::string>& args, const std::string& dir,
   for (const char* name : {"/tools.log", "/server.log"}) {
     std::stringstream text;
     text << std::ifstream(dir + name).rdbuf();
-    const std::string all = text.str();
-    why += "\n" + (all.size() > 2000 ? all.substr(all.size() - 2000) : all);
+    why += "\n" + text.str().substr(text.str().size() > 2000 ? text.str().size() - 2000 : 0);
   }
   return false;
 }
@@ -84,10 +80,7 @@ bool PgExecute(const std::string& connection, const std::string& sql, std::strin
 }
 
 std::unique_ptr<PgServer> PgServer::Start(std::string& why, bool& missing) {
-  const auto fail = [&](const std::string& reason) {
-    why = reason;
-    return nullptr;
-  };
+  const auto fail = [&](const std::string& reason) { return why = reason, nullptr; };
   missing = true;
   const std::string bin = ServerBinDir();
   struct passwd* postgres = geteuid() == 0 ? getpwnam("postgres") : nullptr;
@@ -129,8 +122,7 @@ bool PgServer::Stop(const std::string& dir, std::string& why) {
 }
 
 PgServer::~PgServer() {
-  std::string ignored;
-  if (!m_detached) Stop(m_dir, ignored);
+  if (std::string ignored; !m_detached) Stop(m_dir, ignored);
 }
 
 std::string PgServer::ConnectionString(const std::string& dbname) const {

@@ -15,17 +15,13 @@ bool PgCreateDatabase(const std::string& connection, const std::string& name, st
 
 class PgServer {
  public:
-  // Null when no server can run, with `why`; `missing` is set when the
-  // server programs are not installed (skip) rather than failed (fail).
+  // Null when no server can run, with `why`; `missing` when the server
+  // programs are not installed (skip) rather than failed (fail).
   static std::unique_ptr<PgServer> Start(std::string& why, bool& missing);
-  // Stops the server at `dir` (a SocketDir(), perhaps of another process)
-  // and removes the folder.
+  // Stops the server at `dir` (perhaps another process's) and removes the folder.
   static bool Stop(const std::string& dir, std::string& why);
-
   ~PgServer();  // stops the server unless detached
   PgServer(const PgServer&) = delete;
-  PgServer& operator=(const PgServer&) = delete;
-
   const std::string& SocketDir() const { return m_dir; }
   std::string ConnectionString(const std::string& dbname) const;
   void Detach() { m_detached = true; }  // leaves the server running

@@ -1,7 +1,5 @@
-// The test run's PostgreSQL server, for ctest's fixture steps:
-//   pg_server_tool start FILE   writes the socket folder (or "none: <why>"
-//                               when no server is installed) to FILE
-//   pg_server_tool stop FILE    stops that server, removes FILE
+// The test run's PostgreSQL server, for ctest's fixture steps: `start FILE`
+// writes the socket folder (or "none: <why>") to FILE, `stop FILE` stops it.
 // A watchdog stops the server once ctest is gone, should the stop step not run.
 #include <fcntl.h>
 #include <signal.h>
@@ -9,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -17,8 +14,7 @@
 
 namespace {
 
-// A process of its own session, holding none of ctest's pipes, that stops
-// the server at `dir` once `owner` has ended.
+// A process of its own session, holding none of ctest's pipes.
 void StartWatchdog(pid_t owner, const std::string& dir) {
   if (fork() != 0) return;
   setsid();
@@ -26,9 +22,8 @@ void StartWatchdog(pid_t owner, const std::string& dir) {
   for (int fd = 0; fd < 3; ++fd) dup2(null, fd);
   for (int fd = 3; fd < 1024; ++fd) close(fd);
   while (kill(owner, 0) == 0 || errno == EPERM) sleep(1);
-  std::error_code ignored;
   std::string why;
-  if (std::filesystem::exists(dir, ignored)) hux::test::PgServer::Stop(dir, why);
+  hux::test::PgServer::Stop(dir, why);
   _exit(0);
 }
 
@@ -61,10 +56,7 @@ int main(int argc, char** argv) {
   std::string dir;
   std::getline(std::ifstream(file), dir);
   std::remove(file.c_str());
-  if (dir.empty() || dir.rfind("none:", 0) == 0) return 0;
-  if (!hux::test::PgServer::Stop(dir, why)) {
-    std::fprintf(stderr, "%s\n", why.c_str());
-    return 1;
-  }
-  return 0;
+  if (dir.empty() || dir.rfind("none:", 0) == 0 || hux::test::PgServer::Stop(dir, why)) return 0;
+  std::fprintf(stderr, "%s\n", why.c_str());
+  return 1;
 }

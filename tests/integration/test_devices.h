@@ -18,11 +18,8 @@ std::vector<Engine> BuiltEngines();
 std::string WhyUnavailable(Engine engine);
 const char* EngineName(Engine engine);
 Engine EngineByName(const std::string& name);  // throws when unknown
-
-// A new device, not opened yet, and the LastError() of one.
-std::unique_ptr<hux::GDBDevice> NewDevice(Engine engine);
+std::unique_ptr<hux::GDBDevice> NewDevice(Engine engine);  // not opened yet
 std::string DeviceError(hux::GDBDevice& device);
-
 // A byte-block variant; its bytes ("<none>" for no byte block); integers.
 hux::CVariant Blob(const std::string& bytes);
 std::string BytesOf(const hux::CVariant& value);
@@ -35,8 +32,6 @@ class TestDatabase {
   explicit TestDatabase(Engine engine);
   ~TestDatabase();
   TestDatabase(const TestDatabase&) = delete;
-  TestDatabase& operator=(const TestDatabase&) = delete;
-
   const std::wstring& Location() const { return m_location; }
   std::unique_ptr<hux::GDBDevice> Open() const;  // a new device opened on it
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <string>
 
 int Fail(const char* why) {
   std::printf("consumer: %s\n", why);

@@ -12,7 +12,6 @@
 
 #include <cstdio>
 #include <memory>
-#include <string>
 
 namespace {
 
@@ -29,8 +28,7 @@ hux::GDBDevice* NewDevice(const std::string& kind) {
 }
 
 int Fail(const std::string& why) {
-  std::printf("host consumer: %s\n", why.c_str());
-  return 1;
+  return std::printf("host consumer: %s\n", why.c_str()), 1;
 }
 
 }  // namespace
@@ -66,9 +64,8 @@ int main(int argc, char** argv) {
     project.SaveProject(path);
   }
   std::unique_ptr<hux::GDBDevice> device(NewDevice(kind));
-  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device.get()));
+  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device.release()));
   if (!project) return Fail("cannot reopen: " + facade.LastError());
-  device.release();  // the project owns it
   const auto& top = project->GetAllChild();
   if (top.size() != 1 || top[0]->GetAllChild().size() != 1 || top[0]->GetAllChild()[0]->GetObjectID() != childId ||
       project->GetLastUniqueID() < childId)

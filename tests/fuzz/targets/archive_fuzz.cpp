@@ -3,7 +3,6 @@
 // written back and read again: both readings agree, kept bytes survive.
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,22 +13,21 @@ namespace {
 
 using namespace hux;
 
-// What one reading found. A block's id % 8 says how it is read: 0 nested
-// objects, 1 a string, 2 a wide string, 3 a byte block, 4 an int and a
-// double, 5 a nested object rolled back, 6 one kept whole, 7 a kept block.
+// A block's id % 8 says how it is read: 0 nested objects, 1 a string, 2 a
+// wide string, 3 a byte block, 4 an int and a double, 5 a nested object
+// rolled back, 6 one kept whole, 7 a kept block.
 struct Node {
   unsigned short version = 0;
   struct Block {
     unsigned char id = 0;
     std::vector<Node> nested;
-    std::string text, keptObject;
+    std::string text;  // the string, the byte block or the kept object
     std::wstring wide;
-    std::vector<char> bytes;
     int number = 0;
     double real = 0;
   };
   std::vector<Block> blocks;
-  GKeptBlocks kept;  // unknown blocks, written back after the others
+  GKeptBlocks kept;
 };
 
 // The kept bytes of a reading, in order (an object not kept: 3 bytes).
@@ -37,7 +35,7 @@ void KeptBytes(const std::vector<Node>& nodes, std::vector<size_t>& out) {
   for (const Node& n : nodes) {
     out.insert(out.end(), {n.kept.GetCount(), n.kept.GetByteCount()});
     for (const Node::Block& b : n.blocks) {
-      out.push_back(b.keptObject.empty() ? 3 : b.keptObject.size());
+      out.push_back(b.id % 8 != 6 || b.text.empty() ? 3 : b.text.size());
       KeptBytes(b.nested, out);
     }
   }
@@ -72,7 +70,7 @@ struct Reader {
         void* data = nullptr;
         int n = 0;
         ar.ReadBytes(data, n);
-        if (n > 0) block.bytes.assign(static_cast<char*>(data), static_cast<char*>(data) + n);
+        if (n > 0) block.text.assign(static_cast<char*>(data), n);
         ::operator delete(data);
       } else if (kind == 4) {
         ar >> block.number >> block.real;
@@ -83,7 +81,7 @@ struct Reader {
         ar.ReadObject(n, v);
         ar.RollbackReadObject(nestedStart);
       } else if (kind == 6) {
-        ar.KeepObject(block.keptObject);
+        ar.KeepObject(block.text);
       } else if (kind == 7) {
         ar.KeepBlock(block.id, size, node.kept);
         continue;
@@ -98,9 +96,10 @@ struct Reader {
   }
 };
 
-std::vector<Node> ReadAll(GMemStream& mem, __int64 size) {
+std::vector<Node> ReadAll(const std::string& bytes) {
+  GMemStream mem(false, const_cast<char*>(bytes.data()), static_cast<unsigned int>(bytes.size()));
   GDbArchiveImpl ar(&mem);
-  Reader reader{ar, size};
+  Reader reader{ar, static_cast<__int64>(bytes.size())};
   std::vector<Node> nodes;
   while (!reader.Exhausted() && nodes.size() < 64) nodes.push_back(reader.ReadNode(0));
   return nodes;
@@ -113,13 +112,13 @@ void WriteNode(GDbArchiveImpl& ar, const Node& node) {
     ar.BeginWriteBlock(block.id, key);
     const int kind = block.id % 8;
     for (const Node& n : block.nested) WriteNode(ar, n);
+    char* text = const_cast<char*>(block.text.data());
     if (kind == 1) ar << block.text;
     if (kind == 2) ar << block.wide;
-    if (kind == 3) ar.WriteBytes(const_cast<char*>(block.bytes.data()), static_cast<int>(block.bytes.size()));
+    if (kind == 3) ar.WriteBytes(text, static_cast<int>(block.text.size()));
     if (kind == 4) ar << block.number << block.real;
-    if (kind == 6 && block.keptObject.empty()) ar.WriteEmptyObject();  // one cut short
-    if (kind == 6 && !block.keptObject.empty())
-      ar.WriteRawData(const_cast<char*>(block.keptObject.data()), static_cast<int>(block.keptObject.size()));
+    if (kind == 6 && block.text.empty()) ar.WriteEmptyObject();  // one cut short
+    if (kind == 6 && !block.text.empty()) ar.WriteRawData(text, static_cast<int>(block.text.size()));
     ar.EndWriteBlock(block.id, key);
   }
   ar.WriteKeptBlocks(key, node.kept);
@@ -139,16 +138,12 @@ std::string WriteAll(const std::vector<Node>& nodes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
-  std::vector<char> copy(data, data + size);
-  GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
-  const std::vector<Node> first = ReadAll(mem, static_cast<__int64>(size));
-  std::string written = WriteAll(first);  // without what could not be read
-  GMemStream out(false, written.data(), static_cast<unsigned int>(written.size()));
-  const std::vector<Node> second = ReadAll(out, static_cast<__int64>(written.size()));
-  if (WriteAll(second) != written) std::abort();
+  const std::vector<Node> first = ReadAll(std::string(reinterpret_cast<const char*>(data), size));
+  const std::string written = WriteAll(first);  // without what could not be read
+  const std::vector<Node> second = ReadAll(written);
   std::vector<size_t> keptFirst, keptSecond;
   KeptBytes(first, keptFirst);
   KeptBytes(second, keptSecond);
-  if (keptFirst != keptSecond) std::abort();
+  if (WriteAll(second) != written || keptFirst != keptSecond) std::abort();
   return 0;
 }

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
-#include <string>
 #include <vector>
 
 #include <hux/io/archive.h>
@@ -20,17 +19,11 @@ namespace {
 
 using namespace hux;
 
-constexpr size_t kMaxCollections = 64;
-
 test::Owner g_a(0x7101), g_b(0x7102);
 
 IBase* OwnerOf(size_t i) {
-  switch (i % 4) {
-    case 0:
-    case 1: return &g_a;
-    case 2: return &g_b;
-    default: return nullptr;
-  }
+  IBase* const owners[] = {&g_a, &g_a, &g_b, nullptr};
+  return owners[i % 4];
 }
 
 using Collections = std::vector<std::unique_ptr<CPropertyCollection>>;
@@ -59,25 +52,23 @@ void Prelude(unsigned char choice) {
   }
 }
 
+void PadTo(Collections& collections, size_t n) {
+  while (collections.size() < n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(collections.size())));
+}
+
 // Reads at most `limit` collections into `collections`; returns how many.
-size_t ReadInto(const std::vector<char>& bytes, Collections& collections, size_t limit) {
-  std::vector<char> copy(bytes);
-  if (copy.empty()) return 0;
-  GMemStream mem(false, copy.data(), static_cast<unsigned int>(copy.size()));
+size_t ReadInto(std::vector<char> bytes, Collections& collections, size_t limit) {
+  if (bytes.empty()) return 0;
+  GMemStream mem(false, bytes.data(), static_cast<unsigned int>(bytes.size()));
   GDbArchiveImpl archive(&mem);
   size_t n = 0;
-  while (n < limit) {
+  while (n < limit && archive.DevicePos() < static_cast<__int64>(bytes.size())) {
     const __int64 start = archive.DevicePos();
-    if (start >= static_cast<__int64>(copy.size())) break;
-    if (collections.size() == n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(n)));
+    PadTo(collections, n + 1);
     collections[n++]->Serialize(archive);
     if (archive.DevicePos() == start) break;
   }
   return n;
-}
-
-void PadTo(Collections& collections, size_t n) {
-  while (collections.size() < n) collections.push_back(std::make_unique<CPropertyCollection>(OwnerOf(collections.size())));
 }
 
 std::vector<char> WriteAll(const Collections& collections, size_t n) {
@@ -107,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Prelude(data[0]);
   const std::vector<char> input(data + 1, data + size);
   Collections first;
-  const size_t n = ReadInto(input, first, kMaxCollections);
+  const size_t n = ReadInto(input, first, 64);
 
   const std::vector<char> written = WriteAll(first, n);
   Collections second;
