@@ -155,49 +155,7 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   ReleaseErrorParamStream();
 }
 
-using CapturedLog = test::CapturedDebugOutput;
-
-TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {
-  CErrorException e(L"bad id", "reader", 12);
-  EXPECT_EQ(m_output, "[CRITICAL]: bad id - [FILE]: reader [LINE]: 12\n");
-  EXPECT_STREQ(e.what(), std::exception().what());
-  m_output.clear();
-  CErrorException copy(e);  // copies do not log again
-  EXPECT_EQ(m_output, "");
-  CLogManager& log = CSingleton<CLogManager>::GetInstance();
-  log.SetDebuggerOutput(false);
-  m_output.clear();
-  CErrorException quiet(L"quiet", "f", 1);
-  log.SetDebuggerOutput(true);
-  EXPECT_EQ(m_output, "");
-}
-
-using Level = CLogManager::EnLogLevel;
 using LogTest = test::CapturedDebugOutput;
-
-TEST_F(LogTest, ThresholdTable) {
-  const struct {
-    int threshold;  // -1000: the default
-    int level;
-    const char* line;  // null: nothing written
-  } cases[] = {
-      {-1000, 1, "[NORMAL]: m\n"}, {-1000, 2, nullptr}, {3, 0, "[CRITICAL]: m\n"}, {3, 2, "[TRIVIAL]: m\n"},
-      {3, 3, "[DEBUG]: m\n"},      {3, 4, nullptr},     {0, -1, "[]: m\n"},        {-5, 0, nullptr},
-      {7, 7, "[]: m\n"},           {6, 7, nullptr},
-  };
-  for (const auto& c : cases) {
-    CLogManager log;
-    if (c.threshold != -1000) log.SetLogLevel(static_cast<Level>(c.threshold));
-    const auto level = static_cast<Level>(c.level);
-    EXPECT_EQ(log.IsLogged(level), c.line != nullptr);
-    m_output.clear();
-    log.Log(std::wstring(L"m"), level);
-    log.Log(L"m", level);
-    log.Log("m", level);
-    EXPECT_EQ(m_output, c.line ? std::string(c.line) + c.line + c.line : "")
-        << "threshold " << c.threshold << ", level " << c.level;
-  }
-}
 
 TEST_F(LogTest, TimeStampsNarrowAndNullTexts) {
   CLogManager log;
