@@ -194,22 +194,6 @@ TEST(CoreDump, ReplacesWhatStandsAtItsNameWithoutWritingThroughIt) {
   EXPECT_EQ(FileNames(dir.Path()), (std::vector<std::string>{"folder.dmp", "pipe.dmp", "target.txt"}));
 }
 
-TEST(CoreDumpPath, OnlyTheFileNamesExtensionIsReplaced) {
-  const struct {
-    const char* exe;
-    const char* dump;
-  } cases[] = {
-      {"/opt/app.v2/bin/tool", "/opt/app.v2/bin/tool.dmp"},  // a dot in a folder name is no extension
-      {"/a/archive.tar.gz", "/a/archive.tar.dmp"},
-      {"/a/name.", "/a/name.dmp"},
-      {"/a/.hidden", "/a/.hidden.dmp"},  // a leading dot starts no extension
-      {"/a/.hidden.x", "/a/.hidden.dmp"},
-      {"", ""},
-  };
-  for (const auto& c : cases) EXPECT_EQ(DumpPathForExecutable(c.exe), c.dump) << c.exe;
-  EXPECT_EQ(CoreDumpPath(), DumpPathForExecutable(fs::read_symlink("/proc/self/exe").string()));
-}
-
 const char kGdb[] = HUX_GDB_PROGRAM;
 
 // Runs a copy of the program at `to` (its dump goes beside it) after `setup`.

@@ -38,22 +38,11 @@ TEST(ErrorCode, FreshThreadHasCodeZeroAndDefaultMessages) {
     EXPECT_EQ(GetError(), 0);
     EXPECT_STREQ(hux_err(), "err_ok");
   }).join();
-  const struct {
-    int code;
-    std::function<void(ValistStream&)> fill;
-    const char* expected;
-  } cases[] = {
-      {err_null_pointer, [](ValistStream& s) { s.AppendString("p"); }, "err_null_pointer:p"},
-      {err_bad_argument, [](ValistStream& s) { s.AppendInt(3); }, "err_bad_argument: parameter 3"},
-      {err_dont_support, [](ValistStream& s) { s.AppendString("mesh"); }, "err_dont_support: mesh"},
-  };
-  for (const auto& c : cases) {
-    ReleaseErrorParamStream();
-    c.fill(GetErrorParamStream());
-    SetError(c.code);
-    EXPECT_EQ(GetError(), c.code);
-    EXPECT_STREQ(hux_err(), c.expected);
-  }
+  ReleaseErrorParamStream();
+  GetErrorParamStream().AppendInt(3);
+  SetError(err_bad_argument);
+  EXPECT_EQ(GetError(), err_bad_argument);
+  EXPECT_STREQ(hux_err(), "err_bad_argument: parameter 3");
   ReleaseErrorParamStream();
   SetError(0);
   EXPECT_STREQ(GetErrorMessage(99), "Can't understand error code");
@@ -148,56 +137,10 @@ TEST(ValistStream, LayoutBeforeAndAfterResolution) {
   s.AppendString(longText.c_str());
   SetErrorMessage(1002, "%.0s%.0s%.0s%s|%s");
   EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
-  ValistStream copy(s);
-  ReleaseErrorParamStream();
-  GetErrorParamStream() = copy;
-  EXPECT_EQ(std::string(GetErrorMessage(1002)), "c|" + longText);
   ReleaseErrorParamStream();
 }
 
-using CapturedLog = test::CapturedDebugOutput;
-
-TEST_F(CapturedLog, ExceptionLogsOnceAtCriticalThroughTheSharedLogManager) {
-  CErrorException e(L"bad id", "reader", 12);
-  EXPECT_EQ(m_output, "[CRITICAL]: bad id - [FILE]: reader [LINE]: 12\n");
-  EXPECT_STREQ(e.what(), std::exception().what());
-  m_output.clear();
-  CErrorException copy(e);  // copies do not log again
-  EXPECT_EQ(m_output, "");
-  CLogManager& log = CSingleton<CLogManager>::GetInstance();
-  log.SetDebuggerOutput(false);
-  m_output.clear();
-  CErrorException quiet(L"quiet", "f", 1);
-  log.SetDebuggerOutput(true);
-  EXPECT_EQ(m_output, "");
-}
-
-using Level = CLogManager::EnLogLevel;
 using LogTest = test::CapturedDebugOutput;
-
-TEST_F(LogTest, ThresholdTable) {
-  const struct {
-    int threshold;  // -1000: the default
-    int level;
-    const char* line;  // null: nothing written
-  } cases[] = {
-      {-1000, 1, "[NORMAL]: m\n"}, {-1000, 2, nullptr}, {3, 0, "[CRITICAL]: m\n"}, {3, 2, "[TRIVIAL]: m\n"},
-      {3, 3, "[DEBUG]: m\n"},      {3, 4, nullptr},     {0, -1, "[]: m\n"},        {-5, 0, nullptr},
-      {7, 7, "[]: m\n"},           {6, 7, nullptr},
-  };
-  for (const auto& c : cases) {
-    CLogManager log;
-    if (c.threshold != -1000) log.SetLogLevel(static_cast<Level>(c.threshold));
-    const auto level = static_cast<Level>(c.level);
-    EXPECT_EQ(log.IsLogged(level), c.line != nullptr);
-    m_output.clear();
-    log.Log(std::wstring(L"m"), level);
-    log.Log(L"m", level);
-    log.Log("m", level);
-    EXPECT_EQ(m_output, c.line ? std::string(c.line) + c.line + c.line : "")
-        << "threshold " << c.threshold << ", level " << c.level;
-  }
-}
 
 TEST_F(LogTest, TimeStampsNarrowAndNullTexts) {
   CLogManager log;

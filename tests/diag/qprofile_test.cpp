@@ -70,18 +70,6 @@ TEST(QProfileSummary, ReportLinesAndMemoryTable) {
   EXPECT_EQ(run.out, run.file + "\r\n");  // the same text and one more line end
 }
 
-TEST(QProfileSummary, WhenTheSummaryIsPrinted) {
-  test::ScratchDir dir;
-  ProbeRun run = RunProbe(dir.Path(), "explicit");
-  EXPECT_EQ(run.err, "hits=2 total=1000 inner parent=none\n");
-  EXPECT_EQ(run.out.find("Profiling  results"), run.out.rfind("Profiling  results"));
-  fs::remove(dir.Path() / "QProfile.txt");
-  run = RunProbe(dir.Path(), "memfull");
-  EXPECT_EQ(run.out, "");
-  EXPECT_FALSE(fs::exists(dir.Path() / "QProfile.txt"));
-  EXPECT_EQ(run.err, "recorded=1024 last=0\n");
-}
-
 TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   test::ScratchDir dir;
   const struct {
@@ -90,7 +78,11 @@ TEST(QProfileSummary, SmallReportFilesAreContinuedLargeOnesRestarted) {
   } cases[] = {{"old\n", true}, {std::string(102399, 'x'), true}, {std::string(102400, 'x'), false}};
   for (const auto& c : cases) {
     test::WriteFile(dir.Path() / "QProfile.txt", c.old);
-    const std::string file = RunProbe(dir.Path(), "explicit").file;
+    const ProbeRun run = RunProbe(dir.Path(), "explicit");
+    const std::string& file = run.file;
+    // Printed once although asked twice; a starter on another thread has its own chain.
+    EXPECT_EQ(run.err, "hits=2 total=1000 inner parent=none\n");
+    EXPECT_EQ(run.out.find("Profiling  results"), run.out.rfind("Profiling  results"));
     EXPECT_EQ(file.rfind((c.kept ? c.old : "") + "\r\n-----------------", 0), 0u) << c.old.size();
     EXPECT_EQ(file.find(c.old.substr(0, 3)) != std::string::npos, c.kept) << c.old.size();
   }

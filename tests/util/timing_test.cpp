@@ -22,21 +22,6 @@ namespace {
 
 using FakeClock = test::FakeClockTest;
 
-TEST_F(FakeClock, TickCountTruncatesToWholeMilliseconds) {
-  const struct {
-    long long ns;
-    long ms;
-  } cases[] = {
-      {0, 0}, {999999, 0}, {1000000, 1}, {29999999, 29}, {1234567890123, 1234567},
-      {2147483648000000LL, 2147483648L},  // beyond 2^31 ms the count goes on instead of wrapping
-      {-999999, 0}, {-1000000, -1}, {-2500000, -2},  // before the origin: towards zero too
-  };
-  for (const auto& c : cases) {
-    AtNanoseconds(c.ns);
-    EXPECT_EQ(CStopwatch::GetTickCount(), c.ms) << c.ns;
-  }
-}
-
 TEST_F(FakeClock, StopRecordsTheLastIntervalOnly) {
   enum Action { kStart, kStop, kReset, kRestart };
   const struct {
@@ -70,39 +55,6 @@ TEST_F(FakeClock, StopRecordsTheLastIntervalOnly) {
 }
 
 using std::chrono::milliseconds;
-
-struct Seen {
-  int calls = 0;
-  unsigned long time = 0;
-};
-
-void Record(void* data, unsigned long time) {
-  auto* seen = static_cast<Seen*>(data);
-  ++seen->calls;
-  seen->time = time;
-}
-
-TEST(Timer, CallsBackUntilStoppedCopiedOrDestroyed) {
-  Seen seen, other;
-  CTimer timer(10, &Record, &seen);
-  timer.Stop();  // never started: nothing to do
-  timer.Start();
-  timer.Start();  // replaces the running timer
-  EXPECT_TRUE(platform::PumpMessagesUntil([&] { return seen.calls >= 2; }, 5000));
-  EXPECT_NEAR(static_cast<double>(seen.time), static_cast<double>(platform::MillisecondsSinceBoot()), 50.0);
-  EXPECT_FALSE(CTimer(timer).IsRunning());
-  CTimer target(20, &Record, &other);
-  target.Start();
-  target = timer;
-  timer.Stop();
-  EXPECT_EQ(platform::MillisecondsUntilNextTimer(), -1);
-  auto owned = std::make_unique<CTimer>(10, &Record, &other);
-  owned->Start();
-  std::this_thread::sleep_for(milliseconds(15));  // due now
-  std::thread([&] { owned.reset(); }).join();
-  EXPECT_EQ(platform::PumpMessages(30), 0);  // a dangling timer would call into freed memory
-  EXPECT_EQ(other.calls, 0);
-}
 
 // Stop must wait for a callback under way; the threads sweep in opposite orders to meet one.
 struct Busy {

@@ -133,23 +133,12 @@ int ScenarioExport() {
   return 0;
 }
 
-int ScenarioMemoryFull() {
-  int recorded = 0, last = -1;
-  for (int i = 0; i < 1025; ++i) {
-    last = QPAddMemoryStatus("tag");
-    recorded += last;
-  }
-  std::fprintf(stderr, "recorded=%d last=%d\n", recorded, last);
-  return 0;  // only "Total time": no summary
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "report") return ScenarioReport();
   if (mode == "explicit") return ScenarioExplicit();
-  if (mode == "memfull") return ScenarioMemoryFull();
   if (mode == "export") return ScenarioExport();
   std::fprintf(stderr, "unknown scenario\n");
   return 2;
