@@ -1,4 +1,4 @@
-// Weak references: AddRefLock racing the final release of an object that keeps the protocol.
+// Weak references: a cleared counter, and AddRefLock racing the final release of an object that keeps the protocol.
 #include <hux/object/weak_ptr.h>
 
 #include <gtest/gtest.h>
@@ -45,6 +45,21 @@ class Watched : public CReferenced {
   unsigned m_marker = kAlive;
   CWeakPtrCounter* m_pWeak;
 };
+
+TEST(WeakPtrCounter, ClearedCounterHandsOutNothing) {
+  struct Plain : CReferenced {};
+  Plain* object = new Plain;
+  object->Ref();
+  CWeakPtrCounter* weak = new CWeakPtrCounter(object);
+  weak->Ref();
+  EXPECT_EQ(weak->AddRefLock(), object);
+  weak->ClearObservedObject();
+  EXPECT_EQ(weak->AddRefLock(), nullptr);
+  EXPECT_EQ(object->ReferenceCount(), 2);
+  object->Unref();
+  object->Unref();
+  weak->Unref();
+}
 
 // With `readersOwnCounter` the last holder of the counter, on any thread, destroys it.
 TEST(WeakPtrRace, AddRefLockAgainstTheFinalRelease) {
