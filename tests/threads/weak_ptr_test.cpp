@@ -1,4 +1,4 @@
-// Weak references: AddRefLock, the owner's protocol, and AddRefLock racing the final release.
+// Weak references: a cleared counter, and AddRefLock racing the final release of an object that keeps the protocol.
 #include <hux/object/weak_ptr.h>
 
 #include <gtest/gtest.h>
@@ -12,14 +12,6 @@ namespace {
 
 std::atomic<int> g_live{0};
 std::atomic<int> g_liveCounters{0};
-
-class Plain : public CReferenced {
- public:
-  Plain() { ++g_live; }
-
- protected:
-  ~Plain() override { --g_live; }
-};
 
 class CountedCounter : public CWeakPtrCounter {
  public:
@@ -54,36 +46,19 @@ class Watched : public CReferenced {
   CWeakPtrCounter* m_pWeak;
 };
 
-TEST(WeakPtrCounter, AddRefLockOnPlainObjectsAndTheProtocol) {
+TEST(WeakPtrCounter, ClearedCounterHandsOutNothing) {
+  struct Plain : CReferenced {};
   Plain* object = new Plain;
+  object->Ref();
   CWeakPtrCounter* weak = new CWeakPtrCounter(object);
   weak->Ref();
-  EXPECT_EQ(weak->AddRefLock(), nullptr);  // count 0: unowned, and not deleted
-  EXPECT_EQ(g_live.load(), 1);
-  object->Ref();
-  object->Ref();
   EXPECT_EQ(weak->AddRefLock(), object);
-  EXPECT_EQ(object->ReferenceCount(), 3);
   weak->ClearObservedObject();
   EXPECT_EQ(weak->AddRefLock(), nullptr);
-  EXPECT_EQ(object->ReferenceCount(), 3);
-  for (int i = 0; i < 3; ++i) object->Unref();
+  EXPECT_EQ(object->ReferenceCount(), 2);
+  object->Unref();
+  object->Unref();
   weak->Unref();
-  // An object keeping the protocol is no longer observed after its final release.
-  Watched* watched = new Watched;
-  CWeakPtrCounter* counter = watched->Weak();
-  counter->Ref();
-  watched->Ref();
-  counter->RefObserved();
-  EXPECT_FALSE(counter->UnrefObserved());
-  EXPECT_EQ(counter->GetObserverdObject(), watched);
-  EXPECT_TRUE(counter->UnrefObserved());
-  EXPECT_EQ(g_live.load(), 0);
-  EXPECT_EQ(counter->AddRefLock(), nullptr);
-  counter->RefObserved();  // nothing observed: no effect
-  EXPECT_EQ(counter->ReferenceCount(), 1);
-  counter->Unref();
-  EXPECT_EQ(g_liveCounters.load(), 0);
 }
 
 // With `readersOwnCounter` the last holder of the counter, on any thread, destroys it.
