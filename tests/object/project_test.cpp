@@ -192,9 +192,10 @@ TEST_F(ProjectIOTest, SaveCallOrderFlagsAndFailures) {
   IBaseProject noDevice;
   noDevice.SaveProject(L"x.db");
   EXPECT_TRUE(log.empty());
-  // Failures of the facade, EndAccess or BeginAccess (then no EndAccess) in a save or a load lower the flag.
+  // Failures of the facade, EndAccess or BeginAccess (then no EndAccess) in a save or a load lower the flag;
+  // a tree the facade built before EndAccess failed is freed.
   device->openResult = true;
-  facade.onLoad = nullptr;
+  facade.onLoad = [](__int64, GDBDevice*) -> IBaseEntity* { return new CountedEntity(25); };
   for (const std::string where : {"facade", "EndAccess", "BeginAccess"}) {
     facade.fail = where == "facade";
     device->throwIn = where;
@@ -206,6 +207,7 @@ TEST_F(ProjectIOTest, SaveCallOrderFlagsAndFailures) {
       EXPECT_FALSE(device->GetContext().IsSaving() || device->GetContext().IsLoading()) << where;
     }
   }
+  EXPECT_EQ(test::g_liveEntities, 0);
 }
 
 TEST_F(ProjectIOTest, LoadFailuresAndResultsThatAreNoProjectReturnNull) {

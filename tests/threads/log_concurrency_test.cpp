@@ -18,6 +18,7 @@
 #include <hux/platform/debug.h>
 
 #include "diag/diag_test_util.h"
+#include "scratch_dir.h"
 
 namespace hux {
 namespace {
@@ -35,7 +36,8 @@ std::string Line(int thread, int seq) {
 }
 
 TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
-  test::ScratchPath path("hux-log-threads");
+  test::ScratchDir dir;
+  const std::filesystem::path path = dir.Path() / "threads.log";
   size_t debugLines = 0, debugBad = 0;
   auto previous = platform::SetDebugOutputHandler([&](const std::string& line) {
     ++debugLines;
@@ -43,7 +45,7 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
   });
   {
     CLogManager log;
-    ASSERT_TRUE(log.SetOutputFilePath(path.Wide()));
+    ASSERT_TRUE(log.SetOutputFilePath(path.wstring()));
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
       threads.emplace_back([&log, t] {
@@ -59,7 +61,7 @@ TEST(LogConcurrency, EveryLineWholeAndEverySequenceComplete) {
   EXPECT_EQ(debugLines, size_t{kThreads} * kLines);
   EXPECT_EQ(debugBad, 0u);
 
-  const std::string text = test::ReadFile(path.Path());
+  const std::string text = test::ReadFile(path);
   std::vector<int> next(kThreads, 0);
   size_t lines = 0, bad = 0;
   ASSERT_EQ(text.compare(0, 38, "\n" + std::string(37, '-')), 0);
@@ -96,8 +98,8 @@ void RecordProgressAtExit() {
 }
 
 TEST(LogConcurrency, ThreadsWorkOnWhileTheProcessExits) {
-  test::ScratchPath scratch("hux-log-exit");
-  ::setenv("HUX_TEST_EXIT_LOG", scratch.Path().c_str(), 0);
+  test::ScratchDir scratch;
+  ::setenv("HUX_TEST_EXIT_LOG", (scratch.Path() / "exit.log").c_str(), 0);
   g_exitPath = std::getenv("HUX_TEST_EXIT_LOG");
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
