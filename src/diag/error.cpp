@@ -10,8 +10,8 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <memory>
 #include <mutex>
-#include <shared_mutex>
 #include <unordered_map>
 
 #include <hux/diag/logmanager.h>
@@ -27,16 +27,32 @@ namespace {
 constexpr size_t kMessageSize = 2048;
 const char kUnknownCode[] = "Can't understand error code";
 
+// Formats are immutable once stored: a reader takes its own reference under
+// the lock and formats after releasing it, so the lock is only ever held for a
+// lookup or a store and a thread changing a format never waits behind threads
+// that keep formatting.
+using Format = std::shared_ptr<const std::string>;
+
 struct MessageTable {
-  std::shared_mutex mutex;
-  std::unordered_map<int, std::string> formats;
+  std::mutex mutex;
+  std::unordered_map<int, Format> formats;
 
   MessageTable() {
-    formats.emplace(err_ok, "err_ok");
-    formats.emplace(err_null_pointer, "err_null_pointer:%s");
-    formats.emplace(err_bad_argument, "err_bad_argument: parameter %d");
-    formats.emplace(err_failed, "err_failed: %s");
-    formats.emplace(err_dont_support, "err_dont_support: %s");
+    Set(err_ok, "err_ok");
+    Set(err_null_pointer, "err_null_pointer:%s");
+    Set(err_bad_argument, "err_bad_argument: parameter %d");
+    Set(err_failed, "err_failed: %s");
+    Set(err_dont_support, "err_dont_support: %s");
+  }
+  void Set(int code, char const* format) {
+    Format text = std::make_shared<const std::string>(format ? format : "");
+    std::lock_guard<std::mutex> lock(mutex);
+    formats[code] = std::move(text);
+  }
+  Format Find(int code) {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto it = formats.find(code);
+    return it == formats.end() ? nullptr : it->second;
   }
 };
 
@@ -87,20 +103,14 @@ int GetError() { return t_errorCode; }
 
 // ---- messages ----
 
-void SetErrorMessage(int code, char const* format) {
-  MessageTable& table = Table();
-  std::unique_lock<std::shared_mutex> lock(table.mutex);
-  table.formats[code] = format ? format : "";
-}
+void SetErrorMessage(int code, char const* format) { Table().Set(code, format); }
 
 char const* GetErrorMessage(int code) {
-  MessageTable& table = Table();
-  std::shared_lock<std::shared_mutex> lock(table.mutex);
-  auto it = table.formats.find(code);
-  if (it == table.formats.end()) return kUnknownCode;
+  const Format format = Table().Find(code);
+  if (!format) return kUnknownCode;
   ValistStream& args = GetErrorParamStream();
   args.Resolve();
-  detail::FormatFromStream(it->second.c_str(), args, t_message, kMessageSize);
+  detail::FormatFromStream(format->c_str(), args, t_message, kMessageSize);
   return t_message;
 }
 

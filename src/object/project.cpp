@@ -252,7 +252,14 @@ IBaseProject* IBaseProject::LoadProject(__int64 projectId, const std::wstring& p
     if (!ok) return nullptr;
   }
   IBaseEntity* root = nullptr;
-  RunInAccess(*device, IODeviceContext::FLAG_LOADING, [&] { root = facade->LoadProjectData(projectId, device); });
+  try {
+    RunInAccess(*device, IODeviceContext::FLAG_LOADING, [&] { root = facade->LoadProjectData(projectId, device); });
+  } catch (...) {
+    // Ending the access failed after the facade had built the tree: the
+    // caller gets the exception and no pointer to free it through.
+    delete root;
+    throw;
+  }
   if (auto* project = dynamic_cast<IBaseProject*>(root)) return project;
   // The caller would get null and could not free what the facade built.
   delete root;
