@@ -28,7 +28,7 @@ struct Block {  // every 61st byte and the last hold the seed pattern
 TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
   test::ScratchDir scratch;
   constexpr int kThreads = 4;
-  std::atomic<int> ready{0};
+  std::atomic<int> ready{0}, finished{0};
   std::atomic<int> damaged{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
@@ -50,6 +50,10 @@ TEST(MappedMemoryThreads, ConcurrentAllocationsStayIntactThroughGrowth) {
         mapped_free(live[k].p);
         live.erase(live.begin() + static_cast<std::ptrdiff_t>(k));
       }
+      // Every thread's last blocks are live at once, however the threads were
+      // scheduled, so the heap must have grown past what one thread holds.
+      ++finished;
+      while (finished.load() < kThreads) std::this_thread::yield();
       for (const Block& b : live) {
         if (!b.Intact()) ++damaged;
         mapped_free(b.p);
