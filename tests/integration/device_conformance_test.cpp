@@ -96,7 +96,6 @@ TEST_P(DeviceContract, RowsUpsertsQueriesAndQuotedNames) {
   } queries[] = {
       {{"ID"}, "PID", 0, {3}},
       {{"ID", "PID"}, "PID", 3, {4, 3, 5, 3, 9, 3}},
-      {{"PID"}, "ID", 9, {3}},
   };
   for (const auto& q : queries) {
     ASSERT_TRUE(device->QueryTable("E", q.columns, q.key, q.value, result));

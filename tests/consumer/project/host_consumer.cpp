@@ -64,8 +64,9 @@ int main(int argc, char** argv) {
     project.SaveProject(path);
   }
   std::unique_ptr<hux::GDBDevice> device(NewDevice(kind));
-  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device.release()));
-  if (!project) return Fail("cannot reopen: " + facade.LastError());
+  std::unique_ptr<hux::IBaseProject> project(hux::IBaseProject::LoadProject(0, path, device.get()));
+  if (!project) return Fail("cannot reopen: " + facade.LastError());  // the device is still ours
+  if (project->GetProjectDBDevice() == device.get()) device.release();  // the project owns it now
   const auto& top = project->GetAllChild();
   if (top.size() != 1 || top[0]->GetAllChild().size() != 1 || top[0]->GetAllChild()[0]->GetObjectID() != childId ||
       project->GetLastUniqueID() < childId)
