@@ -158,7 +158,6 @@ TEST(Huxdump, DecodesValuesAsTheLibraryReadsThem) {
       {"--as variant --json", Hex("61 1E 00 00 01 00 00 01 00 00"), 0,
        "\"code\": 7777, \"type\": \"custom 7777\", \"value\": \"(kept content"},
       {"--as variant", Hex("E9 03 00 00 01 00 01 02"), 1, ""},  // cut short
-      {"--as nothing", {}, 2, ""},
       {"--as project", Hex(counter), 0, "project @0  counter 42  (16 bytes)\n"},
       {"--as project --json", Hex(counter + " FF"), 0, "\"reports\": [], \"trailing\": 1, \"kept\": 0}\n"},
       // a newer version of the object, and an unknown block: kept
