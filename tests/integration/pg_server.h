@@ -22,6 +22,7 @@ class PgServer {
   static bool Stop(const std::string& dir, std::string& why);
   ~PgServer();  // stops the server unless detached
   PgServer(const PgServer&) = delete;
+  PgServer& operator=(const PgServer&) = delete;
   const std::string& SocketDir() const { return m_dir; }
   std::string ConnectionString(const std::string& dbname) const;
   void Detach() { m_detached = true; }  // leaves the server running

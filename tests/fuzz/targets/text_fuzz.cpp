@@ -64,11 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   delete[] back;
 
   // code page 936: decoding then encoding then decoding is stable
-  const std::string encoded = hux::GStdStringTrans::WstringToString(hux::GStdStringTrans::StringToWString(cstr));
-  if (hux::GStdStringTrans::StringToWString(encoded) != hux::GStdStringTrans::StringToWString(
-                                                            hux::GStdStringTrans::WstringToString(
-                                                                hux::GStdStringTrans::StringToWString(encoded))))
-    std::abort();
+  using hux::GStdStringTrans;
+  const std::wstring once = GStdStringTrans::StringToWString(
+      GStdStringTrans::WstringToString(GStdStringTrans::StringToWString(cstr)));
+  if (GStdStringTrans::StringToWString(GStdStringTrans::WstringToString(once)) != once) std::abort();
 
   std::wstring input;
   for (unsigned char c : text) input.push_back(static_cast<wchar_t>(c < 0x80 ? c : 0xFF00 + (c & 0x5F)));
