@@ -54,8 +54,6 @@ TEST(Archive, ByteFormOfValuesAndFraming) {
       {[](GDbArchive& a) { a.WriteRawData(const_cast<char*>("xyz"), 3); }, "78 79 7A"},
       {[](GDbArchive& a) { EXPECT_TRUE(a.WriteEmptyObject()); }, "01 00 00"},
       {[](GDbArchive& a) { Object(a, 5, 0, {}); }, "05 00 00"},
-      {[](GDbArchive& a) { Object(a, 3, 1, [](GDbArchive& b, int) { b << 7 << std::wstring(L"ab"); }); },
-       "03 00 01 01 0C 00 00 00 07 00 00 00 02 00 00 00 61 00 62 00"},
       {[](GDbArchive& a) {  // nested objects patch their own sizes
          Object(a, 2, 2, [](GDbArchive& b, int id) {
            if (id == 1) Object(b, 1, 1, [](GDbArchive& c, int) { c << static_cast<short>(9); });
@@ -64,22 +62,6 @@ TEST(Archive, ByteFormOfValuesAndFraming) {
        }, "02 00 02  01 0B 00 00 00  01 00 01 01 02 00 00 00 09 00  AA  02 00 00 00 00"},
   };
   for (const auto& [write, hex] : cases) EXPECT_EQ(Written(write), Hex(hex)) << hex;
-}
-
-TEST(Archive, WideReadsStopAtAZeroAndKeepLoneSurrogates) {
-  const std::pair<const char*, std::wstring> cases[] = {
-      {"03 00 00 00 41 00 00 00 42 00", L"A"},  // all units are consumed
-      // A pair, then a lone high surrogate followed by 'x', then a lone low one.
-      {"05 00 00 00 3D D8 00 DE 3D D8 78 00 00 DC", L"\U0001F600\xD83Dx\xDC00"},
-  };
-  for (const auto& [hex, expected] : cases) {
-    GMemStream mem;
-    test::Load(mem, Hex(std::string(hex) + " 7F"));
-    std::wstring wide;
-    GDbArchiveImpl(&mem) >> wide;
-    EXPECT_EQ(wide, expected) << hex;
-    EXPECT_EQ(mem.pos(), static_cast<__int64>(Hex(hex).size()));
-  }
 }
 
 // Version 4: a nested version-9 object, an int, a nested version-2 object; an int after.
@@ -216,14 +198,10 @@ TEST(Archive, HostileCountsCostOnlyWhatTheDeviceDelivers) {
 }
 
 TEST(Archive, DamagedFramingIsSkippedWithinTheInput) {
-  // Truncations and hostile sizes and counts: skipping stays within the input.
+  // Every truncation: skipping stays within the input (damaged sizes: the project table of the hostile inputs).
   std::vector<std::vector<unsigned char>> inputs;
   const std::vector<unsigned char> good = ThreeBlockObject();
   for (size_t len = 0; len <= good.size(); ++len) inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(len));
-  inputs.push_back(Hex("01 00 01 05 FF FF FF FF 00"));                 // block size 0xFFFFFFFF
-  inputs.push_back(Hex("01 00 02 01 10 00 00 00 AA 02 00 00 00 00"));  // size past the object
-  inputs.push_back(Hex("01 00 FF 01 01 00 00 00 AA"));                 // 255 blocks claimed, one present
-  inputs.push_back(Hex("01 00 02 01 00 00 00 40 AA BB 02 00 00 00 00"));  // size past the input
   for (const auto& bytes : inputs) {
     for (bool memory : {true, false}) {
       GMemStream mem;
