@@ -167,17 +167,13 @@ TEST(Variant, EqualityComparesCodeAndValue) {
       {CVariant(7), CVariant(7), true},
       {CVariant(7), CVariant(8), false},
       {CVariant(7), CVariant(7LL), false},  // another code
-      {CVariant(0.0), CVariant(-0.0), true},
       {CVariant(nan), CVariant(nan), false},
       {CVariant("abc"), CVariant(std::string("abc")), true},
-      {CVariant("abc"), CVariant(L"abc"), false},
       {CVariant(CVec3<double>{1, 2, 3}), CVariant(CVec3<double>{1, 2, 3}), true},
       {CVariant(CBox3<double>{{0, 0, 0}, {1, 1, 1}}), CVariant(CBox3<double>{{0, 0, 0}, {1, 1, 2}}), false},
       {shared, sameShared, true},
       {shared, otherShared, false},
-      {test::Id(5), CVariant(5ULL), false},
       {unowned, unowned, true},
-      {unowned, shared, false},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.a == c.b, c.equal) << c.a.GetVariantStru().type << " vs " << c.b.GetVariantStru().type;
