@@ -75,56 +75,6 @@ TEST_F(PropertySerialize, WritesSchemesOncePerClassAndArchive) {
   }
 }
 
-TEST_F(PropertySerialize, LoadsEveryPropertyUnderItsName) {
-  struct Step {
-    const wchar_t* product;
-    const wchar_t* name;  // null: only the product is numbered
-  };
-  const struct {
-    const char* what;
-    std::vector<Step> written;  // in order of assignment by the writer
-    std::vector<Step> prior;    // what the reader numbered first (empty: nothing)
-    Remap remap;
-  } cases[] = {
-      {"adopted by an empty process", {{L"HUX", L"a"}, {L"ACME", L"a"}, {L"HUX", L"b"}}, {}, {}},
-      {"names numbered in another order", {{L"HUX", L"a"}, {L"HUX", L"b"}, {L"HUX", L"c"}},
-       {{L"HUX", L"c"}, {L"HUX", L"a"}, {L"HUX", L"b"}}, {{1025, 1026}, {1026, 1027}, {1027, 1025}}},
-      {"products numbered in another order", {{L"HUX", L"x"}, {L"ACME", L"x"}},
-       {{L"ACME", L"x"}, {L"HUX", L"x"}}, {{1025, 2049}, {2049, 1025}}},
-      // Adopting these ids would give ACME's first name the id of HUX's.
-      {"not adopted when the product ids differ", {{L"ACME", L"acme"}, {L"HUX", L"hux"}},
-       {{L"HUX", nullptr}, {L"ACME", nullptr}}, {{1025, 2049}, {2049, 1025}}},
-  };
-  Owner owner(7303);
-  for (const auto& k : cases) {
-    SCOPED_TRACE(k.what);
-    CPropertyCollection::ClearPropertyScheme();
-    CPropertyCollection w1(&owner), w2(&owner), r1(&owner), r2(&owner);
-    CPropertyCollection::ClearPropertyScheme();
-    for (size_t i = 0; i < k.written.size(); ++i) {
-      w1.SetActiveProduct(k.written[i].product);
-      w1.SetProperty(k.written[i].name, CVariant(static_cast<int>(i + 1)));
-      w2.SetActiveProduct(k.written[i].product);
-      if (i % 2) w2.SetProperty(k.written[i].name, CVariant(static_cast<int>(100 + i)));
-    }
-    const std::vector<unsigned char> bytes = WriteAll({&w1, &w2});
-    const auto products = Tables::Products();
-    CPropertyCollection::ClearPropertyScheme();
-    for (const Step& s : k.prior) {
-      CPropertyCollection::AssignProducutID(s.product);
-      if (s.name) r1.AssignPropertyID(s.product, 0, s.name);
-    }
-    ReadAll(bytes, {&r1, &r2}, [&](GDbArchive& ar) { EXPECT_EQ(test::RemapOf(ar, 7303), k.remap); });
-    if (k.prior.empty()) EXPECT_EQ(Tables::Products(), products);
-    for (size_t i = 0; i < k.written.size(); ++i) {
-      r1.SetActiveProduct(k.written[i].product);
-      r2.SetActiveProduct(k.written[i].product);
-      EXPECT_EQ(r1.GetProperty(k.written[i].name).toInt(), static_cast<int>(i + 1));
-      EXPECT_EQ(r2.GetProperty(k.written[i].name).toInt(), i % 2 ? static_cast<int>(100 + i) : 0);
-    }
-  }
-}
-
 TEST_F(PropertySerialize, RemapsNeverMergeTwoPropertiesIntoOne) {
   const char* scheme = "01 00 01710000 01000000 03000000 480055005800 ";
   const struct {
