@@ -197,17 +197,6 @@ TEST(HostileInput, ProjectDamagedFraming) {
       EXPECT_EQ(next, c.aligned ? 42 : 0);
     }
   }
-  // The sound object cut at every byte: the counter only when whole.
-  const std::vector<unsigned char> good = Hex("01 00 01 01 08 00 00 00 09 00 00 00 00 00 00 00");
-  for (size_t cut = 0; cut <= good.size(); ++cut) {
-    GMemStream mem;
-    test::Load(mem, std::vector<unsigned char>(good.begin(), good.begin() + static_cast<long>(cut)));
-    QuietArchive ar(&mem);
-    IBaseProject project;
-    project.Serialize(ar);
-    EXPECT_LE(ar.DevicePos(), static_cast<long long>(cut));
-    EXPECT_EQ(project.GetLastUniqueID(), cut == good.size() ? 9 : 1) << cut;
-  }
 }
 
 TEST(HostileInput, RemapToIdsOutOfRange) {
