@@ -179,11 +179,6 @@ TEST(Variant, EqualityComparesCodeAndValue) {
     EXPECT_EQ(c.a == c.b, c.equal) << c.a.GetVariantStru().type << " vs " << c.b.GetVariantStru().type;
     EXPECT_EQ(c.b != c.a, !c.equal);
   }
-  bool ok = false;
-  EXPECT_EQ(test::Id(42).toObjectID(&ok), 42u);
-  EXPECT_TRUE(ok);
-  EXPECT_EQ(CVariant(42).toObjectID(&ok), 0u);
-  EXPECT_FALSE(ok);
 }
 
 }  // namespace
