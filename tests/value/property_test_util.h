@@ -78,10 +78,9 @@ inline std::vector<unsigned char> Written(const std::function<void(GDbArchive&)>
 
 // Writes the collections, in order, into one fresh archive.
 inline std::vector<unsigned char> WriteAll(const std::vector<CPropertyCollection*>& collections) {
-  GMemStream mem(true, nullptr, 0);
-  GDbArchiveImpl archive(&mem);
-  for (CPropertyCollection* c : collections) c->Serialize(archive);
-  return Bytes(mem);
+  return Written([&](GDbArchive& archive) {
+    for (CPropertyCollection* c : collections) c->Serialize(archive);
+  });
 }
 
 // Reads the collections from one archive over `bytes`, after `prepare`; then

@@ -1,5 +1,5 @@
 // Conversions: every source kind read as every target, and number text against
-// the C library in the C locale, also under a comma-decimal locale.
+// the C library in the C locale.
 #include <hux/value/variant.h>
 
 #include <gtest/gtest.h>
@@ -9,11 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
 #include <string>
 #include <vector>
 
-#include "comma_locale.h"
 #include "value_test_util.h"
 
 namespace hux {
@@ -53,14 +51,12 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
         {"bool true", CVariant(true), true, true, 1, 1, 1, 1, 1, 1, 1.0f, 1, 1, 1.0, "1", L"1"},
         {"char -5", CVariant(static_cast<char>(-5)), true, true, -5, 251, -5, 65531, -5, 4294967291u, -5.0f, -5, kMax64 - 4, -5.0, "-5", L"-5"},
         {"uchar 200", CVariant(static_cast<unsigned char>(200)), true, true, -56, 200, 200, 200, 200, 200, 200.0f, 200, 200, 200.0, "200", L"200"},
-        {"ushort 65000", CVariant(static_cast<unsigned short>(65000)), true, true, -24, 232, -536, 65000, 65000, 65000, 65000.0f, 65000, 65000, 65000.0, "65000", L"65000"},
         {"int 70000", CVariant(70000), true, true, 112, 112, 4464, 4464, 70000, 70000, 70000.0f, 70000, 70000, 70000.0, "70000", L"70000"},
         {"uint 4e9", CVariant(4000000000u), true, true, 0, 0, 10240, 10240, -294967296, 4000000000u, 4e9f, 4000000000, 4000000000, 4e9, "4000000000", L"4000000000"},
         {"float 2.9", CVariant(2.9f), true, true, 2, 2, 2, 2, 2, 2, 2.9f, 2, 2, static_cast<double>(2.9f), "2.9000001", L"2.9000001"},
         {"uint64 max", CVariant(kMax64), true, true, -1, 255, -1, 65535, -1, 4294967295u, 18446744073709551616.0f, -1, kMax64, 18446744073709551616.0, "-1", L"-1"},
         {"double -0.5", CVariant(-0.5), true, false, 0, 0, 0, 0, 0, 0, -0.5f, 0, 0, -0.5, "-0.5", L"-0.5"},
         {"double 1e30", CVariant(1e30), true, true, 0, 0, 0, 0, 0, 0, 1e30f, LLONG_MIN, 1ull << 63, 1e30, "1e+30", L"1e+30"},
-        {"text 12abc", CVariant("12abc"), true, true, 12, 12, 12, 12, 12, 12, 12.0f, 12, 12, 12.0, "12abc", L"12abc"},
         {"text abc", CVariant("abc"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "abc", L"abc"},
         {"text zhong", CVariant("\xD6\xD0"), true, false, 0, 0, 0, 0, 0, 0, 0.0f, 0, 0, 0.0, "\xD6\xD0", L"\u4e2d"},
         {"wide -2.5", CVariant(L"-2.5e0"), true, true, -2, 254, -2, 65534, -2, 4294967294u, -2.5f, -2, kMax64 - 1, -2.5, "-2.5e0", L"-2.5e0"},
@@ -101,24 +97,6 @@ TEST(VariantConversion, MatrixOfEverySourceKindAgainstEveryTarget) {
   unownedAsText = 0;
   EXPECT_EQ(node->ReferenceCount(), 1);  // conversions took no reference
   node->Unref();
-}
-
-TEST(VariantConversion, SpecialCases) {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
-  const double inf = std::numeric_limits<double>::infinity();
-  // Doubles that do not fit 64 bits read as LLONG_MIN, as x86 converts them.
-  for (double d : {nan, -nan, 9223372036854775807.0, -9223372036854775808.0, -inf}) {
-    bool ok = false;
-    EXPECT_EQ(CVariant(d).toInt64(&ok), LLONG_MIN) << d;
-    EXPECT_TRUE(ok);
-  }
-  EXPECT_EQ(CVariant(9223372036854774784.0).toInt64(), 9223372036854774784LL);
-  EXPECT_EQ(CVariant(nan).toString() + CVariant(inf).toString(), "naninf");
-  // An embedded zero: whole for toString, cut for the other text targets.
-  const CVariant embedded(std::string("12\0 34", 6));
-  EXPECT_EQ(embedded.toString(), std::string("12\0 34", 6));
-  EXPECT_EQ(embedded.toWString(), L"12");
-  EXPECT_EQ(embedded.toInt(), 12);
 }
 
 TEST(VariantConversion, NumberTextReadsAsTheCLibraryReadsIt) {
@@ -172,14 +150,6 @@ TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
     std::snprintf(expected, sizeof expected, "%.8g", static_cast<double>(static_cast<float>(d)));
     EXPECT_EQ(CVariant(static_cast<float>(d)).toString(), expected);
   }
-}
-
-TEST(VariantConversion, NumberTextIgnoresACommaDecimalLocale) {
-  test::CommaLocale locale;
-  if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma could be made";
-  EXPECT_EQ(CVariant(3.5f).toWString(), L"3.5");
-  EXPECT_EQ(CVariant(L"2.25").toFloat(), 2.25f);
-  EXPECT_EQ(CVariant("3,5").toDouble(), 3.0);  // the comma is no decimal point here
 }
 
 }  // namespace
