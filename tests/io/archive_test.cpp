@@ -171,6 +171,58 @@ TEST(Archive, FramingGoesThroughOverriddenOperatorsAndAnyDevice) {
   EXPECT_EQ(reader.sizesRead, 2);
 }
 
+// A failed object's bytes and versions go; keys that are not open, a 256th
+// block and a block of 4 GiB throw instead of writing framing that reads back wrong.
+TEST(Archive, WriterRollbackMisuseAndLimits) {
+  GMemStream mem(true, nullptr, 0);
+  GDbArchiveImpl ar(&mem);
+  int outer = 0, failed = 0, key = 0;
+  ar.BeginWriteObject(&outer, 6);
+  ar.BeginWriteBlock(1, &outer);
+  const int start = static_cast<int>(ar.DevicePos());
+  ar.BeginWriteObject(&failed, 3);
+  ar.BeginWriteBlock(1, &failed);
+  ar << std::string("half written");
+  ar.BeginWriteObject(&key, 8);
+  ar.RollbackWriteObject(start);
+  EXPECT_EQ(ar.GetVersion(), 6);
+  ar << 42;
+  ar.EndWriteBlock(1, &outer);
+  ar.EndWriteObject(&outer);
+  EXPECT_EQ(Bytes(mem), Hex("06 00 01 01 07 00 00 00 01 00 00 2A 00 00 00"));
+  EXPECT_THROW(ar.EndWriteObject(&failed), ArchiveError);
+  EXPECT_THROW(ar.BeginWriteBlock(1, &key), ArchiveError);
+  EXPECT_THROW(ar.EndWriteBlock(1, &key), ArchiveError);
+  ar.BeginWriteObject(&key, 1);
+  for (int i = 0; i < 255; ++i) {
+    ar.BeginWriteBlock(static_cast<unsigned char>(i), &key);
+    ar.EndWriteBlock(0, &key);
+  }
+  const __int64 before = ar.DevicePos();
+  EXPECT_THROW(ar.BeginWriteBlock(0, &key), ArchiveError);
+  EXPECT_EQ(ar.DevicePos(), before);
+  GDataSizeStream size;  // stands in for 4 GiB of contents
+  GDbArchiveImpl big(&size);
+  big.BeginWriteObject(&key, 1);
+  big.BeginWriteBlock(1, &key);
+  size.seek(size.pos() + 0x100000000ll);
+  EXPECT_THROW(big.EndWriteBlock(1, &key), ArchiveError);
+}
+
+// A zero ends a wide value, all its units are consumed, lone surrogates are kept.
+TEST(Archive, WideReadsStopAtAZeroAndKeepLoneSurrogates) {
+  for (const auto& [hex, wide] : {std::pair{"03 00 00 00 41 00 00 00 42 00", std::wstring(L"A")},
+                                  {"05 00 00 00 3D D8 00 DE 3D D8 78 00 00 DC", L"\U0001F600\xD83Dx\xDC00"}}) {
+    GMemStream mem;
+    test::Load(mem, Hex(std::string(hex) + " 7F"));
+    GDbArchiveImpl ar(&mem);
+    std::wstring read = L"old";
+    ar >> read;
+    EXPECT_EQ(read, wide) << hex;
+    EXPECT_EQ(mem.pos(), static_cast<__int64>(test::Hex(hex).size())) << hex;
+  }
+}
+
 // Whichever device write fails (each in turn, a small buffer, a full disk), the writer says so.
 TEST(Archive, TheFirstLostWriteReachesTheCaller) {
   IBaseProject project;

@@ -32,6 +32,16 @@ TEST_F(PropertyCollection, UnknownNamesAndRemoval) {
   EXPECT_TRUE(c.GetProperty(L"never").IsNull());
   EXPECT_TRUE(c.RemoveProperty(L"a"));
   EXPECT_TRUE(c.GetProperty(L"a").IsNull());
+  // Removing the property an iteration is about to reach does not derail it.
+  for (int i = 0; i < 3; ++i) c.SetProperty(L"p" + std::to_wstring(i), CVariant(i));
+  std::wstring product, name;
+  CVariant value;
+  c.First();
+  ASSERT_TRUE(c.Next(product, name, value));
+  EXPECT_TRUE(c.RemoveProperty(L"p1"));
+  ASSERT_TRUE(c.Next(product, name, value));
+  EXPECT_EQ(name, L"p2");
+  EXPECT_FALSE(c.Next(product, name, value));
 }
 
 TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {

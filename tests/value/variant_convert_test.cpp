@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "comma_locale.h"
 #include "value_test_util.h"
 
 namespace hux {
@@ -150,6 +151,15 @@ TEST(VariantConversion, FloatingTextIsWrittenAsPrintfG8) {
     std::snprintf(expected, sizeof expected, "%.8g", static_cast<double>(static_cast<float>(d)));
     EXPECT_EQ(CVariant(static_cast<float>(d)).toString(), expected);
   }
+}
+
+TEST(VariantConversion, NumberTextIgnoresACommaDecimalLocale) {
+  test::CommaLocale locale;
+  if (!locale.active()) GTEST_SKIP() << "no locale with a decimal comma could be made";
+  EXPECT_EQ(CVariant(3.5).toString(), "3.5");
+  EXPECT_EQ(CVariant(3.5f).toWString(), L"3.5");
+  EXPECT_EQ(CVariant("3.5").toDouble(), 3.5);
+  EXPECT_EQ(CVariant("3,5").toDouble(), 3.0);
 }
 
 }  // namespace
