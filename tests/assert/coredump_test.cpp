@@ -121,8 +121,9 @@ TEST(CoreDump, LeavesOutReservationsDoNotDumpSharedFilesAndCode) {
     EXPECT_FALSE(core.Covers(start, start + size)) << std::hex << start;
   std::istringstream maps(test::ReadFile("/proc/self/maps"));
   for (std::string line; std::getline(maps, line);)
-    if (line.ends_with("[vvar]"))
+    if (line.ends_with("[vvar]")) {
       EXPECT_FALSE(core.Covers(std::stoull(line, nullptr, 16), std::stoull(line.substr(line.find('-') + 1), nullptr, 16)));
+    }
   EXPECT_EQ(core.LoadAt(reinterpret_cast<uint64_t>(&WriteCoreDump)), nullptr);
   EXPECT_LT(core.size(), uint64_t{1} << 30);  // either left-out range alone would pass 1 GiB
   ::munmap(reserved, gib);
@@ -245,10 +246,15 @@ TEST(AssertDump, ThrowsWithTheComputedPathWhetherOrNotTheDumpIsWritten) {
     std::string output;
     ASSERT_EQ(RunCopy(dir.Path() / name, output, "", kind == 'l' ? "ulimit -f 64" : "true"), 0) << output;
     EXPECT_EQ(output.substr(0, Head(dump).size()), Head(dump)) << output;
-    if (kind == 'n') EXPECT_TRUE(IsWholeCore(test::ReadFile(dump)));
-    if (kind == 'b') EXPECT_TRUE(fs::is_directory(dump));
-    if (kind == 'l')
+    if (kind == 'n') {
+      EXPECT_TRUE(IsWholeCore(test::ReadFile(dump)));
+    }
+    if (kind == 'b') {
+      EXPECT_TRUE(fs::is_directory(dump));
+    }
+    if (kind == 'l') {
       EXPECT_EQ(FileNames(dump.parent_path()), (std::vector<std::string>{"output.txt", "output.txt.err", "tool"}));
+    }
   }
 }
 

@@ -176,7 +176,9 @@ TEST(Huxdump, DecodesValuesAsTheLibraryReadsThem) {
     const Result r = RunHuxdump(c.args, c.bytes);
     EXPECT_EQ(r.exitCode, c.exitCode) << c.args << ": " << r.out;
     EXPECT_NE(r.out.find(c.expected), std::string::npos) << c.args << ": " << r.out;
-    if (c.args == std::string("--as project --json")) EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    if (c.args == std::string("--as project --json")) {
+      EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1);
+    }
   }
 }
 

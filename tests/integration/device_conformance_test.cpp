@@ -279,7 +279,9 @@ TEST_F(PgDeviceTest, ForeignColumnTypes) {
     std::vector<CVariant> result;
     EXPECT_EQ(device.QueryAllRows(c.table, {c.column}, result), c.value != nullptr) << c.column << device.LastError();
     ASSERT_EQ(result.size(), c.value ? 1u : 0u) << c.column;
-    if (c.value) EXPECT_EQ(result[0].toString(), c.value) << c.column;
+    if (c.value) {
+      EXPECT_EQ(result[0].toString(), c.value) << c.column;
+    }
   }
   const std::pair<std::vector<CVariant>, bool> writes[] = {
       {{CVariant(2LL), CVariant(32767), CVariant(std::string("abc")), CVariant(-0.75)}, true},

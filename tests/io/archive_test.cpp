@@ -304,7 +304,9 @@ TEST(ForwardCompatibility, AProjectKeepsANewerSelfAndUnknownBlocks) {
       test::Load(same, *bytes);
       GDbArchiveImpl reader(&same);
       project->Serialize(reader);
-      if (project == &reread) EXPECT_EQ(reader.DevicePos(), static_cast<long long>(saved.size()));
+      if (project == &reread) {
+        EXPECT_EQ(reader.DevicePos(), static_cast<long long>(saved.size()));
+      }
     }
     std::vector<unsigned char> expected = saved;
     if (c.saved) expected[8] = 7;  // a counter the row leaves alone is the one an earlier row read

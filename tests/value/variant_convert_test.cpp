@@ -110,7 +110,9 @@ TEST(VariantConversion, NumberTextReadsAsTheCLibraryReadsIt) {
     bool ok = false;
     EXPECT_EQ(CVariant(in).toInt64(&ok), expected) << '"' << in << '"';
     EXPECT_TRUE(ok);
-    if (std::strchr(in, '\xD6') == nullptr) EXPECT_EQ(CVariant(std::wstring(in, in + std::strlen(in))).toInt64(), expected) << in;
+    if (std::strchr(in, '\xD6') == nullptr) {
+      EXPECT_EQ(CVariant(std::wstring(in, in + std::strlen(in))).toInt64(), expected) << in;
+    }
   }
   const char* floats[] = {
       "0", "-0", "1.5", "  -7.25e-3xyz", "+.5", ".5", ".", ".e1", "1.", "1e", "1e+", "1e-2", "1E2", "0x1p3", "0X1P-2",
