@@ -282,7 +282,7 @@ TEST_P(ProjectDbTest, TwoUsersConflictOnlyOverOneEntity) {
 
 TEST_P(ProjectDbTest, RowsOfUnknownTypesSurviveSaves) {
   Build(2, 3);
-  // 900 (unknown, under 2) holds part 901; unknown 902 under the project, 903 under 6.
+  // 900 (unknown, under 2) holds 901, a part; unknown 902 under the project, 903 under 6.
   const long long rows[][4] = {{900, 2, 1, 424242}, {901, 900, 0, sample::DT_SAMPLE_PART}, {902, 1, 7, 424243}, {903, 6, 0, 424242}};
   for (const auto& r : rows)
     ASSERT_TRUE(db.Open()->WriteRow(EntityFacade::kTable, {"ID", "PID", "POS", "TYPE", "DATA"},
