@@ -419,14 +419,21 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
     if (found != archive.m_pLoadedSchemes->classes.end()) names = &found->second;
   }
 
-  m_mapProperty.clear();
+  // The former properties' nodes, values included, take the properties read
+  // in turn: a collection loaded again allocates nothing for values of the
+  // kinds it held. What is left over goes with `former`.
+  using PropertyMap = decltype(m_mapProperty);
+  PropertyMap former;
+  former.swap(m_mapProperty);
   m_itNext = m_mapProperty.end();
   int count = 0;
   archive >> count;
   for (int i = 0; i < count; ++i) {
     const __int64 start = archive.DevicePos();
     unsigned short packed = 0;
-    CVariant value;
+    PropertyMap::node_type node = former.empty() ? PropertyMap::node_type() : former.extract(former.begin());
+    CVariant fresh;
+    CVariant& value = node ? node.mapped() : fresh;
     archive >> packed;
     value.Serialize(archive);
     if (!Delivered(archive, start, kMinProperty)) break;
@@ -445,7 +452,15 @@ bool CPropertyCollection::Serialize(GDbArchive& archive) {
     // one collection on the same id can come only from a damaged file (a
     // scheme listing one name under two ids, or an id twice); the first read
     // is kept.
-    if (packed != 0) m_mapProperty.emplace(sPropertyID::FromPacked(packed), std::move(value));
+    if (packed == 0) continue;
+    // Ids come in ascending order from a writer: each goes at the end.
+    const sPropertyID id = sPropertyID::FromPacked(packed);
+    if (node) {
+      node.key() = id;
+      m_mapProperty.insert(m_mapProperty.end(), std::move(node));
+    } else {
+      m_mapProperty.emplace_hint(m_mapProperty.end(), id, std::move(fresh));
+    }
   }
   return true;
 }

@@ -23,7 +23,9 @@ namespace {
 // not call into the object: storing writes it as not present, loading skips
 // its data by the archive's object framing.
 constexpr int kMaxObjectDepth = 256;
-thread_local int t_objectDepth = 0;
+// Initial-exec: a fixed offset from the thread pointer, not a call into the
+// dynamic loader for each custom value written or read.
+__attribute__((tls_model("initial-exec"))) thread_local int t_objectDepth = 0;
 
 class DepthGuard {
  public:
@@ -155,8 +157,9 @@ bool CVariant::SerializeCutomObject(GDbArchive& archive) {
   }
   if (!object) {
     // An owned default object of the code, or a null object when the code
-    // has no factory record (the code is kept either way).
-    SetValue2(factory.CreateVoidObject(m_stru.type), m_stru.type, false);
+    // has no factory record (the code is kept either way). Made as a copy of
+    // nothing, so that a string released a moment ago serves again.
+    SetValue2(nullptr, m_stru.type, true);
   }
   if (!present) return true;
 

@@ -216,5 +216,34 @@ TEST_F(PropertySerialize, DamagedCountsReadWhatIsDeliveredAndStop) {
   EXPECT_EQ(c.GetProperty(static_cast<unsigned short>(0x1401)).toInt(), 1);
 }
 
+// Loading reuses the former properties' storage: whatever they held, the
+// result is what an empty collection loads from the same bytes, also when the
+// input repeats an id, names id 0, comes in falling order or stops short.
+TEST_F(PropertySerialize, LoadingOverHeldPropertiesKeepsNoneOfThem) {
+  const std::vector<unsigned char> input = test::Written([](GDbArchive& ar) {
+    ar << false << 7;
+    const std::pair<unsigned short, CVariant> properties[] = {
+        {9, CVariant(std::string(30, 'n'))}, {2, CVariant(L"wide")}, {2, CVariant(5)},  {0, CVariant(1.5)},
+        {3, CVariant(std::string())},        {4, CVariant(8)},       {5, CVariant("s")},
+    };
+    for (auto [id, value] : properties) {
+      ar << id;
+      value.Serialize(ar);
+    }
+  });
+  for (size_t cut = 0; cut <= input.size(); ++cut) {
+    CPropertyCollection held, fresh;
+    const std::pair<unsigned short, CVariant> former[] = {
+        {2, CVariant(std::string(40, 'a'))}, {3, CVariant(L"former")}, {4, CVariant("text")},
+        {5, CVariant(2.5)},                  {6, CVariant("gone")},    {7, CVariant(std::string(50, 'b'))},
+    };
+    for (const auto& [id, value] : former) held.SetProperty(id, value);
+    const std::vector<unsigned char> part(input.begin(), input.begin() + static_cast<long>(cut));
+    ReadAll(part, {&held});
+    ReadAll(part, {&fresh});
+    EXPECT_EQ(WriteAll({&held}), WriteAll({&fresh})) << "cut at " << cut;
+  }
+}
+
 }  // namespace
 }  // namespace hux
