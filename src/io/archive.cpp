@@ -167,7 +167,7 @@ void GDbArchiveImpl::ErrorMsgBox(std::string, std::string) {}
 __int64 GDbArchiveImpl::CreateNewObjectID() { return ++m_nKeyCounter; }
 unsigned short GDbArchiveImpl::GetVersion() { return m_vecVersion.empty() ? 0 : m_vecVersion.back(); }
 
-void GDbArchiveImpl::PushVersion(unsigned short version, __int64 start) {
+inline void GDbArchiveImpl::PushVersion(unsigned short version, __int64 start) {
   m_vecVersion.push_back(version);
   m_vecStart.push_back(start);
 }
@@ -225,6 +225,12 @@ GDbArchive& GDbArchiveImpl::operator>>(bool& value) {
 
 GDbArchive& GDbArchiveImpl::operator<<(const std::string& value) {
   const int n = CountOf(value.size(), "a string");
+  if (char* p = m_pMem ? m_pMem->TakeDirect(static_cast<unsigned int>(sizeof n) + static_cast<unsigned int>(n)) : nullptr) {
+    // Count and bytes in one step when the buffer has room for both.
+    std::memcpy(p, &n, sizeof n);
+    std::memcpy(p + sizeof n, value.data(), static_cast<size_t>(n));
+    return *this;
+  }
   Put(&n, sizeof n);
   if (n > 0) Put(value.data(), static_cast<unsigned int>(n));
   return *this;
@@ -345,6 +351,72 @@ void GDbArchiveImpl::InitArchivePosData() {
   m_nKeyCounter = 0;
 }
 
+// The record of the innermost open object when `key` names it and the
+// archive writes plainly to memory: the case of nearly every block, taken
+// without a search and without the general path's calls. The active index
+// is left as it is; SetActiveObject checks it before every use.
+inline GDbArchiveImpl::ArchivePosData* GDbArchiveImpl::MemoryRecord(const void* key) {
+  if (!m_pMem || m_nPlain != 1 || m_vecOpen.empty()) return nullptr;
+  ArchivePosData& last = m_vecOpen.back();
+  return last.key == key ? &last : nullptr;
+}
+
+void GDbArchiveImpl::BeginWriteBlock(unsigned char id, const void* key) {
+  if (ArchivePosData* data = MemoryRecord(key); data && data->blockCount != 255) {
+    // The id and a zero size placeholder in one step.
+    const __int64 at = m_pMem->PosDirect();
+    if (char* p = m_pMem->TakeDirect(5)) {
+      p[0] = static_cast<char>(id);
+      std::memset(p + 1, 0, 4);
+      data->sizePos = at + 1;
+      data->dataStart = at + 5;
+      ++data->blockCount;
+      return;
+    }
+  }
+  BeginWriteBlockAnyDevice(id, key);
+}
+
+void GDbArchiveImpl::BeginWriteBlockAnyDevice(unsigned char id, const void* key) {
+  SetActiveObject(key);
+  if (m_nActive == kNone) throw ArchiveError("GDbArchive: BeginWriteBlock for an object that is not open");
+  ArchivePosData& data = m_vecOpen[m_nActive];
+  // The count is one byte: a 256th block would be read back as none.
+  if (data.blockCount == 255) throw ArchiveError("GDbArchive: an object holds at most 255 blocks");
+  PutField(id);
+  GetCurPos(data.sizePos);
+  PutField(static_cast<unsigned int>(0));
+  GetCurPos(data.dataStart);
+  ++data.blockCount;
+}
+
+void GDbArchiveImpl::EndWriteBlock(unsigned char id, const void* key) {
+  if (const ArchivePosData* data = MemoryRecord(key)) {
+    // The size patched in place, when it fits its 32 bits and its field lies
+    // inside the buffer.
+    const __int64 size = m_pMem->PosDirect() - data->dataStart;
+    if (size >= 0 && size <= 0xFFFFFFFFll && data->sizePos >= 0 && data->sizePos + 4 <= m_pMem->GetCapacity()) {
+      const unsigned int size32 = static_cast<unsigned int>(size);
+      std::memcpy(m_pMem->GetData() + data->sizePos, &size32, 4);
+      return;
+    }
+  }
+  EndWriteBlockAnyDevice(id, key);
+}
+
+void GDbArchiveImpl::EndWriteBlockAnyDevice(unsigned char, const void* key) {
+  SetActiveObject(key);
+  if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteBlock for an object that is not open");
+  const __int64 sizePos = m_vecOpen[m_nActive].sizePos;
+  __int64 end = 0;
+  GetCurPos(end);
+  const __int64 size = end - m_vecOpen[m_nActive].dataStart;
+  // The size field is 32 bits: a block of 4 GiB or more would be misread.
+  if (size < 0 || size > 0xFFFFFFFFll) throw ArchiveError("GDbArchive: a block must hold less than 4 GiB");
+  const unsigned int size32 = static_cast<unsigned int>(size);
+  WriteSize(sizePos, &size32, nullptr);
+}
+
 void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
   __int64 start = 0;
   GetCurPos(start);
@@ -357,65 +429,32 @@ void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
     PutField(version);
   }
   PushVersion(version, start);
+  // A key already open (a caller reopening an object) keeps its record,
+  // reset; a new key's record goes last.
   SetActiveObject(key);
   if (m_nActive == kNone) {
-    m_vecOpen.emplace_back();
+    m_vecOpen.push_back(ArchivePosData{key, 0, 0, start + 2, 0});
     m_nActive = m_vecOpen.size() - 1;
-  }
-  ArchivePosData& data = m_vecOpen[m_nActive];
-  data = ArchivePosData();
-  data.key = key;
-  if (header) {
-    data.countPos = start + 2;
   } else {
+    m_vecOpen[m_nActive] = ArchivePosData{key, 0, 0, start + 2, 0};
+  }
+  if (!header) {
+    ArchivePosData& data = m_vecOpen[m_nActive];
     GetCurPos(data.countPos);
     PutField(data.blockCount);
   }
 }
 
-void GDbArchiveImpl::BeginWriteBlock(unsigned char id, const void* key) {
-  SetActiveObject(key);
-  if (m_nActive == kNone) throw ArchiveError("GDbArchive: BeginWriteBlock for an object that is not open");
-  ArchivePosData& data = m_vecOpen[m_nActive];
-  // The count is one byte: a 256th block would be read back as none.
-  if (data.blockCount == 255) throw ArchiveError("GDbArchive: an object holds at most 255 blocks");
-  if (m_pMem && Plain()) {
-    // Memory fast path: the id and a zero size placeholder in one step.
-    const __int64 at = m_pMem->PosDirect();
-    if (char* p = m_pMem->TakeDirect(5)) {
-      p[0] = static_cast<char>(id);
-      std::memset(p + 1, 0, 4);
-      data.sizePos = at + 1;
-      data.dataStart = at + 5;
-      ++data.blockCount;
-      return;
-    }
-  }
-  PutField(id);
-  GetCurPos(data.sizePos);
-  PutField(static_cast<unsigned int>(0));
-  GetCurPos(data.dataStart);
-  ++data.blockCount;
-}
-
-void GDbArchiveImpl::EndWriteBlock(unsigned char, const void* key) {
-  SetActiveObject(key);
-  if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteBlock for an object that is not open");
-  const __int64 sizePos = m_vecOpen[m_nActive].sizePos;
-  __int64 end = 0;
-  GetCurPos(end);
-  const __int64 size = end - m_vecOpen[m_nActive].dataStart;
-  // The size field is 32 bits: a block of 4 GiB or more would be misread.
-  if (size < 0 || size > 0xFFFFFFFFll) throw ArchiveError("GDbArchive: a block must hold less than 4 GiB");
-  const unsigned int size32 = static_cast<unsigned int>(size);
-  if (m_pMem && Plain() && sizePos >= 0 && sizePos + 4 <= m_pMem->GetCapacity()) {
-    std::memcpy(m_pMem->GetData() + sizePos, &size32, 4);  // WriteSize's fast path, inline
+void GDbArchiveImpl::EndWriteObject(const void* key) {
+  if (const ArchivePosData* data = MemoryRecord(key);
+      data && data->countPos >= 0 && data->countPos < m_pMem->GetCapacity()) {
+    // The innermost object: its count patched in place, its record the last.
+    m_pMem->GetData()[data->countPos] = static_cast<char>(data->blockCount);
+    m_vecOpen.pop_back();
+    m_nActive = kNone;
+    PopVersion();
     return;
   }
-  WriteSize(sizePos, &size32, nullptr);
-}
-
-void GDbArchiveImpl::EndWriteObject(const void* key) {
   SetActiveObject(key);
   if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteObject for an object that is not open");
   unsigned char count = m_vecOpen[m_nActive].blockCount;

@@ -279,6 +279,9 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   static constexpr size_t kNone = static_cast<size_t>(-1);
 
   void SetActiveObject(const void* key);
+  ArchivePosData* MemoryRecord(const void* key);
+  void BeginWriteBlockAnyDevice(unsigned char id, const void* key);
+  void EndWriteBlockAnyDevice(unsigned char id, const void* key);
   void GetCurPos(__int64& pos);
   void WriteSize(const __int64& pos, const unsigned int* size, unsigned char* count);
   void InitArchivePosData();
