@@ -392,10 +392,10 @@ void GDbArchiveImpl::BeginWriteBlockAnyDevice(unsigned char id, const void* key)
 
 void GDbArchiveImpl::EndWriteBlock(unsigned char id, const void* key) {
   if (const ArchivePosData* data = MemoryRecord(key)) {
-    // The size patched in place, when it fits its 32 bits and its field lies
-    // inside the buffer.
+    // The size patched in place when its field lies inside the buffer. A
+    // memory buffer holds less than 4 GiB, so the size fits its 32 bits.
     const __int64 size = m_pMem->PosDirect() - data->dataStart;
-    if (size >= 0 && size <= 0xFFFFFFFFll && data->sizePos >= 0 && data->sizePos + 4 <= m_pMem->GetCapacity()) {
+    if (size >= 0 && data->sizePos >= 0 && data->sizePos + 4 <= m_pMem->GetCapacity()) {
       const unsigned int size32 = static_cast<unsigned int>(size);
       std::memcpy(m_pMem->GetData() + data->sizePos, &size32, 4);
       return;

@@ -194,6 +194,7 @@ TEST(Archive, WriterRollbackMisuseAndLimits) {
   EXPECT_THROW(ar.BeginWriteBlock(1, &key), ArchiveError);
   EXPECT_THROW(ar.EndWriteBlock(1, &key), ArchiveError);
   ar.BeginWriteObject(&key, 1);
+  EXPECT_THROW(ar.EndWriteBlock(1, &outer), ArchiveError);
   for (int i = 0; i < 255; ++i) {
     ar.BeginWriteBlock(static_cast<unsigned char>(i), &key);
     ar.EndWriteBlock(0, &key);
