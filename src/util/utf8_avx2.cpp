@@ -29,27 +29,28 @@ constexpr std::array<std::uint64_t, 256> kCompact = MakeCompactTable();
 
 // For four characters whose UTF-8 lengths are 1 + bit k of `index` + 2 * bit
 // 4 + k (k = 0..3), the byte shuffle that packs their bytes (character k's
-// bytes start at byte 4k) to the front, and the number of bytes packed.
-struct PackEntry {
-  std::array<std::uint8_t, 16> shuffle;
-  unsigned size;
+// bytes start at byte 4k) to the front, and the number of bytes packed. The
+// shuffles are a table of their own, aligned, so that no load of one spans
+// two cache lines.
+struct PackTables {
+  alignas(64) std::array<std::array<std::uint8_t, 16>, 256> shuffle;
+  std::array<std::uint8_t, 256> size;
 };
-constexpr std::array<PackEntry, 256> MakePackTable() {
-  std::array<PackEntry, 256> table{};
+constexpr PackTables MakePackTables() {
+  PackTables tables{};
   for (unsigned index = 0; index < 256; ++index) {
-    PackEntry entry{};
-    for (auto& b : entry.shuffle) b = 0x80;
+    auto& shuffle = tables.shuffle[index];
+    for (auto& b : shuffle) b = 0x80;
     unsigned n = 0;
     for (unsigned k = 0; k < 4; ++k) {
       const unsigned length = 1 + (index >> k & 1) + 2 * (index >> (4 + k) & 1);
-      for (unsigned b = 0; b < length; ++b) entry.shuffle[n++] = static_cast<std::uint8_t>(4 * k + b);
+      for (unsigned b = 0; b < length; ++b) shuffle[n++] = static_cast<std::uint8_t>(4 * k + b);
     }
-    entry.size = n;
-    table[index] = entry;
+    tables.size[index] = static_cast<std::uint8_t>(n);
   }
-  return table;
+  return tables;
 }
-constexpr std::array<PackEntry, 256> kPack = MakePackTable();
+constexpr PackTables kPack = MakePackTables();
 
 #define HUX_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
@@ -119,6 +120,17 @@ HUX_AVX2 unsigned StoreKept(wchar_t* dst, __m256i lanes, unsigned keep) {
   return static_cast<unsigned>(__builtin_popcount(keep));
 }
 
+// How many of the sixteen characters in x, y (x first) are ASCII before the
+// first that is not: 0 to 16.
+HUX_AVX2 unsigned AsciiRun(__m256i x, __m256i y) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i inX = _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7F>()), zero);
+  const __m256i inY = _mm256_cmpeq_epi32(_mm256_and_si256(y, Splat32<~0x7F>()), zero);
+  const auto ascii = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(inX))) |
+                     static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(inY))) << 8;
+  return static_cast<unsigned>(__builtin_ctz(~ascii));
+}
+
 #undef HUX_AVX2
 
 }  // namespace
@@ -152,11 +164,16 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
 
   while (end - p >= 16 && dstEnd - dst >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    if (_mm_movemask_epi8(v) == 0) {  // ASCII
+    const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    // ASCII, or a run of eight or more ASCII bytes before the first other
+    // one (a word between CJK text): all sixteen widened, the run kept. A
+    // shorter run is left to the general step, which takes more at once.
+    if (high == 0 || (high & 0xFF) == 0) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_cvtepu8_epi32(v));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
-      p += 16;
-      dst += 16;
+      const unsigned run = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16;
+      p += run;
+      dst += run;
       continue;
     }
     // Up to eight three-byte sequences (CJK text) at once: the run of them
@@ -258,12 +275,17 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
-    if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) {  // sixteen ASCII characters
+    // Sixteen characters narrowed at once: all ASCII, or a run of eight or
+    // more ASCII characters before the first other one, which is kept. The
+    // saturating packs turn no other character into an ASCII byte.
+    if (_mm256_testz_si256(x, Splat32<~0x7F>())) {
       const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                        _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
-      out += 16;
-      s += 16;
+      // All sixteen (the usual case, a fixed step) or the run.
+      const unsigned run = _mm256_testz_si256(y, Splat32<~0x7F>()) ? 16 : AsciiRun(x, y);
+      out += run;
+      s += run;
       continue;
     }
     const __m256i unusual = _mm256_or_si256(
@@ -287,16 +309,16 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
     const __m256i extra = _mm256_sub_epi32(zero, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
     const auto low = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 31))));
     const auto high = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 30))));
-    const PackEntry& a = kPack[(low & 0xF) | (high & 0xF) << 4];
-    const PackEntry& b = kPack[(low >> 4) | (high >> 4) << 4];
+    const unsigned a = (low & 0xF) | (high & 0xF) << 4;
+    const unsigned b = (low >> 4) | (high >> 4) << 4;
     const __m256i shuffle = _mm256_inserti128_si256(
-        _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a.shuffle.data()))),
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(b.shuffle.data())), 1);
+        _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[a].data()))),
+        _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[b].data())), 1);
     const __m256i packed = _mm256_shuffle_epi8(w, shuffle);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-    out += a.size;
+    out += kPack.size[a];
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_extracti128_si256(packed, 1));
-    out += b.size;
+    out += kPack.size[b];
     s += 8;
   }
   ss = s;
