@@ -272,6 +272,9 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   const wchar_t* s = ss;
   char* out = oo;
   const __m256i zero = _mm256_setzero_si256();
+  // By length - 1: the bits the payload moves down, and the form's marks.
+  const __m256i dropBytes = _mm256_setr_epi32(24, 16, 8, 0, 0, 0, 0, 0);
+  const __m256i formBits = _mm256_setr_epi32(0, 0x80C0, 0x8080E0, static_cast<int>(0x808080F0u), 0, 0, 0, 0);
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
@@ -295,18 +298,16 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
     const __m256i two = _mm256_cmpgt_epi32(x, Splat32<0x7F>());
     const __m256i three = _mm256_cmpgt_epi32(x, Splat32<0x7FF>());
     const __m256i four = _mm256_cmpgt_epi32(x, Splat32<0xFFFF>());
-    // Each character's bytes, the first in the low byte.
-    const __m256i bytes3 = _mm256_or_si256(_mm256_or_si256(Splat32<0x8080E0>(), Bits<12, 0x0F>(x)),
-                                           _mm256_or_si256(Bits<-2, 0x3F00>(x), Bits<-16, 0x3F0000>(x)));
-    const __m256i bytes2 = _mm256_or_si256(Splat32<0x80C0>(), _mm256_or_si256(Bits<6, 0x1F>(x), Bits<-8, 0x3F00>(x)));
-    const __m256i bytes4 = _mm256_or_si256(
-        _mm256_or_si256(Splat32<static_cast<int>(0x808080F0u)>(), Bits<18, 0x07>(x)),
-        _mm256_or_si256(_mm256_or_si256(Bits<4, 0x3F00>(x), Bits<-10, 0x3F0000>(x)), Bits<-24, 0x3F000000>(x)));
-    __m256i w = _mm256_blendv_epi8(x, bytes2, two);
-    w = _mm256_blendv_epi8(w, bytes3, three);
-    w = _mm256_blendv_epi8(w, bytes4, four);
-    // Length - 1 (0 to 3) of each character as two bits, per half of four.
+    // Length - 1 (0 to 3) of each character.
     const __m256i extra = _mm256_sub_epi32(zero, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
+    // Each character's bytes, the first in the low byte: the payload of the
+    // four-byte form, moved down to the character's length and marked with
+    // that form's high bits; ASCII characters stay as they are.
+    const __m256i payload = _mm256_or_si256(_mm256_or_si256(Bits<18, 0x07>(x), Bits<4, 0x3F00>(x)),
+                                            _mm256_or_si256(Bits<-10, 0x3F0000>(x), Bits<-24, 0x3F000000>(x)));
+    const __m256i bytes = _mm256_or_si256(_mm256_srlv_epi32(payload, _mm256_permutevar8x32_epi32(dropBytes, extra)),
+                                          _mm256_permutevar8x32_epi32(formBits, extra));
+    const __m256i w = _mm256_blendv_epi8(x, bytes, two);
     const auto low = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 31))));
     const auto high = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 30))));
     const unsigned a = (low & 0xF) | (high & 0xF) << 4;
