@@ -30,15 +30,27 @@ namespace {
 
 using StdValue = std::variant<long long, double, bool, std::string>;
 
-// An owner of class code 7001, the class every collection here belongs to.
+// Owners of class code 7001, the class of the serialized collections, and of
+// one class per collection size for the lookups: the scheme tables are
+// process-wide, so a lookup among 32 names must not meet the 256 names of a
+// benchmark that ran before it.
 class Part : public hux::IBase {
  public:
-  hux::eXOMDataType GetObjectType() override { return static_cast<hux::eXOMDataType>(7001); }
+  explicit Part(int code) : m_code(code) {}
+  hux::eXOMDataType GetObjectType() override { return static_cast<hux::eXOMDataType>(m_code); }
+
+ private:
+  int m_code;
 };
 
 Part& Owner() {
-  static Part part;
+  static Part part(7001);
   return part;
+}
+
+Part& OwnerOfSize(size_t count) {
+  static Part small(7032), large(7256);
+  return count <= 32 ? small : large;
 }
 
 // Names as a modeller would give them: a word and a number, 10 to 14 characters.
@@ -51,7 +63,7 @@ std::vector<std::wstring> Names(int count) {
 
 // A collection of `count` double properties, named by Names(count).
 hux::CPropertyCollection Filled(const std::vector<std::wstring>& names) {
-  hux::CPropertyCollection c(&Owner());
+  hux::CPropertyCollection c(&OwnerOfSize(names.size()));
   for (size_t i = 0; i < names.size(); ++i) c.SetProperty(names[i], hux::CVariant(i * 0.5));
   return c;
 }

@@ -5,7 +5,8 @@ table to a Markdown file with the machine's description and the date.
 
 Benchmark names are "Group/implementation[/argument]"; the entry named "hux"
 in a group is compared with every other entry of the same group and argument.
-Ratio = hux time / anchor time (below 1: hux is faster). Times are CPU time,
+Ratio = hux time / anchor time (below 1: hux is faster). Times are CPU time
+(the median of five interleaved repetitions, see REPETITIONS),
 except for benchmarks measured in real time (the multi-threaded ones), so that
 other work on a shared machine disturbs the figures less.
 
@@ -42,15 +43,32 @@ ALLOCATOR_ENV = {
 }
 
 
+# On a shared virtual machine one measurement of a benchmark can be off by
+# tens of percent, and a burst of other work can hit a benchmark and spare its
+# anchor. So each benchmark runs five times, the repetitions of all the
+# benchmarks of a program interleaved in random order, and its median counts.
+# The database hosts' runs are long and their own program: they run once.
+REPETITIONS = 5
+SINGLE_RUN = {"host_bench"}
+
+
 def run(program):
     # The results go to a file of their own: what the program itself prints
     # (a profiler's report at exit, for one) is not part of them.
     env = dict(os.environ, **ALLOCATOR_ENV)
     out = program + ".json"
-    subprocess.run([program, f"--benchmark_out={out}", "--benchmark_out_format=json"], check=True,
-                   stdout=subprocess.DEVNULL, env=env)
+    args = [program, f"--benchmark_out={out}", "--benchmark_out_format=json"]
+    repeated = os.path.basename(program) not in SINGLE_RUN
+    if repeated:
+        args += [f"--benchmark_repetitions={REPETITIONS}", "--benchmark_enable_random_interleaving=true",
+                 "--benchmark_min_time=0.2"]
+    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, env=env)
     with open(out) as f:
-        return json.load(f)["benchmarks"]
+        entries = json.load(f)["benchmarks"]
+    if not repeated:
+        return [e for e in entries if e.get("run_type") != "aggregate"]
+    medians = [dict(e, name=e["run_name"]) for e in entries if e.get("aggregate_name") == "median"]
+    return medians
 
 
 def split(name):
@@ -79,8 +97,6 @@ def main():
         entries = run(program)
         times = {}
         for e in entries:
-            if e.get("run_type") == "aggregate":
-                continue
             scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[e.get("time_unit", "ns")]
             group, impl, arg = split(e["name"])
             key = "real_time" if "real_time" in e["name"] else "cpu_time"
@@ -126,8 +142,10 @@ def main():
         f.write("# Benchmark results\n\n")
         f.write(f"Measured {datetime.date.today().isoformat()} on {machine()} by `make bench`.\n")
         f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n")
-        f.write("Times are CPU time (real time for the multi-threaded log runs). Single figures vary between\n"
-                "runs by up to tens of percent, more when other work shares the machine.\n\n")
+        f.write("Times are CPU time (real time for the multi-threaded log runs), each the median of five\n"
+                "repetitions interleaved at random with the other benchmarks of its program (the database\n"
+                "hosts: one run). Figures still vary between runs by up to tens of percent, more when other\n"
+                "work shares the machine.\n\n")
         f.write(table)
         notes = os.path.join(os.path.dirname(results), "NOTES.md")
         if os.path.exists(notes):
