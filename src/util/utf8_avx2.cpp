@@ -27,6 +27,16 @@ constexpr std::array<std::uint64_t, 256> MakeCompactTable() {
 }
 constexpr std::array<std::uint64_t, 256> kCompact = MakeCompactTable();
 
+// For n entries kept from a low half of eight bytes, the byte shuffle that
+// puts the high half's entries right after them.
+constexpr std::array<std::uint64_t, 9> MakeJoinTable() {
+  std::array<std::uint64_t, 9> table{};
+  for (unsigned n = 0; n <= 8; ++n)
+    for (unsigned j = 0; j < 8; ++j) table[n] |= std::uint64_t{j < n ? j : 8 + (j - n)} << (8 * j);
+  return table;
+}
+constexpr std::array<std::uint64_t, 9> kJoin = MakeJoinTable();
+
 // For four characters whose UTF-8 lengths are 1 + bit k of `index` + 2 * bit
 // 4 + k (k = 0..3), the byte shuffle that packs their bytes (character k's
 // bytes start at byte 4k) to the front, and the number of bytes packed. The
@@ -161,6 +171,11 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
   const __m256i threes = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,  //
                                           0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
   const __m128i zero = _mm_setzero_si128();
+  // Lane k of a vector of eight positions: position k four times, plus 0 to 3.
+  const __m256i fourEach = _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3,  //
+                                            4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7);
+  const __m256i nextFour = _mm256_setr_epi8(0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3,  //
+                                            0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3, 0, 1, 2, 3);
 
   while (end - p >= 16 && dstEnd - dst >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
@@ -220,11 +235,29 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
     if (wrongBytes & checked) break;
 
     const __m256i window = _mm256_broadcastsi128_si256(v);
+    const unsigned starts = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & ((1u << taken) - 1);
+    if (const auto count = static_cast<unsigned>(__builtin_popcount(starts)); count <= 8) {
+      // Eight characters at most (text of longer sequences): only where they
+      // start is decoded. Their positions in order, the low half's then the
+      // high half's; the four bytes from each (those past the window wrap
+      // around, but no sequence taken reaches them) and its length.
+      const __m128i halves = _mm_set_epi64x(static_cast<long long>(kCompact[starts >> 8] + 0x0808080808080808ull),
+                                            static_cast<long long>(kCompact[starts & 0xFF]));
+      const __m128i at = _mm_shuffle_epi8(
+          halves, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kJoin[__builtin_popcount(starts & 0xFF)])));
+      const __m256i from = _mm256_add_epi8(_mm256_shuffle_epi8(_mm256_broadcastsi128_si256(at), fourEach), nextFour);
+      unsigned bad;
+      const __m256i c = DecodeLanes(_mm256_shuffle_epi8(window, from), _mm256_cvtepu8_epi32(_mm_shuffle_epi8(len, at)), bad);
+      if ((bad & ((1u << count) - 1)) != 0) break;
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), c);
+      dst += count;
+      p += taken;
+      continue;
+    }
     unsigned badFirst, badSecond;
     const __m256i first = DecodeLanes(_mm256_shuffle_epi8(window, fromFirst), _mm256_cvtepu8_epi32(len), badFirst);
     const __m256i second =
         DecodeLanes(_mm256_shuffle_epi8(window, fromSecond), _mm256_cvtepu8_epi32(_mm_srli_si128(len, 8)), badSecond);
-    const unsigned starts = ~static_cast<unsigned>(_mm_movemask_epi8(continuation)) & ((1u << taken) - 1);
     if (((badFirst | badSecond << 8) & starts) != 0) break;
     dst += StoreKept(dst, first, starts & 0xFF);
     dst += StoreKept(dst, second, starts >> 8);
