@@ -320,6 +320,7 @@ size_t Utf8DecodedLength(const char* data, size_t size) {
   const auto* p = reinterpret_cast<const signed char*>(data);
   size_t n = 0;
   size_t i = 0;
+  if (CpuHasAvx2()) n += DecodedLengthAvx2(data, size, i);
 #if defined(__SSE2__)
   const __m128i continuation = _mm_set1_epi8(-65);
   const __m128i zero = _mm_setzero_si128();

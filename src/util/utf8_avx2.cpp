@@ -267,6 +267,27 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
   dd = dst;
 }
 
+__attribute__((target("avx2"))) size_t DecodedLengthAvx2(const char* data, size_t size, size_t& index) {
+  size_t i = index;
+  size_t n = 0;
+  while (size - i >= 32) {
+    // A byte lane counts up to 255 steps before the sums are taken.
+    size_t steps = (size - i) / 32;
+    if (steps > 255) steps = 255;
+    __m256i sum = _mm256_setzero_si256();
+    for (; steps > 0; --steps, i += 32) {
+      // Continuation bytes are 0x80-0xBF, as signed bytes -128 to -65.
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(data + i));
+      sum = _mm256_sub_epi8(sum, _mm256_cmpgt_epi8(v, Splat32<static_cast<int>(0xBFBFBFBFu)>()));
+    }
+    const __m256i quads = _mm256_sad_epu8(sum, _mm256_setzero_si256());
+    const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(quads), _mm256_extracti128_si256(quads, 1));
+    n += static_cast<size_t>(_mm_cvtsi128_si64(pair)) + static_cast<size_t>(_mm_extract_epi64(pair, 1));
+  }
+  index = i;
+  return n;
+}
+
 __attribute__((target("avx2"))) size_t EncodedExtraAvx2(const wchar_t* text, size_t count, size_t& index,
                                                         bool& surrogates) {
   size_t i = index;

@@ -17,6 +17,11 @@ bool CpuHasAvx2();
 // it decoded; stops at input it finds invalid.
 void DecodeUtf8Avx2(const unsigned char*& p, const unsigned char* end, wchar_t*& dst, const wchar_t* dstEnd);
 
+// The characters (bytes that are no continuation byte) among bytes [i, size),
+// thirty-two at a time while thirty-two remain; i ends at the first byte not
+// counted.
+size_t DecodedLengthAvx2(const char* data, size_t size, size_t& i);
+
 // The UTF-8 bytes beyond one a character that characters [i, count) need as
 // Utf8EncodedLength counts them, sixteen at a time while sixteen remain; i ends
 // at the first character not counted. Sets `surrogates` when one was seen.
