@@ -183,7 +183,7 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
     // ASCII, or a run of eight or more ASCII bytes before the first other
     // one (a word between CJK text): all sixteen widened, the run kept. A
     // shorter run is left to the general step, which takes more at once.
-    if (high == 0 || (high & 0xFF) == 0) {
+    if ((high & 0xFF) == 0) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_cvtepu8_epi32(v));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
       const unsigned run = high ? static_cast<unsigned>(__builtin_ctz(high)) : 16;
