@@ -82,6 +82,16 @@ HUX_AVX2 __m256i Splat32() {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
 }
 template <int V>
+struct Lanes16 {
+  alignas(32) static constexpr short value[16] = {V, V, V, V, V, V, V, V, V, V, V, V, V, V, V, V};
+};
+template <int V>
+HUX_AVX2 __m256i Splat16() {
+  const short* lanes = Lanes16<V>::value;
+  asm("" : "+r"(lanes));
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+}
+template <int V>
 HUX_AVX2 __m128i Splat8() {
   const signed char* lanes = Lanes8<V>::value;
   asm("" : "+r"(lanes));
@@ -292,31 +302,39 @@ __attribute__((target("avx2"))) size_t EncodedExtraAvx2(const wchar_t* text, siz
                                                         bool& surrogates) {
   size_t i = index;
   size_t extra = 0;
-  __m256i seen = _mm256_setzero_si256();
+  const __m256i zero = _mm256_setzero_si256();
+  // Sixteen characters a step, packed to 16 bits with saturation (every
+  // value from U+FFFF up becomes FFFF), offset by 0x8000 so that the signed
+  // comparisons order them as unsigned values: two bytes from 0x80, three
+  // from 0x800; the fourth byte is counted on the 32-bit values. That holds
+  // for values up to U+10FFFF: the largest value is kept, and a text with a
+  // larger one (or a negative one) is left whole to the code below.
+  __m256i seen = zero;
+  __m256i top = zero;
   while (count - i >= 16) {
-    // A lane adds at most six a step: 2^24 steps stay far below 2^32.
+    // A 16-bit lane adds at most two a step: 8192 steps stay below 2^15.
     size_t steps = (count - i) / 16;
-    if (steps > (size_t{1} << 24)) steps = size_t{1} << 24;
-    __m256i sum = _mm256_setzero_si256();
+    if (steps > 8192) steps = 8192;
+    __m256i sum16 = zero, sum32 = zero;
     for (; steps > 0; --steps, i += 16) {
       const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
       const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 8));
       if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) continue;  // ASCII adds nothing
-      for (const __m256i v : {x, y}) {
-        // Unsigned: v >= 0x80, v >= 0x800 (a negative value counts as U+FFFD
-        // does, three bytes), and v - 0x10000 below 0x100000 (four bytes).
-        const __m256i two = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x80>()), v);
-        const __m256i three = _mm256_cmpeq_epi32(_mm256_max_epu32(v, Splat32<0x800>()), v);
-        const __m256i above = _mm256_sub_epi32(v, Splat32<0x10000>());
-        const __m256i four = _mm256_cmpeq_epi32(_mm256_min_epu32(above, Splat32<0xFFFFF>()), above);
-        sum = _mm256_sub_epi32(sum, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
-        seen = _mm256_or_si256(seen, _mm256_cmpeq_epi32(_mm256_and_si256(v, Splat32<~0x7FF>()), Splat32<0xD800>()));
-      }
+      top = _mm256_max_epu32(top, _mm256_max_epu32(x, y));
+      const __m256i h = _mm256_xor_si256(_mm256_packus_epi32(x, y), Splat16<-0x8000>());
+      sum16 = _mm256_sub_epi16(sum16, _mm256_cmpgt_epi16(h, Splat16<0x7F - 0x8000>()));
+      sum16 = _mm256_sub_epi16(sum16, _mm256_cmpgt_epi16(h, Splat16<0x7FF - 0x8000>()));
+      seen = _mm256_or_si256(seen, _mm256_cmpeq_epi16(_mm256_and_si256(h, Splat16<-0x800>()), Splat16<0x5800>()));
+      sum32 = _mm256_sub_epi32(sum32, _mm256_cmpgt_epi32(x, Splat32<0xFFFF>()));
+      sum32 = _mm256_sub_epi32(sum32, _mm256_cmpgt_epi32(y, Splat32<0xFFFF>()));
     }
+    const __m256i sum = _mm256_add_epi32(sum32, _mm256_madd_epi16(sum16, _mm256_set1_epi16(1)));
     const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
     const __m128i wide = _mm_add_epi64(_mm_cvtepu32_epi64(half), _mm_cvtepu32_epi64(_mm_srli_si128(half, 8)));
     extra += static_cast<size_t>(_mm_cvtsi128_si64(wide)) + static_cast<size_t>(_mm_extract_epi64(wide, 1));
   }
+  const __m256i tooLarge = _mm256_cmpeq_epi32(_mm256_max_epu32(top, Splat32<0x110000>()), top);
+  if (!_mm256_testz_si256(tooLarge, tooLarge)) return 0;  // index as it was: all counted below
   if (!_mm256_testz_si256(seen, seen)) surrogates = true;
   index = i;
   return extra;
