@@ -66,36 +66,32 @@ constexpr PackTables kPack = MakePackTables();
 
 // Constants read from memory, at an address the compiler does not look
 // through: built in registers instead, they cost three instructions each
-// inside the loops.
-template <int V>
-struct Lanes32 {
-  alignas(32) static constexpr int value[8] = {V, V, V, V, V, V, V, V};
+// inside the loops. `Bytes` bytes of lanes of type T, each V.
+template <class T, int V, std::size_t Bytes>
+struct Lanes {
+  alignas(Bytes) static constexpr std::array<T, Bytes / sizeof(T)> value = [] {
+    std::array<T, Bytes / sizeof(T)> lanes{};
+    for (T& lane : lanes) lane = static_cast<T>(V);
+    return lanes;
+  }();
 };
-template <int V>
-struct Lanes8 {
-  alignas(16) static constexpr signed char value[16] = {V, V, V, V, V, V, V, V, V, V, V, V, V, V, V, V};
-};
-template <int V>
-HUX_AVX2 __m256i Splat32() {
-  const int* lanes = Lanes32<V>::value;
+template <class T, int V, std::size_t Bytes>
+HUX_AVX2 const void* LanesOf() {
+  const void* lanes = Lanes<T, V, Bytes>::value.data();
   asm("" : "+r"(lanes));
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  return lanes;
 }
 template <int V>
-struct Lanes16 {
-  alignas(32) static constexpr short value[16] = {V, V, V, V, V, V, V, V, V, V, V, V, V, V, V, V};
-};
+HUX_AVX2 __m256i Splat32() {
+  return _mm256_load_si256(static_cast<const __m256i*>(LanesOf<int, V, 32>()));
+}
 template <int V>
 HUX_AVX2 __m256i Splat16() {
-  const short* lanes = Lanes16<V>::value;
-  asm("" : "+r"(lanes));
-  return _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+  return _mm256_load_si256(static_cast<const __m256i*>(LanesOf<short, V, 32>()));
 }
 template <int V>
 HUX_AVX2 __m128i Splat8() {
-  const signed char* lanes = Lanes8<V>::value;
-  asm("" : "+r"(lanes));
-  return _mm_load_si128(reinterpret_cast<const __m128i*>(lanes));
+  return _mm_load_si128(static_cast<const __m128i*>(LanesOf<signed char, V, 16>()));
 }
 
 // The code points of the eight positions `x` holds (four bytes each, the first
