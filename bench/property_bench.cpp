@@ -76,18 +76,24 @@ std::unordered_map<std::wstring, StdValue> FilledMap(const std::vector<std::wstr
 
 // ---- get and set, one lookup per iteration, cycling through the names ----
 
+// Indexed: the same with the name index on (SetNameIndex), which a process
+// may use when no code of its edits the scheme tables directly.
+template <bool Indexed>
 void PropertyGetByName_hux(benchmark::State& state) {
   const auto names = Names(static_cast<int>(state.range(0)));
   const hux::CPropertyCollection c = Filled(names);
+  hux::CPropertyCollection::SetNameIndex(Indexed);
   size_t i = 0;
   double sum = 0;
   for (auto _ : state) {
     sum += c.GetProperty(names[i]).toDouble();
     if (++i == names.size()) i = 0;
   }
+  hux::CPropertyCollection::SetNameIndex(false);
   benchmark::DoNotOptimize(sum);
 }
-BENCHMARK(PropertyGetByName_hux)->Name("PropertyGetByName/hux")->Arg(32)->Arg(256);
+BENCHMARK(PropertyGetByName_hux<false>)->Name("PropertyGetByName/hux")->Arg(32)->Arg(256);
+BENCHMARK(PropertyGetByName_hux<true>)->Name("PropertyGetByNameIndexed/hux")->Arg(32)->Arg(256);
 
 void PropertyGetByName_map(benchmark::State& state) {
   const auto names = Names(static_cast<int>(state.range(0)));
@@ -102,18 +108,23 @@ void PropertyGetByName_map(benchmark::State& state) {
   benchmark::DoNotOptimize(sum);
 }
 BENCHMARK(PropertyGetByName_map)->Name("PropertyGetByName/unordered_map")->Arg(32)->Arg(256);
+BENCHMARK(PropertyGetByName_map)->Name("PropertyGetByNameIndexed/unordered_map")->Arg(32)->Arg(256);
 
+template <bool Indexed>
 void PropertySetByName_hux(benchmark::State& state) {
   const auto names = Names(static_cast<int>(state.range(0)));
   hux::CPropertyCollection c = Filled(names);
+  hux::CPropertyCollection::SetNameIndex(Indexed);
   size_t i = 0;
   for (auto _ : state) {
     c.SetProperty(names[i], hux::CVariant(static_cast<double>(i)));
     if (++i == names.size()) i = 0;
   }
+  hux::CPropertyCollection::SetNameIndex(false);
   benchmark::DoNotOptimize(c);
 }
-BENCHMARK(PropertySetByName_hux)->Name("PropertySetByName/hux")->Arg(32)->Arg(256);
+BENCHMARK(PropertySetByName_hux<false>)->Name("PropertySetByName/hux")->Arg(32)->Arg(256);
+BENCHMARK(PropertySetByName_hux<true>)->Name("PropertySetByNameIndexed/hux")->Arg(32)->Arg(256);
 
 void PropertySetByName_map(benchmark::State& state) {
   const auto names = Names(static_cast<int>(state.range(0)));
@@ -126,6 +137,7 @@ void PropertySetByName_map(benchmark::State& state) {
   benchmark::DoNotOptimize(m);
 }
 BENCHMARK(PropertySetByName_map)->Name("PropertySetByName/unordered_map")->Arg(32)->Arg(256);
+BENCHMARK(PropertySetByName_map)->Name("PropertySetByNameIndexed/unordered_map")->Arg(32)->Arg(256);
 
 std::vector<unsigned short> Ids(const hux::CPropertyCollection& c, const std::vector<std::wstring>& names) {
   std::vector<unsigned short> ids;

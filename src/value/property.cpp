@@ -5,6 +5,7 @@
 #include <bitset>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include <emmintrin.h>
 
@@ -62,6 +63,139 @@ size_t Mismatch(const wchar_t* a, const wchar_t* b, size_t n) {
   while (i < n && a[i] == b[i]) ++i;
   return i;
 }
+
+// Whether a and b hold the same characters; inline, for the index's short
+// keys.
+inline bool SameText(const std::wstring& a, const std::wstring& b) {
+  const size_t n = a.size();
+  if (n != b.size()) return false;
+  const wchar_t* x = a.data();
+  const wchar_t* y = b.data();
+  if (n < 4) {
+    for (size_t i = 0; i < n; ++i)
+      if (x[i] != y[i]) return false;
+    return true;
+  }
+  // Four characters at a time, the last four overlapping the ones before.
+  const auto same4 = [&](size_t i) {
+    const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(x + i));
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + i));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(u, v)) == 0xFFFF;
+  };
+  for (size_t i = 0; i + 4 < n; i += 4)
+    if (!same4(i)) return false;
+  return same4(n - 4);
+}
+
+// Names and their ids in an open-addressed table: a power of two of slots,
+// at most half of them used, probed one after another from the slot the
+// name's hash picks.
+class NameTable {
+ public:
+  const sPropertyID* Find(const std::wstring& name) const {
+    if (m_slots.empty()) return nullptr;
+    const uint64_t hash = Hash(name);
+    for (size_t i = Home(hash);; i = (i + 1) & (m_slots.size() - 1)) {
+      const Slot& slot = m_slots[i];
+      if (slot.hash == 0) return nullptr;
+      if (slot.hash == hash && SameText(slot.name, name)) return &slot.id;
+    }
+  }
+  // Enters a name Find did not find.
+  void Add(const std::wstring& name, sPropertyID id) {
+    if (2 * (m_used + 1) > m_slots.size()) Grow();
+    Place(Slot{Hash(name), name, id});
+    ++m_used;
+  }
+
+ private:
+  static constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;  // 2^64 / golden ratio, odd
+
+  struct Slot {
+    uint64_t hash = 0;  // 0: empty
+    std::wstring name;
+    sPropertyID id;
+  };
+
+  // Four characters at a time through two multiplies (the last four
+  // overlapping the ones before), mixed at the end; never 0.
+  static uint64_t Hash(const std::wstring& name) {
+    const wchar_t* p = name.data();
+    const size_t n = name.size();
+    uint64_t h = n * kMul;
+    const auto mix4 = [&](size_t i) {
+      uint64_t lo, hi;
+      std::memcpy(&lo, p + i, sizeof lo);
+      std::memcpy(&hi, p + i + 2, sizeof hi);
+      h = (((h ^ lo) * kMul) ^ hi) * kMul;
+    };
+    if (n < 4) {
+      for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<uint32_t>(p[i])) * kMul;
+    } else {
+      for (size_t i = 0; i + 4 < n; i += 4) mix4(i);
+      mix4(n - 4);
+    }
+    h ^= h >> 32;
+    return h | 1;
+  }
+  // The slot from the hash's top bits (the best mixed ones).
+  size_t Home(uint64_t hash) const { return static_cast<size_t>((hash * kMul) >> m_shift); }
+  void Place(Slot&& slot) {
+    size_t i = Home(slot.hash);
+    while (m_slots[i].hash != 0) i = (i + 1) & (m_slots.size() - 1);
+    m_slots[i] = std::move(slot);
+  }
+  void Grow() {
+    std::vector<Slot> old(std::max<size_t>(16, 2 * m_slots.size()));
+    old.swap(m_slots);
+    m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(m_slots.size()));
+    for (Slot& slot : old)
+      if (slot.hash != 0) Place(std::move(slot));
+  }
+
+  std::vector<Slot> m_slots;
+  size_t m_used = 0;
+  unsigned m_shift = 64;
+};
+
+// The name index: for each class and product that by-name operations have
+// asked about, the names they found in the scheme tables (or had assigned
+// there) with their ids. This class never renumbers or removes a name except
+// in ClearPropertyScheme, which empties the index, so every entry holds for
+// as long as no one edits the tables directly.
+class NameIndex {
+ public:
+  // The names of `code` and `product`; null while the index is off.
+  NameTable* Find(eXOMDataType code, const std::wstring& product) {
+    if (!m_on) return nullptr;
+    // Lookups come in runs on one collection: the last scheme asked for is
+    // checked before the tables of all of them.
+    if (m_last && code == m_lastCode && SameText(product, m_lastProduct)) return m_last;
+    return Switch(code, product);
+  }
+  void Reset(bool on) {
+    m_on = on;
+    m_last = nullptr;
+    m_schemes.clear();
+  }
+  bool On() const { return m_on; }
+
+ private:
+  __attribute__((noinline)) NameTable* Switch(eXOMDataType code, const std::wstring& product) {
+    m_last = &m_schemes[code][product];
+    m_lastCode = code;
+    m_lastProduct = product;
+    return m_last;
+  }
+
+  bool m_on = false;
+  std::map<eXOMDataType, std::map<std::wstring, NameTable>> m_schemes;  // nodes: m_last stays valid
+  NameTable* m_last = nullptr;
+  eXOMDataType m_lastCode{};
+  std::wstring m_lastProduct;
+};
+
+NameIndex g_nameIndex;
 
 }  // namespace
 
@@ -157,10 +291,16 @@ bool CPropertyCollection::RemoveProperty(const std::wstring& name) {
 }
 
 sPropertyID CPropertyCollection::GetPropertyID(const std::wstring& name) const {
+  NameTable* indexed = m_pObject ? g_nameIndex.Find(m_pObject->GetObjectType(), m_strActiveProduct) : nullptr;
+  if (indexed) {
+    if (const sPropertyID* hit = indexed->Find(name)) return *hit;
+  }
   const sOneClassSchemeIDName* scheme = FindActiveSchemeIDName();
   if (!scheme) return sPropertyID();
   const auto it = scheme->mapNameToID.find(name);
-  return it == scheme->mapNameToID.end() ? sPropertyID() : it->second;
+  if (it == scheme->mapNameToID.end()) return sPropertyID();
+  if (indexed) indexed->Add(name, it->second);
+  return it->second;
 }
 
 void CPropertyCollection::GetPropertyName(sPropertyID id, std::wstring& productName, std::wstring& propertyName) const {
@@ -222,7 +362,14 @@ unsigned char CPropertyCollection::AssignProducutID(const std::wstring& productN
 sPropertyID CPropertyCollection::AssignPropertyID(const std::wstring& productName, unsigned char /*productID*/,
                                                   const std::wstring& propertyName) {
   if (!m_pObject) return sPropertyID();
-  return AssignInClass(m_pObject->GetObjectType(), productName, propertyName);
+  const eXOMDataType code = m_pObject->GetObjectType();
+  NameTable* indexed = g_nameIndex.Find(code, productName);
+  if (indexed) {
+    if (const sPropertyID* hit = indexed->Find(propertyName)) return *hit;
+  }
+  const sPropertyID id = AssignInClass(code, productName, propertyName);
+  if (indexed && !id.IsNull()) indexed->Add(propertyName, id);
+  return id;
 }
 
 sPropertyID CPropertyCollection::AssignInClass(eXOMDataType code, const std::wstring& productName,
@@ -291,6 +438,9 @@ sOneClassSchemeIDName* CPropertyCollection::FindActiveSchemeIDName() const {
 void CPropertyCollection::ClearPropertyScheme() {
   m_mapAllClassScheme.clear();
   m_mapAllProducutID.clear();
+  g_nameIndex.Reset(g_nameIndex.On());
 }
+
+void CPropertyCollection::SetNameIndex(bool enabled) { g_nameIndex.Reset(enabled); }
 
 }  // namespace hux

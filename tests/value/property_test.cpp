@@ -67,6 +67,48 @@ TEST_F(PropertyCollection, RefusesIdsPastTheLimitsInsteadOfColliding) {
   EXPECT_EQ(c.AssignPropertyID(L"HUX", 1, L"b").Packed(), 2 * 1024 + 2);
 }
 
+// With the index on, by-name answers stay those of the tables: per class and
+// product, for names of every length, and after the tables were renumbered.
+TEST_F(PropertyCollection, NameIndexAnswersAsTheTables) {
+  Owner a(7211), b(7212);
+  CPropertyCollection ca(&a), cb(&b);
+  CPropertyCollection::SetNameIndex(true);
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 300; ++i) names.push_back(std::wstring(i % 9, L'x') + std::to_wstring(i));
+  const auto check = [&](CPropertyCollection& c, int sign) {
+    auto& scheme = Tables::Classes()[static_cast<eXOMDataType>(c.GetObject()->GetObjectType())];
+    const auto& ids = scheme.mapProductScheme[c.GetActiveProduct()].mapNameToID;
+    for (int i = 0; i < 300; ++i) {
+      const auto it = ids.find(names[i]);
+      ASSERT_EQ(c.GetPropertyID(names[i]), it == ids.end() ? sPropertyID() : it->second);
+      if (it != ids.end()) {
+        ASSERT_EQ(c.GetProperty(names[i]).toInt(), sign * i);
+      }
+    }
+  };
+  cb.SetProperty(L"first", CVariant(0));  // b's ids run one ahead of a's
+  for (int pass = 0; pass < 2; ++pass) {
+    check(ca, 1);  // nothing yet: misses are not kept
+    for (int i = 0; i < 300; ++i) ca.SetProperty(names[pass ? 299 - i : i], CVariant(pass ? 299 - i : i));
+    for (int i = 0; i < 300; ++i) cb.SetProperty(names[i], CVariant(-i));
+    for (int twice = 0; twice < 2; ++twice) {
+      check(ca, 1);
+      check(cb, -1);
+    }
+    ASSERT_TRUE(cb.SetActiveProduct(L"ACME"));
+    EXPECT_TRUE(cb.GetProperty(names[5]).IsNull());
+    ASSERT_TRUE(cb.SetActiveProduct(L"HUX"));
+    CPropertyCollection::ClearPropertyScheme();  // the second pass numbers a's names backwards
+  }
+  // Turning the index on anew forgets what it held before direct edits.
+  ca.SetProperty(L"edited", CVariant(1));
+  CPropertyCollection::SetNameIndex(false);
+  Tables::Classes()[static_cast<eXOMDataType>(7211)].mapProductScheme[L"HUX"].mapNameToID[L"edited"] = sPropertyID(1, 999);
+  CPropertyCollection::SetNameIndex(true);
+  EXPECT_EQ(ca.GetPropertyID(L"edited"), sPropertyID(1, 999));
+  CPropertyCollection::SetNameIndex(false);
+}
+
 // The reference: UTF-16 units compared as numbers, then the characters.
 bool ReferenceLess(const std::wstring& a, const std::wstring& b) {
   auto units = [](const std::wstring& s) {

@@ -183,6 +183,14 @@ class HUX_API CPropertyCollection {
   // them, and so is its product table while the table is still empty
   // (constructing a collection numbers "HUX" again).
   static void ClearPropertyScheme();
+  // Lets the by-name operations answer from an index of the names they have
+  // found (a hash table per class and product) instead of searching the
+  // ordered scheme tables each time. The index follows every change this
+  // class makes to the tables, but it cannot see edits made to the protected
+  // tables directly or through a FindActiveSchemeIDName pointer: turn it on
+  // only in a process where no code edits them that way. Off by default;
+  // turning it on or off empties it. Same threading rule as the tables.
+  static void SetNameIndex(bool enabled);
 
  protected:
   // Class type code -> that class's schemes; product name -> product id.
