@@ -62,6 +62,45 @@ constexpr PackTables MakePackTables() {
 }
 constexpr PackTables kPack = MakePackTables();
 
+// Bits of the classes of error two adjacent bytes can show, for the tables
+// below: each table, indexed by one nibble, holds the classes that nibble
+// allows, so a class is present where all three agree.
+enum : std::uint8_t {
+  kTooShort = 0x01,    // a lead byte, then no continuation byte
+  kTooLong = 0x02,     // ASCII, then a continuation byte
+  kOverlong3 = 0x04,   // E0 80-9F
+  kTooLarge = 0x08,    // F4 90-BF, F5-FF 90-BF
+  kSurrogate = 0x10,   // ED A0-BF
+  kOverlong2 = 0x20,   // C0-C1, then a continuation byte
+  kTooLarge8 = 0x40,   // F5-FF 80-8F, and F0 80-8F (overlong)
+  kTwoContinue = 0x80  // two continuation bytes: right only inside a sequence of three or four bytes
+};
+// The classes by the high nibble of the first byte of the pair, by its low
+// nibble, and by the high nibble of the second byte.
+constexpr std::uint8_t kFirstHigh[16] = {kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong, kTooLong,
+                                         kTwoContinue, kTwoContinue, kTwoContinue, kTwoContinue,
+                                         kTooShort | kOverlong2, kTooShort, kTooShort | kOverlong3 | kSurrogate,
+                                         kTooShort | kTooLarge | kTooLarge8};
+constexpr std::uint8_t kAny = kTooShort | kTooLong | kTwoContinue;
+constexpr std::uint8_t kFirstLow[16] = {kAny | kOverlong3 | kOverlong2 | kTooLarge8, kAny | kOverlong2, kAny, kAny,
+                                        kAny | kTooLarge, kAny | kTooLarge | kTooLarge8, kAny | kTooLarge | kTooLarge8,
+                                        kAny | kTooLarge | kTooLarge8, kAny | kTooLarge | kTooLarge8,
+                                        kAny | kTooLarge | kTooLarge8, kAny | kTooLarge | kTooLarge8,
+                                        kAny | kTooLarge | kTooLarge8, kAny | kTooLarge | kTooLarge8,
+                                        kAny | kTooLarge | kTooLarge8 | kSurrogate, kAny | kTooLarge | kTooLarge8,
+                                        kAny | kTooLarge | kTooLarge8};
+constexpr std::uint8_t kContinue = kTooLong | kOverlong2 | kTwoContinue;
+constexpr std::uint8_t kSecondHigh[16] = {
+    kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort, kTooShort,
+    kContinue | kOverlong3 | kTooLarge8, kContinue | kOverlong3 | kTooLarge, kContinue | kSurrogate | kTooLarge,
+    kContinue | kSurrogate | kTooLarge, kTooShort, kTooShort, kTooShort, kTooShort};
+
+// By high nibble: the length of the sequence a byte starts (0 for a
+// continuation byte) and its payload bits.
+constexpr std::uint8_t kLength[16] = {1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 0, 0, 2, 2, 3, 4};
+constexpr std::uint8_t kPayload[16] = {0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F, 0x7F,
+                                       0x3F, 0x3F, 0x3F, 0x3F, 0x1F, 0x1F, 0x0F, 0x07};
+
 #define HUX_AVX2 __attribute__((target("avx2"), always_inline)) inline
 
 // Constants read from memory, at an address the compiler does not look
@@ -147,6 +186,88 @@ HUX_AVX2 unsigned AsciiRun(__m256i x, __m256i y) {
   return static_cast<unsigned>(__builtin_ctz(~ascii));
 }
 
+// A table of sixteen bytes twice over, read from memory: byte shuffles look
+// up within each half of a vector.
+template <const std::uint8_t (&Table)[16]>
+struct Twice {
+  alignas(32) static constexpr std::array<std::uint8_t, 32> value = [] {
+    std::array<std::uint8_t, 32> bytes{};
+    for (std::size_t k = 0; k < 32; ++k) bytes[k] = Table[k % 16];
+    return bytes;
+  }();
+};
+template <const std::uint8_t (&Table)[16]>
+HUX_AVX2 __m256i Table32() {
+  return _mm256_load_si256(reinterpret_cast<const __m256i*>(Twice<Table>::value.data()));
+}
+
+// Decodes the characters that end within the 32 bytes at p, which starts a
+// character; returns false, having done nothing, when the block holds
+// anything invalid. Writes up to 32 characters.
+//
+// Each byte is checked with the one and the two or three before it (those
+// before the block read as ASCII: a character ended there). Then the payload
+// bits of every byte are kept and each position decoded as if a character
+// started there, eight positions a step: its four bytes weighted by the
+// length its first byte gives (the bytes after the character weigh nothing),
+// summed by two multiply-adds; the positions that start characters are kept.
+HUX_AVX2 bool DecodeBlock(const unsigned char*& p, wchar_t*& dst) {
+  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i before = _mm256_permute2x128_si256(v, v, 0x08);  // zero, then the low half
+  const __m256i prev1 = _mm256_alignr_epi8(v, before, 15);
+  const __m256i nibble = Splat32<0x0F0F0F0F>();
+  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+  const __m256i prevHigh = _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble);
+  const __m256i classes = _mm256_and_si256(
+      _mm256_and_si256(_mm256_shuffle_epi8(Table32<kFirstHigh>(), prevHigh),
+                       _mm256_shuffle_epi8(Table32<kFirstLow>(), _mm256_and_si256(prev1, nibble))),
+      _mm256_shuffle_epi8(Table32<kSecondHigh>(), high));
+  // Two and three bytes after a lead byte of three or four, bit 7 set: two
+  // continuation bytes in a row are right exactly there.
+  const __m256i inside = _mm256_and_si256(
+      _mm256_or_si256(_mm256_subs_epu8(_mm256_alignr_epi8(v, before, 14), Splat32<0x60606060>()),
+                      _mm256_subs_epu8(_mm256_alignr_epi8(v, before, 13), Splat32<0x70707070>())),
+      Splat32<static_cast<int>(0x80808080u)>());
+  const __m256i wrong = _mm256_xor_si256(classes, inside);
+  if (!_mm256_testz_si256(wrong, wrong)) return false;
+
+  const __m256i len = _mm256_shuffle_epi8(Table32<kLength>(), high);
+  const __m256i payload = _mm256_and_si256(v, _mm256_shuffle_epi8(Table32<kPayload>(), high));
+  const __m256i position = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,  //
+                                            16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+  // The one sequence that runs past the block (the check above saw its
+  // bytes in it continue it) is left to the next step.
+  const auto past = static_cast<unsigned>(
+      _mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_add_epi8(position, len), Splat32<0x20202020>())));
+  const unsigned starts =
+      ~(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(len, _mm256_setzero_si256()))) | past);
+
+  // By length: the weights of the four bytes (pairs summed to 16 bits), then
+  // of the two sums.
+  const __m256i byteWeights = _mm256_setr_epi32(0, 0x01, 0x0140, 0x010140, 0x01400140, 0, 0, 0);
+  const __m256i pairWeights = _mm256_setr_epi32(0, 1, 1, 0x010040, 0x011000, 0, 0, 0);
+  // The four bytes from each of eight positions, as in DecodeUtf8Avx2; the
+  // eight bytes after the block repeat its last eight (no character taken
+  // reads them, and only positions where none is taken do).
+  const __m256i fromEach = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6,  //
+                                            4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
+  const __m128i lenLow = _mm256_castsi256_si128(len), lenHigh = _mm256_extracti128_si256(len, 1);
+  const __m256i lengths[4] = {_mm256_cvtepu8_epi32(lenLow), _mm256_cvtepu8_epi32(_mm_srli_si128(lenLow, 8)),
+                              _mm256_cvtepu8_epi32(lenHigh), _mm256_cvtepu8_epi32(_mm_srli_si128(lenHigh, 8))};
+  const __m256i sources[4] = {_mm256_permute4x64_epi64(payload, 0x44), _mm256_permute4x64_epi64(payload, 0x99),
+                              _mm256_permute4x64_epi64(payload, 0xEE), _mm256_permute4x64_epi64(payload, 0xFF)};
+  wchar_t* d = dst;
+  for (int k = 0; k < 4; ++k) {
+    const __m256i bytes = _mm256_shuffle_epi8(sources[k], fromEach);
+    const __m256i pairs = _mm256_maddubs_epi16(bytes, _mm256_permutevar8x32_epi32(byteWeights, lengths[k]));
+    d += StoreKept(d, _mm256_madd_epi16(pairs, _mm256_permutevar8x32_epi32(pairWeights, lengths[k])),
+                   starts >> (8 * k) & 0xFF);
+  }
+  dst = d;
+  p += past ? static_cast<unsigned>(__builtin_ctz(past)) : 32;
+  return true;
+}
+
 #undef HUX_AVX2
 
 }  // namespace
@@ -219,6 +340,11 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
         dst += run;
         continue;
       }
+    }
+    // Text mixing ASCII with longer sequences (emoji): a block of 32 bytes.
+    if (end - p >= 32 && dstEnd - dst >= 32) {
+      if (!DecodeBlock(p, dst)) break;
+      continue;
     }
     const __m128i len = _mm_shuffle_epi8(lengthOf, _mm_and_si128(_mm_srli_epi16(v, 4), Splat8<0x0F>()));
     // A byte must be a continuation exactly where an earlier lead byte's

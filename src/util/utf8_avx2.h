@@ -12,9 +12,11 @@ namespace hux::detail {
 // True when the CPU has AVX2 (asked once).
 bool CpuHasAvx2();
 
-// Decodes whole characters, sixteen bytes at a time, while sixteen bytes of
-// input and room for sixteen characters remain. Advances p and dst past what
-// it decoded; stops at input it finds invalid.
+// Decodes whole characters, sixteen bytes at a time (text of mixed lengths
+// thirty-two, where thirty-two bytes and room for as many characters
+// remain), while sixteen bytes of input and room for sixteen characters
+// remain. Advances p and dst past what it decoded; stops at input it finds
+// invalid.
 void DecodeUtf8Avx2(const unsigned char*& p, const unsigned char* end, wchar_t*& dst, const wchar_t* dstEnd);
 
 // The characters (bytes that are no continuation byte) among bytes [i, size),
