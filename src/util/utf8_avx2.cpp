@@ -39,7 +39,8 @@ constexpr std::array<std::uint64_t, 9> kJoin = MakeJoinTable();
 
 // For four characters whose UTF-8 lengths are 1 + bit k of `index` + 2 * bit
 // 4 + k (k = 0..3), the byte shuffle that packs their bytes (character k's
-// bytes start at byte 4k) to the front, and the number of bytes packed. The
+// bytes start at byte 4k, its last byte first) to the front, and the number
+// of bytes packed. The
 // shuffles are a table of their own, aligned, so that no load of one spans
 // two cache lines.
 struct PackTables {
@@ -54,7 +55,7 @@ constexpr PackTables MakePackTables() {
     unsigned n = 0;
     for (unsigned k = 0; k < 4; ++k) {
       const unsigned length = 1 + (index >> k & 1) + 2 * (index >> (4 + k) & 1);
-      for (unsigned b = 0; b < length; ++b) shuffle[n++] = static_cast<std::uint8_t>(4 * k + b);
+      for (unsigned b = length; b-- > 0;) shuffle[n++] = static_cast<std::uint8_t>(4 * k + b);
     }
     tables.size[index] = static_cast<std::uint8_t>(n);
   }
@@ -466,9 +467,8 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   const wchar_t* s = ss;
   char* out = oo;
   const __m256i zero = _mm256_setzero_si256();
-  // By length - 1: the bits the payload moves down, and the form's marks.
-  const __m256i dropBytes = _mm256_setr_epi32(24, 16, 8, 0, 0, 0, 0, 0);
-  const __m256i formBits = _mm256_setr_epi32(0, 0x80C0, 0x8080E0, static_cast<int>(0x808080F0u), 0, 0, 0, 0);
+  // By length - 1: the marks of the form, its last byte first.
+  const __m256i formBits = _mm256_setr_epi32(0, 0xC080, 0xE08080, static_cast<int>(0xF0808080u), 0, 0, 0, 0);
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
@@ -485,27 +485,32 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
       s += run;
       continue;
     }
-    const __m256i unusual = _mm256_or_si256(
-        _mm256_or_si256(_mm256_cmpgt_epi32(zero, x), _mm256_cmpgt_epi32(x, Splat32<0x10FFFF>())),
-        _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7FF>()), Splat32<0xD800>()));
-    if (!_mm256_testz_si256(unusual, unusual)) break;  // surrogates and invalid values: the scalar code
+    // Surrogates and values past U+10FFFF (negative ones too, as unsigned
+    // values) are left to the scalar code.
+    const __m256i inRange = _mm256_cmpeq_epi32(_mm256_max_epu32(x, Splat32<0x10FFFF>()), Splat32<0x10FFFF>());
+    const __m256i surrogate = _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7FF>()), Splat32<0xD800>());
+    if (!_mm256_testc_si256(_mm256_andnot_si256(surrogate, inRange), _mm256_cmpeq_epi32(x, x))) break;
     const __m256i two = _mm256_cmpgt_epi32(x, Splat32<0x7F>());
     const __m256i three = _mm256_cmpgt_epi32(x, Splat32<0x7FF>());
     const __m256i four = _mm256_cmpgt_epi32(x, Splat32<0xFFFF>());
     // Length - 1 (0 to 3) of each character.
     const __m256i extra = _mm256_sub_epi32(zero, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
-    // Each character's bytes, the first in the low byte: the payload of the
-    // four-byte form, moved down to the character's length and marked with
-    // that form's high bits; ASCII characters stay as they are.
-    const __m256i payload = _mm256_or_si256(_mm256_or_si256(Bits<18, 0x07>(x), Bits<4, 0x3F00>(x)),
-                                            _mm256_or_si256(Bits<-10, 0x3F0000>(x), Bits<-24, 0x3F000000>(x)));
-    const __m256i bytes = _mm256_or_si256(_mm256_srlv_epi32(payload, _mm256_permutevar8x32_epi32(dropBytes, extra)),
-                                          _mm256_permutevar8x32_epi32(formBits, extra));
-    const __m256i w = _mm256_blendv_epi8(x, bytes, two);
-    const auto low = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 31))));
-    const auto high = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_slli_epi32(extra, 30))));
-    const unsigned a = (low & 0xF) | (high & 0xF) << 4;
-    const unsigned b = (low >> 4) | (high >> 4) << 4;
+    // Each character's bytes, its last byte first: the value's bits in
+    // groups of six, low bits first (split into halves of twelve bits, each
+    // half into two bytes), marked with the form of its length; ASCII
+    // characters stay as they are.
+    const __m256i halves = _mm256_blend_epi16(_mm256_and_si256(x, Splat32<0xFFF>()), _mm256_slli_epi32(x, 4), 0xAA);
+    const __m256i sixes = _mm256_or_si256(_mm256_and_si256(halves, Splat32<0x3F003F>()),
+                                          _mm256_and_si256(_mm256_slli_epi16(halves, 2), Splat32<0x3F003F00>()));
+    const __m256i w =
+        _mm256_blendv_epi8(x, _mm256_or_si256(sixes, _mm256_permutevar8x32_epi32(formBits, extra)), two);
+    // The pack indices of the two halves: bit 0 then bit 1 of the lengths - 1,
+    // four characters each; packed to bytes, the first half's index is
+    // bits 0-7 of the mask and the second half's bits 16-23.
+    const __m256i bits = _mm256_packs_epi32(_mm256_slli_epi32(extra, 31), _mm256_slli_epi32(extra, 30));
+    const auto index = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_packs_epi16(bits, bits)));
+    const unsigned a = index & 0xFF;
+    const unsigned b = index >> 16 & 0xFF;
     const __m256i shuffle = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[a].data()))),
         _mm_load_si128(reinterpret_cast<const __m128i*>(kPack.shuffle[b].data())), 1);
