@@ -469,39 +469,45 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   const __m256i zero = _mm256_setzero_si256();
   // By length - 1: the marks of the form, its last byte first.
   const __m256i formBits = _mm256_setr_epi32(0, 0xC080, 0xE08080, static_cast<int>(0xF0808080u), 0, 0, 0, 0);
+  // The constants of the loop, read once: from memory inside it, each costs
+  // an address computed anew.
+  const __m256i notAscii = Splat32<~0x7F>(), top = Splat32<0x10FFFF>(), notLow11 = Splat32<~0x7FF>();
+  const __m256i surrogates = Splat32<0xD800>(), max1 = Splat32<0x7F>(), max2 = Splat32<0x7FF>();
+  const __m256i max3 = Splat32<0xFFFF>(), low12 = Splat32<0xFFF>(), sixLow = Splat32<0x3F003F>();
+  const __m256i sixHigh = Splat32<0x3F003F00>(), ones = _mm256_cmpeq_epi32(zero, zero);
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
     // Sixteen characters narrowed at once: all ASCII, or a run of eight or
     // more ASCII characters before the first other one, which is kept. The
     // saturating packs turn no other character into an ASCII byte.
-    if (_mm256_testz_si256(x, Splat32<~0x7F>())) {
+    if (_mm256_testz_si256(x, notAscii)) {
       const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                        _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
       // All sixteen (the usual case, a fixed step) or the run.
-      const unsigned run = _mm256_testz_si256(y, Splat32<~0x7F>()) ? 16 : AsciiRun(x, y);
+      const unsigned run = _mm256_testz_si256(y, notAscii) ? 16 : AsciiRun(x, y);
       out += run;
       s += run;
       continue;
     }
     // Surrogates and values past U+10FFFF (negative ones too, as unsigned
     // values) are left to the scalar code.
-    const __m256i inRange = _mm256_cmpeq_epi32(_mm256_max_epu32(x, Splat32<0x10FFFF>()), Splat32<0x10FFFF>());
-    const __m256i surrogate = _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7FF>()), Splat32<0xD800>());
-    if (!_mm256_testc_si256(_mm256_andnot_si256(surrogate, inRange), _mm256_cmpeq_epi32(x, x))) break;
-    const __m256i two = _mm256_cmpgt_epi32(x, Splat32<0x7F>());
-    const __m256i three = _mm256_cmpgt_epi32(x, Splat32<0x7FF>());
-    const __m256i four = _mm256_cmpgt_epi32(x, Splat32<0xFFFF>());
+    const __m256i inRange = _mm256_cmpeq_epi32(_mm256_max_epu32(x, top), top);
+    const __m256i surrogate = _mm256_cmpeq_epi32(_mm256_and_si256(x, notLow11), surrogates);
+    if (!_mm256_testc_si256(_mm256_andnot_si256(surrogate, inRange), ones)) break;
+    const __m256i two = _mm256_cmpgt_epi32(x, max1);
+    const __m256i three = _mm256_cmpgt_epi32(x, max2);
+    const __m256i four = _mm256_cmpgt_epi32(x, max3);
     // Length - 1 (0 to 3) of each character.
     const __m256i extra = _mm256_sub_epi32(zero, _mm256_add_epi32(_mm256_add_epi32(two, three), four));
     // Each character's bytes, its last byte first: the value's bits in
     // groups of six, low bits first (split into halves of twelve bits, each
     // half into two bytes), marked with the form of its length; ASCII
     // characters stay as they are.
-    const __m256i halves = _mm256_blend_epi16(_mm256_and_si256(x, Splat32<0xFFF>()), _mm256_slli_epi32(x, 4), 0xAA);
-    const __m256i sixes = _mm256_or_si256(_mm256_and_si256(halves, Splat32<0x3F003F>()),
-                                          _mm256_and_si256(_mm256_slli_epi16(halves, 2), Splat32<0x3F003F00>()));
+    const __m256i halves = _mm256_blend_epi16(_mm256_and_si256(x, low12), _mm256_slli_epi32(x, 4), 0xAA);
+    const __m256i sixes = _mm256_or_si256(_mm256_and_si256(halves, sixLow),
+                                          _mm256_and_si256(_mm256_slli_epi16(halves, 2), sixHigh));
     const __m256i w =
         _mm256_blendv_epi8(x, _mm256_or_si256(sixes, _mm256_permutevar8x32_epi32(formBits, extra)), two);
     // The pack indices of the two halves: bit 0 then bit 1 of the lengths - 1,
