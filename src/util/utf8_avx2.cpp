@@ -202,22 +202,13 @@ HUX_AVX2 __m256i Table32() {
   return _mm256_load_si256(reinterpret_cast<const __m256i*>(Twice<Table>::value.data()));
 }
 
-// Decodes the characters that end within the 32 bytes at p, which starts a
-// character; returns false, having done nothing, when the block holds
-// anything invalid. Writes up to 32 characters.
-//
-// Each byte is checked with the one and the two or three before it (those
-// before the block read as ASCII: a character ended there). Then the payload
-// bits of every byte are kept and each position decoded as if a character
-// started there, eight positions a step: its four bytes weighted by the
-// length its first byte gives (the bytes after the character weigh nothing),
-// summed by two multiply-adds; the positions that start characters are kept.
-HUX_AVX2 bool DecodeBlock(const unsigned char*& p, wchar_t*& dst) {
-  const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
-  const __m256i before = _mm256_permute2x128_si256(v, v, 0x08);  // zero, then the low half
-  const __m256i prev1 = _mm256_alignr_epi8(v, before, 15);
+// The bytes of v (bytes of UTF-8 from a character's start on) that show an
+// error with the one to three bytes before them, which `before` holds in its
+// high half for the low half of v, and in its low half for the high half.
+// `high` holds the high nibbles of v.
+HUX_AVX2 __m256i WrongBytes(__m256i v, __m256i before, __m256i high) {
   const __m256i nibble = Splat32<0x0F0F0F0F>();
-  const __m256i high = _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble);
+  const __m256i prev1 = _mm256_alignr_epi8(v, before, 15);
   const __m256i prevHigh = _mm256_and_si256(_mm256_srli_epi16(prev1, 4), nibble);
   const __m256i classes = _mm256_and_si256(
       _mm256_and_si256(_mm256_shuffle_epi8(Table32<kFirstHigh>(), prevHigh),
@@ -229,43 +220,71 @@ HUX_AVX2 bool DecodeBlock(const unsigned char*& p, wchar_t*& dst) {
       _mm256_or_si256(_mm256_subs_epu8(_mm256_alignr_epi8(v, before, 14), Splat32<0x60606060>()),
                       _mm256_subs_epu8(_mm256_alignr_epi8(v, before, 13), Splat32<0x70707070>())),
       Splat32<static_cast<int>(0x80808080u)>());
-  const __m256i wrong = _mm256_xor_si256(classes, inside);
+  return _mm256_xor_si256(classes, inside);
+}
+
+// Decodes the characters that end within the 64 bytes at p, which starts a
+// character; returns false, having done nothing, when the block holds
+// anything invalid. Writes up to 64 characters.
+//
+// Each byte is checked with the one and the two or three before it (those
+// before the block read as ASCII: a character ended there). Then the payload
+// bits of every byte are kept and each position decoded as if a character
+// started there, eight positions a step: its four bytes weighted by the
+// length its first byte gives (the bytes after the character weigh nothing),
+// summed by two multiply-adds; the positions that start characters are kept.
+HUX_AVX2 bool DecodeBlock(const unsigned char*& p, wchar_t*& dst) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 32));
+  const __m256i nibble = Splat32<0x0F0F0F0F>();
+  const __m256i highLo = _mm256_and_si256(_mm256_srli_epi16(lo, 4), nibble);
+  const __m256i highHi = _mm256_and_si256(_mm256_srli_epi16(hi, 4), nibble);
+  const __m256i wrong = _mm256_or_si256(WrongBytes(lo, _mm256_permute2x128_si256(lo, lo, 0x08), highLo),
+                                        WrongBytes(hi, _mm256_permute2x128_si256(lo, hi, 0x21), highHi));
   if (!_mm256_testz_si256(wrong, wrong)) return false;
 
-  const __m256i len = _mm256_shuffle_epi8(Table32<kLength>(), high);
-  const __m256i payload = _mm256_and_si256(v, _mm256_shuffle_epi8(Table32<kPayload>(), high));
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i lenLo = _mm256_shuffle_epi8(Table32<kLength>(), highLo);
+  const __m256i lenHi = _mm256_shuffle_epi8(Table32<kLength>(), highHi);
+  const __m256i payloadLo = _mm256_and_si256(lo, _mm256_shuffle_epi8(Table32<kPayload>(), highLo));
+  const __m256i payloadHi = _mm256_and_si256(hi, _mm256_shuffle_epi8(Table32<kPayload>(), highHi));
   const __m256i position = _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,  //
                                             16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
   // The one sequence that runs past the block (the check above saw its
   // bytes in it continue it) is left to the next step.
   const auto past = static_cast<unsigned>(
-      _mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_add_epi8(position, len), Splat32<0x20202020>())));
-  const unsigned starts =
-      ~(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(len, _mm256_setzero_si256()))) | past);
+      _mm256_movemask_epi8(_mm256_cmpgt_epi8(_mm256_add_epi8(position, lenHi), Splat32<0x20202020>())));
+  const std::uint64_t starts =
+      ~(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lenLo, zero))) |
+        std::uint64_t{static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(lenHi, zero))) | past} << 32);
 
   // By length: the weights of the four bytes (pairs summed to 16 bits), then
   // of the two sums.
   const __m256i byteWeights = _mm256_setr_epi32(0, 0x01, 0x0140, 0x010140, 0x01400140, 0, 0, 0);
   const __m256i pairWeights = _mm256_setr_epi32(0, 1, 1, 0x010040, 0x011000, 0, 0, 0);
-  // The four bytes from each of eight positions, as in DecodeUtf8Avx2; the
-  // eight bytes after the block repeat its last eight (no character taken
-  // reads them, and only positions where none is taken do).
+  // The four bytes from each of eight positions, from sixteen bytes in both
+  // halves of a vector; past the block, the last eight bytes again (no
+  // character taken reads them, and only positions where none is taken do).
   const __m256i fromEach = _mm256_setr_epi8(0, 1, 2, 3, 1, 2, 3, 4, 2, 3, 4, 5, 3, 4, 5, 6,  //
                                             4, 5, 6, 7, 5, 6, 7, 8, 6, 7, 8, 9, 7, 8, 9, 10);
-  const __m128i lenLow = _mm256_castsi256_si128(len), lenHigh = _mm256_extracti128_si256(len, 1);
-  const __m256i lengths[4] = {_mm256_cvtepu8_epi32(lenLow), _mm256_cvtepu8_epi32(_mm_srli_si128(lenLow, 8)),
-                              _mm256_cvtepu8_epi32(lenHigh), _mm256_cvtepu8_epi32(_mm_srli_si128(lenHigh, 8))};
-  const __m256i sources[4] = {_mm256_permute4x64_epi64(payload, 0x44), _mm256_permute4x64_epi64(payload, 0x99),
-                              _mm256_permute4x64_epi64(payload, 0xEE), _mm256_permute4x64_epi64(payload, 0xFF)};
+  const __m256i across = _mm256_permute2x128_si256(payloadLo, payloadHi, 0x21);
+  const __m256i sources[8] = {
+      _mm256_permute4x64_epi64(payloadLo, 0x44), _mm256_permute4x64_epi64(payloadLo, 0x99),
+      _mm256_permute4x64_epi64(payloadLo, 0xEE), _mm256_permute4x64_epi64(across, 0x99),
+      _mm256_permute4x64_epi64(payloadHi, 0x44), _mm256_permute4x64_epi64(payloadHi, 0x99),
+      _mm256_permute4x64_epi64(payloadHi, 0xEE), _mm256_permute4x64_epi64(payloadHi, 0xFF)};
+  const __m128i lengths[4] = {_mm256_castsi256_si128(lenLo), _mm256_extracti128_si256(lenLo, 1),
+                              _mm256_castsi256_si128(lenHi), _mm256_extracti128_si256(lenHi, 1)};
   wchar_t* d = dst;
-  for (int k = 0; k < 4; ++k) {
+  for (int k = 0; k < 8; ++k) {
+    const __m256i length = _mm256_cvtepu8_epi32(k % 2 ? _mm_srli_si128(lengths[k / 2], 8) : lengths[k / 2]);
     const __m256i bytes = _mm256_shuffle_epi8(sources[k], fromEach);
-    const __m256i pairs = _mm256_maddubs_epi16(bytes, _mm256_permutevar8x32_epi32(byteWeights, lengths[k]));
-    d += StoreKept(d, _mm256_madd_epi16(pairs, _mm256_permutevar8x32_epi32(pairWeights, lengths[k])),
-                   starts >> (8 * k) & 0xFF);
+    const __m256i pairs = _mm256_maddubs_epi16(bytes, _mm256_permutevar8x32_epi32(byteWeights, length));
+    d += StoreKept(d, _mm256_madd_epi16(pairs, _mm256_permutevar8x32_epi32(pairWeights, length)),
+                   static_cast<unsigned>(starts >> (8 * k)) & 0xFF);
   }
   dst = d;
-  p += past ? static_cast<unsigned>(__builtin_ctz(past)) : 32;
+  p += past ? 32 + static_cast<unsigned>(__builtin_ctz(past)) : 64;
   return true;
 }
 
@@ -342,8 +361,8 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
         continue;
       }
     }
-    // Text mixing ASCII with longer sequences (emoji): a block of 32 bytes.
-    if (end - p >= 32 && dstEnd - dst >= 32) {
+    // Text mixing ASCII with longer sequences (emoji): a block of 64 bytes.
+    if (end - p >= 64 && dstEnd - dst >= 64) {
       if (!DecodeBlock(p, dst)) break;
       continue;
     }

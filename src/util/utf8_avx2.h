@@ -13,7 +13,7 @@ namespace hux::detail {
 bool CpuHasAvx2();
 
 // Decodes whole characters, sixteen bytes at a time (text of mixed lengths
-// thirty-two, where thirty-two bytes and room for as many characters
+// sixty-four, where sixty-four bytes and room for as many characters
 // remain), while sixteen bytes of input and room for sixteen characters
 // remain. Advances p and dst past what it decoded; stops at input it finds
 // invalid.
