@@ -190,16 +190,22 @@ TEST(Utf8, FormsAtEveryBlockPosition) {
       "\xE4\xB8\xAD\xE4\xB8\xAD\xE4\xB8" "A\xE4\xB8\xAD",
   };
   for (size_t before = 0; before <= 34; ++before) {
-    for (size_t after : {0, 1, 2, 3, 15, 16, 17}) {
-      const std::string a(before, 'a'), z(after, 'z');
-      const std::wstring wa(before, L'a'), wz(after, L'z');
-      for (const auto& c : valid) {
-        if (c.decodes) {
-          ASSERT_EQ(FromUtf8(a + c.utf8 + z), wa + c.wide + wz) << c.utf8 << ' ' << before << ' ' << after;
+    for (size_t after : {0, 1, 2, 3, 15, 16, 17, 64}) {
+      // Before the form, ASCII letters, or two-byte characters after no letter
+      // or one: the form at every position of a block of text of mixed lengths.
+      for (size_t kind = 0; kind < 3; ++kind) {
+        std::string a(kind ? kind - 1 : before, 'a'), z(after, 'z');
+        std::wstring wa(a.size(), L'a'), wz(after, L'z');
+        for (size_t k = 0; kind && k < before; ++k) a += "\xC3\xA9", wa += L'\u00E9';
+        for (const auto& c : valid) {
+          if (c.decodes) {
+            ASSERT_EQ(FromUtf8(a + c.utf8 + z), wa + c.wide + wz) << c.utf8 << ' ' << before << ' ' << after;
+          }
+          ASSERT_EQ(ToUtf8(wa + c.wide + wz), a + c.utf8 + z) << c.utf8 << ' ' << before << ' ' << after;
         }
-        ASSERT_EQ(ToUtf8(wa + c.wide + wz), a + c.utf8 + z) << c.utf8 << ' ' << before << ' ' << after;
+        for (const std::string& bad : invalid)
+          ASSERT_EQ(FromUtf8(a + bad + z), L"") << bad << ' ' << before << ' ' << after << ' ' << kind;
       }
-      for (const std::string& bad : invalid) ASSERT_EQ(FromUtf8(a + bad + z), L"") << bad << ' ' << before << ' ' << after;
     }
   }
 }
