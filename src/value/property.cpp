@@ -64,13 +64,9 @@ size_t Mismatch(const wchar_t* a, const wchar_t* b, size_t n) {
   return i;
 }
 
-// Whether a and b hold the same characters; inline, for the index's short
-// keys.
-inline bool SameText(const std::wstring& a, const std::wstring& b) {
-  const size_t n = a.size();
-  if (n != b.size()) return false;
-  const wchar_t* x = a.data();
-  const wchar_t* y = b.data();
+// Whether the n characters at x and at y are the same; inline, for the
+// index's short keys.
+inline bool SameChars(const wchar_t* x, const wchar_t* y, size_t n) {
   if (n < 4) {
     for (size_t i = 0; i < n; ++i)
       if (x[i] != y[i]) return false;
@@ -89,22 +85,28 @@ inline bool SameText(const std::wstring& a, const std::wstring& b) {
 
 // Names and their ids in an open-addressed table: a power of two of slots,
 // at most half of them used, probed one after another from the slot the
-// name's hash picks.
+// name's hash picks. The slots are small and the names' characters lie in
+// one array, so that a lookup among many names touches few cache lines.
 class NameTable {
  public:
   const sPropertyID* Find(const std::wstring& name) const {
     if (m_slots.empty()) return nullptr;
-    const uint64_t hash = Hash(name);
-    for (size_t i = Home(hash);; i = (i + 1) & (m_slots.size() - 1)) {
+    const uint32_t tag = Tag(name);
+    for (size_t i = Home(tag);; i = (i + 1) & (m_slots.size() - 1)) {
       const Slot& slot = m_slots[i];
-      if (slot.hash == 0) return nullptr;
-      if (slot.hash == hash && SameText(slot.name, name)) return &slot.id;
+      if (slot.tag == 0) return nullptr;
+      if (slot.tag == tag && slot.length == name.size() &&
+          SameChars(m_text.data() + slot.offset, name.data(), name.size()))
+        return &slot.id;
     }
   }
-  // Enters a name Find did not find.
+  // Enters a name Find did not find; a name that would take the characters
+  // past 2^32 is not entered (lookups of it search the tables).
   void Add(const std::wstring& name, sPropertyID id) {
+    if (name.size() > UINT32_MAX - m_text.size()) return;
     if (2 * (m_used + 1) > m_slots.size()) Grow();
-    Place(Slot{Hash(name), name, id});
+    Place(Slot{Tag(name), static_cast<uint32_t>(m_text.size()), static_cast<uint32_t>(name.size()), id});
+    m_text.insert(m_text.end(), name.begin(), name.end());
     ++m_used;
   }
 
@@ -112,14 +114,16 @@ class NameTable {
   static constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;  // 2^64 / golden ratio, odd
 
   struct Slot {
-    uint64_t hash = 0;  // 0: empty
-    std::wstring name;
+    uint32_t tag = 0;  // the name's Tag; 0: empty
+    uint32_t offset = 0;
+    uint32_t length = 0;
     sPropertyID id;
   };
 
-  // Four characters at a time through two multiplies (the last four
-  // overlapping the ones before), mixed at the end; never 0.
-  static uint64_t Hash(const std::wstring& name) {
+  // A hash of the name, never 0: four characters at a time through two
+  // multiplies (the last four overlapping the ones before), the high half of
+  // the last product.
+  static uint32_t Tag(const std::wstring& name) {
     const wchar_t* p = name.data();
     const size_t n = name.size();
     uint64_t h = n * kMul;
@@ -135,25 +139,25 @@ class NameTable {
       for (size_t i = 0; i + 4 < n; i += 4) mix4(i);
       mix4(n - 4);
     }
-    h ^= h >> 32;
-    return h | 1;
+    return static_cast<uint32_t>(h >> 32) | 1;
   }
-  // The slot from the hash's top bits (the best mixed ones).
-  size_t Home(uint64_t hash) const { return static_cast<size_t>((hash * kMul) >> m_shift); }
-  void Place(Slot&& slot) {
-    size_t i = Home(slot.hash);
-    while (m_slots[i].hash != 0) i = (i + 1) & (m_slots.size() - 1);
-    m_slots[i] = std::move(slot);
+  // The first slot to probe: the top bits of the tag times a constant.
+  size_t Home(uint32_t tag) const { return static_cast<size_t>((tag * kMul) >> m_shift); }
+  void Place(const Slot& slot) {
+    size_t i = Home(slot.tag);
+    while (m_slots[i].tag != 0) i = (i + 1) & (m_slots.size() - 1);
+    m_slots[i] = slot;
   }
   void Grow() {
     std::vector<Slot> old(std::max<size_t>(16, 2 * m_slots.size()));
     old.swap(m_slots);
     m_shift = 64 - static_cast<unsigned>(__builtin_ctzll(m_slots.size()));
-    for (Slot& slot : old)
-      if (slot.hash != 0) Place(std::move(slot));
+    for (const Slot& slot : old)
+      if (slot.tag != 0) Place(slot);
   }
 
   std::vector<Slot> m_slots;
+  std::vector<wchar_t> m_text;  // the names' characters, one after another
   size_t m_used = 0;
   unsigned m_shift = 64;
 };
@@ -170,7 +174,9 @@ class NameIndex {
     if (!m_on) return nullptr;
     // Lookups come in runs on one collection: the last scheme asked for is
     // checked before the tables of all of them.
-    if (m_last && code == m_lastCode && SameText(product, m_lastProduct)) return m_last;
+    if (m_last && code == m_lastCode && product.size() == m_lastProduct.size() &&
+        SameChars(product.data(), m_lastProduct.data(), product.size()))
+      return m_last;
     return Switch(code, product);
   }
   void Reset(bool on) {
