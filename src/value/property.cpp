@@ -162,39 +162,58 @@ class NameTable {
   unsigned m_shift = 64;
 };
 
-// The name index: for each class and product that by-name operations have
-// asked about, the names they found in the scheme tables (or had assigned
-// there) with their ids. This class never renumbers or removes a name except
-// in ClearPropertyScheme, which empties the index, so every entry holds for
-// as long as no one edits the tables directly.
+// The name index: for each class and product, the names by-name operations
+// found in the scheme tables (or had assigned there) with their ids. This
+// class never renumbers or removes a name except in ClearPropertyScheme,
+// which empties the index, so every entry holds for as long as no one edits
+// the tables directly.
 class NameIndex {
  public:
-  // The names of `code` and `product`; null while the index is off.
+  bool On() const { return m_on; }
+  // The names of `code` and `product`; null while none are held.
   NameTable* Find(eXOMDataType code, const std::wstring& product) {
-    if (!m_on) return nullptr;
     // Lookups come in runs on one collection: the last scheme asked for is
     // checked before the tables of all of them.
     if (m_last && code == m_lastCode && product.size() == m_lastProduct.size() &&
         SameChars(product.data(), m_lastProduct.data(), product.size()))
       return m_last;
-    return Switch(code, product);
+    return Switch(code, product, false);
+  }
+  // Enters a name the scheme tables gave `id` for `code` and `product`.
+  void Add(eXOMDataType code, const std::wstring& product, const std::wstring& name, sPropertyID id) {
+    NameTable* names = Find(code, product);
+    if (!names) names = Switch(code, product, true);
+    names->Add(name, id);
   }
   void Reset(bool on) {
     m_on = on;
     m_last = nullptr;
     m_schemes.clear();
   }
-  bool On() const { return m_on; }
 
  private:
-  __attribute__((noinline)) NameTable* Switch(eXOMDataType code, const std::wstring& product) {
-    m_last = &m_schemes[code][product];
+  // Finds (or, with `create`, makes) the names of `code` and `product` and
+  // remembers them as the last asked for.
+  __attribute__((noinline)) NameTable* Switch(eXOMDataType code, const std::wstring& product, bool create) {
+    NameTable* names = nullptr;
+    if (create) {
+      names = &m_schemes[code][product];
+    } else {
+      const auto cls = m_schemes.find(code);
+      if (cls == m_schemes.end()) return nullptr;
+      const auto it = cls->second.find(product);
+      if (it == cls->second.end()) return nullptr;
+      names = &it->second;
+    }
+    m_last = names;
     m_lastCode = code;
     m_lastProduct = product;
-    return m_last;
+    return names;
   }
 
   bool m_on = false;
+  // Made only to enter a name the tables gave, so the index never holds more
+  // classes and products than the tables do.
   std::map<eXOMDataType, std::map<std::wstring, NameTable>> m_schemes;  // nodes: m_last stays valid
   NameTable* m_last = nullptr;
   eXOMDataType m_lastCode{};
@@ -297,15 +316,18 @@ bool CPropertyCollection::RemoveProperty(const std::wstring& name) {
 }
 
 sPropertyID CPropertyCollection::GetPropertyID(const std::wstring& name) const {
-  NameTable* indexed = m_pObject ? g_nameIndex.Find(m_pObject->GetObjectType(), m_strActiveProduct) : nullptr;
-  if (indexed) {
-    if (const sPropertyID* hit = indexed->Find(name)) return *hit;
+  const bool indexing = g_nameIndex.On() && m_pObject;
+  const eXOMDataType code = indexing ? m_pObject->GetObjectType() : eXOMDataType{};
+  if (indexing) {
+    const NameTable* names = g_nameIndex.Find(code, m_strActiveProduct);
+    const sPropertyID* hit = names ? names->Find(name) : nullptr;
+    if (hit) return *hit;
   }
   const sOneClassSchemeIDName* scheme = FindActiveSchemeIDName();
   if (!scheme) return sPropertyID();
   const auto it = scheme->mapNameToID.find(name);
   if (it == scheme->mapNameToID.end()) return sPropertyID();
-  if (indexed) indexed->Add(name, it->second);
+  if (indexing) g_nameIndex.Add(code, m_strActiveProduct, name, it->second);
   return it->second;
 }
 
@@ -369,12 +391,14 @@ sPropertyID CPropertyCollection::AssignPropertyID(const std::wstring& productNam
                                                   const std::wstring& propertyName) {
   if (!m_pObject) return sPropertyID();
   const eXOMDataType code = m_pObject->GetObjectType();
-  NameTable* indexed = g_nameIndex.Find(code, productName);
-  if (indexed) {
-    if (const sPropertyID* hit = indexed->Find(propertyName)) return *hit;
+  const bool indexing = g_nameIndex.On();
+  if (indexing) {
+    const NameTable* names = g_nameIndex.Find(code, productName);
+    const sPropertyID* hit = names ? names->Find(propertyName) : nullptr;
+    if (hit) return *hit;
   }
   const sPropertyID id = AssignInClass(code, productName, propertyName);
-  if (indexed && !id.IsNull()) indexed->Add(propertyName, id);
+  if (indexing && !id.IsNull()) g_nameIndex.Add(code, productName, propertyName, id);
   return id;
 }
 
