@@ -6,7 +6,8 @@ table to a Markdown file with the machine's description and the date.
 Benchmark names are "Group/implementation[/argument]"; the entry named "hux"
 in a group is compared with every other entry of the same group and argument.
 Ratio = hux time / anchor time (below 1: hux is faster). Times are CPU time
-(the median of five interleaved repetitions, see REPETITIONS),
+(the median over several processes of the median of interleaved
+repetitions, see PROCESSES),
 except for benchmarks measured in real time (the multi-threaded ones), so that
 other work on a shared machine disturbs the figures less.
 
@@ -45,30 +46,49 @@ ALLOCATOR_ENV = {
 
 # On a shared virtual machine one measurement of a benchmark can be off by
 # tens of percent, and a burst of other work can hit a benchmark and spare its
-# anchor. So each benchmark runs five times, the repetitions of all the
-# benchmarks of a program interleaved in random order, and its median counts.
-# The database hosts' runs are long and their own program: they run once.
-REPETITIONS = 5
+# anchor. So each benchmark runs several times, the repetitions of all the
+# benchmarks of a program interleaved in random order, and their median counts.
+# Besides, a process lands in a fast or a slow mode for its whole life (where
+# its memory lies: the same program, started again, measured one benchmark at
+# 19 and at 36 ns), which no repetition inside it evens out. So each program
+# runs in PROCESSES processes and a benchmark's figure is the median of its
+# medians in them. The database hosts' runs are long and their own program:
+# they run once.
+REPETITIONS = 3
+PROCESSES = 3
 SINGLE_RUN = {"host_bench"}
 
 
-def run(program):
+def time_key(name):
+    return "real_time" if "real_time" in name else "cpu_time"
+
+
+def run_process(program, args, env):
     # The results go to a file of their own: what the program itself prints
     # (a profiler's report at exit, for one) is not part of them.
-    env = dict(os.environ, **ALLOCATOR_ENV)
     out = program + ".json"
-    args = [program, f"--benchmark_out={out}", "--benchmark_out_format=json"]
-    repeated = os.path.basename(program) not in SINGLE_RUN
-    if repeated:
-        args += [f"--benchmark_repetitions={REPETITIONS}", "--benchmark_enable_random_interleaving=true",
-                 "--benchmark_min_time=0.2"]
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, env=env)
+    subprocess.run([program, f"--benchmark_out={out}", "--benchmark_out_format=json"] + args, check=True,
+                   stdout=subprocess.DEVNULL, env=env)
     with open(out) as f:
-        entries = json.load(f)["benchmarks"]
-    if not repeated:
-        return [e for e in entries if e.get("run_type") != "aggregate"]
-    medians = [dict(e, name=e["run_name"]) for e in entries if e.get("aggregate_name") == "median"]
-    return medians
+        return json.load(f)["benchmarks"]
+
+
+def run(program):
+    env = dict(os.environ, **ALLOCATOR_ENV)
+    if os.path.basename(program) in SINGLE_RUN:
+        return [e for e in run_process(program, [], env) if e.get("run_type") != "aggregate"]
+    args = [f"--benchmark_repetitions={REPETITIONS}", "--benchmark_enable_random_interleaving=true",
+            "--benchmark_min_time=0.2"]
+    medians = {}
+    for _ in range(PROCESSES):
+        for e in run_process(program, args, env):
+            if e.get("aggregate_name") == "median":
+                medians.setdefault(e["run_name"], []).append(e)
+    result = []
+    for name, entries in medians.items():
+        entries.sort(key=lambda e: e[time_key(name)])
+        result.append(dict(entries[len(entries) // 2], name=name))
+    return result
 
 
 def split(name):
@@ -99,8 +119,7 @@ def main():
         for e in entries:
             scale = {"ns": 1, "us": 1e3, "ms": 1e6, "s": 1e9}[e.get("time_unit", "ns")]
             group, impl, arg = split(e["name"])
-            key = "real_time" if "real_time" in e["name"] else "cpu_time"
-            times[(group, arg, impl)] = e[key] * scale
+            times[(group, arg, impl)] = e[time_key(e["name"])] * scale
         all_times.update(times)
         for (group, arg, impl), t in sorted(times.items()):
             if impl == "hux":
@@ -142,10 +161,10 @@ def main():
         f.write("# Benchmark results\n\n")
         f.write(f"Measured {datetime.date.today().isoformat()} on {machine()} by `make bench`.\n")
         f.write("Ratio = hux time / anchor time on the same work in the same run; below 1 means hux is faster.\n")
-        f.write("Times are CPU time (real time for the multi-threaded log runs), each the median of five\n"
-                "repetitions interleaved at random with the other benchmarks of its program (the database\n"
-                "hosts: one run). Figures still vary between runs by up to tens of percent, more when other\n"
-                "work shares the machine.\n\n")
+        f.write("Times are CPU time (real time for the multi-threaded log runs), each the median over three\n"
+                "processes of the median of three repetitions interleaved at random with the other benchmarks\n"
+                "of its program (the database hosts: one run). Figures still vary between runs by up to tens\n"
+                "of percent, more when other work shares the machine.\n\n")
         f.write(table)
         notes = os.path.join(os.path.dirname(results), "NOTES.md")
         if os.path.exists(notes):
