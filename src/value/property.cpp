@@ -179,6 +179,11 @@ class NameIndex {
       return m_last;
     return Switch(code, product, false);
   }
+  // The id the index holds for `name` of `code` and `product`, or null.
+  const sPropertyID* Lookup(eXOMDataType code, const std::wstring& product, const std::wstring& name) {
+    const NameTable* names = Find(code, product);
+    return names ? names->Find(name) : nullptr;
+  }
   // Enters a name the scheme tables gave `id` for `code` and `product`.
   void Add(eXOMDataType code, const std::wstring& product, const std::wstring& name, sPropertyID id) {
     NameTable* names = Find(code, product);
@@ -319,9 +324,7 @@ sPropertyID CPropertyCollection::GetPropertyID(const std::wstring& name) const {
   const bool indexing = g_nameIndex.On() && m_pObject;
   const eXOMDataType code = indexing ? m_pObject->GetObjectType() : eXOMDataType{};
   if (indexing) {
-    const NameTable* names = g_nameIndex.Find(code, m_strActiveProduct);
-    const sPropertyID* hit = names ? names->Find(name) : nullptr;
-    if (hit) return *hit;
+    if (const sPropertyID* hit = g_nameIndex.Lookup(code, m_strActiveProduct, name)) return *hit;
   }
   const sOneClassSchemeIDName* scheme = FindActiveSchemeIDName();
   if (!scheme) return sPropertyID();
@@ -393,9 +396,7 @@ sPropertyID CPropertyCollection::AssignPropertyID(const std::wstring& productNam
   const eXOMDataType code = m_pObject->GetObjectType();
   const bool indexing = g_nameIndex.On();
   if (indexing) {
-    const NameTable* names = g_nameIndex.Find(code, productName);
-    const sPropertyID* hit = names ? names->Find(propertyName) : nullptr;
-    if (hit) return *hit;
+    if (const sPropertyID* hit = g_nameIndex.Lookup(code, productName, propertyName)) return *hit;
   }
   const sPropertyID id = AssignInClass(code, productName, propertyName);
   if (indexing && !id.IsNull()) g_nameIndex.Add(code, productName, propertyName, id);
