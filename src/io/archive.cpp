@@ -324,18 +324,8 @@ void GDbArchiveImpl::SetActiveObject(const void* key) {
 
 void GDbArchiveImpl::WriteSize(const __int64& pos, const unsigned int* size, unsigned char* count) {
   if (!size && !count) return;
-  if (m_pMem && Plain() && pos >= 0) {
-    // Patch in place: the same bytes as seeking there, writing and seeking back.
-    const __int64 capacity = m_pMem->GetCapacity();
-    if (size && pos + 4 <= capacity) {
-      std::memcpy(m_pMem->GetData() + pos, size, 4);
-      return;
-    }
-    if (!size && pos + 1 <= capacity) {
-      m_pMem->GetData()[pos] = static_cast<char>(*count);
-      return;
-    }
-  }
+  // Patch in place: the same bytes as seeking there, writing and seeking back.
+  if (m_pMem && Plain() && (size ? m_pMem->PatchDirect(pos, size, 4) : m_pMem->PatchDirect(pos, count, 1))) return;
   __int64 back = 0;
   GetCurPos(back);
   SeekDevice(pos);
@@ -395,11 +385,8 @@ void GDbArchiveImpl::EndWriteBlock(unsigned char id, const void* key) {
     // The size patched in place when its field lies inside the buffer. A
     // memory buffer holds less than 4 GiB, so the size fits its 32 bits.
     const __int64 size = m_pMem->PosDirect() - data->dataStart;
-    if (size >= 0 && data->sizePos >= 0 && data->sizePos + 4 <= m_pMem->GetCapacity()) {
-      const unsigned int size32 = static_cast<unsigned int>(size);
-      std::memcpy(m_pMem->GetData() + data->sizePos, &size32, 4);
-      return;
-    }
+    const unsigned int size32 = static_cast<unsigned int>(size);
+    if (size >= 0 && m_pMem->PatchDirect(data->sizePos, &size32, 4)) return;
   }
   EndWriteBlockAnyDevice(id, key);
 }
@@ -446,10 +433,8 @@ void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
 }
 
 void GDbArchiveImpl::EndWriteObject(const void* key) {
-  if (const ArchivePosData* data = MemoryRecord(key);
-      data && data->countPos >= 0 && data->countPos < m_pMem->GetCapacity()) {
+  if (const ArchivePosData* data = MemoryRecord(key); data && m_pMem->PatchDirect(data->countPos, &data->blockCount, 1)) {
     // The innermost object: its count patched in place, its record the last.
-    m_pMem->GetData()[data->countPos] = static_cast<char>(data->blockCount);
     m_vecOpen.pop_back();
     m_nActive = kNone;
     PopVersion();

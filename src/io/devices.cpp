@@ -1,6 +1,9 @@
 #include <hux/io/iodevice.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
 #include <hux/io/filestream.h>
@@ -39,17 +42,26 @@ constexpr __int64 kMaxCapacity = 0xFFFFFFFFll;  // capacity is an unsigned int
 }  // namespace
 
 GMemStream::GMemStream()
-    : GIODevice(false), m_nPos(0), m_pData(nullptr), m_nCapacity(0), m_bGrowable(true) {}
+    : GIODevice(false), m_nPos(0), m_pData(nullptr), m_nCapacity(0), m_nZeroFrom(0), m_bGrowable(true) {}
+
+namespace {
+// An owned buffer of `size` bytes, left uncleared (see m_nZeroFrom).
+char* Allocate(size_t size) {
+  char* data = static_cast<char*>(std::malloc(size ? size : 1));
+  if (!data) throw std::bad_alloc();
+  return data;
+}
+}  // namespace
 
 GMemStream::GMemStream(bool storing, char* buffer, unsigned int size)
-    : GIODevice(storing), m_nPos(0), m_pData(nullptr), m_nCapacity(0), m_bGrowable(true) {
+    : GIODevice(storing), m_nPos(0), m_pData(nullptr), m_nCapacity(0), m_nZeroFrom(0), m_bGrowable(true) {
   if (buffer) {
     m_pData = buffer;
     m_nCapacity = size;
+    m_nZeroFrom = size;
     m_bGrowable = false;
   } else {
-    m_vecStorage.assign(kInitialOwnedSize, 0);
-    m_pData = m_vecStorage.data();
+    m_pData = Allocate(kInitialOwnedSize);
     m_nCapacity = kInitialOwnedSize;
   }
 }
@@ -57,30 +69,56 @@ GMemStream::GMemStream(bool storing, char* buffer, unsigned int size)
 GMemStream::GMemStream(const GMemStream& other)
     : GIODevice(other),
       CReferenced(other),
-      m_vecStorage(other.m_bGrowable ? other.m_vecStorage : std::vector<char>()),
       m_nPos(other.m_nPos),
-      m_pData(other.m_bGrowable ? m_vecStorage.data() : other.m_pData),
+      m_pData(other.m_pData),
       m_nCapacity(other.m_nCapacity),
-      m_bGrowable(other.m_bGrowable) {}
+      m_nZeroFrom(other.m_nZeroFrom),
+      m_bGrowable(other.m_bGrowable) {
+  if (m_bGrowable && m_nCapacity) {
+    // The bytes that hold their value; the copy clears the rest when needed.
+    const __int64 valid = std::min<__int64>(other.ValidEnd(), m_nCapacity);
+    m_pData = Allocate(m_nCapacity);
+    std::memcpy(m_pData, other.m_pData, static_cast<size_t>(valid));
+    m_nZeroFrom = valid;
+  }
+}
 
 GMemStream& GMemStream::operator=(const GMemStream& other) {
   if (this == &other) return *this;
+  GMemStream copy(other);
   GIODevice::operator=(other);
-  if (other.m_bGrowable) {
-    m_vecStorage = other.m_vecStorage;
-    m_pData = m_vecStorage.data();
-  } else {
-    m_vecStorage.clear();
-    m_vecStorage.shrink_to_fit();
-    m_pData = other.m_pData;
-  }
-  m_nPos = other.m_nPos;
-  m_nCapacity = other.m_nCapacity;
-  m_bGrowable = other.m_bGrowable;
+  Release();
+  m_nPos = copy.m_nPos;
+  m_pData = copy.m_pData;
+  m_nCapacity = copy.m_nCapacity;
+  m_nZeroFrom = copy.m_nZeroFrom;
+  m_bGrowable = copy.m_bGrowable;
+  copy.m_pData = nullptr;
+  copy.m_bGrowable = false;
   return *this;
 }
 
-GMemStream::~GMemStream() = default;
+GMemStream::~GMemStream() { Release(); }
+
+void GMemStream::Release() {
+  if (m_bGrowable) std::free(m_pData);
+  m_pData = nullptr;
+}
+
+void GMemStream::ClearTail() {
+  const __int64 from = ValidEnd();
+  if (from < static_cast<__int64>(m_nCapacity))
+    std::memset(m_pData + from, 0, static_cast<size_t>(static_cast<__int64>(m_nCapacity) - from));
+  m_nZeroFrom = m_nCapacity;
+}
+
+const char* GMemStream::ReadInPlaceSlow(unsigned int size) {
+  if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return nullptr;
+  ClearTail();
+  const char* p = m_pData + m_nPos;
+  m_nPos += size;
+  return p;
+}
 
 void GMemStream::Grow(__int64 needed) {
   // Doubling, or straight to needed + 1 when doubling is not enough: a growable
@@ -93,8 +131,15 @@ void GMemStream::Grow(__int64 needed) {
       throw std::length_error("GMemStream: a buffer of 4 GiB or more is not supported");
     target = kMaxCapacity;
   }
-  m_vecStorage.resize(static_cast<size_t>(target), 0);
-  m_pData = m_vecStorage.data();
+  // realloc extends in place where it can, which a buffer growing at the end
+  // of the heap (or in its own mapping) mostly does: no copy then.
+  char* data = static_cast<char*>(std::realloc(m_pData, static_cast<size_t>(target)));
+  if (!data) throw std::bad_alloc();
+  // A position beyond the old end (Resize shrank under it) has nothing
+  // written between the two: those bytes are zero.
+  if (m_nPos > cap) std::memset(data + cap, 0, static_cast<size_t>(std::min<__int64>(m_nPos, target) - cap));
+  m_nZeroFrom = std::min<__int64>(m_nZeroFrom, cap);
+  m_pData = data;
   m_nCapacity = static_cast<unsigned int>(target);
 }
 
@@ -105,9 +150,19 @@ void GMemStream::EnsureResizeVector(__int64 needed) {
 
 void GMemStream::Resize(unsigned int size) {
   if (size == 0 || !m_bGrowable) return;
-  m_vecStorage.resize(size, 0);
-  m_pData = m_vecStorage.data();
+  const __int64 valid = std::min<__int64>(ValidEnd(), m_nCapacity);
+  char* data = static_cast<char*>(std::realloc(m_pData, size));
+  if (!data) throw std::bad_alloc();
+  m_pData = data;
   m_nCapacity = size;
+  // Kept bytes hold their value. A position left beyond them (or beyond the
+  // new end) stands after bytes that must read as zero: they are cleared now.
+  m_nZeroFrom = std::min<__int64>(valid, size);
+  const __int64 upto = std::min<__int64>(m_nPos, size);
+  if (upto > m_nZeroFrom) {
+    std::memset(m_pData + m_nZeroFrom, 0, static_cast<size_t>(upto - m_nZeroFrom));
+    m_nZeroFrom = upto;
+  }
 }
 
 bool GMemStream::Write(void* data, unsigned int size) {
@@ -128,6 +183,7 @@ bool GMemStream::Write(void* data, unsigned int size) {
 
 unsigned int GMemStream::Read(void* data, unsigned int size) {
   if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return 0;
+  if (m_nPos + size > m_nZeroFrom) ClearTail();
   if (size) std::memcpy(data, m_pData + m_nPos, size);
   m_nPos += size;
   return size;
@@ -136,10 +192,20 @@ unsigned int GMemStream::Read(void* data, unsigned int size) {
 bool GMemStream::seek(__int64 pos) {
   if (!m_bGrowable) {
     m_nPos = pos;
-  } else if (pos < 0 || m_nCapacity == 0) {
+    return true;
+  }
+  // What lies below the position holds its value: a position moving back
+  // keeps the mark of what was written, one moving past unwritten bytes
+  // clears them.
+  m_nZeroFrom = std::min<__int64>(ValidEnd(), m_nCapacity);
+  if (pos < 0 || m_nCapacity == 0) {
     m_nPos = 0;
   } else {
     m_nPos = pos < static_cast<__int64>(m_nCapacity) ? pos : static_cast<__int64>(m_nCapacity) - 1;
+  }
+  if (m_nPos > m_nZeroFrom) {
+    std::memset(m_pData + m_nZeroFrom, 0, static_cast<size_t>(m_nPos - m_nZeroFrom));
+    m_nZeroFrom = m_nPos;
   }
   return true;
 }
@@ -150,11 +216,13 @@ unsigned int GMemStream::GetDataSize() {
 
 void GMemStream::SetData(char* src, int size) {
   if (size <= 0) return;
-  // The source may lie inside our own storage: copy it out before resizing.
-  std::vector<char> copy(src, src + size);
-  m_vecStorage.swap(copy);
-  m_pData = m_vecStorage.data();
+  // The source may lie inside our own storage: copy it out before releasing.
+  char* data = Allocate(static_cast<size_t>(size));
+  std::memcpy(data, src, static_cast<size_t>(size));
+  Release();
+  m_pData = data;
   m_nCapacity = static_cast<unsigned int>(size);
+  m_nZeroFrom = size;
   m_nPos = 0;
   m_bGrowable = true;
 }

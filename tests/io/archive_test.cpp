@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -357,6 +358,89 @@ TEST(ForwardCompatibility, AnOlderReleaseWritesBackAPartOfANewerOneWhole) {
   });
   EXPECT_EQ(back, file);
   CPropertyCollection::ClearPropertyScheme();
+}
+
+// An owned buffer's bytes that were never written read as zero however they
+// are reached (the buffer grows without clearing them first): through
+// GetData after growth or on a copy, through the archive's reads past what
+// was written, after a seek past them, and after a shrink under the position.
+TEST(MemStream, BytesNeverWrittenReadAsZero) {
+  // Leaves non-zero bytes where the allocator hands out a stream's next buffers.
+  auto junk = [] {
+    for (size_t size = 200; size <= 3200; size *= 2) {
+      std::unique_ptr<char[]> bytes(new char[size]);
+      std::memset(bytes.get(), 0xAB, size);
+      volatile char keep = bytes[size - 1];
+      (void)keep;
+    }
+  };
+  auto zeros = [](const char* p, size_t from, size_t to) {
+    for (size_t i = from; i < to; ++i)
+      if (p[i] != 0) return false;
+    return true;
+  };
+  const std::vector<char> ones(1000, '\xFF');
+  char* const one = const_cast<char*>(ones.data());
+
+  junk();
+  GMemStream grown(true, nullptr, 0);
+  for (int i = 0; i < 10; ++i) ASSERT_TRUE(grown.Write(one, 100));
+  GMemStream copy(grown);
+  ASSERT_EQ(grown.GetCapacity(), 1600u);
+  EXPECT_TRUE(zeros(grown.GetData(), 1000, 1600));
+  EXPECT_EQ(std::memcmp(copy.GetData(), one, 1000), 0);
+  EXPECT_TRUE(zeros(copy.GetData(), 1000, 1600));
+
+  // A string counted past the written end stops at the first byte never
+  // written; a number there reads 0. Each read first, as it clears the rest.
+  for (bool stringFirst : {true, false}) {
+    junk();
+    GMemStream mem(true, nullptr, 0);
+    {
+      GDbArchiveImpl out(&mem);
+      out.WriteRawData(one, 16);
+      out << 50 << 'x' << 'y';
+    }
+    mem.SetOpenMode(false);
+    GDbArchiveImpl in(&mem);
+    std::string text;
+    int number = -1;
+    auto readText = [&] {
+      in.SeekPos(16, GDbArchive::SEEKFROM_BEGIN);
+      in >> text;
+    };
+    if (stringFirst) readText();
+    in.SeekPos(100, GDbArchive::SEEKFROM_BEGIN);
+    in >> number;
+    if (!stringFirst) readText();
+    EXPECT_EQ(text, "xy");
+    EXPECT_EQ(number, 0);
+  }
+
+  junk();
+  GMemStream gap(true, nullptr, 0);
+  gap.Write(one, 300);
+  gap.seek(350);
+  gap.Write(one, 1);
+  EXPECT_TRUE(zeros(gap.GetData(), 300, 350));
+  EXPECT_TRUE(zeros(gap.GetData(), 351, gap.GetCapacity()));
+
+  // Grown again after a shrink under the position, by a write there or by Resize.
+  for (bool byWrite : {true, false}) {
+    junk();
+    GMemStream shrunk(true, nullptr, 0);
+    shrunk.Write(one, 300);
+    shrunk.Resize(100);
+    if (byWrite)
+      shrunk.Write(one, 1);
+    else
+      shrunk.Resize(500);
+    const char* p = shrunk.GetData();
+    EXPECT_EQ(std::memcmp(p, one, 100), 0);
+    EXPECT_TRUE(zeros(p, 100, 300));
+    EXPECT_EQ(p[300], byWrite ? '\xFF' : 0);
+    EXPECT_TRUE(zeros(p, 301, shrunk.GetCapacity()));
+  }
 }
 
 }  // namespace

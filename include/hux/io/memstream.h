@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstring>
-#include <vector>
 
 #include <hux/io/iodevice.h>
 #include <hux/object/referenced.h>
@@ -41,7 +40,10 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   void EnsureResizeVector(__int64 needed);
   // Resizes an owned buffer to `size` bytes (kept bytes, zeroed new ones).
   void Resize(unsigned int size);
-  char* GetData() { return m_pData; }
+  char* GetData() {
+    if (m_nZeroFrom < static_cast<__int64>(m_nCapacity)) ClearTail();
+    return m_pData;
+  }
   // Storing: the written length (low 32 bits of the position). Loading: the capacity.
   unsigned int GetDataSize();
   // Copies `size` bytes from `src` (may overlap this stream's buffer) into an
@@ -62,7 +64,7 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
     return GMemStream::Write(const_cast<void*>(data), size);
   }
   unsigned int ReadDirect(void* data, unsigned int size) {
-    if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return 0;
+    if (m_nPos < 0 || m_nPos + size > m_nZeroFrom) return GMemStream::Read(data, size);
     std::memcpy(data, m_pData + m_nPos, size);
     m_nPos += size;
     return size;
@@ -70,7 +72,7 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   // The next `size` bytes in place when all of them lie inside the buffer,
   // advancing past them as ReadDirect would; else null and nothing changes.
   const char* ReadInPlace(unsigned int size) {
-    if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return nullptr;
+    if (m_nPos < 0 || m_nPos + size > m_nZeroFrom) return ReadInPlaceSlow(size);
     const char* p = m_pData + m_nPos;
     m_nPos += size;
     return p;
@@ -78,22 +80,41 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   __int64 PosDirect() const { return m_nPos; }
   // The next `size` bytes of the buffer when they lie strictly inside it (as a
   // write of them would need no growth), advancing past them; else null and
-  // nothing changes.
+  // nothing changes. The caller writes every one of them.
   char* TakeDirect(unsigned int size) {
     if (m_nPos < 0 || m_nPos + size >= static_cast<__int64>(m_nCapacity)) return nullptr;
     char* p = m_pData + m_nPos;
     m_nPos += size;
     return p;
   }
+  // Overwrites `size` bytes at `pos` that lie before the position (bytes
+  // written before), without moving it; false, writing nothing, otherwise.
+  bool PatchDirect(__int64 pos, const void* data, unsigned int size) {
+    if (pos < 0 || pos + size > m_nPos || m_nPos > static_cast<__int64>(m_nCapacity)) return false;
+    std::memcpy(m_pData + pos, data, size);
+    return true;
+  }
   bool IsGrowable() const { return m_bGrowable; }
 
  private:
   void Grow(__int64 needed);
+  // Clears what an owned buffer holds from the first byte not yet written
+  // or cleared to its end (see m_nZeroFrom).
+  void ClearTail();
+  const char* ReadInPlaceSlow(unsigned int size);
+  // The first byte of an owned buffer that may not hold its value yet.
+  __int64 ValidEnd() const { return m_nZeroFrom > m_nPos ? m_nZeroFrom : m_nPos; }
+  void Release();
 
-  std::vector<char> m_vecStorage;
   __int64 m_nPos;
+  // An owned buffer (malloc'd; null while empty) or the caller's.
   char* m_pData;
   unsigned int m_nCapacity;
+  // An owned buffer's bytes from max(m_nZeroFrom, m_nPos) to its end read as
+  // zero but are cleared only when something could see them (a read, a seek
+  // past them, GetData): growing then costs no clearing of what the next
+  // writes overwrite anyway. A caller's buffer is all valid: its capacity.
+  __int64 m_nZeroFrom;
   bool m_bGrowable;
 };
 
