@@ -57,9 +57,9 @@ char* GStdStringTrans::UnicodeToAnsi(wchar_t const* text) { return NewArray(Wstr
 
 wchar_t* GStdStringTrans::Utf8ToUnicode(char const* text) {
   // Decoded straight into the returned array, sized by a quick count of the
-  // bytes that start a character.
-  const size_t size = std::strlen(text);
-  const size_t capacity = detail::Utf8DecodedLength(text, size);
+  // bytes that start a character (taken with the length).
+  size_t capacity = 0;
+  const size_t size = detail::MeasureUtf8Text(text, capacity);
   std::unique_ptr<wchar_t[]> out(new wchar_t[capacity + 1]);
   size_t n = detail::DecodeUtf8(text, size, out.get(), capacity);
   if (n == detail::kInvalidUtf8) {
@@ -71,8 +71,8 @@ wchar_t* GStdStringTrans::Utf8ToUnicode(char const* text) {
 }
 
 char* GStdStringTrans::UnicodeToUtf8(wchar_t const* text) {
-  const size_t count = std::wcslen(text);
-  const size_t size = detail::Utf8EncodedLength(text, count);
+  size_t size = 0;
+  const size_t count = detail::MeasureWideText(text, size);
   char* out = new char[size + 1];
   detail::EncodeUtf8(text, count, out);
   out[size] = '\0';

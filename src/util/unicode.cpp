@@ -3,6 +3,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -313,6 +314,26 @@ std::string WideToUtf8(const wchar_t* text, size_t count) {
   std::string out(Utf8EncodedLength(text, count), '\0');
   EncodeUtf8(text, count, out.data());
   return out;
+}
+
+size_t MeasureUtf8Text(const char* text, size_t& decodedLength) {
+  if (CpuHasAvx2()) return MeasureUtf8Avx2(text, decodedLength);
+  const size_t size = std::strlen(text);
+  decodedLength = Utf8DecodedLength(text, size);
+  return size;
+}
+
+size_t MeasureWideText(const wchar_t* text, size_t& encodedLength) {
+  if (CpuHasAvx2()) {
+    size_t extra = 0;
+    bool plain = false;
+    const size_t count = MeasureWideAvx2(text, extra, plain);
+    encodedLength = plain ? count + extra : Utf8EncodedLength(text, count);
+    return count;
+  }
+  const size_t count = std::wcslen(text);
+  encodedLength = Utf8EncodedLength(text, count);
+  return count;
 }
 
 size_t Utf8DecodedLength(const char* data, size_t size) {

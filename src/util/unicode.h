@@ -45,6 +45,13 @@ bool Utf8ToWide(const char* data, size_t size, std::wstring& out);
 // The number of bytes other than continuation bytes: the number of code
 // points of valid UTF-8, and the room DecodeUtf8 needs for any input.
 HUX_API size_t Utf8DecodedLength(const char* data, size_t size);
+// The length of the zero-terminated `text` (strlen) and, in `decodedLength`,
+// Utf8DecodedLength of it: one pass where the CPU allows.
+HUX_API size_t MeasureUtf8Text(const char* text, size_t& decodedLength);
+// The length of the zero-terminated `text` (wcslen) and, in `encodedLength`,
+// Utf8EncodedLength of it: one pass where the CPU allows and the text holds
+// no surrogate and no value past U+10FFFF.
+HUX_API size_t MeasureWideText(const wchar_t* text, size_t& encodedLength);
 // What DecodeUtf8 returns for invalid input.
 constexpr size_t kInvalidUtf8 = static_cast<size_t>(-1);
 // Decodes strict UTF-8 into `out`, whose `capacity` is at least

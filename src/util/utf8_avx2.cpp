@@ -550,4 +550,102 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   oo = out;
 }
 
+// The scans below read whole 64-byte-aligned pairs of 32-byte blocks, some
+// of their bytes past the terminating zero: such a pair lies within one
+// page, so the read never faults, and nothing read past the zero is used.
+// The sanitizers would still report those bytes, hence the exemption.
+#define HUX_SCAN_AVX2 __attribute__((target("avx2"), no_sanitize("address", "thread")))
+
+HUX_SCAN_AVX2 size_t MeasureUtf8Avx2(const char* text, size_t& chars) {
+  const auto* p = reinterpret_cast<const signed char*>(text);
+  size_t n = 0;
+  // One byte at a time up to a pair boundary.
+  for (; reinterpret_cast<std::uintptr_t>(p) % 64 != 0; ++p) {
+    if (*p == 0) {
+      chars = n;
+      return static_cast<size_t>(p - reinterpret_cast<const signed char*>(text));
+    }
+    n += *p > -65;  // not a continuation byte (0x80-0xBF)
+  }
+  const __m256i zero = _mm256_setzero_si256();
+  for (bool more = true; more;) {
+    // Two blocks a step; a byte lane counts up to 127 steps before the sums
+    // are taken.
+    __m256i sum = zero;
+    int steps = 127;
+    for (; steps > 0; --steps, p += 64) {
+      const __m256i v = _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i w = _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 32));
+      if (_mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_min_epu8(v, w), zero)) != 0) break;
+      sum = _mm256_sub_epi8(sum, _mm256_cmpgt_epi8(v, Splat32<static_cast<int>(0xBFBFBFBFu)>()));
+      sum = _mm256_sub_epi8(sum, _mm256_cmpgt_epi8(w, Splat32<static_cast<int>(0xBFBFBFBFu)>()));
+    }
+    more = steps == 0;
+    const __m256i quads = _mm256_sad_epu8(sum, zero);
+    const __m128i pair = _mm_add_epi64(_mm256_castsi256_si128(quads), _mm256_extracti128_si256(quads, 1));
+    n += static_cast<size_t>(_mm_cvtsi128_si64(pair)) + static_cast<size_t>(_mm_extract_epi64(pair, 1));
+  }
+  // The two blocks at p hold the terminator.
+  for (; *p != 0; ++p) n += *p > -65;
+  chars = n;
+  return static_cast<size_t>(p - reinterpret_cast<const signed char*>(text));
+}
+
+HUX_SCAN_AVX2 size_t MeasureWideAvx2(const wchar_t* text, size_t& extra, bool& plain) {
+  const wchar_t* p = text;
+  size_t n = 0;
+  bool odd = false;
+  auto one = [&](char32_t c) {
+    n += (c >= 0x80) + (c >= 0x800) + (c >= 0x10000);
+    odd |= (c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF;
+  };
+  for (; reinterpret_cast<std::uintptr_t>(p) % 64 != 0; ++p) {
+    if (*p == 0) {
+      extra = n;
+      plain = !odd;
+      return static_cast<size_t>(p - text);
+    }
+    one(static_cast<char32_t>(*p));
+  }
+  // Sixteen characters (two blocks) a step, counted as Utf8EncodedLength
+  // counts them: packed to 16 bits with saturation (every value from U+FFFF
+  // up becomes FFFF) and offset by 0x8000 so that the signed comparisons
+  // order them as unsigned values, two bytes from 0x80, three from 0x800; the
+  // fourth byte is counted on the 32-bit values, which a value with its top
+  // bit set gets wrong, but then `top` shows the text is not plain.
+  const __m256i zero = _mm256_setzero_si256();
+  __m256i top = zero, seen = zero;
+  for (bool more = true; more;) {
+    // A 16-bit lane adds at most two a step: 8192 steps stay below 2^15.
+    __m256i sum16 = zero, sum32 = zero;
+    int steps = 8192;
+    for (; steps > 0; --steps, p += 16) {
+      const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(p));
+      const __m256i y = _mm256_load_si256(reinterpret_cast<const __m256i*>(p + 8));
+      if (_mm256_movemask_epi8(_mm256_cmpeq_epi32(_mm256_min_epu32(x, y), zero)) != 0) break;
+      if (_mm256_testz_si256(_mm256_or_si256(x, y), Splat32<~0x7F>())) continue;  // ASCII adds nothing
+      top = _mm256_max_epu32(top, _mm256_max_epu32(x, y));
+      const __m256i h = _mm256_xor_si256(_mm256_packus_epi32(x, y), Splat16<-0x8000>());
+      sum16 = _mm256_sub_epi16(sum16, _mm256_cmpgt_epi16(h, Splat16<0x7F - 0x8000>()));
+      sum16 = _mm256_sub_epi16(sum16, _mm256_cmpgt_epi16(h, Splat16<0x7FF - 0x8000>()));
+      seen = _mm256_or_si256(seen, _mm256_cmpeq_epi16(_mm256_and_si256(h, Splat16<-0x800>()), Splat16<0x5800>()));
+      sum32 = _mm256_sub_epi32(sum32, _mm256_cmpgt_epi32(x, Splat32<0xFFFF>()));
+      sum32 = _mm256_sub_epi32(sum32, _mm256_cmpgt_epi32(y, Splat32<0xFFFF>()));
+    }
+    more = steps == 0;
+    const __m256i sum = _mm256_add_epi32(sum32, _mm256_madd_epi16(sum16, _mm256_set1_epi16(1)));
+    const __m128i half = _mm_add_epi32(_mm256_castsi256_si128(sum), _mm256_extracti128_si256(sum, 1));
+    const __m128i wide = _mm_add_epi64(_mm_cvtepu32_epi64(half), _mm_cvtepu32_epi64(_mm_srli_si128(half, 8)));
+    n += static_cast<size_t>(_mm_cvtsi128_si64(wide)) + static_cast<size_t>(_mm_extract_epi64(wide, 1));
+  }
+  for (; *p != 0; ++p) one(static_cast<char32_t>(*p));
+  odd |= !_mm256_testz_si256(seen, seen);
+  odd |= !_mm256_testz_si256(_mm256_cmpgt_epi32(_mm256_xor_si256(top, Splat32<INT32_MIN>()),
+                                                Splat32<static_cast<int>(0x10FFFFu ^ 0x80000000u)>()),
+                             _mm256_set1_epi32(-1));
+  extra = n;
+  plain = !odd;
+  return static_cast<size_t>(p - text);
+}
+
 }  // namespace hux::detail

@@ -34,4 +34,14 @@ size_t EncodedExtraAvx2(const wchar_t* text, size_t count, size_t& i, bool& surr
 // or a value past U+10FFFF. Advances s and out.
 void EncodeUtf8Avx2(const wchar_t*& s, const wchar_t* end, char*& out);
 
+// The length of the zero-terminated `text` (as strlen) and, in `chars`, the
+// bytes among them that are no continuation byte, in one pass.
+size_t MeasureUtf8Avx2(const char* text, size_t& chars);
+
+// The length of the zero-terminated `text` (as wcslen) and, in `extra`, the
+// UTF-8 bytes beyond one a character its code points need, in one pass.
+// `plain` is false when the text holds a surrogate or a value past U+10FFFF,
+// which Utf8EncodedLength counts otherwise: `extra` is then meaningless.
+size_t MeasureWideAvx2(const wchar_t* text, size_t& extra, bool& plain);
+
 }  // namespace hux::detail

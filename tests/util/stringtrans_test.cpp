@@ -4,8 +4,12 @@
 
 #include <iconv.h>
 #include <malloc.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
+#include <cwchar>
 #include <memory>
 #include <string>
 #include <thread>
@@ -121,15 +125,18 @@ TEST(CodePage936, ThreadsConvertAtTheSameTime) {
   EXPECT_EQ(failures, std::vector<int>(4, 0));
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  std::unique_ptr<wchar_t[]> out(T::Utf8ToUnicode(text.c_str()));
+std::wstring FromUtf8Raw(const char* text) {
+  std::unique_ptr<wchar_t[]> out(T::Utf8ToUnicode(text));
   return out.get();
 }
 
-std::string ToUtf8(const std::wstring& text) {
-  std::unique_ptr<char[]> out(T::UnicodeToUtf8(text.c_str()));
+std::string ToUtf8Raw(const wchar_t* text) {
+  std::unique_ptr<char[]> out(T::UnicodeToUtf8(text));
   return out.get();
 }
+
+std::wstring FromUtf8(const std::string& text) { return FromUtf8Raw(text.c_str()); }
+std::string ToUtf8(const std::wstring& text) { return ToUtf8Raw(text.c_str()); }
 
 TEST(Utf8, EveryCodePointAndLongTextsMatchIconv) {
   uint32_t seed = 12345;
@@ -208,6 +215,52 @@ TEST(Utf8, FormsAtEveryBlockPosition) {
       }
     }
   }
+}
+
+// Both directions take the text's length and the result's size in one pass
+// over zero-terminated text: from every start within a block, with the
+// terminator at every place within one, over every UTF-8 length and over
+// wide values that encoding mends (a lone surrogate, a value past U+10FFFF).
+TEST(Utf8, TextFromEveryStartToEveryEnd) {
+  const struct {
+    const char* utf8;
+    wchar_t wide;
+  } forms[] = {{"a", L'a'}, {"\xC3\xA9", 0xE9}, {"\xE4\xB8\xAD", 0x4E2D}, {"\xF0\x9F\x98\x80", 0x1F600}};
+  std::vector<std::string> utf8;
+  std::wstring wide;
+  for (size_t k = 0; k < 200; ++k) utf8.push_back(forms[k * 7 % 13 % 4].utf8), wide += forms[k * 7 % 13 % 4].wide;
+  for (size_t start = 0; start < 64; ++start) {
+    for (size_t count : {0, 1, 7, 8, 9, 31, 33, 64, 150}) {
+      std::string text(start, 'p');
+      for (size_t k = 0; k < count; ++k) text += utf8[k];
+      std::wstring w(start, L'p');
+      w += wide.substr(0, count);
+      ASSERT_EQ(FromUtf8Raw(text.c_str() + start), wide.substr(0, count)) << start << ' ' << count;
+      ASSERT_EQ(ToUtf8Raw(w.c_str() + start), text.substr(start)) << start << ' ' << count;
+      if (count > 3) {
+        w[start + count / 2] = static_cast<wchar_t>(count % 2 ? 0xDC00 : 0x110000);
+        std::string mended;
+        for (size_t k = 0; k < count; ++k) mended += k == count / 2 ? "\xEF\xBF\xBD" : utf8[k];
+        ASSERT_EQ(ToUtf8Raw(w.c_str() + start), mended) << start << ' ' << count;
+      }
+    }
+  }
+  // Text that ends where readable memory ends.
+  const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+  void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);
+  for (size_t length : {0, 1, 5, 40, 100}) {
+    char* text = static_cast<char*>(pages) + page - length - 1;
+    std::memset(text, 'q', length);
+    text[length] = '\0';
+    EXPECT_EQ(FromUtf8Raw(text), std::wstring(length, L'q'));
+    wchar_t* wide = reinterpret_cast<wchar_t*>(static_cast<char*>(pages) + page) - length - 1;
+    std::wmemset(wide, L'q', length);
+    wide[length] = L'\0';
+    EXPECT_EQ(ToUtf8Raw(wide), std::string(length, 'q'));
+  }
+  munmap(pages, 2 * page);
 }
 
 TEST(FFormatString, FormatsAnyLengthAndFailsEmpty) {

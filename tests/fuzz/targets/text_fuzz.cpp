@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,15 @@ void CompareEncoders(const std::wstring& text) {
   if (fast != scalar) std::abort();
 }
 
+// The one-pass measures of zero-terminated text against the two passes.
+void CompareMeasures(const char* text, const wchar_t* wide) {
+  size_t decoded = 0, encoded = 0;
+  const size_t size = hux::detail::MeasureUtf8Text(text, decoded);
+  if (size != std::strlen(text) || decoded != hux::detail::Utf8DecodedLength(text, size)) std::abort();
+  const size_t count = hux::detail::MeasureWideText(wide, encoded);
+  if (count != std::wcslen(wide) || encoded != hux::detail::Utf8EncodedLength(wide, count)) std::abort();
+}
+
 // Characters of every UTF-8 length and values encoding must mend
 // (surrogates, past U+10FFFF, negative), two bytes each.
 std::wstring WideFrom(const std::string& bytes) {
@@ -56,6 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CompareDecoders(text.data() + start, text.size() - start);
   const std::wstring wide16 = WideFrom(text);
   for (size_t start = 0; start < std::min<size_t>(wide16.size(), 8); ++start) CompareEncoders(wide16.substr(start));
+  const std::wstring wide16z(wide16.c_str());
+  for (size_t start = 0; start < 64; ++start)
+    CompareMeasures(cstr.c_str() + std::min(start, cstr.size()), wide16z.c_str() + std::min(start / 4, wide16z.size()));
 
   // a valid UTF-8 text round-trips exactly; an invalid one gives ""
   wchar_t* wide = hux::GStdStringTrans::Utf8ToUnicode(cstr.c_str());
