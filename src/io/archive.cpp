@@ -473,8 +473,7 @@ void GDbArchiveImpl::RollbackWriteObject(int position) {
 void GDbArchiveImpl::ReadObject(unsigned char& count, unsigned short& version) {
   __int64 start = 0;
   GetCurPos(start);
-  char buf[3];
-  if (m_pMem && Plain() && m_pMem->ReadDirect(buf, 3) == 3) {
+  if (const char* buf = m_pMem && Plain() ? m_pMem->ReadInPlace(3) : nullptr) {
     std::memcpy(&version, buf, 2);
     count = static_cast<unsigned char>(buf[2]);
   } else {
@@ -485,16 +484,18 @@ void GDbArchiveImpl::ReadObject(unsigned char& count, unsigned short& version) {
 }
 
 void GDbArchiveImpl::ReadBlock(unsigned char& id, unsigned int& size) {
-  if (m_pMem && Plain()) {
-    // Both fields at once when all five bytes are there; otherwise one by one,
-    // so that a short read keeps what it keeps.
-    char buf[5];
-    if (m_pMem->ReadDirect(buf, 5) == 5) {
-      id = static_cast<unsigned char>(buf[0]);
-      std::memcpy(&size, buf + 1, 4);
-      return;
-    }
+  // Both fields at once when all five bytes are there; otherwise one by one,
+  // so that a short read keeps what it keeps.
+  if (const char* buf = m_pMem && m_nPlain == 1 ? m_pMem->ReadInPlace(5) : nullptr) {
+    id = static_cast<unsigned char>(buf[0]);
+    std::memcpy(&size, buf + 1, 4);
+    return;
   }
+  ReadBlockAnyDevice(id, size);
+}
+
+// Out of line, so that the memory path above stays free of its calls.
+[[gnu::noinline]] void GDbArchiveImpl::ReadBlockAnyDevice(unsigned char& id, unsigned int& size) {
   GetField(id);
   GetField(size);
 }

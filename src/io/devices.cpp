@@ -112,14 +112,6 @@ void GMemStream::ClearTail() {
   m_nZeroFrom = m_nCapacity;
 }
 
-const char* GMemStream::ReadInPlaceSlow(unsigned int size) {
-  if (m_nPos < 0 || m_nPos + size > static_cast<__int64>(m_nCapacity)) return nullptr;
-  ClearTail();
-  const char* p = m_pData + m_nPos;
-  m_nPos += size;
-  return p;
-}
-
 void GMemStream::Grow(__int64 needed) {
   // Doubling, or straight to needed + 1 when doubling is not enough: a growable
   // stream always keeps one byte beyond any written position, which seek's

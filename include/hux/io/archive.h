@@ -282,6 +282,7 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   ArchivePosData* MemoryRecord(const void* key);
   void BeginWriteBlockAnyDevice(unsigned char id, const void* key);
   void EndWriteBlockAnyDevice(unsigned char id, const void* key);
+  void ReadBlockAnyDevice(unsigned char& id, unsigned int& size);
   void GetCurPos(__int64& pos);
   void WriteSize(const __int64& pos, const unsigned int* size, unsigned char* count);
   void InitArchivePosData();

@@ -69,10 +69,11 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
     m_nPos += size;
     return size;
   }
-  // The next `size` bytes in place when all of them lie inside the buffer,
-  // advancing past them as ReadDirect would; else null and nothing changes.
+  // The next `size` bytes in place when all of them hold what was written
+  // (or were cleared), advancing past them as ReadDirect would; else null
+  // and nothing changes: Read then delivers them.
   const char* ReadInPlace(unsigned int size) {
-    if (m_nPos < 0 || m_nPos + size > m_nZeroFrom) return ReadInPlaceSlow(size);
+    if (m_nPos < 0 || m_nPos + size > m_nZeroFrom) return nullptr;
     const char* p = m_pData + m_nPos;
     m_nPos += size;
     return p;
@@ -101,7 +102,6 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   // Clears what an owned buffer holds from the first byte not yet written
   // or cleared to its end (see m_nZeroFrom).
   void ClearTail();
-  const char* ReadInPlaceSlow(unsigned int size);
   // The first byte of an owned buffer that may not hold its value yet.
   __int64 ValidEnd() const { return m_nZeroFrom > m_nPos ? m_nZeroFrom : m_nPos; }
   void Release();
