@@ -76,7 +76,7 @@ std::map<unsigned short, unsigned short>* GDbArchive::GetMapPropertyID(eXOMDataT
 // ---- GDbArchiveImpl: set-up ------------------------------------------------
 
 GDbArchiveImpl::GDbArchiveImpl(GIODevice* device)
-    : m_pDevice(device), m_pMem(nullptr), m_nPlain(-1), m_nActive(kNone), m_nKeyCounter(0) {
+    : m_pDevice(device), m_pMem(nullptr), m_nPlain(-1), m_pPlainMem(nullptr), m_nActive(kNone), m_nKeyCounter(0) {
   if (m_pDevice) {
     if (typeid(*m_pDevice) == typeid(GMemStream)) m_pMem = static_cast<GMemStream*>(m_pDevice);
     m_pDevice->seek(0);
@@ -88,22 +88,22 @@ GDbArchiveImpl::GDbArchiveImpl(const GDbArchiveImpl& other)
       m_pDevice(other.m_pDevice),
       m_pMem(other.m_pMem),
       m_nPlain(-1),
+      m_pPlainMem(nullptr),
       m_vecOpen(other.m_vecOpen),
       m_nActive(kNone),
       m_nKeyCounter(other.m_nKeyCounter),
-      m_vecVersion(other.m_vecVersion),
-      m_vecStart(other.m_vecStart) {}
+      m_vecVersion(other.m_vecVersion) {}
 
 GDbArchiveImpl& GDbArchiveImpl::operator=(const GDbArchiveImpl& other) {
   if (this == &other) return *this;
   GDbArchive::operator=(other);
   m_pDevice = other.m_pDevice;
   m_pMem = other.m_pMem;
+  m_pPlainMem = m_nPlain == 1 ? m_pMem : nullptr;
   m_vecOpen = other.m_vecOpen;
   m_nActive = kNone;
   m_nKeyCounter = other.m_nKeyCounter;
   m_vecVersion = other.m_vecVersion;
-  m_vecStart = other.m_vecStart;
   return *this;
 }
 
@@ -139,7 +139,10 @@ void GDbArchiveImpl::GetCurPos(__int64& pos) { pos = m_pMem ? m_pMem->PosDirect(
 // is exactly a GDbArchiveImpl nothing is overridden and the field can be moved
 // directly, which is the same bytes without a dispatch per field.
 inline bool GDbArchiveImpl::Plain() {
-  if (m_nPlain < 0) m_nPlain = typeid(*this) == typeid(GDbArchiveImpl) ? 1 : 0;
+  if (m_nPlain < 0) {
+    m_nPlain = typeid(*this) == typeid(GDbArchiveImpl) ? 1 : 0;
+    m_pPlainMem = m_nPlain == 1 ? m_pMem : nullptr;
+  }
   return m_nPlain == 1;
 }
 
@@ -165,29 +168,42 @@ __int64 GDbArchiveImpl::DevicePos() { return Device().pos(); }
 GIODevice* GDbArchiveImpl::GetDevice() { return m_pDevice; }
 void GDbArchiveImpl::ErrorMsgBox(std::string, std::string) {}
 __int64 GDbArchiveImpl::CreateNewObjectID() { return ++m_nKeyCounter; }
-unsigned short GDbArchiveImpl::GetVersion() { return m_vecVersion.empty() ? 0 : m_vecVersion.back(); }
+unsigned short GDbArchiveImpl::GetVersion() { return m_vecVersion.empty() ? 0 : m_vecVersion.back().version; }
 
 inline void GDbArchiveImpl::PushVersion(unsigned short version, __int64 start) {
-  m_vecVersion.push_back(version);
-  m_vecStart.push_back(start);
+  m_vecVersion.push_back(VersionMark{start, version});
 }
 
-void GDbArchiveImpl::PopVersion() {
-  if (m_vecVersion.empty()) return;
-  m_vecVersion.pop_back();
-  m_vecStart.pop_back();
+inline void GDbArchiveImpl::PopVersion() {
+  if (!m_vecVersion.empty()) m_vecVersion.pop_back();
 }
 
 void GDbArchiveImpl::PopVersionsFrom(__int64 position) {
-  while (!m_vecStart.empty() && m_vecStart.back() >= position) PopVersion();
+  while (!m_vecVersion.empty() && m_vecVersion.back().start >= position) PopVersion();
 }
 
 // ---- typed values ----------------------------------------------------------
 
+// A value goes straight into a memory buffer that has room for it; anything
+// else takes the general path, out of line so that this one needs no frame.
+template <class T>
+inline GDbArchive& GDbArchiveImpl::PutValue(T value) {
+  if (char* p = m_pMem ? m_pMem->TakeDirect(sizeof(T)) : nullptr) {
+    std::memcpy(p, &value, sizeof(T));
+    return *this;
+  }
+  return PutValueAnyDevice(value);
+}
+
+template <class T>
+[[gnu::noinline]] GDbArchive& GDbArchiveImpl::PutValueAnyDevice(T value) {
+  Put(&value, sizeof(T));
+  return *this;
+}
+
 #define HUX_ARCHIVE_SCALAR(T)                                   \
   GDbArchive& GDbArchiveImpl::operator<<(T value) {             \
-    Put(&value, sizeof(T));                                     \
-    return *this;                                               \
+    return PutValue(value);                                     \
   }                                                             \
   GDbArchive& GDbArchiveImpl::operator>>(T & value) {           \
     Get(&value, sizeof(T));                                     \
@@ -209,9 +225,7 @@ HUX_ARCHIVE_SCALAR(long)
 #undef HUX_ARCHIVE_SCALAR
 
 GDbArchive& GDbArchiveImpl::operator<<(bool value) {
-  const unsigned char byte = value ? 1 : 0;
-  Put(&byte, 1);
-  return *this;
+  return PutValue(static_cast<unsigned char>(value ? 1 : 0));
 }
 
 GDbArchive& GDbArchiveImpl::operator>>(bool& value) {
@@ -346,7 +360,7 @@ void GDbArchiveImpl::InitArchivePosData() {
 // without a search and without the general path's calls. The active index
 // is left as it is; SetActiveObject checks it before every use.
 inline GDbArchiveImpl::ArchivePosData* GDbArchiveImpl::MemoryRecord(const void* key) {
-  if (!m_pMem || m_nPlain != 1 || m_vecOpen.empty()) return nullptr;
+  if (!m_pPlainMem || m_vecOpen.empty()) return nullptr;
   ArchivePosData& last = m_vecOpen.back();
   return last.key == key ? &last : nullptr;
 }
@@ -354,8 +368,8 @@ inline GDbArchiveImpl::ArchivePosData* GDbArchiveImpl::MemoryRecord(const void* 
 void GDbArchiveImpl::BeginWriteBlock(unsigned char id, const void* key) {
   if (ArchivePosData* data = MemoryRecord(key); data && data->blockCount != 255) {
     // The id and a zero size placeholder in one step.
-    const __int64 at = m_pMem->PosDirect();
-    if (char* p = m_pMem->TakeDirect(5)) {
+    const __int64 at = m_pPlainMem->PosDirect();
+    if (char* p = m_pPlainMem->TakeDirect(5)) {
       p[0] = static_cast<char>(id);
       std::memset(p + 1, 0, 4);
       data->sizePos = at + 1;
@@ -384,9 +398,9 @@ void GDbArchiveImpl::EndWriteBlock(unsigned char id, const void* key) {
   if (const ArchivePosData* data = MemoryRecord(key)) {
     // The size patched in place when its field lies inside the buffer. A
     // memory buffer holds less than 4 GiB, so the size fits its 32 bits.
-    const __int64 size = m_pMem->PosDirect() - data->dataStart;
+    const __int64 size = m_pPlainMem->PosDirect() - data->dataStart;
     const unsigned int size32 = static_cast<unsigned int>(size);
-    if (size >= 0 && m_pMem->PatchDirect(data->sizePos, &size32, 4)) return;
+    if (size >= 0 && m_pPlainMem->PatchDirect(data->sizePos, &size32, 4)) return;
   }
   EndWriteBlockAnyDevice(id, key);
 }
@@ -404,42 +418,64 @@ void GDbArchiveImpl::EndWriteBlockAnyDevice(unsigned char, const void* key) {
   WriteSize(sizePos, &size32, nullptr);
 }
 
+// Whether a push_back onto `v` needs no reallocation.
+template <class T>
+static inline bool HasRoom(const std::vector<T>& v) {
+  return v.data() + v.size() != v.data() + v.capacity();
+}
+
 void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
+  // Memory fast path for a key not open yet (the usual case; a reopened key
+  // keeps its record) while both stacks have room: the version and a zero
+  // count placeholder in one step.
+  if (m_pPlainMem && HasRoom(m_vecOpen) && HasRoom(m_vecVersion)) {
+    bool open = false;
+    for (const ArchivePosData& data : m_vecOpen) open |= data.key == key;
+    const __int64 start = m_pPlainMem->PosDirect();
+    char* header = open ? nullptr : m_pPlainMem->TakeDirect(3);
+    if (header) {
+      std::memcpy(header, &version, 2);
+      header[2] = 0;
+      if (!HasRoom(m_vecOpen) || !HasRoom(m_vecVersion)) __builtin_unreachable();
+      m_vecVersion.push_back(VersionMark{start, version});
+      m_vecOpen.push_back(ArchivePosData{key, 0, 0, start + 2, 0});
+      return;
+    }
+  }
+  BeginWriteObjectAnyDevice(key, version);
+}
+
+void GDbArchiveImpl::BeginWriteObjectAnyDevice(const void* key, unsigned short version) {
   __int64 start = 0;
   GetCurPos(start);
-  char* header = m_pMem && Plain() ? m_pMem->TakeDirect(3) : nullptr;
-  if (header) {
-    // Memory fast path: the version and a zero count placeholder in one step.
-    std::memcpy(header, &version, 2);
-    header[2] = 0;
-  } else {
-    PutField(version);
-  }
+  PutField(version);
   PushVersion(version, start);
   // A key already open (a caller reopening an object) keeps its record,
   // reset; a new key's record goes last.
   SetActiveObject(key);
   if (m_nActive == kNone) {
-    m_vecOpen.push_back(ArchivePosData{key, 0, 0, start + 2, 0});
+    m_vecOpen.push_back(ArchivePosData{key, 0, 0, 0, 0});
     m_nActive = m_vecOpen.size() - 1;
   } else {
-    m_vecOpen[m_nActive] = ArchivePosData{key, 0, 0, start + 2, 0};
+    m_vecOpen[m_nActive] = ArchivePosData{key, 0, 0, 0, 0};
   }
-  if (!header) {
-    ArchivePosData& data = m_vecOpen[m_nActive];
-    GetCurPos(data.countPos);
-    PutField(data.blockCount);
-  }
+  ArchivePosData& data = m_vecOpen[m_nActive];
+  GetCurPos(data.countPos);
+  PutField(data.blockCount);
 }
 
 void GDbArchiveImpl::EndWriteObject(const void* key) {
-  if (const ArchivePosData* data = MemoryRecord(key); data && m_pMem->PatchDirect(data->countPos, &data->blockCount, 1)) {
+  if (const ArchivePosData* data = MemoryRecord(key); data && m_pPlainMem->PatchDirect(data->countPos, &data->blockCount, 1)) {
     // The innermost object: its count patched in place, its record the last.
     m_vecOpen.pop_back();
     m_nActive = kNone;
     PopVersion();
     return;
   }
+  EndWriteObjectAnyDevice(key);
+}
+
+void GDbArchiveImpl::EndWriteObjectAnyDevice(const void* key) {
   SetActiveObject(key);
   if (m_nActive == kNone) throw ArchiveError("GDbArchive: EndWriteObject for an object that is not open");
   unsigned char count = m_vecOpen[m_nActive].blockCount;
@@ -486,7 +522,7 @@ void GDbArchiveImpl::ReadObject(unsigned char& count, unsigned short& version) {
 void GDbArchiveImpl::ReadBlock(unsigned char& id, unsigned int& size) {
   // Both fields at once when all five bytes are there; otherwise one by one,
   // so that a short read keeps what it keeps.
-  if (const char* buf = m_pMem && m_nPlain == 1 ? m_pMem->ReadInPlace(5) : nullptr) {
+  if (const char* buf = m_pPlainMem ? m_pPlainMem->ReadInPlace(5) : nullptr) {
     id = static_cast<unsigned char>(buf[0]);
     std::memcpy(&size, buf + 1, 4);
     return;

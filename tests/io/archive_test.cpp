@@ -194,6 +194,18 @@ TEST(Archive, WriterRollbackMisuseAndLimits) {
   EXPECT_THROW(ar.EndWriteObject(&failed), ArchiveError);
   EXPECT_THROW(ar.BeginWriteBlock(1, &key), ArchiveError);
   EXPECT_THROW(ar.EndWriteBlock(1, &key), ArchiveError);
+  {
+    // A key opened again while open keeps its one record: one close ends it.
+    GMemStream m(true, nullptr, 0);
+    GDbArchiveImpl a(&m);
+    a.BeginWriteObject(&key, 1);
+    a.BeginWriteObject(&outer, 5);
+    a.EndWriteObject(&outer);
+    a.BeginWriteObject(&key, 2);
+    a.EndWriteObject(&key);
+    EXPECT_EQ(Bytes(m), Hex("01 00 00 05 00 00 02 00 00"));
+    EXPECT_THROW(a.EndWriteObject(&key), ArchiveError);
+  }
   ar.BeginWriteObject(&key, 1);
   EXPECT_THROW(ar.EndWriteBlock(1, &outer), ArchiveError);
   for (int i = 0; i < 255; ++i) {

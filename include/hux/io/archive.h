@@ -281,6 +281,8 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   void SetActiveObject(const void* key);
   ArchivePosData* MemoryRecord(const void* key);
   void BeginWriteBlockAnyDevice(unsigned char id, const void* key);
+  void BeginWriteObjectAnyDevice(const void* key, unsigned short version);
+  void EndWriteObjectAnyDevice(const void* key);
   void EndWriteBlockAnyDevice(unsigned char id, const void* key);
   void ReadBlockAnyDevice(unsigned char& id, unsigned int& size);
   void GetCurPos(__int64& pos);
@@ -289,6 +291,10 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   void Q_ASSERTBlockID(unsigned char, bool) {}
   GIODevice& Device();
   void Put(const void* data, unsigned int size);
+  template <class T>
+  GDbArchive& PutValue(T value);
+  template <class T>
+  GDbArchive& PutValueAnyDevice(T value);
   void Get(void* data, unsigned int size);
   void SeekDevice(__int64 pos);
   bool Plain();
@@ -309,15 +315,21 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   // 1 when this archive is exactly a GDbArchiveImpl (no typed operator is
   // overridden, so framing fields may bypass them); -1 until first asked.
   int m_nPlain;
+  // m_pMem once this archive is known to be plain, else null: the one test
+  // the framing's memory fast paths make.
+  GMemStream* m_pPlainMem;
   // Open objects, innermost last. Objects nest, so the key a framing call
   // names is almost always the last one.
   std::vector<ArchivePosData> m_vecOpen;
   size_t m_nActive;  // index of the active record, or kNone
   __int64 m_nKeyCounter;
-  // The version stack, and the start position of each object on it, so that
+  // The version stack, with the start position of each object on it, so that
   // a rollback drops exactly the objects that began at or after the failed one.
-  std::vector<unsigned short> m_vecVersion;
-  std::vector<__int64> m_vecStart;
+  struct VersionMark {
+    __int64 start;
+    unsigned short version;
+  };
+  std::vector<VersionMark> m_vecVersion;
 };
 
 }  // namespace hux
