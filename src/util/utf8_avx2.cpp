@@ -176,17 +176,6 @@ HUX_AVX2 unsigned StoreKept(wchar_t* dst, __m256i lanes, unsigned keep) {
   return static_cast<unsigned>(__builtin_popcount(keep));
 }
 
-// How many of the sixteen characters in x, y (x first) are ASCII before the
-// first that is not: 0 to 16.
-HUX_AVX2 unsigned AsciiRun(__m256i x, __m256i y) {
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i inX = _mm256_cmpeq_epi32(_mm256_and_si256(x, Splat32<~0x7F>()), zero);
-  const __m256i inY = _mm256_cmpeq_epi32(_mm256_and_si256(y, Splat32<~0x7F>()), zero);
-  const auto ascii = static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(inX))) |
-                     static_cast<unsigned>(_mm256_movemask_ps(_mm256_castsi256_ps(inY))) << 8;
-  return static_cast<unsigned>(__builtin_ctz(~ascii));
-}
-
 // A table of sixteen bytes twice over, read from memory: byte shuffles look
 // up within each half of a vector.
 template <const std::uint8_t (&Table)[16]>
@@ -327,9 +316,17 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
   while (end - p >= 16 && dstEnd - dst >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const auto high = static_cast<unsigned>(_mm_movemask_epi8(v));
-    // ASCII, or a run of eight or more ASCII bytes before the first other
-    // one (a word between CJK text): all sixteen widened, the run kept. A
-    // shorter run is left to the general step, which takes more at once.
+    // Anything but ASCII, with 64 bytes ahead: a block of them at once. The
+    // block's work does not depend on where its characters start, so steps
+    // overlap; the smaller steps below, which fit the text (a run of CJK
+    // characters, of ASCII), each wait for the last to know where to start.
+    if (high != 0 && end - p >= 64 && dstEnd - dst >= 64) {
+      if (!DecodeBlock(p, dst)) break;
+      continue;
+    }
+    // ASCII, or near the end a run of eight or more ASCII bytes before the
+    // first other one: all sixteen widened, the run kept. A shorter run is
+    // left to the general step, which takes more at once.
     if ((high & 0xFF) == 0) {
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), _mm256_cvtepu8_epi32(v));
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + 8), _mm256_cvtepu8_epi32(_mm_srli_si128(v, 8)));
@@ -360,11 +357,6 @@ __attribute__((target("avx2"))) void DecodeUtf8Avx2(const unsigned char*& pp, co
         dst += run;
         continue;
       }
-    }
-    // Text mixing ASCII with longer sequences (emoji): a block of 64 bytes.
-    if (end - p >= 64 && dstEnd - dst >= 64) {
-      if (!DecodeBlock(p, dst)) break;
-      continue;
     }
     const __m128i len = _mm_shuffle_epi8(lengthOf, _mm_and_si128(_mm_srli_epi16(v, 4), Splat8<0x0F>()));
     // A byte must be a continuation exactly where an earlier lead byte's
@@ -497,17 +489,25 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
-    // Sixteen characters narrowed at once: all ASCII, or a run of eight or
-    // more ASCII characters before the first other one, which is kept. The
-    // saturating packs turn no other character into an ASCII byte.
-    if (_mm256_testz_si256(x, notAscii)) {
+    // Sixteen ASCII characters narrowed at once, or eight when only they
+    // are ASCII (the saturating packs turn no other character into an ASCII
+    // byte, and the bytes past the step are overwritten by the next). Fixed
+    // steps, taken by branches: a step computed from the text, such as the
+    // run up to the first other character, would make the next step wait
+    // for the load and the test behind it.
+    if (_mm256_testz_si256(_mm256_or_si256(x, y), notAscii)) {
       const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
                        _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1)));
-      // All sixteen (the usual case, a fixed step) or the run.
-      const unsigned run = _mm256_testz_si256(y, notAscii) ? 16 : AsciiRun(x, y);
-      out += run;
-      s += run;
+      out += 16;
+      s += 16;
+      continue;
+    }
+    if (_mm256_testz_si256(x, notAscii)) {
+      const __m128i words = _mm_packus_epi32(_mm256_castsi256_si128(x), _mm256_extracti128_si256(x, 1));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(words, words));
+      out += 8;
+      s += 8;
       continue;
     }
     // Surrogates and values past U+10FFFF (negative ones too, as unsigned

@@ -250,15 +250,20 @@ TEST(Utf8, TextFromEveryStartToEveryEnd) {
   void* pages = mmap(nullptr, 2 * page, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   ASSERT_NE(pages, MAP_FAILED);
   ASSERT_EQ(mprotect(static_cast<char*>(pages) + page, page, PROT_NONE), 0);
-  for (size_t length : {0, 1, 5, 40, 100}) {
-    char* text = static_cast<char*>(pages) + page - length - 1;
-    std::memset(text, 'q', length);
-    text[length] = '\0';
-    EXPECT_EQ(FromUtf8Raw(text), std::wstring(length, L'q'));
-    wchar_t* wide = reinterpret_cast<wchar_t*>(static_cast<char*>(pages) + page) - length - 1;
-    std::wmemset(wide, L'q', length);
-    wide[length] = L'\0';
-    EXPECT_EQ(ToUtf8Raw(wide), std::string(length, 'q'));
+  // Mixed text and text of CJK characters only, of every length up to 150.
+  std::vector<std::string> cjk(150, forms[2].utf8);
+  for (const auto& [units, chars] : {std::pair{utf8, wide}, std::pair{cjk, std::wstring(150, forms[2].wide)}}) {
+    for (size_t count = 0; count <= 150; ++count) {
+      std::string bytes;
+      for (size_t k = 0; k < count; ++k) bytes += units[k];
+      char* text = static_cast<char*>(pages) + page - bytes.size() - 1;
+      std::memcpy(text, bytes.c_str(), bytes.size() + 1);
+      EXPECT_EQ(FromUtf8Raw(text), chars.substr(0, count)) << count;
+      wchar_t* w = reinterpret_cast<wchar_t*>(static_cast<char*>(pages) + page) - count - 1;
+      std::wmemcpy(w, chars.c_str(), count);
+      w[count] = L'\0';
+      EXPECT_EQ(ToUtf8Raw(w), bytes) << count;
+    }
   }
   munmap(pages, 2 * page);
 }
