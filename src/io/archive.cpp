@@ -188,7 +188,7 @@ void GDbArchiveImpl::PopVersionsFrom(__int64 position) {
 // else takes the general path, out of line so that this one needs no frame.
 template <class T>
 inline GDbArchive& GDbArchiveImpl::PutValue(T value) {
-  if (char* p = m_pMem ? m_pMem->TakeDirect(sizeof(T)) : nullptr) {
+  if (char* p = m_pMem ? m_pMem->TakeDirect(sizeof(T)) : nullptr) [[likely]] {
     std::memcpy(p, &value, sizeof(T));
     return *this;
   }
@@ -238,13 +238,20 @@ GDbArchive& GDbArchiveImpl::operator>>(bool& value) {
 }
 
 GDbArchive& GDbArchiveImpl::operator<<(const std::string& value) {
+  // Count and bytes in one step when the buffer has room for both; anything
+  // else (a count too large included) out of line.
+  const size_t n = value.size();
+  char* p = n <= static_cast<size_t>(INT_MAX) && m_pMem ? m_pMem->TakeDirect(static_cast<unsigned int>(4 + n)) : nullptr;
+  if (!p) [[unlikely]]
+    return PutStringAnyDevice(value);
+  const int count = static_cast<int>(n);
+  std::memcpy(p, &count, sizeof count);
+  std::memcpy(p + sizeof count, value.data(), n);
+  return *this;
+}
+
+[[gnu::noinline]] GDbArchive& GDbArchiveImpl::PutStringAnyDevice(const std::string& value) {
   const int n = CountOf(value.size(), "a string");
-  if (char* p = m_pMem ? m_pMem->TakeDirect(static_cast<unsigned int>(sizeof n) + static_cast<unsigned int>(n)) : nullptr) {
-    // Count and bytes in one step when the buffer has room for both.
-    std::memcpy(p, &n, sizeof n);
-    std::memcpy(p + sizeof n, value.data(), static_cast<size_t>(n));
-    return *this;
-  }
   Put(&n, sizeof n);
   if (n > 0) Put(value.data(), static_cast<unsigned int>(n));
   return *this;
@@ -366,10 +373,10 @@ inline GDbArchiveImpl::ArchivePosData* GDbArchiveImpl::MemoryRecord(const void* 
 }
 
 void GDbArchiveImpl::BeginWriteBlock(unsigned char id, const void* key) {
-  if (ArchivePosData* data = MemoryRecord(key); data && data->blockCount != 255) {
+  if (ArchivePosData* data = MemoryRecord(key); data && data->blockCount != 255) [[likely]] {
     // The id and a zero size placeholder in one step.
     const __int64 at = m_pPlainMem->PosDirect();
-    if (char* p = m_pPlainMem->TakeDirect(5)) {
+    if (char* p = m_pPlainMem->TakeDirect(5)) [[likely]] {
       p[0] = static_cast<char>(id);
       std::memset(p + 1, 0, 4);
       data->sizePos = at + 1;
@@ -395,12 +402,14 @@ void GDbArchiveImpl::BeginWriteBlockAnyDevice(unsigned char id, const void* key)
 }
 
 void GDbArchiveImpl::EndWriteBlock(unsigned char id, const void* key) {
-  if (const ArchivePosData* data = MemoryRecord(key)) {
-    // The size patched in place when its field lies inside the buffer. A
-    // memory buffer holds less than 4 GiB, so the size fits its 32 bits.
-    const __int64 size = m_pPlainMem->PosDirect() - data->dataStart;
-    const unsigned int size32 = static_cast<unsigned int>(size);
-    if (size >= 0 && m_pPlainMem->PatchDirect(data->sizePos, &size32, 4)) return;
+  if (const ArchivePosData* data = MemoryRecord(key)) [[likely]] {
+    // The size patched in place when its field lies before the position.
+    // The contents start at most 4 bytes after that field (right after it,
+    // or at it when the field was not written), so the size is then not
+    // negative; a memory buffer holds less than 4 GiB, so it fits 32 bits.
+    const auto size32 = static_cast<unsigned int>(m_pPlainMem->PosDirect() - data->dataStart);
+    if (m_pPlainMem->PatchDirect(data->sizePos, &size32, 4)) [[likely]]
+      return;
   }
   EndWriteBlockAnyDevice(id, key);
 }
@@ -433,7 +442,7 @@ void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
     for (const ArchivePosData& data : m_vecOpen) open |= data.key == key;
     const __int64 start = m_pPlainMem->PosDirect();
     char* header = open ? nullptr : m_pPlainMem->TakeDirect(3);
-    if (header) {
+    if (header) [[likely]] {
       std::memcpy(header, &version, 2);
       header[2] = 0;
       if (!HasRoom(m_vecOpen) || !HasRoom(m_vecVersion)) __builtin_unreachable();
@@ -465,7 +474,7 @@ void GDbArchiveImpl::BeginWriteObjectAnyDevice(const void* key, unsigned short v
 }
 
 void GDbArchiveImpl::EndWriteObject(const void* key) {
-  if (const ArchivePosData* data = MemoryRecord(key); data && m_pPlainMem->PatchDirect(data->countPos, &data->blockCount, 1)) {
+  if (const ArchivePosData* data = MemoryRecord(key); data && m_pPlainMem->PatchDirect(data->countPos, &data->blockCount, 1)) [[likely]] {
     // The innermost object: its count patched in place, its record the last.
     m_vecOpen.pop_back();
     m_nActive = kNone;

@@ -295,6 +295,7 @@ class HUX_API GDbArchiveImpl : public GDbArchive {
   GDbArchive& PutValue(T value);
   template <class T>
   GDbArchive& PutValueAnyDevice(T value);
+  GDbArchive& PutStringAnyDevice(const std::string& value);
   void Get(void* data, unsigned int size);
   void SeekDevice(__int64 pos);
   bool Plain();

@@ -91,7 +91,8 @@ class HUX_API GMemStream : public GIODevice, public CReferenced {
   // Overwrites `size` bytes at `pos` that lie before the position (bytes
   // written before), without moving it; false, writing nothing, otherwise.
   bool PatchDirect(__int64 pos, const void* data, unsigned int size) {
-    if (pos < 0 || pos + size > m_nPos || m_nPos > static_cast<__int64>(m_nCapacity)) return false;
+    if (__builtin_expect(pos < 0 || pos + size > m_nPos || m_nPos > static_cast<__int64>(m_nCapacity), 0))
+      return false;
     std::memcpy(m_pData + pos, data, size);
     return true;
   }
