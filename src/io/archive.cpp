@@ -445,6 +445,9 @@ void GDbArchiveImpl::BeginWriteObject(const void* key, unsigned short version) {
     if (header) [[likely]] {
       std::memcpy(header, &version, 2);
       header[2] = 0;
+      // As far as the compiler knows, the header's bytes may be the vectors'
+      // own: it is told again that they have room, so that the pushes below
+      // keep no reallocation (and no frame for it).
       if (!HasRoom(m_vecOpen) || !HasRoom(m_vecVersion)) __builtin_unreachable();
       m_vecVersion.push_back(VersionMark{start, version});
       m_vecOpen.push_back(ArchivePosData{key, 0, 0, start + 2, 0});

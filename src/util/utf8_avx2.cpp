@@ -489,12 +489,10 @@ __attribute__((target("avx2"))) void EncodeUtf8Avx2(const wchar_t*& ss, const wc
   while (end - s >= 32) {
     const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s));
     const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8));
-    // Sixteen ASCII characters narrowed at once, or eight when only they
-    // are ASCII (the saturating packs turn no other character into an ASCII
-    // byte, and the bytes past the step are overwritten by the next). Fixed
-    // steps, taken by branches: a step computed from the text, such as the
-    // run up to the first other character, would make the next step wait
-    // for the load and the test behind it.
+    // Sixteen ASCII characters narrowed at once, or eight when only the
+    // first eight are. Fixed steps, taken by branches: a step computed from
+    // the text, such as the run up to the first other character, would make
+    // the next step wait for the load and the test behind it.
     if (_mm256_testz_si256(_mm256_or_si256(x, y), notAscii)) {
       const __m256i words = _mm256_permute4x64_epi64(_mm256_packus_epi32(x, y), 0xD8);
       _mm_storeu_si128(reinterpret_cast<__m128i*>(out),
